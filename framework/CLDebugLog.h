@@ -1,0 +1,26 @@
+// The debug log: tagged lines for a viewer, written only while it is active.
+// Start-up switches it on or off and sets whether it starts by itself; the
+// settings store, the downloader and the cookie clearing write trace lines.
+// Lines go to every attached sink; with none attached they go to the file
+// named by VEILGATE_DEBUG_LOG, else to standard error.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace CLDebugLog {
+
+using Sink = std::function<void(const std::string& tag, const std::string& line)>;
+
+void SetActive(bool active);
+bool Active();
+void SetAutoStart(bool autoStart);
+bool AutoStart();
+// Writes one line under a tag; nothing happens while the log is off.
+void Write(const std::string& tag, const std::string& line);
+inline void Write(const std::string& line) { Write("", line); }
+// Attaches a sink; returns an id for RemoveSink.
+int AddSink(Sink sink);
+void RemoveSink(int id);
+
+}  // namespace CLDebugLog

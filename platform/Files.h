@@ -1,0 +1,69 @@
+// File-system service: paths of the running program, file times, access
+// checks and whole-file reads and writes. Paths are UTF-8 text in the
+// platform's native form ("\" on Windows, "/" on posix).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The path separator of this platform's native paths.
+char PathSeparator();
+// True when the path is absolute in this platform's terms.
+bool IsAbsolutePath(const std::string& path);
+
+// Full file name of the running executable (GetModuleFileNameW, /proc/self/exe).
+std::string ModuleFileName();
+// Tests point the "running executable" somewhere else so that the files
+// expected next to it can be laid out in a sandbox. Empty restores the real one.
+void SetModuleFileNameOverride(const std::string& path);
+
+// Long-name form of a path (GetLongPathNameW; on posix the path with
+// symbolic links resolved). Returns the input when expansion fails.
+std::string LongPathName(const std::string& path);
+// The user's temporary folder with a trailing separator.
+std::string TempPath();
+
+bool FileExists(const std::string& path);       // a file, not a folder
+bool DirectoryExists(const std::string& path);
+bool PathExists(const std::string& path);       // file or folder
+// Creates the folder with all missing parents; true when it exists afterwards.
+bool ForceDirectories(const std::string& path);
+bool DeleteFileAt(const std::string& path);
+bool RenameFile(const std::string& from, const std::string& to);
+int64_t FileSize(const std::string& path);      // -1 when missing
+
+// Reads the whole file as bytes. On failure returns false and a message.
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error = nullptr);
+// Creates or overwrites the file with the bytes (no atomicity).
+bool WriteWholeFile(const std::string& path, const std::string& bytes,
+                    std::string* error = nullptr);
+// Writes the bytes to a temporary file in the same folder, flushes it and
+// renames it over the target, so that a crash leaves either the old or the
+// new file. On failure the old file is intact and the message says why.
+bool WriteFileAtomic(const std::string& path, const std::string& bytes,
+                     std::string* error = nullptr);
+
+// Names of the files (not folders) in a folder whose names match a mask of
+// "*" and "?" (case-insensitive, as on Windows).
+std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask);
+
+// Creation time of a file or folder as a local date-time value (days since
+// 30 December 1899). On posix the birth time, else the change time.
+bool FileCreationTime(const std::string& path, double& localDateTime);
+// Whether the current user may write to the file or folder.
+bool CanWrite(const std::string& path);
+
+// Now, as a local date-time value (days since 30 December 1899).
+double NowLocal();
+
+}  // namespace platform
+
+namespace platform {
+// Where a shell folder lives when the registry's "Shell Folders" key does
+// not name it: "AppData" (the user's roaming data; XDG config home on posix)
+// and "Common AppData" (data shared by all users). Empty for other names.
+std::string DefaultShellFolder(const std::string& name);
+}  // namespace platform

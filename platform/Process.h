@@ -1,0 +1,30 @@
+// Process service: launching programs, opening addresses, autorun entries.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Starts a program from a Windows-style command line (the program path, in
+// double quotes when it has spaces, then its parameters); the working folder
+// is used when not empty. hidden starts it without a window where that
+// means something. When wait is set, waits up to timeoutMs (-1: no limit).
+// False when the program could not be started.
+bool StartProcess(const std::string& commandLine, const std::string& workDir, bool hidden,
+                  bool wait, int timeoutMs);
+// Splits a command line by the Windows rules (CommandLineToArgvW).
+std::vector<std::string> SplitCommandLine(const std::string& commandLine);
+
+// Asks the desktop to open a document or address (ShellExecuteW "open";
+// xdg-open on posix). False when that could not be started.
+bool ShellOpen(const std::string& target);
+
+// Writes (enable) or removes the autorun entry called name that runs command
+// when the user logs in. Windows: the Run key; posix: an XDG autostart
+// "<name>.desktop" file. Failures are swallowed.
+void SetAutoRunEntry(bool enable, const std::string& name, const std::string& command);
+// The command of the autorun entry, empty when there is none.
+std::string GetAutoRunEntry(const std::string& name);
+
+}  // namespace platform

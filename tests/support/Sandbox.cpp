@@ -1,0 +1,105 @@
+#include "support/Sandbox.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Files.h"
+#include "platform/Mutex.h"
+#include "platform/Registry.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+const char* const kVars[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
+                             "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR", "TEMP", "TMP"};
+
+void SetEnv(const char* name, const std::string& value) {
+#ifdef _WIN32
+  _putenv_s(name, value.c_str());
+#else
+  setenv(name, value.c_str(), 1);
+#endif
+}
+void UnsetEnv(const char* name) {
+#ifdef _WIN32
+  _putenv_s(name, "");
+#else
+  unsetenv(name);
+#endif
+}
+}  // namespace
+
+Sandbox::Sandbox() {
+  std::string tmpl = (fs::temp_directory_path() / "vg-sandbox-XXXXXX").string();
+#ifdef _WIN32
+  static int counter = 0;
+  FRoot = (fs::temp_directory_path() /
+           ("vg-sandbox-" + std::to_string(_getpid()) + "-" + std::to_string(++counter)))
+              .string();
+  fs::create_directories(FRoot);
+#else
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back('\0');
+  char* made = mkdtemp(buf.data());
+  if (!made) throw std::runtime_error("cannot create sandbox");
+  FRoot = made;
+#endif
+  for (const char* v : kVars) {
+    const char* old = std::getenv(v);
+    FHadEnv[v] = old != nullptr;
+    if (old) FSavedEnv[v] = old;
+  }
+  for (const char* d : {"home", "config", "data", "cache", "state", "run", "tmp", "app", "common"})
+    fs::create_directories(fs::path(FRoot) / d);
+  fs::permissions(fs::path(FRoot) / "run", fs::perms::owner_all, fs::perm_options::replace);
+  SetEnv("HOME", FRoot + "/home");
+  SetEnv("XDG_CONFIG_HOME", FRoot + "/config");
+  SetEnv("XDG_DATA_HOME", FRoot + "/data");
+  SetEnv("XDG_CACHE_HOME", FRoot + "/cache");
+  SetEnv("XDG_STATE_HOME", FRoot + "/state");
+  SetEnv("XDG_RUNTIME_DIR", FRoot + "/run");
+  SetEnv("TMPDIR", FRoot + "/tmp");
+  SetEnv("TEMP", FRoot + "/tmp");
+  SetEnv("TMP", FRoot + "/tmp");
+  FSavedModule = platform::ModuleFileName();
+  platform::SetModuleFileNameOverride(AppExe());
+  // The all-users folder is named by the registry, so it lands in the
+  // sandbox too instead of the machine's shared folder.
+  platform::RegWriteString(platform::RegRoot::LocalMachine,
+                           "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                           "Common AppData", CommonAppData());
+}
+
+Sandbox::~Sandbox() {
+  platform::ReleaseNamedMutexes();
+  platform::SetModuleFileNameOverride(FSavedModule);
+  for (const char* v : kVars) {
+    if (FHadEnv[v])
+      SetEnv(v, FSavedEnv[v]);
+    else
+      UnsetEnv(v);
+  }
+  std::error_code ec;
+  fs::permissions(FRoot, fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(FRoot, ec);
+}
+
+std::string Sandbox::Path(const std::string& rel) const { return FRoot + "/" + rel; }
+
+void Sandbox::WriteFile(const std::string& rel, const std::string& bytes) const {
+  fs::path p = fs::path(FRoot) / rel;
+  fs::create_directories(p.parent_path());
+  std::ofstream f(p, std::ios::binary | std::ios::trunc);
+  f << bytes;
+}
+
+std::string Sandbox::ReadFile(const std::string& rel) const {
+  std::ifstream f(fs::path(FRoot) / rel, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+bool Sandbox::Exists(const std::string& rel) const { return fs::exists(fs::path(FRoot) / rel); }
