@@ -48,6 +48,18 @@ std::string RectToText(const TRect& R);
 void TextToRect(const std::string& S, TRect& R);
 std::string CharsToHex(const std::string& P, int N);
 std::string IntToHexPadded(uint32_t V, int Digits);
+// IntToHexPadded(serial, 8) of the volume holding Drive (a drive letter on
+// Windows, a path on posix); empty when the volume cannot be queried.
+std::string GetVolumeIdHex(const std::string& Drive);
+
+// --- UTF-16 views of UTF-8 text ---------------------------------------------------
+// Bytes that are not valid UTF-8 are taken as the characters U+0080..U+00FF
+// of the same value, so that 8-bit text keeps its bytes through TextToLowBytes.
+std::u16string Utf8ToUtf16(const std::string& S);
+// Unpaired surrogates become U+FFFD.
+std::string Utf16ToUtf8(const std::u16string& S);
+// One byte per UTF-16 unit of Text: its low 8 bits.
+std::string TextToLowBytes(const std::string& Text);
 
 // --- URLs ---------------------------------------------------------------------
 std::string AddURLParam(const std::string& URL, const std::string& Param);

@@ -28,6 +28,12 @@ VersionInfo GetVersionInfo();
 // false; the Qt layer asks the window system instead.
 bool CtrlAndShiftDown();
 
+// Serial number of the volume that holds drive (GetVolumeInformationW on
+// drive + ":\"; on posix the file system id of the path drive, "/" when
+// drive is not an absolute path). False when the volume cannot be queried.
+// Backends: platform/<backend>/Volume.cpp.
+bool VolumeSerialNumber(const std::string& drive, uint32_t& serial);
+
 // Pauses the calling thread.
 void SleepMs(int milliseconds);
 

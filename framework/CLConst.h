@@ -1,0 +1,26 @@
+// Names shared by the framework's processes and windows.
+#pragma once
+
+namespace CLConst {
+
+// Registered messages between instances of one installation.
+inline constexpr const char* WM_CL_GET_APPID = "CL GetAppID";
+inline constexpr const char* WM_CL_CLOSE_APP = "CL CloseApp";
+inline constexpr const char* WM_CL_INITPOST = "CL InitPost";
+inline constexpr const char* WM_CL_CMDPARAM = "CL CmdParam";
+inline constexpr const char* WM_CL_IF_BUSY = "CL IfBusy";
+inline constexpr const char* WM_CL_BRING_TO_FRONT = "CL BringtoFront";
+// Where a process cannot raise another process's window itself (X11 and
+// Wayland give focus only to the window's own client), the foreground
+// forcing asks the window to raise itself with this message; it answers 1
+// when the window is active afterwards.
+inline constexpr const char* WM_CL_FORCE_FOREGROUND = "CL ForceForeground";
+
+// Prefix of the single-instance mutex name.
+inline constexpr const char* MutexPrefix = "Global\\";
+
+// Debug log tags.
+inline constexpr const char* TagSettings = "CLSettings";
+inline constexpr const char* TagMain = "CLMain";
+
+}  // namespace CLConst

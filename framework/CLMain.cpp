@@ -1,0 +1,214 @@
+#include "framework/CLMain.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+
+#include <cfenv>
+#include <cstdint>
+#include <memory>
+
+#include "framework/CLConst.h"
+#include "framework/CLDebugLog.h"
+#include "framework/CLSettings.h"
+#include "net/CLUtils.h"
+#include "platform/Instance.h"
+#include "platform/System.h"
+
+bool& CLDebugMode() {
+  static bool debug = false;
+  return debug;
+}
+bool& CLShowMainForm() {
+  static bool show = true;
+  return show;
+}
+QWidget*& CLSplashForm() {
+  static QWidget* splash = nullptr;
+  return splash;
+}
+std::function<QWidget*()>& CLSplashFactory() {
+  static std::function<QWidget*()> factory;
+  return factory;
+}
+
+bool IsSwitch(const std::string& param, char letter) {
+  if (param.size() != 2 || (param[0] != '-' && param[0] != '/')) return false;
+  const char c = param[1];
+  const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+  return lower == letter;
+}
+
+bool FindSwitch(const std::vector<std::string>& params, char letter) {
+  for (const std::string& p : params)
+    if (IsSwitch(p, letter)) return true;
+  return false;
+}
+
+bool ForceForegroundWindow(QWidget* Wnd) {
+  if (!Wnd) return false;
+  if (Wnd->isMinimized()) Wnd->showNormal();
+  Wnd->show();
+  if (Wnd->isActiveWindow()) return true;
+  Wnd->raise();
+  Wnd->activateWindow();
+  return Wnd->isActiveWindow();
+}
+
+void SetStayOnTop(QWidget* Wnd, bool OnTop) {
+  if (!Wnd) return;
+  const bool visible = Wnd->isVisible();
+  Wnd->setWindowFlag(Qt::WindowStaysOnTopHint, OnTop);
+  // Changing window flags hides a window; put it back as it was.
+  if (visible) Wnd->show();
+}
+
+namespace {
+
+const int kSendTimeoutMs = 5000;
+
+int64_t Send(const platform::InstanceWindow& w, const char* name) {
+  return platform::SendInstanceMessage(w, platform::RegisterMessage(name), 0, 0, kSendTimeoutMs);
+}
+
+// The running main window of this installation: a window of the class that
+// answers "CL GetAppID" with our own "App.ID".
+bool FindAppWindow(const std::string& ClassName, platform::InstanceWindow& found) {
+  const int32_t appId = GetCLSettings()->GetSettingInteger("App.ID");
+  for (const platform::InstanceWindow& w : platform::FindInstanceWindows(ClassName)) {
+    if (static_cast<int32_t>(Send(w, CLConst::WM_CL_GET_APPID)) == appId) {
+      found = w;
+      return true;
+    }
+  }
+  return false;
+}
+
+void CloseApp(const std::string& ClassName) {
+  platform::InstanceWindow w;
+  if (FindAppWindow(ClassName, w)) Send(w, CLConst::WM_CL_CLOSE_APP);
+}
+
+// Another process's window cannot be pulled to the front from here on every
+// desktop, so the window is asked to restore and activate itself.
+bool ForceForegroundWindow(const platform::InstanceWindow& w) {
+  return Send(w, CLConst::WM_CL_FORCE_FOREGROUND) == 1;
+}
+
+void BringAppToFront(const std::string& ClassName) {
+  platform::InstanceWindow w;
+  if (!FindAppWindow(ClassName, w)) return;
+  if (Send(w, CLConst::WM_CL_IF_BUSY) == 1) return;  // still starting
+  if (Send(w, CLConst::WM_CL_BRING_TO_FRONT) == 1) return;
+  ForceForegroundWindow(w);
+}
+
+// Hands a parameter to the running instance as UTF-16 copy-data.
+void SendAppParam(const std::string& ClassName, const std::string& Text) {
+  platform::InstanceWindow w;
+  if (!FindAppWindow(ClassName, w)) return;
+  const std::u16string units = QString::fromStdString(Text).toStdU16String();
+  std::string bytes;
+  bytes.reserve(units.size() * 2);
+  for (char16_t u : units) {
+    bytes.push_back(static_cast<char>(u & 0xFF));
+    bytes.push_back(static_cast<char>(u >> 8));
+  }
+  platform::SendCopyData(w, 0, bytes, kSendTimeoutMs);
+}
+
+bool CtrlAndShiftHeld() {
+  if (platform::CtrlAndShiftDown()) return true;
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return false;
+  const Qt::KeyboardModifiers mods = QGuiApplication::queryKeyboardModifiers();
+  return (mods & Qt::ControlModifier) && (mods & Qt::ShiftModifier);
+}
+
+}  // namespace
+
+void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*& Reference,
+               const std::function<bool()>& Check) {
+  std::vector<std::string> params;
+  for (int i = 1; i < argc; ++i) params.emplace_back(argv[i]);
+
+  // 1. Floating-point exceptions stay masked (the default of this platform's
+  //    C runtime; made explicit because plug-ins may change it).
+  std::feclearexcept(FE_ALL_EXCEPT);
+
+  // 2. The debug log stays off until the debug decision.
+  CLDebugLog::SetActive(false);
+  CLDebugLog::SetAutoStart(false);
+
+  // 3. "i" and "u": end before anything else runs.
+  if (FindSwitch(params, 'i') || FindSwitch(params, 'u')) return;
+
+  // 4. "s": ask the running instance to close.
+  if (FindSwitch(params, 's')) {
+    CloseApp(InstanceClass.ClassName);
+    return;
+  }
+  // 5. "r": ask it to close, give it time, then start normally.
+  if (FindSwitch(params, 'r')) {
+    CloseApp(InstanceClass.ClassName);
+    platform::SleepMs(2000);
+  }
+
+  // The application object exists from here on: the keyboard state of the
+  // debug decision is read from the window system, which needs it.
+  std::unique_ptr<QApplication> ownApp;
+  if (!QCoreApplication::instance()) ownApp = std::make_unique<QApplication>(argc, argv);
+
+  // 6. Debug decision.
+  TCLSettings* settings = GetCLSettings();
+  const bool debug = FindSwitch(params, 'd') ||
+                     ((settings->GetSettingBool("Debug.Enabled") || CtrlAndShiftHeld()) &&
+                      !settings->GetSettingBool("Debug.Disabled"));
+  CLDebugMode() = debug;
+  CLDebugLog::SetActive(debug);
+  CLDebugLog::SetAutoStart(debug);
+  if (debug) CLDebugLog::Write("Enter Debug Mode...");
+
+  // 7. Autorun start only when autorun is permitted.
+  if (FindSwitch(params, 'a') && !settings->GetSettingBool("App.Autorun")) return;
+
+  // 8. The caller's veto.
+  if (Check && !Check()) return;
+
+  // 9. One instance per installation: hand over to the running one.
+  if (!settings->GetSettingBool("App.Multiple")) {
+    const std::string name = std::string(CLConst::MutexPrefix) + settings->GetSettingString("App.GUID");
+    if (!CheckSingleInstance(name)) {
+      BringAppToFront(InstanceClass.ClassName);
+      if (!params.empty() && !params[0].empty() && params[0][0] != '-' && params[0][0] != '/')
+        SendAppParam(InstanceClass.ClassName, params[0]);
+      return;
+    }
+  }
+
+  // 10./11. The splash window shows before the main window exists.
+  if (settings->GetSettingBool("App.Splash") && CLSplashFactory()) {
+    CLSplashForm() = CLSplashFactory()();
+    if (CLSplashForm()) {
+      CLSplashForm()->show();
+      CLSplashForm()->repaint();
+    }
+  }
+
+  // 12. The main window; its engine posts "CL InitPost" when loading ends.
+  Reference = InstanceClass.Create();
+
+  // 13. Shown unless started hidden or the window asked not to be shown.
+  if (Reference && !FindSwitch(params, 'h') && CLShowMainForm()) Reference->show();
+
+  // 14. Message loop.
+  QApplication::exec();
+
+  // 15. The settings store goes; a later access creates a fresh one.
+  ReleaseCLSettings();
+
+  // The windows belong to the application object and go with it.
+  if (ownApp) {
+    delete Reference;
+    Reference = nullptr;
+    ownApp.reset();
+  }
+}

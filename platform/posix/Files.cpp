@@ -1,0 +1,351 @@
+// posix backend of the file-system service.
+#include "platform/Files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+
+namespace platform {
+
+namespace {
+
+std::mutex gModuleMutex;
+std::string gModuleOverride;
+
+std::string ErrnoText(int err) { return std::strerror(err); }
+
+std::string EnvOr(const char* name) {
+  const char* v = std::getenv(name);
+  return v ? std::string(v) : std::string();
+}
+
+std::string ParentFolder(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// Seconds between 1899-12-30 and 1970-01-01.
+constexpr double kUnixEpochDays = 25569.0;
+
+// Converts a UTC time to a local date-time value using the local offset that
+// applied at that moment.
+double UnixToLocalDateTime(int64_t seconds, int64_t nanos) {
+  time_t t = static_cast<time_t>(seconds);
+  struct tm local {};
+  long offset = 0;
+  if (localtime_r(&t, &local)) offset = local.tm_gmtoff;
+  double secs = static_cast<double>(seconds + offset) + static_cast<double>(nanos) / 1e9;
+  return kUnixEpochDays + secs / 86400.0;
+}
+
+bool WriteAll(int fd, const std::string& bytes, int& err) {
+  const char* p = bytes.data();
+  size_t left = bytes.size();
+  while (left > 0) {
+    ssize_t n = ::write(fd, p, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      err = errno;
+      return false;
+    }
+    if (n == 0) {
+      err = EIO;
+      return false;
+    }
+    p += n;
+    left -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+bool MaskMatch(const char* mask, const char* name) {
+  // Iterative wildcard match with backtracking on the last "*".
+  const char* starMask = nullptr;
+  const char* starName = nullptr;
+  while (*name) {
+    unsigned char m = static_cast<unsigned char>(*mask);
+    unsigned char c = static_cast<unsigned char>(*name);
+    if (m == '*') {
+      starMask = ++mask;
+      starName = name;
+      continue;
+    }
+    if (m == '?' || (m && std::tolower(m) == std::tolower(c))) {
+      ++mask;
+      ++name;
+      continue;
+    }
+    if (starMask) {
+      mask = starMask;
+      name = ++starName;
+      continue;
+    }
+    return false;
+  }
+  while (*mask == '*') ++mask;
+  return *mask == '\0';
+}
+
+}  // namespace
+
+char PathSeparator() { return '/'; }
+
+bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
+
+std::string ModuleFileName() {
+  {
+    std::lock_guard<std::mutex> lock(gModuleMutex);
+    if (!gModuleOverride.empty()) return gModuleOverride;
+  }
+  std::string buf(PATH_MAX, '\0');
+  for (;;) {
+    ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
+    if (n < 0) return std::string();
+    if (static_cast<size_t>(n) < buf.size()) {
+      buf.resize(static_cast<size_t>(n));
+      return buf;
+    }
+    buf.resize(buf.size() * 2);
+  }
+}
+
+void SetModuleFileNameOverride(const std::string& path) {
+  std::lock_guard<std::mutex> lock(gModuleMutex);
+  gModuleOverride = path;
+}
+
+std::string LongPathName(const std::string& path) {
+  if (path.empty()) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (!resolved) return path;
+  std::string result(resolved);
+  std::free(resolved);
+  if (path.back() == '/' && (result.empty() || result.back() != '/')) result += '/';
+  return result;
+}
+
+std::string TempPath() {
+  std::string dir = EnvOr("TMPDIR");
+  if (dir.empty()) dir = "/tmp";
+  if (dir.back() != '/') dir += '/';
+  return dir;
+}
+
+bool FileExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool DirectoryExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool PathExists(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+bool ForceDirectories(const std::string& path) {
+  if (path.empty()) return false;
+  if (DirectoryExists(path)) return true;
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  std::string parent = ParentFolder(trimmed);
+  if (parent != trimmed && !DirectoryExists(parent) && !ForceDirectories(parent)) return false;
+  if (::mkdir(trimmed.c_str(), 0777) == 0) return true;
+  return errno == EEXIST && DirectoryExists(trimmed);
+}
+
+bool DeleteFileAt(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+bool RenameFile(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return -1;
+  return static_cast<int64_t>(st.st_size);
+}
+
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
+  bytes.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = "Cannot open \"" + path + "\": " + ErrnoText(errno);
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    if (error) *error = "Cannot read \"" + path + "\": " + ErrnoText(EISDIR);
+    return false;
+  }
+  if (st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));
+  char buf[65536];
+  for (;;) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      ::close(fd);
+      bytes.clear();
+      if (error) *error = "Cannot read \"" + path + "\": " + ErrnoText(err);
+      return false;
+    }
+    if (n == 0) break;
+    bytes.append(buf, static_cast<size_t>(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    if (error) *error = "Cannot create \"" + path + "\": " + ErrnoText(errno);
+    return false;
+  }
+  int err = 0;
+  bool ok = WriteAll(fd, bytes, err);
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok && error) *error = "Cannot write \"" + path + "\": " + ErrnoText(err);
+  return ok;
+}
+
+bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
+  if (path.empty()) {
+    if (error) *error = "Cannot write a file without a name";
+    return false;
+  }
+  std::string folder = ParentFolder(path);
+  std::string base = path.substr(path.find_last_of('/') == std::string::npos
+                                     ? 0
+                                     : path.find_last_of('/') + 1);
+  std::string tmpl = folder + "/." + base + ".tmp-XXXXXX";
+  std::string buf = tmpl;
+  int fd = ::mkstemp(buf.data());
+  if (fd < 0) {
+    if (error) *error = "Cannot write \"" + path + "\": " + ErrnoText(errno);
+    return false;
+  }
+  ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  std::string tmp = buf;
+  // Keep the permissions of the file being replaced; a new file gets the
+  // usual mode under the user's umask.
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0) {
+    ::fchmod(fd, st.st_mode & 07777);
+  } else {
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  int err = 0;
+  bool ok = WriteAll(fd, bytes, err);
+  if (ok && ::fsync(fd) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    err = errno;
+  }
+  if (ok && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    ok = false;
+    err = errno;
+  }
+  if (!ok) {
+    ::unlink(tmp.c_str());
+    if (error) *error = "Cannot write \"" + path + "\": " + ErrnoText(err);
+    return false;
+  }
+  // Make the rename itself durable.
+  int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask) {
+  std::vector<std::string> result;
+  std::string dirPath = folder.empty() ? "." : folder;
+  DIR* dir = ::opendir(dirPath.c_str());
+  if (!dir) return result;
+  std::string prefix = dirPath;
+  if (prefix.back() != '/') prefix += '/';
+  while (struct dirent* e = ::readdir(dir)) {
+    std::string name = e->d_name;
+    if (name == "." || name == "..") continue;
+    if (!MaskMatch(mask.c_str(), name.c_str())) continue;
+    bool isFile;
+    if (e->d_type == DT_REG) {
+      isFile = true;
+    } else if (e->d_type == DT_DIR) {
+      isFile = false;
+    } else {
+      isFile = FileExists(prefix + name);
+    }
+    if (isFile) result.push_back(name);
+  }
+  ::closedir(dir);
+  return result;
+}
+
+bool FileCreationTime(const std::string& path, double& localDateTime) {
+#ifdef STATX_BTIME
+  struct statx sx {};
+  if (::statx(AT_FDCWD, path.c_str(), 0, STATX_BTIME | STATX_CTIME, &sx) == 0) {
+    if (sx.stx_mask & STATX_BTIME) {
+      localDateTime = UnixToLocalDateTime(sx.stx_btime.tv_sec, sx.stx_btime.tv_nsec);
+      return true;
+    }
+    localDateTime = UnixToLocalDateTime(sx.stx_ctime.tv_sec, sx.stx_ctime.tv_nsec);
+    return true;
+  }
+#endif
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return false;
+  localDateTime = UnixToLocalDateTime(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+  return true;
+}
+
+bool CanWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
+
+double NowLocal() {
+  struct timespec ts {};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  return UnixToLocalDateTime(ts.tv_sec, ts.tv_nsec);
+}
+
+std::string DefaultShellFolder(const std::string& name) {
+  if (name == "AppData") {
+    std::string dir = EnvOr("XDG_CONFIG_HOME");
+    if (dir.empty() || dir[0] != '/') {
+      std::string home = EnvOr("HOME");
+      dir = home + "/.config";
+    }
+    return dir;
+  }
+  if (name == "Common AppData") return "/var/lib";
+  return std::string();
+}
+
+}  // namespace platform

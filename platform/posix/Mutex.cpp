@@ -1,0 +1,90 @@
+// posix backend of the named single-instance mutex: a lock file in the
+// user's runtime folder, held with flock for the life of the process. The
+// kernel drops the lock when the process ends, however it ends.
+#include "platform/Mutex.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <vector>
+
+#include "platform/Files.h"
+
+namespace platform {
+
+namespace {
+
+std::mutex gMutex;
+std::vector<int> gHeld;
+
+std::string RuntimeFolder() {
+  const char* run = std::getenv("XDG_RUNTIME_DIR");
+  if (run && run[0] == '/') return run;
+  return "/tmp/veilgate-" + std::to_string(::getuid());
+}
+
+// A file name for the mutex name: safe characters kept, others replaced by
+// "_", and a hash of the whole name appended so that different names never
+// share a file (and long names stay short).
+std::string LockFileName(const std::string& name) {
+  uint64_t hash = 1469598103934665603ULL;
+  for (unsigned char c : name) {
+    hash ^= c;
+    hash *= 1099511628211ULL;
+  }
+  std::string safe;
+  for (unsigned char c : name) {
+    if (safe.size() >= 80) break;
+    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '-' || c == '_' || c == '.' || c == '{' || c == '}';
+    safe += ok ? static_cast<char>(c) : '_';
+  }
+  if (!safe.empty() && safe[0] == '.') safe[0] = '_';
+  char hex[20];
+  std::snprintf(hex, sizeof hex, "%016llx", static_cast<unsigned long long>(hash));
+  return safe + "-" + hex + ".lock";
+}
+
+}  // namespace
+
+MutexResult CreateNamedMutex(const std::string& name) {
+  std::string base = RuntimeFolder();
+  if (!DirectoryExists(base)) {
+    ::mkdir(base.c_str(), 0700);  // the fallback folder is private to the user
+  }
+  std::string folder = base + "/veilgate-mutex";
+  if (!ForceDirectories(folder)) return MutexResult::Failed;
+  std::string path = folder + "/" + LockFileName(name);
+  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0) return MutexResult::Failed;
+  int rc;
+  do {
+    rc = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (rc != 0 && errno == EINTR);
+  if (rc != 0) {
+    int err = errno;
+    ::close(fd);
+    return err == EWOULDBLOCK ? MutexResult::AlreadyExists : MutexResult::Failed;
+  }
+  std::lock_guard<std::mutex> lock(gMutex);
+  gHeld.push_back(fd);
+  return MutexResult::Created;
+}
+
+void ReleaseNamedMutexes() {
+  std::lock_guard<std::mutex> lock(gMutex);
+  for (int fd : gHeld) {
+    ::flock(fd, LOCK_UN);
+    ::close(fd);
+  }
+  gHeld.clear();
+}
+
+}  // namespace platform

@@ -1,0 +1,134 @@
+// The start-up routine's command-line rules and the engine's side of the
+// instance protocol, in process.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QWidget>
+
+#include <atomic>
+#include <thread>
+
+#include "framework/CLConst.h"
+#include "framework/CLDebugLog.h"
+#include "framework/CLEngine.h"
+#include "framework/CLMain.h"
+#include "framework/CLSettings.h"
+#include "platform/Instance.h"
+#include "support/Sandbox.h"
+
+namespace {
+
+QApplication* App() {
+  static int argc = 1;
+  static char arg0[] = "test_ui";
+  static char* argv[] = {arg0, nullptr};
+  static QApplication* app = new QApplication(argc, argv);
+  return app;
+}
+
+TEST(SwitchTest, SwitchesAreOneLetterAfterDashOrSlashInAnyCase) {
+  EXPECT_TRUE(IsSwitch("/s", 's'));
+  EXPECT_TRUE(IsSwitch("-s", 's'));
+  EXPECT_TRUE(IsSwitch("/S", 's'));
+  EXPECT_TRUE(IsSwitch("-U", 'u'));
+  EXPECT_FALSE(IsSwitch("-sx", 's'));
+  EXPECT_FALSE(IsSwitch("s", 's'));
+  EXPECT_FALSE(IsSwitch("\\s", 's'));
+  EXPECT_FALSE(IsSwitch("-", 's'));
+  EXPECT_FALSE(IsSwitch("", 's'));
+  EXPECT_FALSE(IsSwitch("/d", 's'));
+  EXPECT_TRUE(FindSwitch({"file.txt", "-x", "/H"}, 'h'));
+  EXPECT_FALSE(FindSwitch({"file.txt", "-hh", "h"}, 'h'));
+}
+
+class EngineHookTest : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    App();
+    sb().WriteFile("app/const.dat", "[setting]\nApp.ID=4711\n");
+  }
+  void TearDown() override {
+    ReleaseCLSettings();
+    SandboxTest::TearDown();
+  }
+  static platform::InstanceMessage Msg(const char* name) {
+    platform::InstanceMessage m;
+    m.msg = platform::RegisterMessage(name);
+    return m;
+  }
+};
+
+TEST_F(EngineHookTest, AnswersEveryMessageOfTheProtocol) {
+  QWidget form;
+  auto* engine = new TCLEngine(&form, "TfrmHookTest");
+  EXPECT_EQ(GetCLEngine(), engine);
+  std::vector<std::string> received;
+  engine->OnCmdFile = [&](const std::string& s) { received.push_back(s); };
+
+  // Busy from creation until the posted post-initialisation has run.
+  EXPECT_EQ(engine->WndProc(Msg(CLConst::WM_CL_IF_BUSY)), 1);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(engine->WndProc(Msg(CLConst::WM_CL_IF_BUSY)), 0);
+
+  EXPECT_EQ(engine->WndProc(Msg(CLConst::WM_CL_GET_APPID)), 4711);
+  // No tray restore available: bring-to-front answers 0.
+  EXPECT_EQ(engine->WndProc(Msg(CLConst::WM_CL_BRING_TO_FRONT)), 0);
+  int restored = 0;
+  engine->RestoreFromTray = [&] { ++restored; };
+  EXPECT_EQ(engine->WndProc(Msg(CLConst::WM_CL_BRING_TO_FRONT)), 1);
+  EXPECT_EQ(restored, 1);
+
+  // Copy-data: cbData / 2 UTF-16 units become the pending parameter, which
+  // reaches OnCmdFile only from the message loop.
+  platform::InstanceMessage copy;
+  copy.msg = platform::WM_COPYDATA_MSG;
+  copy.isCopyData = true;
+  const std::u16string text = u"C:\\Docs\\Grüße.txt";
+  for (char16_t u : text) {
+    copy.data.push_back(static_cast<char>(u & 0xFF));
+    copy.data.push_back(static_cast<char>(u >> 8));
+  }
+  copy.data.push_back('X');  // an odd trailing byte is not a character
+  EXPECT_EQ(engine->WndProc(copy), 0);
+  EXPECT_TRUE(received.empty());
+  QCoreApplication::processEvents();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0], "C:\\Docs\\Grüße.txt");
+  EXPECT_EQ(engine->ParamFile(), "C:\\Docs\\Grüße.txt");
+
+  // Unknown messages are answered with 0 and change nothing.
+  platform::InstanceMessage other;
+  other.msg = 0xC001;
+  EXPECT_EQ(engine->WndProc(other), 0);
+}
+
+TEST_F(EngineHookTest, OtherProcessesReachTheEngineThroughItsWindow) {
+  QWidget form;
+  auto* engine = new TCLEngine(&form, "TfrmHookTest2");
+  (void)engine;
+  const auto windows = platform::FindInstanceWindows("TfrmHookTest2");
+  ASSERT_EQ(windows.size(), 1u);
+  // The request is answered while this thread runs its event loop.
+  std::atomic<int64_t> reply{-1};
+  std::thread sender([&] {
+    reply = platform::SendInstanceMessage(windows[0], platform::RegisterMessage("CL GetAppID"),
+                                          0, 0, 5000);
+  });
+  for (int i = 0; i < 500 && reply == -1; ++i) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+  }
+  sender.join();
+  EXPECT_EQ(reply, 4711);
+}
+
+TEST_F(EngineHookTest, CloseAppEndsTheMessageLoop) {
+  QWidget form;
+  auto* engine = new TCLEngine(&form, "TfrmHookTest3");
+  QMetaObject::invokeMethod(
+      engine, [engine] { engine->WndProc(Msg(CLConst::WM_CL_CLOSE_APP)); }, Qt::QueuedConnection);
+  // exec returns only because the close request quit the loop.
+  EXPECT_EQ(QApplication::exec(), 0);
+}
+
+}  // namespace
