@@ -302,9 +302,10 @@ bool TryStrToFloat(const std::string& S, char decimalSeparator, double& value) {
   if (res.ptr != norm.data() + norm.size()) return false;
   if (res.ec == std::errc::result_out_of_range) {
     // Too small to represent reads as zero; too large does not convert.
-    bool tiny = false;
     size_t e = norm.find('e');
-    if (e != std::string::npos && norm[e + 1] == '-') tiny = true;
+    bool tiny = e != std::string::npos ? norm[e + 1] == '-'
+                                       : norm.find_first_not_of("0.") == std::string::npos ||
+                                             norm.find_first_not_of('0') == norm.find('.');
     if (!tiny) return false;
     v = 0;
   } else if (res.ec != std::errc()) {
@@ -722,8 +723,8 @@ bool RegDeleteValue(RegRoot Root, const std::string& Key, const std::string& Nam
 }
 
 std::string GetShellFolder(const std::string& Name) {
-  std::string folder = RegReadString(RegRoot::CurrentUser, kShellFoldersKey, Name, "");
-  if (folder.empty()) folder = RegReadString(RegRoot::LocalMachine, kShellFoldersKey, Name, "");
+  std::string folder = ::RegReadString(RegRoot::CurrentUser, kShellFoldersKey, Name, "");
+  if (folder.empty()) folder = ::RegReadString(RegRoot::LocalMachine, kShellFoldersKey, Name, "");
   if (folder.empty()) folder = platform::DefaultShellFolder(Name);
   return folder;
 }
@@ -734,7 +735,7 @@ void SetAutoRun(bool Enable, const std::string& Name, const std::string& Command
 
 bool OpenURLInBrowser(const std::string& URL) {
   std::string command =
-      RegReadString(RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "", "");
+      ::RegReadString(RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "", "");
   if (command.empty()) return platform::ShellOpen(URL);
   // A double quote in the address would end the quoted argument and let the
   // rest of the address become further arguments of the browser; "%22" is

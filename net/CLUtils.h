@@ -96,7 +96,8 @@ bool GetFileCreationTime(const std::string& File, double& dateTime);
 bool HasFileAccess(bool write, const std::string& File);
 
 // --- registry and shell ---------------------------------------------------------
-using platform::RegRoot;
+// RegRoot is declared in the global namespace (platform/Registry.h), so
+// unqualified calls with a root key resolve to these routines.
 std::string RegReadString(RegRoot Root, const std::string& Key, const std::string& Name,
                           const std::string& Default);
 bool RegWriteString(RegRoot Root, const std::string& Key, const std::string& Name,

@@ -9,9 +9,14 @@
 #include <string>
 #include <vector>
 
+// The root keys. Declared outside the namespace so that argument-dependent
+// lookup of a call with a root key does not drag the platform's functions
+// into overload resolution beside the utility set's registry routines.
+enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users };
+
 namespace platform {
 
-enum class RegRoot { ClassesRoot, CurrentUser, LocalMachine, Users };
+using ::RegRoot;
 
 // Reads a text value. The default value of a key has the empty name.
 // False when the key or value is missing or the value is not text.

@@ -2,11 +2,13 @@
 #include "platform/Files.h"
 
 #include <dirent.h>
+#include <strings.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -228,10 +230,20 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   return ok;
 }
 
-bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
-  if (path.empty()) {
+bool WriteFileAtomic(const std::string& requested, const std::string& bytes,
+                     std::string* error) {
+  if (requested.empty()) {
     if (error) *error = "Cannot write a file without a name";
     return false;
+  }
+  // A symbolic link is kept: the file it points to is the one replaced.
+  std::string path = requested;
+  struct stat lst {};
+  if (::lstat(requested.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (char* real = ::realpath(requested.c_str(), nullptr)) {
+      path = real;
+      std::free(real);
+    }
   }
   std::string folder = ParentFolder(path);
   std::string base = path.substr(path.find_last_of('/') == std::string::npos
@@ -291,10 +303,12 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
   if (!dir) return result;
   std::string prefix = dirPath;
   if (prefix.back() != '/') prefix += '/';
+  // As on Windows, "*.*" matches every name, with or without a dot.
+  const std::string effectiveMask = mask == "*.*" ? std::string("*") : mask;
   while (struct dirent* e = ::readdir(dir)) {
     std::string name = e->d_name;
     if (name == "." || name == "..") continue;
-    if (!MaskMatch(mask.c_str(), name.c_str())) continue;
+    if (!MaskMatch(effectiveMask.c_str(), name.c_str())) continue;
     bool isFile;
     if (e->d_type == DT_REG) {
       isFile = true;
@@ -336,7 +350,7 @@ double NowLocal() {
 }
 
 std::string DefaultShellFolder(const std::string& name) {
-  if (name == "AppData") {
+  if (strcasecmp(name.c_str(), "AppData") == 0) {
     std::string dir = EnvOr("XDG_CONFIG_HOME");
     if (dir.empty() || dir[0] != '/') {
       std::string home = EnvOr("HOME");
@@ -344,7 +358,7 @@ std::string DefaultShellFolder(const std::string& name) {
     }
     return dir;
   }
-  if (name == "Common AppData") return "/var/lib";
+  if (strcasecmp(name.c_str(), "Common AppData") == 0) return "/var/lib";
   return std::string();
 }
 

@@ -198,7 +198,8 @@ std::string gCodeset;
 
 // The code set of the user's LC_CTYPE locale ("" for UTF-8 or unknown).
 std::string CurrentCodeset() {
-  std::string key = EffectiveLocale("LC_CTYPE");
+  const char* locpath = std::getenv("LOCPATH");
+  std::string key = EffectiveLocale("LC_CTYPE") + '\n' + (locpath ? locpath : "");
   std::lock_guard<std::mutex> lock(gCodesetMutex);
   if (key == gCodesetKey) return gCodeset;
   std::string codeset;
@@ -261,6 +262,9 @@ std::string Convert(const std::string& input, const std::string& from, const std
 }
 
 std::atomic<char> gDecimalOverride{'\0'};
+std::mutex gDecimalMutex;
+std::string gDecimalKey = "\x01";  // never a real key, forces the first lookup
+char gDecimal = '.';
 
 }  // namespace
 
@@ -319,6 +323,10 @@ std::string Utf8ToAnsi(const std::string& utf8) {
 char DecimalSeparator() {
   char forced = gDecimalOverride.load();
   if (forced != '\0') return forced;
+  const char* locpath = std::getenv("LOCPATH");
+  std::string key = EffectiveLocale("LC_NUMERIC") + '\n' + (locpath ? locpath : "");
+  std::lock_guard<std::mutex> lock(gDecimalMutex);
+  if (key == gDecimalKey) return gDecimal;
   char sep = '.';
   locale_t loc = ::newlocale(LC_NUMERIC_MASK, "", static_cast<locale_t>(0));
   if (loc != static_cast<locale_t>(0)) {
@@ -327,6 +335,8 @@ char DecimalSeparator() {
     if (radix && radix[0] != '\0' && radix[1] == '\0') sep = radix[0];
     ::freelocale(loc);
   }
+  gDecimalKey = key;
+  gDecimal = sep;
   return sep;
 }
 

@@ -15,7 +15,7 @@
 #include <mutex>
 #include <vector>
 
-#include "platform/Files.h"
+#include "platform/posix/RuntimeFolder.h"
 
 namespace platform {
 
@@ -23,12 +23,6 @@ namespace {
 
 std::mutex gMutex;
 std::vector<int> gHeld;
-
-std::string RuntimeFolder() {
-  const char* run = std::getenv("XDG_RUNTIME_DIR");
-  if (run && run[0] == '/') return run;
-  return "/tmp/veilgate-" + std::to_string(::getuid());
-}
 
 // A file name for the mutex name: safe characters kept, others replaced by
 // "_", and a hash of the whole name appended so that different names never
@@ -55,12 +49,8 @@ std::string LockFileName(const std::string& name) {
 }  // namespace
 
 MutexResult CreateNamedMutex(const std::string& name) {
-  std::string base = RuntimeFolder();
-  if (!DirectoryExists(base)) {
-    ::mkdir(base.c_str(), 0700);  // the fallback folder is private to the user
-  }
-  std::string folder = base + "/veilgate-mutex";
-  if (!ForceDirectories(folder)) return MutexResult::Failed;
+  std::string folder = posix::RuntimeSubfolder("veilgate-mutex");
+  if (folder.empty()) return MutexResult::Failed;
   std::string path = folder + "/" + LockFileName(name);
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return MutexResult::Failed;

@@ -16,8 +16,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
-#include <unordered_map>
 
 #include "platform/Files.h"
 
@@ -179,6 +179,18 @@ RegValue* FindValue(RegKey& key, const std::string& name) {
   return nullptr;
 }
 
+const RegKey* FindKey(const RegDocument& doc, const std::string& path) {
+  for (const RegKey& k : doc.keys)
+    if (SameName(k.path, path)) return &k;
+  return nullptr;
+}
+
+const RegValue* FindValue(const RegKey& key, const std::string& name) {
+  for (const RegValue& v : key.values)
+    if (SameName(v.name, name)) return &v;
+  return nullptr;
+}
+
 void ParseDocument(const std::string& text, RegRoot root, RegDocument& doc) {
   doc.keys.clear();
   const std::string rootName = RootName(root);
@@ -329,40 +341,38 @@ struct CacheEntry {
   ino_t ino = 0;
   off_t size = 0;
   struct timespec mtime {};
-  RegDocument doc;
+  std::shared_ptr<const RegDocument> doc;
 };
 std::map<std::string, CacheEntry> gCache;
 
-bool SameStat(const CacheEntry& e, const struct stat& st) {
-  return e.dev == st.st_dev && e.ino == st.st_ino && e.size == st.st_size &&
-         e.mtime.tv_sec == st.st_mtim.tv_sec && e.mtime.tv_nsec == st.st_mtim.tv_nsec;
+bool SameVersion(const struct stat& a, const struct stat& b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+         a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
 }
 
-// Loads the current document of a root (empty when the file is missing).
-void LoadDocument(RegRoot root, RegDocument& doc) {
+// The current document of a root (empty when the file is missing or unreadable).
+std::shared_ptr<const RegDocument> LoadDocument(RegRoot root) {
+  static const auto kEmpty = std::make_shared<const RegDocument>();
   std::string path = RegBackingFile(root);
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     gCache.erase(path);
-    doc.keys.clear();
-    return;
+    return kEmpty;
   }
   auto it = gCache.find(path);
-  if (it != gCache.end() && SameStat(it->second, st)) {
-    doc = it->second.doc;
-    return;
+  if (it != gCache.end()) {
+    const CacheEntry& e = it->second;
+    if (e.dev == st.st_dev && e.ino == st.st_ino && e.size == st.st_size &&
+        e.mtime.tv_sec == st.st_mtim.tv_sec && e.mtime.tv_nsec == st.st_mtim.tv_nsec)
+      return e.doc;
   }
   std::string text;
-  if (!ReadWholeFile(path, text)) {
-    doc.keys.clear();
-    return;
-  }
-  ParseDocument(text, root, doc);
+  if (!ReadWholeFile(path, text)) return kEmpty;
+  auto doc = std::make_shared<RegDocument>();
+  ParseDocument(text, root, *doc);
   // Only cache when the file did not change while it was being read.
   struct stat after {};
-  if (::stat(path.c_str(), &after) == 0 && after.st_ino == st.st_ino &&
-      after.st_size == st.st_size && after.st_mtim.tv_sec == st.st_mtim.tv_sec &&
-      after.st_mtim.tv_nsec == st.st_mtim.tv_nsec) {
+  if (::stat(path.c_str(), &after) == 0 && SameVersion(st, after)) {
     CacheEntry& e = gCache[path];
     e.dev = st.st_dev;
     e.ino = st.st_ino;
@@ -370,6 +380,7 @@ void LoadDocument(RegRoot root, RegDocument& doc) {
     e.mtime = st.st_mtim;
     e.doc = doc;
   }
+  return doc;
 }
 
 // Holds the cross-process write lock of one root for its lifetime.
@@ -409,8 +420,7 @@ bool Modify(RegRoot root, Fn change) {
   std::lock_guard<std::mutex> guard(gMutex);
   WriteLock lock(root);
   if (!lock.ok()) return false;
-  RegDocument doc;
-  LoadDocument(root, doc);
+  RegDocument doc = *LoadDocument(root);
   bool changed = true;
   if (!change(doc, changed)) return false;
   if (!changed) return true;
@@ -422,13 +432,15 @@ bool Modify(RegRoot root, Fn change) {
 
 template <typename Fn>
 auto Read(RegRoot root, Fn reader) {
-  std::lock_guard<std::mutex> guard(gMutex);
-  RegDocument doc;
-  LoadDocument(root, doc);
-  return reader(doc);
+  std::shared_ptr<const RegDocument> doc;
+  {
+    std::lock_guard<std::mutex> guard(gMutex);
+    doc = LoadDocument(root);
+  }
+  return reader(*doc);
 }
 
-bool KeyExistsIn(RegDocument& doc, const std::vector<std::string>& parts) {
+bool KeyExistsIn(const RegDocument& doc, const std::vector<std::string>& parts) {
   return FindKey(doc, JoinKey(parts, parts.size())) != nullptr;
 }
 
@@ -442,10 +454,10 @@ bool RegReadString(RegRoot root, const std::string& key, const std::string& name
                    std::string& value) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return false;
-  return Read(root, [&](RegDocument& doc) {
-    RegKey* k = FindKey(doc, JoinKey(parts, parts.size()));
+  return Read(root, [&](const RegDocument& doc) {
+    const RegKey* k = FindKey(doc, JoinKey(parts, parts.size()));
     if (!k) return false;
-    RegValue* v = FindValue(*k, name);
+    const RegValue* v = FindValue(*k, name);
     if (!v || v->type != ValueType::String) return false;
     value = v->text;
     return true;
@@ -456,10 +468,10 @@ bool RegReadDword(RegRoot root, const std::string& key, const std::string& name,
                   uint32_t& value) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return false;
-  return Read(root, [&](RegDocument& doc) {
-    RegKey* k = FindKey(doc, JoinKey(parts, parts.size()));
+  return Read(root, [&](const RegDocument& doc) {
+    const RegKey* k = FindKey(doc, JoinKey(parts, parts.size()));
     if (!k) return false;
-    RegValue* v = FindValue(*k, name);
+    const RegValue* v = FindValue(*k, name);
     if (!v || v->type != ValueType::Dword) return false;
     value = v->dword;
     return true;
@@ -523,7 +535,7 @@ bool RegKeyExists(RegRoot root, const std::string& key) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return false;
   if (parts.empty()) return true;  // the root itself always exists
-  return Read(root, [&](RegDocument& doc) { return KeyExistsIn(doc, parts); });
+  return Read(root, [&](const RegDocument& doc) { return KeyExistsIn(doc, parts); });
 }
 
 bool RegCreateKey(RegRoot root, const std::string& key) {
@@ -562,7 +574,7 @@ bool RegDeleteKey(RegRoot root, const std::string& key) {
 std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return {};
-  return Read(root, [&](RegDocument& doc) {
+  return Read(root, [&](const RegDocument& doc) {
     std::vector<std::string> result;
     std::string base = Lower(JoinKey(parts, parts.size()));
     std::string prefix = base.empty() ? std::string() : base + "\\";
@@ -585,9 +597,9 @@ std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
 std::vector<std::string> RegEnumValueNames(RegRoot root, const std::string& key) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return {};
-  return Read(root, [&](RegDocument& doc) {
+  return Read(root, [&](const RegDocument& doc) {
     std::vector<std::string> result;
-    if (RegKey* k = FindKey(doc, JoinKey(parts, parts.size())))
+    if (const RegKey* k = FindKey(doc, JoinKey(parts, parts.size())))
       for (const RegValue& v : k->values) result.push_back(v.name);
     return result;
   });

@@ -1,0 +1,46 @@
+#include "platform/posix/RuntimeFolder.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace platform::posix {
+
+namespace {
+
+// True when path is a folder (not a link) owned by this user that no one
+// else may write to.
+bool IsPrivateFolder(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  return S_ISDIR(st.st_mode) && st.st_uid == ::getuid() && (st.st_mode & 022) == 0;
+}
+
+bool MakePrivateFolder(const std::string& path) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+  return IsPrivateFolder(path);
+}
+
+}  // namespace
+
+std::string RuntimeFolder() {
+  const char* run = std::getenv("XDG_RUNTIME_DIR");
+  if (run && run[0] == '/') {
+    struct stat st {};
+    if (::stat(run, &st) == 0 && S_ISDIR(st.st_mode)) return run;
+    return std::string();
+  }
+  std::string fallback = "/tmp/veilgate-" + std::to_string(::getuid());
+  return MakePrivateFolder(fallback) ? fallback : std::string();
+}
+
+std::string RuntimeSubfolder(const std::string& name) {
+  std::string base = RuntimeFolder();
+  if (base.empty()) return base;
+  std::string path = base + "/" + name;
+  return MakePrivateFolder(path) ? path : std::string();
+}
+
+}  // namespace platform::posix

@@ -1,0 +1,18 @@
+// The user's private runtime folder for lock files and sockets of this
+// backend: $XDG_RUNTIME_DIR, else "/tmp/veilgate-<uid>" created private to
+// the user. Internal to the posix backend.
+#pragma once
+
+#include <string>
+
+namespace platform::posix {
+
+// The folder, created when missing; empty when it cannot be used (a
+// fallback folder that is not a real folder owned by this user and closed to
+// others is refused, so nobody else can plant files in it).
+std::string RuntimeFolder();
+
+// A private subfolder of the runtime folder, created when missing; empty on failure.
+std::string RuntimeSubfolder(const std::string& name);
+
+}  // namespace platform::posix
