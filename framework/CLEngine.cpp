@@ -35,7 +35,10 @@ TCLEngine::TCLEngine(QWidget* AOwner, const std::string& formClassName)
   FWM_CL_BRING_TO_FRONT = platform::RegisterMessage(CLConst::WM_CL_BRING_TO_FRONT);
   FWM_CL_FORCE_FOREGROUND = platform::RegisterMessage(CLConst::WM_CL_FORCE_FOREGROUND);
 
+  FSettingDefault.Add("Path.Skins=skins");
+  FSettingDefault.Add("Path.Languages=lang");
   if (!GEngine) GEngine = this;
+  RegisterSettingsEngine(this);
   FDebug = CLDebugMode();
   FInInited = true;
 
@@ -55,7 +58,24 @@ TCLEngine::TCLEngine(QWidget* AOwner, const std::string& formClassName)
 TCLEngine::~TCLEngine() {
   if (FNotifier) FNotifier->setEnabled(false);
   FEndpoint.reset();
+  UnregisterSettingsEngine(this);
   if (GEngine == this) GEngine = nullptr;
+}
+
+namespace {
+bool FindIn(const TStringList& list, const std::string& name, std::string& value) {
+  const int i = list.IndexOfName(name);
+  if (i < 0) return false;
+  value = list.ValueFromIndex(i);
+  return true;
+}
+}  // namespace
+
+bool TCLEngine::FindOverride(const std::string& name, std::string& value) const {
+  return FindIn(FSettingOverwrite, name, value);
+}
+bool TCLEngine::FindDefault(const std::string& name, std::string& value) const {
+  return FindIn(FSettingDefault, name, value);
 }
 
 void TCLEngine::Trace(const std::string& line) const { CLDebugLog::Write("CLEngine", line); }

@@ -14,11 +14,13 @@
 #include <memory>
 #include <string>
 
+#include "framework/CLSettings.h"
+#include "net/StringList.h"
 #include "platform/Instance.h"
 
 class QSocketNotifier;
 
-class TCLEngine : public QObject {
+class TCLEngine : public QObject, public ICLSettingsLayers {
   Q_OBJECT
  public:
   using TOnCmdFile = std::function<void(const std::string& strFileName)>;
@@ -39,6 +41,12 @@ class TCLEngine : public QObject {
   // with a tray icon. Unset: "CL BringtoFront" answers 0.
   std::function<void()> RestoreFromTray;
 
+  // The override and default layers of the settings store.
+  TStringList& SettingOverwrite() { return FSettingOverwrite; }
+  TStringList& SettingDefault() { return FSettingDefault; }
+  bool FindOverride(const std::string& name, std::string& value) const override;
+  bool FindDefault(const std::string& name, std::string& value) const override;
+
   // The window procedure hook: answers one message of the instance protocol.
   // Returns the reply; messages it does not know answer 0.
   int64_t WndProc(const platform::InstanceMessage& message);
@@ -57,6 +65,8 @@ class TCLEngine : public QObject {
 
   QPointer<QWidget> FForm;
   bool FDebug = false;
+  TStringList FSettingOverwrite;
+  TStringList FSettingDefault;
   std::string FParamFile;
   bool FInInited = true;
   std::unique_ptr<platform::InstanceEndpoint> FEndpoint;

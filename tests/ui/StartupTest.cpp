@@ -97,6 +97,11 @@ TEST_F(EngineHookTest, AnswersEveryMessageOfTheProtocol) {
   EXPECT_EQ(received[0], "C:\\Docs\\Grüße.txt");
   EXPECT_EQ(engine->ParamFile(), "C:\\Docs\\Grüße.txt");
 
+  // The engine's lists are the outer layers of the settings store.
+  EXPECT_EQ(GetCLSettings()->GetSettingString("Path.Languages"), "lang");
+  engine->SettingOverwrite().SetValue("App.ID", "99");
+  EXPECT_EQ(engine->WndProc(Msg(CLConst::WM_CL_GET_APPID)), 99);
+
   // Unknown messages are answered with 0 and change nothing.
   platform::InstanceMessage other;
   other.msg = 0xC001;

@@ -1,0 +1,56 @@
+// Hands work from worker threads to the user-interface thread. Post queues a
+// call; Send queues it and waits until it has run (or until the dispatcher
+// shuts down, in which case the call is dropped and Send returns false, so a
+// worker never hangs on an application that is ending). The Qt application
+// installs a dispatcher that runs calls from its event loop; tests install a
+// TLoopDispatcher and pump it.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class IDispatcher {
+ public:
+  virtual ~IDispatcher() = default;
+  virtual void Post(std::function<void()> call) = 0;
+  virtual bool Send(std::function<void()> call) = 0;
+  // True on the thread that runs the calls.
+  virtual bool IsDispatchThread() const = 0;
+};
+
+// The process's dispatcher; null until the application or a test sets one.
+IDispatcher* GetDispatcher();
+void SetDispatcher(IDispatcher* dispatcher);
+
+// A queue pumped by the thread that created it.
+class TLoopDispatcher : public IDispatcher {
+ public:
+  TLoopDispatcher();
+  ~TLoopDispatcher() override;  // shuts down: waiting senders return false
+
+  void Post(std::function<void()> call) override;
+  bool Send(std::function<void()> call) override;
+  bool IsDispatchThread() const override;
+
+  // Runs the queued calls; waits up to timeoutMs for the first one.
+  // Returns how many ran.
+  int Pump(int timeoutMs = 0);
+  // Pumps until pred() holds or timeoutMs passes; returns pred().
+  bool PumpUntil(const std::function<bool()>& pred, int timeoutMs);
+  void Shutdown();
+
+ private:
+  struct Item {
+    std::function<void()> call;
+    std::shared_ptr<bool> done;  // set for Send
+  };
+  std::mutex FLock;
+  std::condition_variable FChanged;
+  std::deque<Item> FQueue;
+  bool FShutdown = false;
+  std::thread::id FOwner;
+};

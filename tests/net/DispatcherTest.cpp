@@ -1,0 +1,47 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include "net/Dispatcher.h"
+
+TEST(DispatcherTest, CallsRunOnThePumpingThreadInOrder) {
+  TLoopDispatcher d;
+  const auto owner = std::this_thread::get_id();
+  std::vector<int> order;
+  std::atomic<bool> sent{false};
+  std::thread worker([&] {
+    d.Post([&] { order.push_back(1); EXPECT_EQ(std::this_thread::get_id(), owner); });
+    // Send waits until the call has run on the owner's thread.
+    EXPECT_TRUE(d.Send([&] { order.push_back(2); }));
+    sent = true;
+    EXPECT_EQ(order.size(), 2u);
+  });
+  EXPECT_TRUE(d.PumpUntil([&] { return sent.load(); }, 5000));
+  worker.join();
+  EXPECT_EQ(order, (std::vector<int>{1, 2}));
+  // A Send from the pumping thread itself runs at once instead of deadlocking.
+  bool ran = false;
+  EXPECT_TRUE(d.Send([&] { ran = true; }));
+  EXPECT_TRUE(ran);
+}
+
+TEST(DispatcherTest, ShutdownReleasesWaitingSendersWithoutRunningTheirCalls) {
+  auto d = std::make_unique<TLoopDispatcher>();
+  std::atomic<int> result{-1};
+  bool ran = false;
+  std::thread worker([&] { result = d->Send([&] { ran = true; }) ? 1 : 0; });
+  while (true) {  // wait until the send is queued
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (result != -1) break;
+    d->Shutdown();
+  }
+  worker.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(ran);
+  // Posts after shutdown are dropped.
+  d->Post([&] { ran = true; });
+  EXPECT_EQ(d->Pump(), 0);
+  EXPECT_FALSE(ran);
+}
