@@ -32,11 +32,10 @@ TEST(DispatcherTest, ShutdownReleasesWaitingSendersWithoutRunningTheirCalls) {
   std::atomic<int> result{-1};
   bool ran = false;
   std::thread worker([&] { result = d->Send([&] { ran = true; }) ? 1 : 0; });
-  while (true) {  // wait until the send is queued
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    if (result != -1) break;
-    d->Shutdown();
-  }
+  // Give the worker time to queue its call and start waiting.
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(result, -1);
+  d->Shutdown();
   worker.join();
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(ran);
