@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "framework/CLConst.h"
@@ -120,8 +121,10 @@ TEST_F(EngineHookTest, OtherProcessesReachTheEngineThroughItsWindow) {
     reply = platform::SendInstanceMessage(windows[0], platform::RegisterMessage("CL GetAppID"),
                                           0, 0, 5000);
   });
-  for (int i = 0; i < 500 && reply == -1; ++i) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (reply == -1 && std::chrono::steady_clock::now() < end) {
     QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   sender.join();
   EXPECT_EQ(reply, 4711);
