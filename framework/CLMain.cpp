@@ -9,6 +9,7 @@
 
 #include "framework/CLConst.h"
 #include "framework/CLDebugLog.h"
+#include "framework/CLQtDispatcher.h"
 #include "framework/CLSettings.h"
 #include "net/CLUtils.h"
 #include "platform/Instance.h"
@@ -156,6 +157,8 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   // debug decision is read from the window system, which needs it.
   std::unique_ptr<QApplication> ownApp;
   if (!QCoreApplication::instance()) ownApp = std::make_unique<QApplication>(argc, argv);
+  // Worker threads hand their results to the user-interface thread through it.
+  auto dispatcher = std::make_unique<TCLQtDispatcher>();
 
   // 6. Debug decision.
   TCLSettings* settings = GetCLSettings();
@@ -209,6 +212,7 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   if (ownApp) {
     delete Reference;
     Reference = nullptr;
+    dispatcher.reset();
     ownApp.reset();
   }
 }

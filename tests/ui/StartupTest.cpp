@@ -23,7 +23,9 @@ QApplication* App() {
   static int argc = 1;
   static char arg0[] = "test_ui";
   static char* argv[] = {arg0, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
+  static QApplication* app = QApplication::instance()
+                                 ? static_cast<QApplication*>(QApplication::instance())
+                                 : new QApplication(argc, argv);
   return app;
 }
 

@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QThread>
+#include <QTimer>
+
+#include <atomic>
+#include <thread>
+
+#include "framework/CLQtDispatcher.h"
+
+namespace {
+QApplication* App() {
+  static int argc = 1;
+  static char arg0[] = "test_ui";
+  static char* argv[] = {arg0, nullptr};
+  static QApplication* app = QApplication::instance()
+                                 ? static_cast<QApplication*>(QApplication::instance())
+                                 : new QApplication(argc, argv);
+  return app;
+}
+}  // namespace
+
+TEST(QtDispatcherTest, WorkerCallsRunOnTheEventLoopThread) {
+  App();
+  TCLQtDispatcher dispatcher;
+  EXPECT_EQ(GetDispatcher(), &dispatcher);
+  QThread* uiThread = QThread::currentThread();
+  std::atomic<bool> onUi{false};
+  std::atomic<bool> sendReturned{false};
+  int posted = 0;
+  std::thread worker([&] {
+    GetDispatcher()->Post([&] { ++posted; });
+    EXPECT_TRUE(GetDispatcher()->Send([&] { onUi = QThread::currentThread() == uiThread; }));
+    sendReturned = true;
+    QMetaObject::invokeMethod(qApp, &QCoreApplication::quit, Qt::QueuedConnection);
+  });
+  QTimer::singleShot(10000, qApp, &QCoreApplication::quit);  // never hang the suite
+  QApplication::exec();
+  worker.join();
+  EXPECT_TRUE(sendReturned);
+  EXPECT_TRUE(onUi);
+  EXPECT_EQ(posted, 1);
+}
+
+TEST(QtDispatcherTest, DestroyingTheDispatcherReleasesAWaitingWorker) {
+  App();
+  auto dispatcher = std::make_unique<TCLQtDispatcher>();
+  std::atomic<int> result{-1};
+  bool ran = false;
+  std::thread worker([&, d = dispatcher.get()] { result = d->Send([&] { ran = true; }) ? 1 : 0; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(result, -1);  // waiting: no event loop runs
+  dispatcher.reset();
+  worker.join();
+  EXPECT_EQ(result, 0);
+  QCoreApplication::processEvents();
+  EXPECT_FALSE(ran);
+  EXPECT_EQ(GetDispatcher(), nullptr);
+}
