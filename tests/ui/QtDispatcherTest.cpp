@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "QtTestApp.h"
+
 #include <QApplication>
 #include <QThread>
 #include <QTimer>
@@ -9,20 +11,8 @@
 
 #include "framework/CLQtDispatcher.h"
 
-namespace {
-QApplication* App() {
-  static int argc = 1;
-  static char arg0[] = "test_ui";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication* app = QApplication::instance()
-                                 ? static_cast<QApplication*>(QApplication::instance())
-                                 : new QApplication(argc, argv);
-  return app;
-}
-}  // namespace
-
 TEST(QtDispatcherTest, WorkerCallsRunOnTheEventLoopThread) {
-  App();
+  TestApp();
   TCLQtDispatcher dispatcher;
   EXPECT_EQ(GetDispatcher(), &dispatcher);
   QThread* uiThread = QThread::currentThread();
@@ -44,7 +34,7 @@ TEST(QtDispatcherTest, WorkerCallsRunOnTheEventLoopThread) {
 }
 
 TEST(QtDispatcherTest, DestroyingTheDispatcherReleasesAWaitingWorker) {
-  App();
+  TestApp();
   auto dispatcher = std::make_unique<TCLQtDispatcher>();
   std::atomic<int> result{-1};
   bool ran = false;

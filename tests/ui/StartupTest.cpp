@@ -2,6 +2,8 @@
 // instance protocol, in process.
 #include <gtest/gtest.h>
 
+#include "QtTestApp.h"
+
 #include <QApplication>
 #include <QWidget>
 
@@ -19,15 +21,6 @@
 
 namespace {
 
-QApplication* App() {
-  static int argc = 1;
-  static char arg0[] = "test_ui";
-  static char* argv[] = {arg0, nullptr};
-  static QApplication* app = QApplication::instance()
-                                 ? static_cast<QApplication*>(QApplication::instance())
-                                 : new QApplication(argc, argv);
-  return app;
-}
 
 TEST(SwitchTest, SwitchesAreOneLetterAfterDashOrSlashInAnyCase) {
   EXPECT_TRUE(IsSwitch("/s", 's'));
@@ -48,7 +41,7 @@ class EngineHookTest : public SandboxTest {
  protected:
   void SetUp() override {
     SandboxTest::SetUp();
-    App();
+    TestApp();
     sb().WriteFile("app/const.dat", "[setting]\nApp.ID=4711\n");
   }
   void TearDown() override {
