@@ -1,16 +1,76 @@
-// Program body: runs the framework's start-up routine with the main window,
-// then ends the process.
-#include <clocale>
+// Program body: the country gate, then the framework's start-up routine with
+// the main window; the process ends afterwards in every case.
+#include <QApplication>
+#include <QMessageBox>
 
+#include <clocale>
+#include <cstdio>
+#include <memory>
+
+#include "framework/CLEngine.h"
 #include "framework/CLMain.h"
+#include "framework/CLSplashForm.h"
+#include "net/CLUtils.h"
+#include "switch/uVGUtils.h"
 #include "ui/uMain.h"
+
+namespace {
+// A plain modal box with the application's title and one OK button. It may
+// be needed before the application object exists (the country gate runs
+// first), so it brings its own when there is none.
+void PlainMessageBox(const std::string& aText) {
+  static int argc = 1;
+  static char arg0[] = "veilgate";
+  static char* argv[] = {arg0, nullptr};
+  std::unique_ptr<QApplication> own;
+  if (!QCoreApplication::instance()) own = std::make_unique<QApplication>(argc, argv);
+  QMessageBox::information(nullptr, QStringLiteral("Veilgate"), QString::fromStdString(aText),
+                           QMessageBox::Ok);
+}
+
+// "--write-language FILE": writes a complete language file for translators
+// (the English texts of every window and the named texts) and ends.
+// Returns -1 when the option is absent, else the exit code.
+int WriteLanguage(int argc, char** argv) {
+  std::string file;
+  for (int i = 1; i < argc; ++i) {
+    if (std::string(argv[i]) != "--write-language") continue;
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "--write-language needs a file name\n");
+      return 2;
+    }
+    file = argv[i + 1];
+    break;
+  }
+  if (file.empty()) return -1;
+  // No window is shown: any display will do, none is needed.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  // The shipped English file gives the named texts; the windows give their
+  // own. The settings are not opened: writing a file for translators is
+  // not a run of the program.
+  const std::string base = IncludeBackslash(JoinPath(GetAppPath(), "lang")) + "English.lan";
+  std::string error;
+  const bool ok = CLWriteLanguageFile(file, base, {[] { return CreateForm<TfrmMain>(); }}, error);
+  if (!ok) {
+    std::fprintf(stderr, "%s\n", error.c_str());
+    return 1;
+  }
+  std::printf("Language file written: %s\n", file.c_str());
+  return 0;
+}
+}  // namespace
 
 int main(int argc, char** argv) {
   // The user's locale for text; numbers are converted by our own routines
   // with the locale's separator, so the C library keeps "." for them.
   std::setlocale(LC_ALL, "");
   std::setlocale(LC_NUMERIC, "C");
+  if (const int rc = WriteLanguage(argc, argv); rc >= 0) return rc;
+  SetPlainMessageBox(PlainMessageBox);
+  if (!CountryCheck()) return 0;
   QWidget* frmMain = nullptr;
-  CLMainRun(argc, argv, TFormClass{"TfrmMain", [] { return new TfrmMain; }}, frmMain);
+  CLSplashFactory() = &TfrmCLSplashForm::CreateSplash;
+  CLMainRun(argc, argv, TFormClass{"TfrmMain", [] { return CreateForm<TfrmMain>(); }}, frmMain);
   return 0;
 }

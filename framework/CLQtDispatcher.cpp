@@ -1,8 +1,11 @@
 #include "framework/CLQtDispatcher.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QPointer>
 #include <QThread>
+
+#include <chrono>
 
 TCLQtDispatcher::TCLQtDispatcher() : FShared(std::make_shared<Shared>()) {
   if (!GetDispatcher()) SetDispatcher(this);
@@ -19,7 +22,37 @@ bool TCLQtDispatcher::IsDispatchThread() const { return QThread::currentThread()
 
 void TCLQtDispatcher::Post(std::function<void()> call) {
   // A queued call to an object that is gone is dropped by Qt.
-  QMetaObject::invokeMethod(this, [call = std::move(call)] { call(); }, Qt::QueuedConnection);
+  auto shared = FShared;
+  {
+    std::lock_guard<std::mutex> g(shared->lock);
+    ++shared->queued;
+    shared->changed.notify_all();
+  }
+  QMetaObject::invokeMethod(
+      this,
+      [shared, call = std::move(call)] {
+        {
+          std::lock_guard<std::mutex> g(shared->lock);
+          --shared->queued;
+        }
+        call();
+      },
+      Qt::QueuedConnection);
+}
+
+bool TCLQtDispatcher::ProcessPending(int timeoutMs) {
+  if (!IsDispatchThread()) return false;
+  int before = 0;
+  {
+    std::unique_lock<std::mutex> g(FShared->lock);
+    if (FShared->queued == 0 && timeoutMs > 0)
+      FShared->changed.wait_for(g, std::chrono::milliseconds(timeoutMs),
+                                [&] { return FShared->queued > 0 || FShared->closed; });
+    before = FShared->queued;
+  }
+  QCoreApplication::processEvents(QEventLoop::AllEvents);
+  std::lock_guard<std::mutex> g(FShared->lock);
+  return FShared->queued < before;
 }
 
 bool TCLQtDispatcher::Send(std::function<void()> call) {
@@ -32,10 +65,16 @@ bool TCLQtDispatcher::Send(std::function<void()> call) {
   {
     std::lock_guard<std::mutex> g(shared->lock);
     if (shared->closed) return false;
+    ++shared->queued;
+    shared->changed.notify_all();
   }
   QMetaObject::invokeMethod(
       this,
       [shared, done, call = std::move(call)] {
+        {
+          std::lock_guard<std::mutex> g(shared->lock);
+          --shared->queued;
+        }
         call();
         std::lock_guard<std::mutex> g(shared->lock);
         *done = true;

@@ -20,12 +20,16 @@ class TCLQtDispatcher : public QObject, public IDispatcher {
   void Post(std::function<void()> call) override;
   bool Send(std::function<void()> call) override;
   bool IsDispatchThread() const override;
+  // Processes the application's pending events; waits up to timeoutMs for a
+  // handed-over call when none is queued.
+  bool ProcessPending(int timeoutMs) override;
 
  private:
   struct Shared {
     std::mutex lock;
     std::condition_variable changed;
     bool closed = false;
+    int queued = 0;  // handed-over calls not yet run
   };
   std::shared_ptr<Shared> FShared;
 };

@@ -47,6 +47,11 @@ bool TLoopDispatcher::Send(std::function<void()> call) {
   return *done;
 }
 
+bool TLoopDispatcher::ProcessPending(int timeoutMs) {
+  if (!IsDispatchThread()) return false;
+  return Pump(timeoutMs) > 0;
+}
+
 int TLoopDispatcher::Pump(int timeoutMs) {
   std::deque<Item> batch;
   {

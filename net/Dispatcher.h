@@ -20,6 +20,12 @@ class IDispatcher {
   virtual bool Send(std::function<void()> call) = 0;
   // True on the thread that runs the calls.
   virtual bool IsDispatchThread() const = 0;
+  // Runs the calls (and, in the application, the other pending events) that
+  // are waiting, on the dispatch thread only; waits up to timeoutMs for one
+  // to arrive when none is waiting. Returns whether a call ran. Callers that
+  // must wait on the dispatch thread for a worker (the downloader's
+  // WaitThread) loop on it. Off the dispatch thread it does nothing.
+  virtual bool ProcessPending(int timeoutMs) = 0;
 };
 
 // The process's dispatcher; null until the application or a test sets one.
@@ -35,6 +41,7 @@ class TLoopDispatcher : public IDispatcher {
   void Post(std::function<void()> call) override;
   bool Send(std::function<void()> call) override;
   bool IsDispatchThread() const override;
+  bool ProcessPending(int timeoutMs) override;
 
   // Runs the queued calls; waits up to timeoutMs for the first one.
   // Returns how many ran.

@@ -57,11 +57,23 @@ class InstanceEndpoint {
   virtual int fd() const = 0;           // -1 where not applicable
   virtual void ProcessPending() = 0;
   virtual InstanceWindow window() const = 0;
+  // Names the real window this endpoint stands for (a native window handle),
+  // so that the foreground forcing of another process acts on that window.
+  // Used on Windows; elsewhere the handle is ignored.
+  virtual void SetNativeWindow(uintptr_t handle) {}
 };
 // Creates and publishes the endpoint of a window of that class. Null when it
 // cannot be created. Destroying it withdraws the window.
 std::unique_ptr<InstanceEndpoint> CreateInstanceEndpoint(const std::string& className,
                                                          InstanceHandler handler);
+
+// Restores the found window when minimised, shows it and makes it the
+// foreground window; true when it is the foreground window afterwards.
+// Windows: the window named by SetNativeWindow (else the endpoint's own),
+// with AttachThreadInput and, when that is not enough, a zero foreground
+// lock timeout for the moment of the switch. posix answers false: there only
+// the window's own process can raise it, so callers ask the window instead.
+bool ForceInstanceForeground(const InstanceWindow& window);
 
 // Wire format of one request on posix, exposed for tests and fuzzing.
 std::string EncodeInstanceFrame(const InstanceMessage& message);

@@ -16,6 +16,11 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
 // Splits a command line by the Windows rules (CommandLineToArgvW).
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
+// The program's own arguments as UTF-8, the program name first. Windows:
+// the wide command line (GetCommandLineW) split by CommandLineToArgvW, as
+// argv holds the ANSI code page's rendering; posix: argv as it is.
+std::vector<std::string> ProgramArguments(int argc, char** argv);
+
 // Asks the desktop to open a document or address (ShellExecuteW "open";
 // xdg-open on posix). False when that could not be started.
 bool ShellOpen(const std::string& target);

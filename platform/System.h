@@ -20,6 +20,13 @@ struct VersionInfo {
   std::string release;         // uname release on posix
   bool is64BitSystem = false;  // GetNativeSystemInfo / machine
   bool isWow64 = false;        // a 32-bit process on a 64-bit system
+  // Windows only (posix leaves the defaults): whether the extended version
+  // data (product type, suite mask, service-pack numbers) was available, the
+  // native processor architecture (PROCESSOR_ARCHITECTURE_*, 0 = x86, 6 =
+  // IA64, 9 = AMD64) and GetSystemMetrics(SM_SERVERR2).
+  bool extendedData = false;
+  uint16_t processorArchitecture = 0;
+  int serverR2 = 0;
 };
 VersionInfo GetVersionInfo();
 

@@ -378,6 +378,8 @@ std::unique_ptr<InstanceEndpoint> CreateInstanceEndpoint(const std::string& clas
   return std::make_unique<SocketEndpoint>(fd, path, std::move(handler), st.st_dev, st.st_ino);
 }
 
+bool ForceInstanceForeground(const InstanceWindow&) { return false; }
+
 std::string EncodeInstanceFrame(const InstanceMessage& message) {
   std::string out;
   out.reserve(kHeaderSize + message.data.size());

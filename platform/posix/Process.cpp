@@ -370,6 +370,12 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
   return true;
 }
 
+std::vector<std::string> ProgramArguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 0; i < argc; ++i) args.emplace_back(argv[i] ? argv[i] : "");
+  return args;
+}
+
 bool ShellOpen(const std::string& target) {
   if (target.empty()) return false;
   pid_t pid = Spawn({"xdg-open", target}, std::string());

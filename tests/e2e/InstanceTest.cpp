@@ -53,7 +53,8 @@ class AppProcessTest : public SandboxTest {
     return inst;
   }
 
-  pid_t Start(const Installation& inst, const std::vector<std::string>& args) {
+  pid_t Start(const Installation& inst, const std::vector<std::string>& args,
+              const std::vector<std::string>& extraEnv = {}) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e) {
       const std::string v = *e;
@@ -62,6 +63,11 @@ class AppProcessTest : public SandboxTest {
     }
     env.push_back("VEILGATE_DEBUG_LOG=" + inst.log);
     env.push_back("QT_QPA_PLATFORM=offscreen");
+    for (const std::string& v : extraEnv) {
+      const std::string name = v.substr(0, v.find('=') + 1);
+      std::erase_if(env, [&](const std::string& e) { return e.rfind(name, 0) == 0; });
+      env.push_back(v);
+    }
     std::vector<char*> argv{const_cast<char*>(inst.exe.c_str())};
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -227,6 +233,25 @@ TEST_F(AppProcessTest, TenThousandArgumentsStillStart) {
   EXPECT_TRUE(WaitLog(inst, "OnCmdFile: first-plain"));
   EXPECT_EQ(WaitExit(Start(inst, {"-s"}), 10000), 0);
   EXPECT_EQ(WaitExit(p, 10000), 0);
+}
+
+TEST_F(AppProcessTest, ChineseSimplifiedPrcSystemLanguageStopsTheStart) {
+  Installation inst = Install("one", kConst1);
+  // The gate's box waits for the user: the process stays, but no main
+  // window is ever published and no setting is read.
+  const pid_t gated = Start(inst, {}, {"LC_ALL=zh_CN.UTF-8"});
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(WaitExit(gated, 10), -1) << "the box should be waiting";
+  EXPECT_TRUE(platform::FindInstanceWindows("TfrmMain").empty());
+  EXPECT_FALSE(AnySettingFile());
+  kill(gated, SIGKILL);
+  WaitExit(gated, 5000);
+
+  // Other Chinese variants start normally.
+  const pid_t taiwan = Start(inst, {"-h"}, {"LC_ALL=zh_TW.UTF-8"});
+  EXPECT_TRUE(WaitReady(101));
+  EXPECT_EQ(WaitExit(Start(inst, {"-s"}), 10000), 0);
+  EXPECT_EQ(WaitExit(taiwan, 10000), 0);
 }
 
 TEST_F(AppProcessTest, BadSettingFilesStillStart) {

@@ -17,17 +17,17 @@ TEST_F(SettingsStoreTest, FirstAndSecondStart) {
     // The all-users folder is writable here, so the flag says so and sticks.
     EXPECT_EQ(OnDisk(flagFile, "Flag", "AllUsers"), "1");
     EXPECT_TRUE(s.AllUser());
-    EXPECT_TRUE(fs::equivalent(s.UserDataPath(), AllUsersFolder()));
-    EXPECT_EQ(s.UserDataPath().back(), '/');
+    EXPECT_TRUE(SamePath(s.UserDataPath(), AllUsersFolder()));
+    EXPECT_EQ(s.UserDataPath().back(), platform::PathSeparator());
     EXPECT_EQ(s.RunTimes(), 0);
     EXPECT_EQ(Slurp(s.SettingFilePath()), "[setting]\r\nRunTimes=1\r\n\r\n");
-    EXPECT_TRUE(fs::equivalent(s.ConstDataPath(), sb().AppDir()));
+    EXPECT_TRUE(SamePath(s.ConstDataPath(), sb().AppDir()));
     EXPECT_EQ(s.ConfigPathWord(), WordOf(sb().AppExe()));
 
     // Moving to the current user's folder creates its user file with one space.
     s.SetAllUser(false);
     EXPECT_FALSE(s.AllUser());
-    EXPECT_TRUE(fs::equivalent(s.UserDataPath(), CurrentUserFolder()));
+    EXPECT_TRUE(SamePath(s.UserDataPath(), CurrentUserFolder()));
     EXPECT_EQ(Slurp(CurrentUserFolder() + "setting.dat"), " ");
     EXPECT_EQ(s.GetSettingString("RunTimes"), "");
   }
@@ -46,7 +46,7 @@ TEST_F(SettingsStoreTest, NoAllUserKeepsTheUserFlagUntouched) {
 
   TCLSettings s;
   EXPECT_FALSE(s.AllUser());
-  EXPECT_TRUE(fs::equivalent(s.UserDataPath(), CurrentUserFolder()));
+  EXPECT_TRUE(SamePath(s.UserDataPath(), CurrentUserFolder()));
   EXPECT_EQ(OnDisk(CurrentUserFolder() + "setting.dat", "setting", "RunTimes"), "1");
   EXPECT_EQ(Slurp(flagFile), "[Flag]\r\nAllUsers=1\r\n");
   EXPECT_EQ(fs::last_write_time(flagFile), stamp);
@@ -65,7 +65,7 @@ TEST_F(SettingsStoreTest, AllUsersDecisionSticks) {
     EXPECT_FALSE(s.IsAllUserPathWriteable());
     EXPECT_FALSE(s.AllUser());
     EXPECT_EQ(OnDisk(flagFile, "Flag", "AllUsers"), "0");
-    EXPECT_TRUE(fs::equivalent(s.UserDataPath(), CurrentUserFolder()));
+    EXPECT_TRUE(SamePath(s.UserDataPath(), CurrentUserFolder()));
   }
   // The all-users folder becomes usable: a user whose flag is false stays.
   platform::RegWriteString(platform::RegRoot::LocalMachine, kShellFoldersKey, "Common AppData",
@@ -155,7 +155,7 @@ TEST_F(SettingsStoreTest, ConfigurationWordSeparatesInstallations) {
   platform::SetModuleFileNameOverride(sb().Path("other/place/veilgate"));
   TCLSettings b;
   EXPECT_EQ(b.ConfigPathWord(), WordOf(sb().Path("other/place/veilgate")));
-  EXPECT_FALSE(fs::equivalent(a.SettingFilePath(), b.SettingFilePath()));
+  EXPECT_FALSE(SamePath(a.SettingFilePath(), b.SettingFilePath()));
   EXPECT_EQ(b.GetSettingString("Where"), "");
   EXPECT_EQ(b.RunTimes(), 0);
 
@@ -163,7 +163,7 @@ TEST_F(SettingsStoreTest, ConfigurationWordSeparatesInstallations) {
   Put(sb().Path("other/place/const.dat"), "[setting]\nApp.ConfigPath=Veilgate\n");
   TCLSettings c;
   EXPECT_EQ(c.ConfigPathWord(), "Veilgate");
-  EXPECT_TRUE(fs::equivalent(c.UserDataPath(), sb().CommonAppData() + "/Veilgate/"));
+  EXPECT_TRUE(SamePath(c.UserDataPath(), sb().CommonAppData() + kSandboxSep + "Veilgate" + kSandboxSep));
 }
 
 TEST_F(SettingsStoreTest, TypedValues) {

@@ -2,6 +2,7 @@
 // settings lists, the fixture, and file helpers.
 #pragma once
 
+#include <filesystem>
 #include <map>
 #include <string>
 
@@ -56,9 +57,21 @@ class SettingsStoreTest : public SandboxTest {
       if (c == '/' || c == '\\' || c == ':') c = '_';
     return w;
   }
-  // The data folders for the sandbox's executable (with trailing "/").
-  std::string AllUsersFolder() { return sb().CommonAppData() + "/" + WordOf(sb().AppExe()) + "/"; }
-  std::string CurrentUserFolder() { return sb().AppData() + "/" + WordOf(sb().AppExe()) + "/"; }
+  // The data folders for the sandbox's executable (with trailing separator).
+  std::string AllUsersFolder() {
+    return sb().CommonAppData() + kSandboxSep + WordOf(sb().AppExe()) + kSandboxSep;
+  }
+  std::string CurrentUserFolder() {
+    return sb().AppData() + kSandboxSep + WordOf(sb().AppExe()) + kSandboxSep;
+  }
+
+  // Whether two paths name the same file or folder. Trailing separators are
+  // dropped first: the Windows C runtime cannot stat "folder\".
+  static bool SamePath(std::string a, std::string b) {
+    while (a.size() > 1 && (a.back() == '/' || a.back() == '\\')) a.pop_back();
+    while (b.size() > 1 && (b.back() == '/' || b.back() == '\\')) b.pop_back();
+    return std::filesystem::equivalent(a, b);
+  }
 
   static std::string Slurp(const std::string& path) {
     std::string bytes;
@@ -66,7 +79,7 @@ class SettingsStoreTest : public SandboxTest {
     return bytes;
   }
   static void Put(const std::string& path, const std::string& bytes) {
-    platform::ForceDirectories(path.substr(0, path.find_last_of('/')));
+    platform::ForceDirectories(path.substr(0, path.find_last_of("/\\")));
     ASSERT_TRUE(platform::WriteWholeFile(path, bytes)) << path;
   }
   // Value of [section] name in a file on disk, "<absent>" when missing.

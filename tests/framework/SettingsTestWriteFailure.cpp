@@ -1,9 +1,11 @@
 // Writes of the user file that fail: the caller hears of it, the value stays
 // in memory and the file on disk keeps its previous content.
 #include <gtest/gtest.h>
+#ifndef _WIN32
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <csignal>
 #include <filesystem>

@@ -1,3 +1,7 @@
+// These tests check the posix file-system backend (modes, links, rlimits);
+// the win32 backend is tested in tests/win32.
+#ifndef _WIN32
+
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
@@ -199,3 +203,5 @@ TEST_F(FilesTest, TimesAreLocalDaysSince1899) {
 }
 
 }  // namespace
+
+#endif  // _WIN32

@@ -1,3 +1,7 @@
+// These tests check the posix registry emulation and its backing files; the
+// real registry is tested in tests/win32.
+#ifndef _WIN32
+
 #include "platform/Registry.h"
 
 #include <gtest/gtest.h>
@@ -215,3 +219,5 @@ TEST_F(RegistryTest, ChangesByAnotherProcessAreSeen) {
 }
 
 }  // namespace
+
+#endif  // _WIN32

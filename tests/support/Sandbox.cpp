@@ -4,6 +4,9 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#ifdef _WIN32
+#include <process.h>
+#endif
 
 #include "platform/Files.h"
 #include "platform/Mutex.h"
@@ -13,7 +16,15 @@ namespace fs = std::filesystem;
 
 namespace {
 const char* const kVars[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                             "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR", "TEMP", "TMP"};
+                             "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR", "TEMP", "TMP",
+                             "GSETTINGS_BACKEND",
+#ifdef _WIN32
+                             "APPDATA", "LOCALAPPDATA", "ProgramData",
+#endif
+};
+
+const char* const kShellFolders =
+    "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
 void SetEnv(const char* name, const std::string& value) {
 #ifdef _WIN32
@@ -54,26 +65,42 @@ Sandbox::Sandbox() {
   for (const char* d : {"home", "config", "data", "cache", "state", "run", "tmp", "app", "common"})
     fs::create_directories(fs::path(FRoot) / d);
   fs::permissions(fs::path(FRoot) / "run", fs::perms::owner_all, fs::perm_options::replace);
-  SetEnv("HOME", FRoot + "/home");
-  SetEnv("XDG_CONFIG_HOME", FRoot + "/config");
-  SetEnv("XDG_DATA_HOME", FRoot + "/data");
-  SetEnv("XDG_CACHE_HOME", FRoot + "/cache");
-  SetEnv("XDG_STATE_HOME", FRoot + "/state");
-  SetEnv("XDG_RUNTIME_DIR", FRoot + "/run");
-  SetEnv("TMPDIR", FRoot + "/tmp");
-  SetEnv("TEMP", FRoot + "/tmp");
-  SetEnv("TMP", FRoot + "/tmp");
+  SetEnv("HOME", Path("home"));
+  SetEnv("XDG_CONFIG_HOME", Path("config"));
+  SetEnv("XDG_DATA_HOME", Path("data"));
+  SetEnv("XDG_CACHE_HOME", Path("cache"));
+  SetEnv("XDG_STATE_HOME", Path("state"));
+  SetEnv("XDG_RUNTIME_DIR", Path("run"));
+  SetEnv("TMPDIR", Path("tmp"));
+  SetEnv("TEMP", Path("tmp"));
+  SetEnv("TMP", Path("tmp"));
+#ifdef _WIN32
+  SetEnv("APPDATA", AppData());
+  SetEnv("LOCALAPPDATA", Path("data"));
+  SetEnv("ProgramData", CommonAppData());
+#endif
+  // Desktop settings (the GNOME proxy among them) go to a key file under the
+  // sandbox's config folder instead of the user's settings daemon.
+  SetEnv("GSETTINGS_BACKEND", "keyfile");
   FSavedModule = platform::ModuleFileName();
   platform::SetModuleFileNameOverride(AppExe());
   // The all-users folder is named by the registry, so it lands in the
   // sandbox too instead of the machine's shared folder.
-  platform::RegWriteString(platform::RegRoot::LocalMachine,
-                           "Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                           "Common AppData", CommonAppData());
+#ifdef _WIN32
+  // On Windows the registry roots of this process are private scratch keys
+  // while the sandbox lives; the user's folder is named there as well.
+  FRegistry = std::make_unique<RegistryJail>();
+  platform::RegWriteString(platform::RegRoot::CurrentUser, kShellFolders, "AppData", AppData());
+#endif
+  platform::RegWriteString(platform::RegRoot::LocalMachine, kShellFolders, "Common AppData",
+                           CommonAppData());
 }
 
 Sandbox::~Sandbox() {
   platform::ReleaseNamedMutexes();
+#ifdef _WIN32
+  FRegistry.reset();
+#endif
   platform::SetModuleFileNameOverride(FSavedModule);
   for (const char* v : kVars) {
     if (FHadEnv[v])
@@ -86,7 +113,14 @@ Sandbox::~Sandbox() {
   fs::remove_all(FRoot, ec);
 }
 
-std::string Sandbox::Path(const std::string& rel) const { return FRoot + "/" + rel; }
+std::string Sandbox::Path(const std::string& rel) const {
+  std::string path = FRoot + kSandboxSep + rel;
+#ifdef _WIN32
+  for (char& c : path)
+    if (c == '/') c = '\\';
+#endif
+  return path;
+}
 
 void Sandbox::WriteFile(const std::string& rel, const std::string& bytes) const {
   fs::path p = fs::path(FRoot) / rel;

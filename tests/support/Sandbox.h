@@ -6,7 +6,20 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
+#include <vector>
+
+#include "support/SandboxWin32.h"
 #include <string>
+
+// The native path separator of the sandbox's paths.
+#ifdef _WIN32
+inline constexpr const char* kSandboxSep = "\\";
+inline constexpr const char* kSandboxExe = "veilgate.exe";
+#else
+inline constexpr const char* kSandboxSep = "/";
+inline constexpr const char* kSandboxExe = "veilgate";
+#endif
 
 class Sandbox {
  public:
@@ -16,15 +29,16 @@ class Sandbox {
   Sandbox& operator=(const Sandbox&) = delete;
 
   const std::string& Root() const { return FRoot; }
-  // Absolute path of a path relative to the sandbox root.
+  // Absolute path of a path relative to the sandbox root ("/" in rel is
+  // turned into the native separator).
   std::string Path(const std::string& rel) const;
   // The folder the "running executable" lives in (with trailing "/"), and
   // the executable's full name there.
-  std::string AppDir() const { return FRoot + "/app/"; }
-  std::string AppExe() const { return FRoot + "/app/veilgate"; }
+  std::string AppDir() const { return Path("app/"); }
+  std::string AppExe() const { return Path("app/") + kSandboxExe; }
   // The folders the shell-folder lookups give inside the sandbox.
-  std::string AppData() const { return FRoot + "/config"; }
-  std::string CommonAppData() const { return FRoot + "/common"; }
+  std::string AppData() const { return Path("config"); }
+  std::string CommonAppData() const { return Path("common"); }
 
   void WriteFile(const std::string& rel, const std::string& bytes) const;
   std::string ReadFile(const std::string& rel) const;
@@ -35,6 +49,13 @@ class Sandbox {
   std::string FSavedModule;
   std::map<std::string, std::string> FSavedEnv;
   std::map<std::string, bool> FHadEnv;
+#ifdef _WIN32
+  std::unique_ptr<RegistryJail> FRegistry;
+
+ public:
+  // The sandbox's private registry roots (Windows only).
+  const RegistryJail& Registry() const { return *FRegistry; }
+#endif
 };
 
 // Fixture: every test gets a fresh sandbox.

@@ -1,0 +1,67 @@
+#include "framework/CLSplashForm.h"
+
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPixmap>
+#include <QScreen>
+
+#include "net/CLUtils.h"
+#include "platform/Files.h"
+#include "vcl/spPngForm.h"
+
+namespace {
+// The design's picture, shown only until the real one is loaded.
+QPixmap DesignPicture() {
+  QPixmap p(320, 180);
+  p.fill(Qt::black);
+  QPainter painter(&p);
+  painter.setPen(QColor(0x88, 0xc0, 0xd0));
+  QFont f = painter.font();
+  f.setPointSize(20);
+  f.setBold(true);
+  painter.setFont(f);
+  painter.drawText(p.rect(), Qt::AlignCenter, "Veilgate");
+  return p;
+}
+}  // namespace
+
+TfrmCLSplashForm::TfrmCLSplashForm(TCLComponent* AOwner) : TForm(AOwner) {
+  SetName("frmCLSplashForm");
+  SetBorderStyle(TFormBorderStyle::bsNone);
+  setWindowFlag(Qt::WindowStaysOnTopHint);
+  setStyleSheet("TfrmCLSplashForm, #ClientArea { background-color: black; }");
+  spPngForm = new TspPngForm(this);
+  spPngForm->SetName("spPngForm");
+  spPngForm->SetPicture(DesignPicture());
+  OnDeactivate = [this](TForm*) { FormDeactivate(); };
+}
+
+QWidget* TfrmCLSplashForm::CreateSplash() { return CreateForm<TfrmCLSplashForm>(); }
+
+void TfrmCLSplashForm::FormCreate() {
+  TForm::FormCreate();
+  const std::string app = GetAppPath();
+  const std::string candidates[] = {JoinPath(app, "oem.splash.png"),
+                                    JoinPath(app, "res\\images\\splash.png")};
+  bool loaded = false;
+  for (const std::string& file : candidates) {
+    if (!platform::FileExists(file)) continue;
+    loaded = spPngForm->LoadFromFile(file);
+    if (loaded) FPictureFile = file;
+    break;  // the first file found is the one; a broken one is not replaced
+  }
+  const QPixmap& picture = spPngForm->Picture();
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QSize area = screen ? screen->geometry().size() : QSize(1024, 768);
+  // Halves rounded toward zero, as integer division does.
+  move((area.width() - picture.width()) / 2, (area.height() - picture.height()) / 2);
+  if (!loaded) PostClose();
+}
+
+void TfrmCLSplashForm::FormDeactivate() { PostClose(); }
+
+void TfrmCLSplashForm::PostClose() {
+  QPointer<TfrmCLSplashForm> self(this);
+  QMetaObject::invokeMethod(
+      this, [self] { if (self) self->Close(); }, Qt::QueuedConnection);
+}

@@ -1,0 +1,38 @@
+// The splash window: a borderless window in the shape of a picture, shown
+// while the main window is being created. The picture is the partner's
+// "oem.splash.png" next to the executable, else "res\images\splash.png";
+// the window is centred by the picture's size. It closes itself when there
+// is no picture and when it loses activation (the main window came to the
+// front); the engine's SplashClose frees it.
+#pragma once
+
+#include <string>
+
+#include "vcl/Forms.h"
+
+class TspPngForm;
+
+class TfrmCLSplashForm : public TForm {
+  Q_OBJECT
+ public:
+  explicit TfrmCLSplashForm(TCLComponent* AOwner = nullptr);
+  std::string ClassName() const override { return "TfrmCLSplashForm"; }
+
+  TspPngForm* PngForm() const { return spPngForm; }
+  // The file shown, empty when none was found or it did not load.
+  const std::string& PictureFile() const { return FPictureFile; }
+
+  // Creates the splash for the start-up routine (install with
+  // CLSplashFactory() = TfrmCLSplashForm::CreateSplash).
+  static QWidget* CreateSplash();
+
+ protected:
+  void FormCreate() override;
+
+ private:
+  void FormDeactivate();
+  void PostClose();
+
+  TspPngForm* spPngForm = nullptr;
+  std::string FPictureFile;
+};

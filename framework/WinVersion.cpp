@@ -1,0 +1,246 @@
+#include "framework/WinVersion.h"
+
+#include <cstdio>
+
+#include "platform/Registry.h"
+
+namespace {
+
+// Version data platform ids (dwPlatformId).
+constexpr uint32_t kPlatformWin32s = 0;
+constexpr uint32_t kPlatformWindows9x = 1;
+constexpr uint32_t kPlatformNT = 2;
+
+// Product types (wProductType).
+constexpr uint8_t kNtWorkstation = 1;
+constexpr uint8_t kNtDomainController = 2;
+constexpr uint8_t kNtServer = 3;
+
+// Suite bits (wSuiteMask).
+constexpr uint16_t kSuiteSmallBusiness = 0x0001;
+constexpr uint16_t kSuiteEnterprise = 0x0002;
+constexpr uint16_t kSuiteSmallBusinessRestricted = 0x0020;
+constexpr uint16_t kSuiteDatacenter = 0x0080;
+constexpr uint16_t kSuitePersonal = 0x0200;
+constexpr uint16_t kSuiteBlade = 0x0400;
+
+// Processor architectures.
+constexpr uint16_t kArchIa64 = 6;
+constexpr uint16_t kArchAmd64 = 9;
+
+std::string VersionText(int major, int minor) {
+  return std::to_string(major) + "." + std::to_string(minor);
+}
+
+std::string Upper(std::string s) {
+  for (char& c : s)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return s;
+}
+
+// Trims blanks and line breaks at both ends.
+std::string TrimAll(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
+  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
+  return s.substr(b, e - b);
+}
+
+void Windows9x(const platform::VersionInfo& v, TWindowsTypeEx& w) {
+  w.Kind.AsType = wptWorkstation;
+  w.ServicePack = v.csdVersion;
+  const char marker = v.csdVersion.size() > 1 ? v.csdVersion[1] : '\0';
+  if (v.major == 4 && v.minor == 0) {
+    w.Product = "Microsoft Windows 95";
+    w.OSKind = win95;
+    if (marker == 'C' || marker == 'B') {
+      w.Kind.AsString = "OSR2";
+      w.OSKind = win95OSR2;
+    }
+  } else if (v.major == 4 && v.minor == 10) {
+    w.Product = "Microsoft Windows 98";
+    w.OSKind = win98;
+    if (marker == 'A') {
+      w.Kind.AsString = "SE";
+      w.OSKind = win98se;
+    }
+  } else if (v.major == 4 && v.minor == 90) {
+    w.Product = "Microsoft Windows Millennium Edition";
+    w.OSKind = winME;
+    w.Full = w.Product;
+    return;
+  }
+  w.Full = w.Product + " " + w.Kind.AsString;
+}
+
+// The edition from the extended version data.
+void NtEdition(const platform::VersionInfo& v, uint16_t arch, TWindowsTypeEx& w) {
+  const uint16_t suite = v.suiteMask;
+  if (v.productType == kNtWorkstation && arch != kArchAmd64) {
+    w.Kind.AsType = wptWorkstation;
+    if (v.major == 4)
+      w.Kind.AsString = "Workstation 4.0";
+    else if (suite & kSuitePersonal)
+      w.Kind.AsString = "Home Edition";
+    else
+      w.Kind.AsString = "Professional";
+    return;
+  }
+  if (v.productType != kNtServer && v.productType != kNtDomainController) return;
+  w.Server = true;
+  w.Kind.AsType = wptServer;
+  if (v.major == 5 && v.minor == 2) {
+    if (arch == kArchIa64) {
+      if (suite & kSuiteDatacenter)
+        w.Kind.AsString = "Datacenter Edition for Itanium-based Systems";
+      else if (suite & kSuiteEnterprise)
+        w.Kind.AsString = "Enterprise Edition for Itanium-based Systems";
+    } else if (arch == kArchAmd64) {
+      if (suite & kSuiteDatacenter)
+        w.Kind.AsString = "Datacenter x64 Edition";
+      else if (suite & kSuiteEnterprise)
+        w.Kind.AsString = "Enterprise x64 Edition";
+      else
+        w.Kind.AsString = "Standard x64 Edition";
+    } else {
+      if (suite & kSuiteDatacenter)
+        w.Kind.AsString = "Datacenter Edition";
+      else if (suite & kSuiteEnterprise)
+        w.Kind.AsString = "Enterprise Edition";
+      else if (suite & kSuiteBlade)
+        w.Kind.AsString = "Web Edition";
+      else if (suite & kSuiteSmallBusiness)
+        w.Kind.AsString = "Small Business Server";
+      else if (suite & kSuiteSmallBusinessRestricted)
+        w.Kind.AsString = "Small Business Server ( Restricted )";
+      else
+        w.Kind.AsString = "Standard Edition";
+    }
+  } else if (v.major == 5 && v.minor == 0) {
+    w.Product = "Microsoft Windows Server 2000 family";
+    if (suite & kSuiteDatacenter)
+      w.Kind.AsString = "Datacenter Server";
+    else if (suite & kSuiteEnterprise)
+      w.Kind.AsString = "Advanced Server";
+    else
+      w.Kind.AsString = "Server";
+  } else {
+    w.Kind.AsString = (suite & kSuiteEnterprise) ? "Server 4.0 Enterprise Edition" : "Server 4.0";
+  }
+}
+
+// The edition from the registry, for systems without extended data.
+void NtEditionFromRegistry(const platform::VersionInfo& v, TWindowsTypeEx& w) {
+  std::string type;
+  platform::RegReadString(RegRoot::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
+                          "ProductType", type);
+  type = Upper(type);
+  std::string kind;
+  if (type == "WINNT")
+    kind = "Workstation";
+  else if (type == "LANMANNT")
+    kind = "Server";
+  else if (type == "SERVERNT")
+    kind = "Advanced Server";
+  w.Kind.AsString = kind + " " + VersionText(static_cast<int>(v.major), static_cast<int>(v.minor)) + " ";
+}
+
+void WindowsNT(const platform::VersionInfo& v, TWindowsTypeEx& w) {
+  // The native processor is asked for version 5.2 only, where it tells the
+  // x64 editions apart; elsewhere it counts as x86.
+  uint16_t arch = 0;
+  if (v.major == 6 && v.minor == 0) {
+    if (v.productType == kNtWorkstation) {
+      w.Product = "Microsoft Windows Vista";
+      w.OSKind = winVista;
+      if (v.isWow64) {
+        w.Product = "Microsoft Windows Vista 64 Edition";
+        w.OSKind = winVista64;
+      }
+    } else {
+      w.Product = "Microsoft Windows Server Longhorn";
+      w.OSKind = winLonghorn;
+    }
+  } else if (v.major == 5 && v.minor == 2) {
+    arch = v.processorArchitecture;
+    if (v.serverR2 != 0) {
+      w.Product = "Microsoft Windows Server 2003 R2";
+      w.OSKind = win2003R2;
+    } else if (v.productType == kNtWorkstation && arch == kArchAmd64) {
+      w.Product = "Microsoft Windows XP Professional x64 Edition";
+      w.OSKind = winXPx64;
+    } else {
+      w.Product = "Microsoft Windows Server 2003 family";
+      w.OSKind = win2003;
+    }
+  } else if (v.major == 5 && v.minor == 1) {
+    w.Product = "Microsoft Windows XP";
+    w.OSKind = winXP;
+  } else if (v.major == 5 && v.minor == 0) {
+    w.Product = "Microsoft Windows 2000";
+    w.OSKind = win2000;
+  } else if (v.major <= 4) {
+    w.Product = "Microsoft Windows NT";
+    w.OSKind = winNT;
+  }
+
+  if (v.extendedData)
+    NtEdition(v, arch, w);
+  else
+    NtEditionFromRegistry(v, w);
+
+  char buf[64];
+  std::snprintf(buf, sizeof buf, " (Build %u) \r\n", static_cast<unsigned>(v.build & 0xFFFF));
+  if (v.major == 4 && v.csdVersion == "Service Pack 6" &&
+      platform::RegKeyExists(RegRoot::LocalMachine,
+                             "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009"))
+    w.ServicePack = std::string("Service Pack 6a") + buf;
+  else
+    w.ServicePack = v.csdVersion + buf;
+  w.Full = w.Product + " " + w.Kind.AsString;
+}
+
+}  // namespace
+
+void GetWindowsTypeExFrom(const platform::VersionInfo& Info, TWindowsTypeEx& WinType) {
+  WinType = TWindowsTypeEx();
+  // No system name, or Windows without a major version: the query failed.
+  if (Info.systemName.empty() || (Info.systemName == "Windows" && Info.major == 0)) return;
+  const int major = static_cast<int>(Info.major), minor = static_cast<int>(Info.minor);
+  WinType.OSVersion = {VersionText(major, minor), major, minor};
+  WinType.ServicePackVersion = {VersionText(Info.servicePackMajor, Info.servicePackMinor),
+                                Info.servicePackMajor, Info.servicePackMinor};
+  WinType.OSBuild = static_cast<int>(Info.build);
+  WinType.Server = false;
+  // Version data of another system (posix) names no Windows product.
+  if (Info.systemName != "Windows") return;
+  switch (Info.platformId) {
+    case kPlatformWin32s:
+      WinType.Product = "Microsoft Win32s";
+      WinType.Kind.AsType = wptWorkstation;
+      WinType.Full = WinType.Product;
+      WinType.OSKind = win31;
+      break;
+    case kPlatformWindows9x:
+      Windows9x(Info, WinType);
+      break;
+    case kPlatformNT:
+      WindowsNT(Info, WinType);
+      break;
+    default:
+      break;
+  }
+  WinType.ServicePack = TrimAll(WinType.ServicePack);
+}
+
+void GetWindowsTypeEx(TWindowsTypeEx& WinType) {
+  GetWindowsTypeExFrom(platform::GetVersionInfo(), WinType);
+}
+
+bool IsWindowsVista64() {
+  TWindowsTypeEx w;
+  GetWindowsTypeEx(w);
+  return w.OSKind == winVista64;
+}
+
+bool IsWow64() { return platform::GetVersionInfo().isWow64; }

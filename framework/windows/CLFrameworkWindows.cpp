@@ -1,0 +1,6 @@
+#include "framework/windows/CLFrameworkWindows.h"
+
+TCLFrameworkWindows& CLFrameworkWindows() {
+  static TCLFrameworkWindows windows;
+  return windows;
+}

@@ -1,0 +1,142 @@
+#include "platform/PrivateProfile.h"
+
+#include "platform/Files.h"
+
+namespace platform {
+
+namespace {
+
+struct Line {
+  std::string body;   // without the line break
+  std::string brk;    // "\r\n", "\n", "\r" or "" for a last line without one
+};
+
+std::vector<Line> SplitLines(const std::string& text) {
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back({text.substr(pos), ""});
+      break;
+    }
+    size_t brkLen = (text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ? 2 : 1;
+    lines.push_back({text.substr(pos, end - pos), text.substr(end, brkLen)});
+    pos = end + brkLen;
+  }
+  return lines;
+}
+
+bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
+
+std::string TrimBlanks(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && IsBlankChar(s[b])) ++b;
+  while (e > b && IsBlankChar(s[e - 1])) --e;
+  return s.substr(b, e - b);
+}
+
+bool SameAsciiText(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i], y = b[i];
+    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
+    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+const std::string kBom = "\xEF\xBB\xBF";
+
+// The section name of a header line ("[name]"), or false.
+bool SectionName(const std::string& body, std::string& name) {
+  std::string t = TrimBlanks(body);
+  if (t.size() < 2 || t[0] != '[') return false;
+  size_t close = t.find(']');
+  if (close == std::string::npos) return false;
+  name = TrimBlanks(t.substr(1, close - 1));
+  return true;
+}
+
+// The key name of a "key=value" line, or false (comments and lines without
+// "=" have none).
+bool KeyName(const std::string& body, std::string& name) {
+  std::string t = TrimBlanks(body);
+  if (t.empty() || t[0] == ';' || t[0] == '#') return false;
+  size_t eq = body.find('=');
+  if (eq == std::string::npos) return false;
+  name = TrimBlanks(body.substr(0, eq));
+  return !name.empty();
+}
+
+}  // namespace
+
+std::string WriteProfileValuesToText(const std::string& text, const std::string& section,
+                                     const ProfileValues& values) {
+  bool bom = text.compare(0, kBom.size(), kBom) == 0;
+  std::vector<Line> lines = SplitLines(bom ? text.substr(kBom.size()) : text);
+  const std::string brk = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+
+  // Locate the first section of that name: its header and the end of its
+  // lines (the next header or the end of the file).
+  size_t header = std::string::npos, sectionEnd = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string name;
+    if (!SectionName(lines[i].body, name)) continue;
+    if (header != std::string::npos) {
+      sectionEnd = i;
+      break;
+    }
+    if (SameAsciiText(name, TrimBlanks(section))) header = i;
+  }
+  if (header == std::string::npos) {
+    if (!lines.empty() && lines.back().brk.empty()) lines.back().brk = brk;
+    lines.push_back({"[" + section + "]", brk});
+    header = lines.size() - 1;
+    sectionEnd = lines.size();
+  }
+
+  std::vector<Line> added;
+  for (const auto& [key, value] : values) {
+    bool found = false;
+    for (size_t i = header + 1; i < sectionEnd; ++i) {
+      std::string name;
+      if (!KeyName(lines[i].body, name) || !SameAsciiText(name, TrimBlanks(key))) continue;
+      lines[i].body = lines[i].body.substr(0, lines[i].body.find('=') + 1) + value;
+      found = true;
+      break;
+    }
+    if (!found) {
+      // A key given twice in values is written once, with the later value.
+      bool merged = false;
+      for (Line& l : added) {
+        std::string name;
+        if (KeyName(l.body, name) && SameAsciiText(name, TrimBlanks(key))) {
+          l.body = key + "=" + value;
+          merged = true;
+        }
+      }
+      if (!merged) added.push_back({key + "=" + value, brk});
+    }
+  }
+  if (!added.empty()) {
+    size_t at = sectionEnd;
+    while (at > header + 1 && TrimBlanks(lines[at - 1].body).empty()) --at;
+    if (lines[at - 1].brk.empty()) lines[at - 1].brk = brk;
+    lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(at), added.begin(), added.end());
+  }
+
+  std::string out = bom ? kBom : std::string();
+  for (const Line& l : lines) out += l.body + l.brk;
+  return out;
+}
+
+bool WriteProfileValues(const std::string& file, const std::string& section,
+                        const ProfileValues& values, std::string* error) {
+  std::string text;
+  if (FileExists(file) && !ReadWholeFile(file, text, error)) return false;
+  return WriteFileAtomic(file, WriteProfileValuesToText(text, section, values), error);
+}
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+#!/usr/bin/env python3
+"""Checks the include rules of the code base and prints every breach.
+
+- Code that does not draw a window (everything outside the Qt units) includes
+  no Qt header.
+- Of that code, only the Windows backend (platform/win32/), the Windows-only
+  tests (tests/win32/) and the Windows part of the test sandbox include
+  Windows headers; everything else reaches the system through the platform
+  interfaces.
+
+Exit status 0 when the rules hold, 1 otherwise.
+"""
+import pathlib
+import re
+import sys
+
+ROOT = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__).parent.parent)
+
+# Folders whose code is compiled without Qt (see CMakeLists.txt).
+QT_FREE_DIRS = ["net", "framework", "proxy", "switch", "platform", "tools", "bench", "tests"]
+# Units and folders inside them that belong to the Qt application.
+QT_UNITS = re.compile(
+    r"^(framework/(CLMain|CLEngine|CLForm|CLSplashForm|CLDebugView|CLQtDispatcher)\.(cpp|h)"
+    r"|framework/windows/|tests/ui/|tests/e2e/)")
+# Where Windows headers may appear.
+WINDOWS_ALLOWED = re.compile(r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$)")
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
+QT_HEADER = re.compile(r"^(Qt\w*/|Q[A-Z]\w*(\.h)?$|qt\w*\.h$)")
+WINDOWS_HEADER = re.compile(
+    r"^(windows|windowsx|winsock2?|ws2tcpip|ws2def|wininet|winhttp|winreg|winuser|winbase|winnt"
+    r"|winerror|wincrypt|shlobj|shellapi|shlwapi|objbase|ole2|oleauto|commctrl|commdlg"
+    r"|tlhelp32|psapi|iphlpapi|lmcons|sddl|aclapi|accctrl|userenv|knownfolders|wtsapi32"
+    r"|urlmon|mmsystem|dbghelp|winver|versionhelpers)\.h$", re.I)
+
+breaches = []
+checked = 0
+for top in QT_FREE_DIRS:
+    base = ROOT / top
+    if not base.is_dir():
+        continue
+    for path in sorted(base.rglob("*")):
+        if path.suffix not in (".cpp", ".h", ".hpp", ".cc") or not path.is_file():
+            continue
+        rel = path.relative_to(ROOT).as_posix()
+        if QT_UNITS.match(rel):
+            continue
+        checked += 1
+        text = path.read_text(encoding="utf-8", errors="replace")
+        for m in INCLUDE.finditer(text):
+            header = m.group(1)
+            line = text.count("\n", 0, m.start()) + 1
+            if QT_HEADER.match(header):
+                breaches.append(f"{rel}:{line}: Qt header <{header}> in code that does not draw a window")
+            if WINDOWS_HEADER.match(header.split("/")[-1]) and not WINDOWS_ALLOWED.match(rel):
+                breaches.append(f"{rel}:{line}: Windows header <{header}> outside platform/win32/")
+
+for b in breaches:
+    print(b)
+print(f"{checked} Qt-free files checked, {len(breaches)} breaches")
+sys.exit(1 if breaches or checked == 0 else 0)

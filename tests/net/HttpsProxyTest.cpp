@@ -1,0 +1,190 @@
+// Certificates, the system proxy and the direct GET, with real TLS servers
+// and a real forward proxy (tinyproxy) on loopback.
+// Posix only: these tests run servers and programs of the posix test host.
+#ifndef _WIN32
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+
+#include "DownloaderTestSupport.h"
+#include "platform/Http.h"
+
+using nettest::Request;
+using nettest::Response;
+using nettest::TestHttpServer;
+
+namespace {
+
+// Sets an environment variable for one scope.
+class EnvScope {
+ public:
+  EnvScope(const char* name, const std::string& value) : FName(name) {
+    if (const char* old = std::getenv(name)) {
+      FHad = true;
+      FOld = old;
+    }
+    ::setenv(name, value.c_str(), 1);
+  }
+  ~EnvScope() {
+    if (FHad)
+      ::setenv(FName, FOld.c_str(), 1);
+    else
+      ::unsetenv(FName);
+  }
+
+ private:
+  const char* FName;
+  bool FHad = false;
+  std::string FOld;
+};
+
+bool ViaProxy(const Request& r) { return r.Header("Via").find("tinyproxy") != std::string::npos; }
+
+}  // namespace
+
+TEST_F(DownloaderTest, HttpsVerifiesTheChainButNotTheHostName) {
+  nettest::Certificates certs;
+  std::string error;
+  ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
+  TestHttpServer server([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "secure " + r.target)); },
+                        certs.certFile, certs.keyFile);
+  TSingleDownloader sd;
+  Outcome o;
+  Wire(sd, o);
+  // The certificate names wrong-name.example; the address is 127.0.0.1.
+  sd.URL = "HTTPS://127.0.0.1:" + std::to_string(server.Port()) + "/a?b=1";
+  {
+    EnvScope trust("SSL_CERT_FILE", certs.caFile);
+    sd.GetString();
+    ASSERT_TRUE(PumpUntilIdle(sd));
+  }
+  EXPECT_EQ(o.doneString, 1);
+  EXPECT_EQ(o.text, "secure /a?b=1");
+  ASSERT_EQ(server.RequestCount(), 1);
+  EXPECT_EQ(server.Requests()[0].version, "HTTP/1.0");
+  EXPECT_FALSE(server.Requests()[0].HasHeader("Pragma"));  // the cache flag does not apply to HTTPS
+  {
+    EnvScope trust("SSL_CERT_FILE", certs.otherCaFile);
+    sd.GetString();
+    ASSERT_TRUE(PumpUntilIdle(sd));
+  }
+  EXPECT_EQ(o.errors, 1);
+  EXPECT_EQ(o.doneString, 1);
+  EXPECT_EQ(server.RequestCount(), 1);  // refused before any request was sent
+  // The direct GET trusts the same authorities but also checks the name.
+  std::string body;
+  {
+    EnvScope trust("SSL_CERT_FILE", certs.caFile);
+    EXPECT_FALSE(platform::HttpGetDirect(server.Base() + "/direct", body, 5000, &error));
+  }
+  EXPECT_EQ(server.RequestCount(), 1);
+  TestHttpServer local([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "named " + r.target)); },
+                       certs.localCertFile, certs.localKeyFile);
+  {
+    EnvScope trust("SSL_CERT_FILE", certs.caFile);
+    EXPECT_TRUE(platform::HttpGetDirect(local.Base() + "/direct", body, 5000, &error)) << error;
+  }
+  EXPECT_EQ(body, "named /direct");
+}
+
+TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
+  nettest::TinyProxy proxy;
+  std::string error;
+  ASSERT_TRUE(proxy.Start(sb().Path("tinyproxy"), &error)) << error;
+  TestHttpServer server([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "seen " + r.target)); });
+
+  // The platform reports a system proxy: the download goes through it.
+  platform::RecordAppliedProxy({true, proxy.Server(), ""});
+  TSingleDownloader sd;
+  Outcome o;
+  Wire(sd, o);
+  sd.URL = server.Base() + "/through-proxy";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.text, "seen /through-proxy");
+  ASSERT_EQ(server.RequestCount(), 1);
+  EXPECT_TRUE(ViaProxy(server.Requests()[0]));
+  EXPECT_TRUE(nettest::WaitFor([&] { return proxy.Log().find("/through-proxy") != std::string::npos; }, 3000))
+      << proxy.Log();
+
+  // The local-information GET bypasses it, also with proxy variables set.
+  {
+    EnvScope env1("http_proxy", "http://" + proxy.Server());
+    EnvScope env2("HTTP_PROXY", "http://" + proxy.Server());
+    std::string body;
+    ASSERT_TRUE(platform::HttpGetDirect(server.Base() + "/local-info", body, 5000, &error)) << error;
+    EXPECT_EQ(body, "seen /local-info");
+  }
+  ASSERT_EQ(server.RequestCount(), 2);
+  EXPECT_FALSE(ViaProxy(server.Requests()[1]));
+
+  // The platform reports none: the download goes directly.
+  platform::RecordAppliedProxy({});
+  sd.URL = server.Base() + "/direct-download";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.text, "seen /direct-download");
+  ASSERT_EQ(server.RequestCount(), 3);
+  EXPECT_FALSE(ViaProxy(server.Requests()[2]));
+
+  // A proxy that is applied but gone makes the download fail, not go around it.
+  proxy.Stop();
+  platform::RecordAppliedProxy({true, proxy.Server(), ""});
+  sd.URL = server.Base() + "/proxy-down";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.errors, 1);
+  EXPECT_EQ(server.RequestCount(), 3);
+
+  const std::string log = proxy.Log();
+  EXPECT_EQ(log.find("/local-info"), std::string::npos);
+  EXPECT_EQ(log.find("/direct-download"), std::string::npos);
+}
+
+TEST_F(DownloaderTest, HttpsDownloadTunnelsThroughTheProxy) {
+  nettest::TinyProxy proxy;
+  std::string error;
+  ASSERT_TRUE(proxy.Start(sb().Path("tinyproxy"), &error)) << error;
+  nettest::Certificates certs;
+  ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
+  TestHttpServer server([](const Request&, nettest::Connection& c) { c.Write(Response(200, "tunnelled")); },
+                        certs.certFile, certs.keyFile);
+  EnvScope trust("SSL_CERT_FILE", certs.caFile);
+  platform::RecordAppliedProxy({true, proxy.Server(), ""});
+  TSingleDownloader sd;
+  Outcome o;
+  Wire(sd, o);
+  sd.URL = server.Base() + "/secret";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.text, "tunnelled");
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    return proxy.Log().find("CONNECT 127.0.0.1:" + std::to_string(server.Port())) != std::string::npos;
+  }, 3000)) << proxy.Log();
+}
+
+TEST_F(DownloaderTest, DirectGetReportsFailuresAndRespectsItsTimeout) {
+  TestHttpServer server([](const Request& r, nettest::Connection& c) {
+    if (r.target == "/ok")
+      c.Write(Response(200, "IP=127.0.0.1\r\n"));
+    else if (r.target == "/hang")
+      c.Hang();
+    else
+      c.Write(Response(404, "missing"));
+  });
+  std::string body, error;
+  EXPECT_TRUE(platform::HttpGetDirect(server.Base() + "/ok", body, 5000, &error)) << error;
+  EXPECT_EQ(body, "IP=127.0.0.1\r\n");
+  EXPECT_FALSE(platform::HttpGetDirect(server.Base() + "/missing", body, 5000, &error));
+  EXPECT_TRUE(body.empty());
+  EXPECT_NE(error.find("404"), std::string::npos);
+  EXPECT_FALSE(platform::HttpGetDirect("http://127.0.0.1:" + std::to_string(nettest::FreePort()) + "/", body, 5000));
+  EXPECT_FALSE(platform::HttpGetDirect("ftp://127.0.0.1/", body, 5000));
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(platform::HttpGetDirect(server.Base() + "/hang", body, 700, &error));
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_LT(took, std::chrono::seconds(5));
+}
+
+#endif  // _WIN32

@@ -1,0 +1,300 @@
+// The system proxy switch: the registry values, the per-connection options,
+// the GNOME settings read back by the real gsettings command, KDE's
+// kioslaverc, and a request through a real proxy on loopback.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "platform/Files.h"
+#include "platform/ProxySettings.h"
+#include "platform/Registry.h"
+#include "switch/uVGUtils.h"
+#include "SwitchTestSupport.h"
+
+using namespace switchtest;
+
+namespace {
+
+const char* const kInternetSettings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+std::string RegText(const std::string& name) {
+  std::string v;
+  if (!platform::RegReadString(RegRoot::CurrentUser, kInternetSettings, name, v)) return "<missing>";
+  return v;
+}
+int64_t RegNumber(const std::string& name) {
+  uint32_t v = 0;
+  if (!platform::RegReadDword(RegRoot::CurrentUser, kInternetSettings, name, v)) return -1;
+  return v;
+}
+
+std::string ReadFileText(const std::string& path) {
+  std::string bytes;
+  platform::ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+// One value read with the real gsettings command (trailing line break cut).
+std::string GSettingsGet(const EnvChanges& env, const std::string& schema, const std::string& key) {
+  std::string tool = FindTool("gsettings");
+  if (tool.empty()) return "<gsettings missing>";
+  RunResult r = RunTool({tool, "get", schema, key}, env);
+  if (!r.started || r.exitCode != 0) return "<failed: " + r.err + ">";
+  while (!r.out.empty() && (r.out.back() == '\n' || r.out.back() == '\r')) r.out.pop_back();
+  return r.out;
+}
+
+class SystemProxyTest : public SwitchTest {};
+
+}  // namespace
+
+TEST_F(SystemProxyTest, RegistryValuesFollowTheSwitchSetting) {
+  Settings({"SWITCH.IE=1"});
+  // The user had a proxy of their own: stopping must not bring it back.
+  platform::RegWriteString(RegRoot::CurrentUser, kInternetSettings, "ProxyServer", "user.example:3128");
+  platform::RegWriteDword(RegRoot::CurrentUser, kInternetSettings, "ProxyEnable", 1);
+
+  SetIEProxy("192.0.2.1:8080");
+  EXPECT_EQ(RegText("ProxyServer"), "http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 1);
+  platform::PerConnectionProxy applied = platform::AppliedProxy();
+  EXPECT_TRUE(applied.useProxy);
+  EXPECT_EQ(applied.server, "192.0.2.1:8080");
+  EXPECT_EQ(applied.bypass, "");
+  // The values are in the registry file as REGEDIT4 text.
+  std::string file = ReadFileText(platform::RegBackingFile(RegRoot::CurrentUser));
+  EXPECT_NE(file.find("\"ProxyServer\"=\"http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;\""),
+            std::string::npos)
+      << file;
+  EXPECT_NE(file.find("\"ProxyEnable\"=dword:00000001"), std::string::npos) << file;
+
+  SetIEProxy("");
+  EXPECT_EQ(RegText("ProxyServer"), "http=;ftp=;https=;");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+  EXPECT_FALSE(platform::AppliedProxy().useProxy);
+
+  // With the option off a hide call switches to direct as well.
+  Settings({"SWITCH.IE=0"});
+  SetIEProxy("192.0.2.1:8080");
+  EXPECT_EQ(RegText("ProxyServer"), "http=;ftp=;https=;");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+  EXPECT_FALSE(platform::AppliedProxy().useProxy);
+  EXPECT_EQ(platform::AppliedProxy().server, "");
+
+  // A missing setting counts as off.
+  Settings({});
+  SetIEProxy("192.0.2.3:80");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+}
+
+TEST_F(SystemProxyTest, WriteIEProxyRegistryWritesTheEmptyFormToo) {
+  WriteIEProxyRegistry("");
+  EXPECT_EQ(RegText("ProxyServer"), "http=;ftp=;https=;");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+  WriteIEProxyRegistry("proxy.example:3128");
+  EXPECT_EQ(RegText("ProxyServer"), "http=proxy.example:3128;ftp=proxy.example:3128;https=proxy.example:3128;");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 1);
+  EXPECT_EQ(IEProxyServerText("a:1"), "http=a:1;ftp=a:1;https=a:1;");
+}
+
+TEST(PerConnectionOptionList, ThreeOptionsInOrderWithAbsentEmptyTexts) {
+  platform::PerConnectionOptionList on =
+      platform::BuildPerConnectionOptionList({true, "192.0.2.1:8080", ""});
+  EXPECT_FALSE(on.hasConnection);
+  EXPECT_EQ(on.optionError, 0u);
+  ASSERT_EQ(on.options.size(), 3u);
+  EXPECT_EQ(on.options[0].option, platform::INTERNET_PER_CONN_FLAGS);
+  EXPECT_EQ(on.options[0].number, platform::PROXY_TYPE_PROXY);
+  EXPECT_EQ(on.options[1].option, platform::INTERNET_PER_CONN_PROXY_BYPASS);
+  EXPECT_FALSE(on.options[1].hasText);
+  EXPECT_EQ(on.options[2].option, platform::INTERNET_PER_CONN_PROXY_SERVER);
+  EXPECT_TRUE(on.options[2].hasText);
+  EXPECT_EQ(on.options[2].text, "192.0.2.1:8080");
+
+  platform::PerConnectionOptionList off = platform::BuildPerConnectionOptionList({false, "", ""});
+  ASSERT_EQ(off.options.size(), 3u);
+  EXPECT_EQ(off.options[0].number, platform::PROXY_TYPE_DIRECT);
+  EXPECT_FALSE(off.options[1].hasText);
+  EXPECT_FALSE(off.options[2].hasText);
+
+  platform::PerConnectionOptionList bypass =
+      platform::BuildPerConnectionOptionList({true, "h:1", "<local>;*.example"});
+  EXPECT_TRUE(bypass.options[1].hasText);
+  EXPECT_EQ(bypass.options[1].text, "<local>;*.example");
+}
+
+TEST_F(SystemProxyTest, MalformedServerIsNotApplied) {
+  SetPerConnectionProxy(true, "", "192.0.2.1:8080");
+  for (const char* bad : {"192.0.2.1", "192.0.2.1:", ":80", "192.0.2.1:99999", "192.0.2.1:8o",
+                          "bad host:80", "a\nb:80", ""}) {
+    EXPECT_FALSE(SetPerConnectionProxy(true, "", bad)) << bad;
+    EXPECT_EQ(platform::AppliedProxy().server, "192.0.2.1:8080") << bad;
+  }
+}
+
+// GNOME's settings, written by the switch in a child process and read back
+// with the gsettings command.
+TEST_F(SystemProxyTest, GnomeSettingsReadBackWithGsettings) {
+  ASSERT_FALSE(FindTool("gsettings").empty()) << "the gsettings command is missing (scripts/deps)";
+  // The child processes and gsettings see the system's schemas.
+  const EnvChanges desktop = {{"XDG_DATA_DIRS", SystemDataDirs()}};
+  ASSERT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'")
+      << "the schema org.gnome.system.proxy is missing (gsettings-desktop-schemas, scripts/deps)";
+  const std::string child = VG_SWITCH_PROXY_CHILD;
+
+  Settings({"SWITCH.IE=1"});
+  RunResult r = RunTool({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "proxy 192.0.2.1:8080\n");
+  EXPECT_TRUE(sb().Exists("config/glib-2.0/settings/keyfile"));
+  EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'manual'");
+  for (const char* protocol : {"http", "https", "ftp"}) {
+    std::string schema = std::string("org.gnome.system.proxy.") + protocol;
+    EXPECT_EQ(GSettingsGet(desktop, schema, "host"), "'192.0.2.1'") << protocol;
+    EXPECT_EQ(GSettingsGet(desktop, schema, "port"), "8080") << protocol;
+  }
+  // The user's bypass list stays when the switch brings none.
+  EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "ignore-hosts"),
+            "['localhost', '127.0.0.0/8', '::1']");
+  EXPECT_EQ(RegText("ProxyServer"), "http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;");
+
+  r = RunTool({child, sb().AppExe(), "-"}, desktop);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "direct\n");
+  EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'");
+  EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy.http", "host"), "''");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+
+  // Hiding with the option off leaves the desktop direct.
+  RunTool({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
+  EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'manual'");
+  Settings({"SWITCH.IE=0"});
+  r = RunTool({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "direct\n");
+  EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'");
+  EXPECT_EQ(RegText("ProxyServer"), "http=;ftp=;https=;");
+}
+
+TEST_F(SystemProxyTest, MissingGnomeSchemaIsReportedOnceAndChangesNothing) {
+  std::string emptyData = sb().Path("no-schemas");
+  platform::ForceDirectories(emptyData);
+  std::string log = sb().Path("debug.log");
+  Settings({"SWITCH.IE=1"});
+  RunResult r = RunTool({VG_SWITCH_PROXY_CHILD, sb().AppExe(), "192.0.2.1:8080", "-", "192.0.2.7:3128"},
+                    {{"XDG_DATA_DIRS", emptyData.c_str()},
+                     {"GSETTINGS_SCHEMA_DIR", nullptr},
+                     {"VEILGATE_DEBUG_LOG", log.c_str()}});
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // This process still follows the switch.
+  EXPECT_EQ(r.out, "proxy 192.0.2.7:3128\n");
+  std::string text = ReadFileText(log);
+  size_t first = text.find("org.gnome.system.proxy");
+  ASSERT_NE(first, std::string::npos) << text;
+  EXPECT_EQ(text.find("org.gnome.system.proxy", first + 1), std::string::npos) << text;
+  EXPECT_FALSE(sb().Exists("config/glib-2.0/settings/keyfile"));
+  EXPECT_EQ(RegText("ProxyServer"), "http=192.0.2.7:3128;ftp=192.0.2.7:3128;https=192.0.2.7:3128;");
+}
+
+TEST_F(SystemProxyTest, KdeProxySettingsChangeOnlyTheProxyKeys) {
+  Settings({"SWITCH.IE=1"});
+  // Without a kioslaverc nothing is created.
+  SetIEProxy("192.0.2.1:8080");
+  EXPECT_FALSE(sb().Exists("config/kioslaverc"));
+
+  const std::string original =
+      "[$Version]\n"
+      "update_info=kioslave.upd:use-proxy-type\n"
+      "\n"
+      "[Cache Settings]\n"
+      "CacheEnabled=true\n"
+      "\n"
+      "[Proxy Settings]\n"
+      "AuthMode=0\n"
+      "NoProxyFor=localhost,127.0.0.1\n"
+      "ProxyType=0\n"
+      "socksProxy=socks://192.0.2.200 1080\n"
+      "\n"
+      "[UserAgent]\n"
+      "SendLanguageSettings=true\n";
+  sb().WriteFile("config/kioslaverc", original);
+  SetIEProxy("192.0.2.1:8080");
+  const std::string expected =
+      "[$Version]\n"
+      "update_info=kioslave.upd:use-proxy-type\n"
+      "\n"
+      "[Cache Settings]\n"
+      "CacheEnabled=true\n"
+      "\n"
+      "[Proxy Settings]\n"
+      "AuthMode=0\n"
+      "NoProxyFor=localhost,127.0.0.1\n"
+      "ProxyType=1\n"
+      "socksProxy=socks://192.0.2.200 1080\n"
+      "httpProxy=http://192.0.2.1 8080\n"
+      "httpsProxy=http://192.0.2.1 8080\n"
+      "ftpProxy=http://192.0.2.1 8080\n"
+      "\n"
+      "[UserAgent]\n"
+      "SendLanguageSettings=true\n";
+  EXPECT_EQ(sb().ReadFile("config/kioslaverc"), expected);
+
+  SetIEProxy("");
+  std::string direct = sb().ReadFile("config/kioslaverc");
+  EXPECT_NE(direct.find("ProxyType=0\n"), std::string::npos) << direct;
+  EXPECT_NE(direct.find("httpProxy=\n"), std::string::npos) << direct;
+  EXPECT_NE(direct.find("socksProxy=socks://192.0.2.200 1080\n"), std::string::npos) << direct;
+  EXPECT_NE(direct.find("[UserAgent]\nSendLanguageSettings=true\n"), std::string::npos) << direct;
+
+  // A bypass list in the Windows form becomes KDE's comma-separated one.
+  EXPECT_TRUE(SetPerConnectionProxy(true, "*.example.org; 192.0.2.0/24;;", "192.0.2.1:8080"));
+  std::string bypass = sb().ReadFile("config/kioslaverc");
+  EXPECT_NE(bypass.find("NoProxyFor=*.example.org,192.0.2.0/24\n"), std::string::npos) << bypass;
+  EXPECT_EQ(platform::AppliedProxy().bypass, "*.example.org; 192.0.2.0/24;;");
+}
+
+// A program that follows the proxy the platform reports reaches a loopback
+// server through a real proxy; the proxy's log shows the request.
+TEST_F(SystemProxyTest, RequestGoesThroughTheSwitchedProxy) {
+  const std::string tinyproxy = FindTool("tinyproxy");
+  const std::string curl = FindTool("curl");
+  ASSERT_FALSE(tinyproxy.empty()) << "tinyproxy is missing (scripts/deps installs it)";
+  ASSERT_FALSE(curl.empty()) << "curl is missing (scripts/deps installs it)";
+
+  LoopbackHttpServer server("veilgate-through-proxy");
+  ASSERT_GT(server.Port(), 0);
+  const int proxyPort = FreeLoopbackPort();
+  ASSERT_GT(proxyPort, 0);
+  std::string config = "Port " + std::to_string(proxyPort) +
+                       "\nListen 127.0.0.1\nTimeout 30\nLogLevel Info\nMaxClients 8\n"
+                       "Allow 127.0.0.1\n";
+  if (::geteuid() == 0) config += "User nobody\nGroup nogroup\n";
+  sb().WriteFile("tinyproxy.conf", config);
+  const std::string proxyLog = sb().Path("tinyproxy.log");
+  Background proxy({tinyproxy, "-d", "-c", sb().Path("tinyproxy.conf")}, proxyLog);
+  ASSERT_TRUE(WaitFor([&] { return CanConnect(proxyPort) || !proxy.Running(); }))
+      << "tinyproxy did not start listening: " << ReadFileText(proxyLog);
+  ASSERT_TRUE(proxy.Running()) << "tinyproxy ended: " << ReadFileText(proxyLog);
+
+  Settings({"SWITCH.IE=1"});
+  SetIEProxy("127.0.0.1:" + std::to_string(proxyPort));
+  platform::PerConnectionProxy applied = platform::AppliedProxy();
+  ASSERT_TRUE(applied.useProxy);
+
+  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/through-proxy-check";
+  RunResult r = RunTool({curl, "-s", "-S", "--max-time", "15", "-x", "http://" + applied.server, url},
+                    {{"no_proxy", nullptr}, {"NO_PROXY", nullptr}, {"http_proxy", nullptr},
+                     {"HTTP_PROXY", nullptr}, {"all_proxy", nullptr}, {"ALL_PROXY", nullptr}},
+                    30000);
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.out, "veilgate-through-proxy");
+  EXPECT_TRUE(WaitFor([&] {
+    return ReadFileText(proxyLog).find("GET " + url) != std::string::npos;
+  }, 5000)) << ReadFileText(proxyLog);
+  ASSERT_EQ(server.Requests().size(), 1u);
+
+  // Back to direct: the platform reports no proxy any more.
+  SetIEProxy("");
+  EXPECT_FALSE(platform::AppliedProxy().useProxy);
+}

@@ -1,0 +1,106 @@
+#include "ServiceAnswers.h"
+
+#include <cctype>
+
+namespace {
+
+const char* const CRLF = "\r\n";
+
+bool SameName(const std::string& a, const std::string& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
+bool StartsWithName(const std::string& s, const std::string& prefix) {
+  return s.size() >= prefix.size() && SameName(s.substr(0, prefix.size()), prefix);
+}
+
+// Line breaks would split one value into several answer lines.
+std::string OneLine(std::string v) {
+  for (char& c : v)
+    if (c == '\r' || c == '\n') c = ' ';
+  return v;
+}
+
+std::string Join(const std::vector<std::string>& records) {
+  std::string out;
+  for (auto& r : records) {
+    if (!out.empty()) out += ';';
+    out += r;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ExpandService(const std::string& value, const std::string& self) {
+  static const std::string key = "{service}";
+  std::string out = value;
+  for (size_t p = out.find(key); p != std::string::npos; p = out.find(key, p + self.size()))
+    out.replace(p, key.size(), self);
+  return out;
+}
+
+std::string UpdateAnswer(const ServiceConfig& config, const std::string& self) {
+  std::string a;
+  auto line = [&](const std::string& name, const std::string& value) {
+    a += OneLine(name) + "=" + OneLine(ExpandService(value, self)) + CRLF;
+  };
+  line("magicword", config.magicWord);
+  std::string result = ServiceConfig::Get(config.update, "Result");
+  line("Result", result.empty() ? "0" : result);
+  line("info", ServiceConfig::Get(config.update, "info"));
+  line("page", ServiceConfig::Get(config.update, "page"));
+  for (auto& [name, value] : config.update)
+    if (!SameName(name, "Result") && !SameName(name, "info") && !SameName(name, "page"))
+      line(name, value);
+  for (auto& [name, value] : config.banner)
+    line(StartsWithName(name, "Banner.") ? name : "Banner." + name, value);
+  bool ownNormal = false, ownSuper = false;
+  for (auto& [name, value] : config.settings) {
+    if (SameName(name, "NORMAL_IPS")) ownNormal = true;
+    if (SameName(name, "SUPER_IPS")) ownSuper = true;
+  }
+  if (!ownNormal) line("__MODIFY__.NORMAL_IPS", Join(config.normalProxies));
+  if (!ownSuper) line("__MODIFY__.SUPER_IPS", Join(config.superProxies));
+  for (auto& [name, value] : config.settings) line("__MODIFY__." + name, value);
+  return a;
+}
+
+std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& callerIP) {
+  const auto& li = config.localInfo;
+  std::string ip = ServiceConfig::Get(li, "ip");
+  if (ip.empty()) ip = callerIP;
+  std::string a;
+  a += "IP=" + OneLine(ip) + CRLF;
+  a += "COUNTRY_SHORT=" + OneLine(ServiceConfig::Get(li, "country_short")) + CRLF;
+  a += "COUNTRY_LONG=" + OneLine(ServiceConfig::Get(li, "country_long")) + CRLF;
+  a += "CITY=" + OneLine(ServiceConfig::Get(li, "city")) + CRLF;
+  a += "REGION=" + OneLine(ServiceConfig::Get(li, "region")) + CRLF;
+  a += OneLine(ServiceConfig::Get(li, "latitude")) + CRLF;
+  a += OneLine(ServiceConfig::Get(li, "longitude")) + CRLF;
+  return a;
+}
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string CheckIPPage(const std::string& callerIP) {
+  const std::string ip = HtmlEscape(callerIP);
+  return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Your IP address</title></head>\n"
+         "<body><h1>Your IP address</h1>\n<p id=\"ip\">" + ip + "</p>\n</body></html>\n";
+}
