@@ -20,6 +20,7 @@
 #include "framework/lang/CLMultiLang.h"
 #include "framework/windows/CLFrameworkWindows.h"
 #include "framework/windows/CLMessageBox.h"
+#include "net/CLURL.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "vcl/ActnList.h"
@@ -517,10 +518,8 @@ int TCLEngine::ShowMessageEx(const std::string& strName, const std::vector<std::
 
   if (iNumber != 0 && !reply.ShowAgainFlagValue) {
     try {
-      settings->BeginUpdate();
       settings->SetMessageShowAgainFlag(iNumber, false);
       settings->SetMessageShowAgainResult(iNumber, reply.Result);
-      settings->EndUpdate();
     } catch (const ECLSettingsWriteError& e) {
       Trace("Show-again choice not written: " + e.Reason());
     }
@@ -531,6 +530,25 @@ int TCLEngine::ShowMessageEx(const std::string& strName, const std::vector<std::
 void TCLEngine::ShowErrorMessage(const std::string& strError, const std::string& strErrorParam,
                                  bool bLib) {
   ShowMessageEx(strError, {strErrorParam}, 0, 1, 4, 0, bLib);
+}
+
+// --- pages ----------------------------------------------------------------------------------------------
+
+std::string TCLEngine::GetURL(const std::string& strPage, bool bAddParams) {
+  return ::GetURL(strPage, bAddParams);
+}
+
+std::string TCLEngine::GetURLParam() { return ::GetURLParam(); }
+
+void TCLEngine::ShowPage(const std::string& strPage) { ShowPageByURL(GetURL(strPage, true)); }
+
+void TCLEngine::ShowPageByURL(const std::string& strURL) {
+  Trace("Show page: " + strURL);
+  OpenURLInBrowser(strURL);
+}
+
+void TCLEngine::WebBeforeNavigate2(const std::string& URL, bool& Cancel) {
+  HandleBeforeNavigate(URL, Cancel, [this](const std::string& page) { ShowPage(page); });
 }
 
 // --- framework windows --------------------------------------------------------------------------------

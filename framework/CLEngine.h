@@ -144,6 +144,18 @@ class TCLEngine : public QObject, public TCLComponent, public ICLSettingsLayers 
   void SetMessageBoxes(ICLMessageBoxes* boxes) { FMessageBoxes = boxes; }
   TCLSkinMessageBoxes* SkinMessageBoxes() const { return FSkinMessageBoxes.get(); }
 
+  // --- pages ------------------------------------------------------------------------------
+  // The address of a page from its "URL." setting, with the parameter block
+  // when bAddParams (see net/CLURL.h).
+  std::string GetURL(const std::string& strPage, bool bAddParams = true);
+  std::string GetURLParam();
+  // Opens the page (or the address) in the user's default browser.
+  void ShowPage(const std::string& strPage);
+  void ShowPageByURL(const std::string& strURL);
+  // The before-navigate handler of embedded browser views: a "wcme:" link
+  // is cancelled and opens its "PAGE" in the default browser instead.
+  void WebBeforeNavigate2(const std::string& URL, bool& Cancel);
+
   // --- framework windows -------------------------------------------------------------------
   void AppAbout();
   void AppUpdate(bool bWait);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstddef>
 #include <numeric>
 #include <string_view>
 #include <thread>
@@ -305,7 +306,7 @@ void TInfoGotThread::Execute() {
   // Synchronous hand-over: the handler runs on the user-interface thread
   // while this thread waits. Without a dispatcher there is no such thread
   // to run it on, and the answer is dropped.
-  FOnInfoGot(FRet);
+  if (IDispatcher* dispatcher = GetDispatcher()) dispatcher->Send([this] { FOnInfoGot(FRet); });
 }
 
 // --- TProxyManager: lists and countries -------------------------------------------------------

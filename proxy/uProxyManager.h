@@ -83,6 +83,8 @@ class TInfoGotThread {
   // Starts the run (once).
   void Start();
   // Waits for the run to end; only for threads without FreeOnTerminate.
+  // Called on the user-interface thread while an answer handler is set, it
+  // would wait for a run that waits for that thread: wait elsewhere then.
   void WaitFor();
   // The answer body; empty until the request has succeeded. Read it only
   // after WaitFor.

@@ -26,10 +26,13 @@ uint16_t SystemDefaultLangId() { return GetSystemDefaultLangID(); }
 std::string LanguageName(uint16_t langId) {
   std::string known;
   if (KnownLanguageName(langId, known)) return known;
-  wchar_t buf[256];
+  // The neutral language, as Windows names it (Wine says "English").
+  if (langId == 0) return "Language Neutral";
+  wchar_t buf[256] = {};
   DWORD n = VerLanguageNameW(langId, buf, 256);
-  if (n == 0) return "Language Neutral";
   if (n >= 256) n = 255;
+  while (n > 0 && buf[n - 1] == L'\0') --n;  // some versions count the terminator
+  if (n == 0) return "Language Neutral";
   return Utf8(buf, static_cast<int>(n));
 }
 

@@ -4,6 +4,8 @@
 
 #ifndef _WIN32
 #include <fcntl.h>
+#include <spawn.h>
+extern char** environ;
 #endif
 
 #include <atomic>
@@ -220,6 +222,21 @@ TEST_F(LocalInfoServiceTest, TouchCallsTheServiceWithTheProxyAddress) {
                       10000));
   // No answer is handed to the user-interface thread.
   EXPECT_EQ(FLoop.Pump(0), 0);
+}
+
+
+TEST_F(LocalInfoServiceTest, AThreadKeptByItsCreatorHoldsTheAnswer) {
+  TInfoGotThread thread;
+  thread.FURL = FService->URL("/getinfo?MagicWord=WORD-1");
+  std::string got;
+  thread.FOnInfoGot = [&](const std::string& aRet) { got = aRet; };
+  EXPECT_EQ(thread.Ret(), "");
+  thread.Start();
+  ASSERT_TRUE(FLoop.PumpUntil([&] { return !got.empty(); }, 10000));
+  thread.WaitFor();
+  EXPECT_EQ(thread.Ret(), got);
+  EXPECT_EQ(TLocalInfo::FromText(thread.Ret()).City, "Dallas");
+  EXPECT_EQ(TInfoGotThread::RunningCount(), 0);
 }
 
 #endif  // VG_SERVICE_EXE

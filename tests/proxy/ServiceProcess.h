@@ -7,8 +7,10 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/socket.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,8 +20,6 @@
 #include <vector>
 
 #include "platform/Http.h"
-
-extern char** environ;
 
 namespace proxytest {
 
@@ -31,16 +31,24 @@ class TServiceProcess {
   TServiceProcess(const std::string& exe, const std::string& configFile) {
     int fds[2];
     if (::pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
     std::vector<std::string> args = {exe, "--config", configFile, "--port", "0"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (posix_spawn(&FPid, exe.c_str(), &actions, nullptr, argv.data(), environ) != 0) FPid = -1;
-    posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = ::getpid();
+    FPid = ::fork();
+    if (FPid == 0) {
+      // The service ends with the test process, also when that one crashes.
+#ifdef __linux__
+      ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+      if (::getppid() != parent) ::_exit(127);
+#endif
+      ::dup2(fds[1], 1);
+      ::close(fds[0]);
+      ::close(fds[1]);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
     ::close(fds[1]);
     FOut = fds[0];
     if (FPid <= 0) return;

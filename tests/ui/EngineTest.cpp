@@ -687,3 +687,15 @@ TEST_F(EngineTest, FormComponentHandsOverSkinAndLanguageData) {
   EXPECT_EQ(std::find(clients.begin(), clients.end(), nullptr), clients.end());
   EXPECT_EQ(main->CLMultiLangData->Clients().size(), 1u);
 }
+
+TEST_F(EngineTest, EmbeddedViewsHandOverOnlyWcmeLinks) {
+  auto w = Window();
+  TCLEngine* e = w->CLEngine;
+  bool cancel = false;
+  e->WebBeforeNavigate2("https://example.org/map", cancel);
+  EXPECT_FALSE(cancel);
+  e->WebBeforeNavigate2("WCME:?SOMETHING=1", cancel);  // no page: nothing opens
+  EXPECT_TRUE(cancel);
+  e->SettingOverwrite().SetValue("URL.Home", "file:///home.html");
+  EXPECT_EQ(e->GetURL("Home", true), "file:///home.html");  // only http addresses get the block
+}
