@@ -1,7 +1,5 @@
-// Hosts for the embedded web browser and the popup's movie. They carry the
-// class names and published properties the translator must recognise (and
-// leave alone); the browser engine and the movie renderer themselves are
-// built into these hosts by the windows that show pages and the popup.
+// Host of the embedded web browser. It carries the class name and published
+// properties the translator must recognise (and leave alone).
 #pragma once
 
 #include <QWidget>
@@ -20,19 +18,4 @@ class TWebBrowser : public TVclControl<QWidget> {
 
  private:
   std::string FLocationURL;
-};
-
-class TShockwaveFlash : public TVclControl<QWidget> {
- public:
-  explicit TShockwaveFlash(TCLComponent* AOwner, QWidget* AParent = nullptr);
-  std::string ClassName() const override { return "TShockwaveFlash"; }
-  const TCLPropTable& PropTable() const override;
-  std::string Movie() const { return FMovie; }
-  void SetMovie(const std::string& v) { FMovie = v; }
-  std::string Quality() const { return FQuality; }
-  void SetQuality(const std::string& v) { FQuality = v; }
-
- private:
-  std::string FMovie;
-  std::string FQuality = "High";
 };

@@ -12,6 +12,7 @@
 #include "framework/CLSettings.h"
 #include "support/Sandbox.h"
 #include "vcl/ActnList.h"
+#include "vcl/ShockwaveFlash.h"
 #include "vcl/WebHosts.h"
 #include "vcl/spMessage.h"
 
