@@ -151,6 +151,10 @@ void TCLEngine::Create(QWidget* AOwner, const std::string& formClassName) {
         if (FEndpoint) FEndpoint->ProcessPending();
       });
     }
+#ifdef Q_OS_WIN
+    // Other instances force the form itself to the front, not the endpoint.
+    if (FEndpoint && FForm) FEndpoint->SetNativeWindow(static_cast<uintptr_t>(FForm->winId()));
+#endif
 #if QT_CONFIG(sessionmanager)
     // The session manager's request to save before the session ends is
     // this platform's end-of-session query.

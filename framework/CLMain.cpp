@@ -89,9 +89,11 @@ void CloseApp(const std::string& ClassName) {
   if (FindAppWindow(ClassName, w)) Send(w, CLConst::WM_CL_CLOSE_APP);
 }
 
-// Another process's window cannot be pulled to the front from here on every
-// desktop, so the window is asked to restore and activate itself.
+// Where the platform can pull another process's window to the front it does
+// so; where only the window's own process can (X11, Wayland), the window is
+// asked to restore and activate itself.
 bool ForceForegroundWindow(const platform::InstanceWindow& w) {
+  if (platform::ForceInstanceForeground(w)) return true;
   return Send(w, CLConst::WM_CL_FORCE_FOREGROUND) == 1;
 }
 
