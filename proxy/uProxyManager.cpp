@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <numeric>
 #include <string_view>
+#include <system_error>
 #include <thread>
 #include <unordered_set>
 
@@ -89,7 +90,7 @@ void DropUnusable(TStringList& List) {
   List = TStringList(std::move(kept));
 }
 
-// The used list as a set of folded addresses.
+// The lines of a list as a set of folded texts (look-ups without regard to case).
 std::unordered_set<std::string> FoldedSet(const TStringList& List) {
   std::unordered_set<std::string> set;
   set.reserve(static_cast<size_t>(List.Count()) * 2);
@@ -280,18 +281,25 @@ void TInfoGotThread::Start() {
   if (FStarted) return;
   FStarted = true;
   ++GRunningInfoThreads;
-  if (FreeOnTerminate) {
-    // From here on the thread owns the object; the creator must not touch it.
-    std::thread([this] {
-      Execute();
-      delete this;
-      --GRunningInfoThreads;
-    }).detach();
-  } else {
-    FThread = std::thread([this] {
-      Execute();
-      --GRunningInfoThreads;
-    });
+  const bool selfFree = FreeOnTerminate;
+  try {
+    if (selfFree) {
+      // From here on the thread owns the object; the creator must not touch it.
+      std::thread([this] {
+        Execute();
+        delete this;
+        --GRunningInfoThreads;
+      }).detach();
+    } else {
+      FThread = std::thread([this] {
+        Execute();
+        --GRunningInfoThreads;
+      });
+    }
+  } catch (const std::system_error&) {
+    // No thread to be had: the request is dropped like a failed one.
+    --GRunningInfoThreads;
+    if (selfFree) delete this;
   }
 }
 

@@ -9,6 +9,8 @@ extern char** environ;
 #endif
 
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <chrono>
 #include <thread>
 
@@ -245,7 +247,7 @@ TEST_F(LocalInfoServiceTest, AThreadKeptByItsCreatorHoldsTheAnswer) {
 // without waiting for the request. The body below runs in a child process.
 TEST(LocalInfoExit, ProcessEndsWithoutWaitingForARequest) {
   proxytest::TSilentListener silent;
-  ASSERT_GT(silent.Port(), 0);
+  ASSERT_GT(silent.Port(), 0) << std::strerror(errno);
   char self[4096] = {0};
   ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
   const std::string url = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/getinfo";
@@ -265,7 +267,9 @@ TEST(LocalInfoExit, ProcessEndsWithoutWaitingForARequest) {
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   pid_t pid = -1;
   const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(posix_spawn(&pid, self, &actions, nullptr, argv.data(), envp.data()), 0);
+  // The running program itself, also when its file has been replaced since.
+  const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data());
+  ASSERT_EQ(spawned, 0) << std::strerror(spawned);
   posix_spawn_file_actions_destroy(&actions);
   int status = 0;
   bool ended = false;
@@ -282,7 +286,9 @@ TEST(LocalInfoExit, ProcessEndsWithoutWaitingForARequest) {
   }
   const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   ASSERT_TRUE(ended) << "the process waited for the request";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "exit " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << ", signal "
+      << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
   // The request's own limit is 30 s; the process must not have waited for it.
   EXPECT_LT(seconds, 10.0);
   EXPECT_TRUE(silent.HasCaller(0)) << "the child's request never reached the listener";
