@@ -12,10 +12,12 @@ TCLQtDispatcher::TCLQtDispatcher() : FShared(std::make_shared<Shared>()) {
 }
 
 TCLQtDispatcher::~TCLQtDispatcher() {
-  if (GetDispatcher() == this) SetDispatcher(nullptr);
-  std::lock_guard<std::mutex> g(FShared->lock);
-  FShared->closed = true;
-  FShared->changed.notify_all();
+  {
+    std::lock_guard<std::mutex> g(FShared->lock);
+    FShared->closed = true;
+    FShared->changed.notify_all();
+  }
+  RetireDispatcher(this);
 }
 
 bool TCLQtDispatcher::IsDispatchThread() const { return QThread::currentThread() == thread(); }

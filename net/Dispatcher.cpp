@@ -1,20 +1,93 @@
 #include "net/Dispatcher.h"
 
-#include <atomic>
 #include <chrono>
+#include <map>
 
 namespace {
-std::atomic<IDispatcher*> GDispatcher{nullptr};
-}
+// What GetDispatcher hands out: a gate that lives for the whole process and
+// forwards to the dispatcher in place. A worker may hold the pointer while
+// the application ends; the gate counts the calls in flight, and retiring a
+// dispatcher waits for them, so no call reaches a destroyed dispatcher.
+class TDispatcherGate : public IDispatcher {
+ public:
+  void Set(IDispatcher* target) {
+    std::lock_guard<std::mutex> g(FLock);
+    FTarget = target;
+  }
+  bool HasTarget() {
+    std::lock_guard<std::mutex> g(FLock);
+    return FTarget != nullptr;
+  }
+  void Retire(IDispatcher* target) {
+    std::unique_lock<std::mutex> g(FLock);
+    if (FTarget == target) FTarget = nullptr;
+    // Calls that entered the retiring dispatcher leave it once it has shut
+    // down (waiting senders are released by then).
+    FIdle.wait(g, [&] { return FInFlight[target] == 0; });
+    FInFlight.erase(target);
+  }
 
-IDispatcher* GetDispatcher() { return GDispatcher.load(); }
-void SetDispatcher(IDispatcher* dispatcher) { GDispatcher.store(dispatcher); }
+  void Post(std::function<void()> call) override {
+    With([&](IDispatcher* d) { d->Post(std::move(call)); return true; });
+  }
+  bool Send(std::function<void()> call) override {
+    return With([&](IDispatcher* d) { return d->Send(std::move(call)); });
+  }
+  bool IsDispatchThread() const override {
+    return const_cast<TDispatcherGate*>(this)->With(
+        [](IDispatcher* d) { return d->IsDispatchThread(); });
+  }
+  bool ProcessPending(int timeoutMs) override {
+    return With([&](IDispatcher* d) { return d->ProcessPending(timeoutMs); });
+  }
+
+ private:
+  template <typename F>
+  bool With(F&& f) {
+    IDispatcher* target;
+    {
+      std::lock_guard<std::mutex> g(FLock);
+      target = FTarget;
+      if (!target) return false;
+      ++FInFlight[target];
+    }
+    bool result = false;
+    try {
+      result = f(target);
+    } catch (...) {
+      Leave(target);
+      throw;
+    }
+    Leave(target);
+    return result;
+  }
+  void Leave(IDispatcher* target) {
+    std::lock_guard<std::mutex> g(FLock);
+    --FInFlight[target];
+    FIdle.notify_all();
+  }
+
+  std::mutex FLock;
+  std::condition_variable FIdle;
+  IDispatcher* FTarget = nullptr;
+  std::map<IDispatcher*, int> FInFlight;
+};
+
+TDispatcherGate& Gate() {
+  static TDispatcherGate* gate = new TDispatcherGate;  // never destroyed
+  return *gate;
+}
+}  // namespace
+
+IDispatcher* GetDispatcher() { return Gate().HasTarget() ? &Gate() : nullptr; }
+void SetDispatcher(IDispatcher* dispatcher) { Gate().Set(dispatcher); }
+void RetireDispatcher(IDispatcher* dispatcher) { Gate().Retire(dispatcher); }
 
 TLoopDispatcher::TLoopDispatcher() : FOwner(std::this_thread::get_id()) {}
 
 TLoopDispatcher::~TLoopDispatcher() {
   Shutdown();
-  if (GetDispatcher() == this) SetDispatcher(nullptr);
+  RetireDispatcher(this);
 }
 
 void TLoopDispatcher::Shutdown() {

@@ -28,9 +28,14 @@ class IDispatcher {
   virtual bool ProcessPending(int timeoutMs) = 0;
 };
 
-// The process's dispatcher; null until the application or a test sets one.
+// The process's dispatcher; null while none is set. The pointer stays valid
+// for the life of the process: once the dispatcher behind it is gone, Post
+// drops calls and Send returns false.
 IDispatcher* GetDispatcher();
 void SetDispatcher(IDispatcher* dispatcher);
+// Called by a dispatcher that is going away, after it has released its
+// waiting senders: stops handing it out and waits until no call is inside it.
+void RetireDispatcher(IDispatcher* dispatcher);
 
 // A queue pumped by the thread that created it.
 class TLoopDispatcher : public IDispatcher {

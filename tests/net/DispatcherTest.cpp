@@ -44,3 +44,22 @@ TEST(DispatcherTest, ShutdownReleasesWaitingSendersWithoutRunningTheirCalls) {
   EXPECT_EQ(d->Pump(), 0);
   EXPECT_FALSE(ran);
 }
+
+TEST(DispatcherTest, AWorkerHoldingTheDispatcherOutlivesItSafely) {
+  auto d = std::make_unique<TLoopDispatcher>();
+  SetDispatcher(d.get());
+  IDispatcher* held = GetDispatcher();
+  ASSERT_NE(held, nullptr);
+  std::atomic<int> result{-1};
+  std::thread worker([&] { result = held->Send([] {}) ? 1 : 0; });
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  d.reset();  // the application ends while the worker waits
+  worker.join();
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(GetDispatcher(), nullptr);
+  // The pointer the worker kept still answers: nothing runs, nothing hangs.
+  bool ran = false;
+  held->Post([&] { ran = true; });
+  EXPECT_FALSE(held->Send([&] { ran = true; }));
+  EXPECT_FALSE(ran);
+}

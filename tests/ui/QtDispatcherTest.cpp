@@ -14,7 +14,7 @@
 TEST(QtDispatcherTest, WorkerCallsRunOnTheEventLoopThread) {
   TestApp();
   TCLQtDispatcher dispatcher;
-  EXPECT_EQ(GetDispatcher(), &dispatcher);
+  ASSERT_NE(GetDispatcher(), nullptr);
   QThread* uiThread = QThread::currentThread();
   std::atomic<bool> onUi{false};
   std::atomic<bool> sendReturned{false};
