@@ -21,7 +21,9 @@ QT_FREE_DIRS = ["net", "framework", "proxy", "switch", "platform", "tools", "ben
 # Units and folders inside them that belong to the Qt application.
 QT_UNITS = re.compile(
     r"^(framework/(CLMain|CLEngine|CLForm|CLSplashForm|CLDebugView|CLQtDispatcher)\.(cpp|h)"
-    r"|framework/windows/|tests/ui/|tests/e2e/)")
+    r"|framework/windows/|tests/ui/|tests/e2e/"
+    # The build-time picture generator draws with Qt.
+    r"|tools/resgen/)")
 # Where Windows headers may appear.
 WINDOWS_ALLOWED = re.compile(r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$)")
 

@@ -22,6 +22,9 @@
 // The settings dialog's components. With an engine the window is also the
 // application's main window: skin data with the built-in default skin, the
 // string table, a skinned frame and the translation data live on it.
+// Kept in a namespace of its own: the application's real settings dialog is
+// linked into the same test program under the global name.
+namespace testwin {
 class TfrmSettings : public TForm {
  public:
   explicit TfrmSettings(bool withEngine = false, TCLComponent* AOwner = nullptr)
@@ -129,6 +132,8 @@ class TfrmSettings : public TForm {
     return c;
   }
 };
+}  // namespace testwin
+using testwin::TfrmSettings;
 
 // Runs the event loop until pred holds or timeoutMs passes.
 inline bool ProcessUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {

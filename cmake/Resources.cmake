@@ -1,0 +1,61 @@
+# The "res" data files next to the executable (the program looks for them
+# in "res" beside itself):
+#  - every file of res/ except const.dat (which sits beside the executable)
+#    and the files of res/images/, copied;
+#  - res/flag_short/<CODE>.PNG, 48 x 48, generated from Debian's ISO flag
+#    pictures (package iso-flags-png-320x240), plus UN.PNG;
+#  - the product pictures splash, about, update, popup_bg and logo under
+#    res/images/, generated unless res/images/ holds a drawn one of that name.
+set(VG_RES_DIR ${CMAKE_BINARY_DIR}/res)
+set(VG_FLAG_SOURCE /usr/share/iso-flags-png-320x240 CACHE PATH
+    "Folder of ISO flag pictures (<code>.png, Debian package iso-flags-png-320x240)")
+
+find_package(Qt6 REQUIRED COMPONENTS Gui)
+add_executable(vg_resgen ${CMAKE_SOURCE_DIR}/tools/resgen/resgen.cpp)
+target_link_libraries(vg_resgen PRIVATE Qt6::Gui)
+
+set(VG_RES_OUTPUTS)
+
+file(GLOB VG_RES_PLAIN LIST_DIRECTORIES false CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*)
+list(FILTER VG_RES_PLAIN EXCLUDE REGEX "/const\\.dat$")
+file(GLOB VG_RES_IMAGES LIST_DIRECTORIES false CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/images/*)
+foreach(src IN LISTS VG_RES_PLAIN VG_RES_IMAGES)
+  file(RELATIVE_PATH rel ${CMAKE_SOURCE_DIR}/res ${src})
+  add_custom_command(OUTPUT ${VG_RES_DIR}/${rel}
+    COMMAND ${CMAKE_COMMAND} -E copy_if_different ${src} ${VG_RES_DIR}/${rel}
+    DEPENDS ${src}
+    COMMENT "Copying res/${rel}")
+  list(APPEND VG_RES_OUTPUTS ${VG_RES_DIR}/${rel})
+endforeach()
+
+set(VG_GENERATED_IMAGES)
+foreach(name splash about update popup_bg logo)
+  if(NOT EXISTS ${CMAKE_SOURCE_DIR}/res/images/${name}.png)
+    list(APPEND VG_GENERATED_IMAGES ${name})
+  endif()
+endforeach()
+if(VG_GENERATED_IMAGES)
+  set(outputs)
+  foreach(name IN LISTS VG_GENERATED_IMAGES)
+    list(APPEND outputs ${VG_RES_DIR}/images/${name}.png)
+  endforeach()
+  add_custom_command(OUTPUT ${outputs}
+    COMMAND vg_resgen images ${VG_RES_DIR}/images ${VG_GENERATED_IMAGES}
+    DEPENDS vg_resgen
+    COMMENT "Drawing res/images: ${VG_GENERATED_IMAGES}")
+  list(APPEND VG_RES_OUTPUTS ${outputs})
+endif()
+
+if(EXISTS ${VG_FLAG_SOURCE}/_united_nations.png)
+  # UN.PNG stands for the whole set: every flag is written in the same run.
+  add_custom_command(OUTPUT ${VG_RES_DIR}/flag_short/UN.PNG
+    COMMAND vg_resgen flags ${VG_FLAG_SOURCE} ${VG_RES_DIR}/flag_short
+    DEPENDS vg_resgen ${VG_FLAG_SOURCE}/_united_nations.png
+    COMMENT "Generating the 48 x 48 flags from ${VG_FLAG_SOURCE}")
+  list(APPEND VG_RES_OUTPUTS ${VG_RES_DIR}/flag_short/UN.PNG)
+else()
+  message(WARNING "No ISO flag pictures in ${VG_FLAG_SOURCE} (install iso-flags-png-320x240 "
+                  "with scripts/deps): the build ships no flags")
+endif()
+
+add_custom_target(vg_res_files ALL DEPENDS ${VG_RES_OUTPUTS})

@@ -1,0 +1,119 @@
+// Shared pieces of the application dialog tests: a host window carrying the
+// engine with the shipped English language, a message-box recorder that
+// answers boxes without a person, and small file helpers.
+#pragma once
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QThread>
+
+#include <functional>
+
+#include <string>
+#include <vector>
+
+#include "framework/CLEngine.h"
+#include "framework/CLSettings.h"
+#include "framework/lang/CLMultiLang.h"
+#include "framework/windows/CLMessageBox.h"
+#include "platform/Files.h"
+#include "vcl/Forms.h"
+#include "vcl/spSkinData.h"
+
+#ifndef VG_SOURCE_DIR
+#error "VG_SOURCE_DIR must name the source tree"
+#endif
+
+namespace appdlg {
+
+// The boxes the engine would show, answered with OK.
+class TRecordingBoxes : public ICLMessageBoxes {
+ public:
+  TCLMessageBoxReply ShowMessageBox(const TCLMessageBoxRequest& request) override {
+    Requests.push_back(request);
+    if (OnBox) OnBox(request);
+    TCLMessageBoxReply reply;
+    reply.Result = 1;
+    return reply;
+  }
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const auto& r : Requests) texts.push_back(r.Text);
+    return texts;
+  }
+  std::vector<TCLMessageBoxRequest> Requests;
+  std::function<void(const TCLMessageBoxRequest&)> OnBox;
+};
+
+// Plays the main window: the translation data and the engine live on it.
+// The engine loads "lang/English.lan" of the application folder.
+// With a skin, the skin data (built-in default skin) lives on it too.
+class TfrmHost : public TForm {
+ public:
+  explicit TfrmHost(bool withSkin = false) {
+    SetName("frmHost");
+    if (withSkin) {
+      spCompressedStoredSkin = new TspCompressedStoredSkin(this);
+      spCompressedStoredSkin->SetName("spCompressedStoredSkin");
+      spCompressedStoredSkin->LoadDefaultSkin();
+      spResourceStrData = new TspResourceStrData(this);
+      spResourceStrData->SetName("spResourceStrData");
+      spSkinData = new TspSkinData(this);
+      spSkinData->SetName("spSkinData");
+      spSkinData->SetResourceStrData(spResourceStrData);
+      spSkinData->SetCompressedStoredSkin(spCompressedStoredSkin);
+    }
+    CLMultiLangData = new TCLMultiLangData(this);
+    CLMultiLangData->SetName("CLMultiLangData");
+    CLEngine = new TCLEngine(this);
+    CLEngine->SetName("CLEngine");
+    CLEngine->SettingDefault().SetValue("Path.Languages", "lang");
+    CLEngine->SettingDefault().SetValue("Path.Skins", "skins");
+    CLEngine->SetLanguageData(CLMultiLangData);
+    if (spSkinData) CLEngine->SetSkinData(spSkinData);
+    CLEngine->SetMessageBoxes(&Boxes);
+  }
+  ~TfrmHost() override {
+    if (CLEngine) CLEngine->SetMessageBoxes(nullptr);
+  }
+  std::string ClassName() const override { return "TfrmHost"; }
+  TspCompressedStoredSkin* spCompressedStoredSkin = nullptr;
+  TspResourceStrData* spResourceStrData = nullptr;
+  TspSkinData* spSkinData = nullptr;
+  TCLMultiLangData* CLMultiLangData = nullptr;
+  TCLEngine* CLEngine = nullptr;
+  TRecordingBoxes Boxes;
+};
+
+inline std::string SourceFile(const std::string& rel) {
+  std::string bytes;
+  platform::ReadWholeFile(std::string(VG_SOURCE_DIR) + "/" + rel, bytes);
+  return bytes;
+}
+
+// A 48 x 48 picture of one colour, as PNG bytes.
+inline void WriteSolidPng(const std::string& path, QRgb colour) {
+  QImage img(48, 48, QImage::Format_ARGB32);
+  img.fill(colour);
+  img.save(QString::fromStdString(path), "PNG");
+}
+
+// Runs the event loop until pred holds or timeoutMs passes.
+inline bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
+  QElapsedTimer t;
+  t.start();
+  while (!pred()) {
+    if (t.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    QThread::msleep(1);
+  }
+  return true;
+}
+
+// The colour in the middle of a picture.
+inline QRgb MiddleColour(const QPixmap& p) {
+  return p.isNull() ? 0 : p.toImage().pixel(p.width() / 2, p.height() / 2);
+}
+
+}  // namespace appdlg

@@ -1,0 +1,74 @@
+// The settings dialog: start with the system, check for updates at start,
+// which browsers the hiding applies to; resetting every "do not show again"
+// choice and reinstalling the Firefox extension (both act at once).
+//
+// The main window opens it for one modal showing with ShowSettings and
+// afterwards sets its own autorun check box again from "AutoRun".
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "vcl/Forms.h"
+
+class TButton;
+class TCheckBox;
+class TCLMultiLang;
+class TLabel;
+class TPageControl;
+class TspDynamicSkinForm;
+class TTabSheet;
+
+class TfrmSettings : public TForm {
+  Q_OBJECT
+ public:
+  explicit TfrmSettings(TCLComponent* AOwner = nullptr);
+  ~TfrmSettings() override;
+  std::string ClassName() const override { return "TfrmSettings"; }
+
+  // The five check boxes from "AutoRun", "SWITCH.IE", "SWITCH.FF",
+  // "SWITCH.OPERA", "Update.AutoCheck", in that order.
+  void LoadOptions();
+  // Stores the check boxes (and writes or removes the autorun entry).
+  void SaveOptions();
+  void btnOKClick(TButton* Sender);
+  void btnClearShowAgainFlagClick(TButton* Sender);
+  void btnReinstallFFClick(TButton* Sender);
+
+  // Lets the user pick the Firefox executable; empty when cancelled.
+  // Tests may replace the chooser (arguments: parent window, the file to
+  // start from, the dialog's caption).
+  using TFileChooser =
+      std::function<std::string(QWidget* parent, const std::string& initial, const std::string& caption)>;
+  static TFileChooser& FirefoxChooser();
+  std::string ChooseFirefoxPath();
+
+  TspDynamicSkinForm* spDynamicSkinForm = nullptr;
+  TPageControl* pcSetting = nullptr;
+  TTabSheet* tsGeneral = nullptr;
+  TTabSheet* tsBrowser = nullptr;
+  TCheckBox* cbAutoRun = nullptr;
+  TCheckBox* cbAutoUpdate = nullptr;
+  TButton* btnClearShowAgainFlag = nullptr;
+  TLabel* lblBrowser = nullptr;
+  TCheckBox* cbIE = nullptr;
+  TCheckBox* cbFF = nullptr;
+  TCheckBox* cbOpera = nullptr;
+  TButton* btnReinstallFF = nullptr;
+  TButton* btnOK = nullptr;
+  TButton* btnCancel = nullptr;
+  TCLMultiLang* CLMultiLang = nullptr;
+
+ protected:
+  // Shows the first page, then LoadOptions.
+  void FormCreate() override;
+  // Every opening starts on the first page.
+  void showEvent(QShowEvent* e) override;
+};
+
+// The dialog while it exists (one at a time), else null.
+extern TfrmSettings* frmSettings;
+
+// Creates the dialog owned by AOwner, shows it modally and frees it. True
+// when it was closed with OK (the options are then stored).
+bool ShowSettings(TForm* AOwner);
