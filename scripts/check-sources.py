@@ -23,7 +23,9 @@ QT_UNITS = re.compile(
     r"^(framework/(CLMain|CLEngine|CLForm|CLSplashForm|CLDebugView|CLQtDispatcher)\.(cpp|h)"
     r"|framework/windows/|tests/ui/|tests/e2e/"
     # The build-time picture generator draws with Qt.
-    r"|tools/resgen/)")
+    r"|tools/resgen/"
+    # The application benchmark drives the main window in its own process.
+    r"|bench/bench_app\.cpp$)")
 # Where Windows headers may appear.
 WINDOWS_ALLOWED = re.compile(r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$)")
 

@@ -1,24 +1,168 @@
 #include "ui/uMain.h"
 
 #include <QApplication>
+#include <QFontDatabase>
+#include <QGuiApplication>
+#include <QPainter>
+#include <QPixmap>
+#include <QPropertyAnimation>
+#include <QRubberBand>
+#include <QScreen>
 #include <QTimer>
 
+#include <cmath>
 #include <cstdlib>
 
 #include "framework/CLDebugLog.h"
 #include "framework/CLEngine.h"
 #include "framework/CLForm.h"
+#include "framework/CLMain.h"
+#include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
+#include "net/CLUtils.h"
+#include "net/SingleDownloader.h"
+#include "platform/Files.h"
+#include "proxy/LocalInfo.h"
+#include "proxy/uProxyManager.h"
+#include "switch/uVGUtils.h"
+#include "ui/uChooseIPCountry.h"
+#include "ui/uFlashForm.h"
+#include "ui/uIPsTesting.h"
+#include "ui/uSettings.h"
+#include "vcl/ActnList.h"
 #include "vcl/Controls.h"
+#include "vcl/spMessage.h"
 #include "vcl/spSkinData.h"
-#include "vcl/spSkinForm.h"
+
+TfrmMain* frmMain = nullptr;
+
+std::function<double()>& MainClock() {
+  static std::function<double()> clock = [] { return platform::NowLocal(); };
+  return clock;
+}
+
+namespace {
+
+const char* const kTraceTag = "TfrmMain";
+void Trace(const std::string& line) { CLDebugLog::Write(kTraceTag, line); }
+
+double Now() { return MainClock()(); }
+
+// Whole seconds and whole minutes between two date-time values (absolute
+// span, truncated). The small allowance keeps an exact whole span from
+// being cut to the unit below by the rounding of the day fractions.
+int64_t SecondsBetween(double a, double b) {
+  return static_cast<int64_t>(std::trunc(std::fabs(a - b) * 86400.0 + 1e-6));
+}
+int64_t MinutesBetween(double a, double b) {
+  return static_cast<int64_t>(std::trunc(std::fabs(a - b) * 1440.0 + 1e-8));
+}
+
+// Writes a setting; a file that cannot be written keeps the value in
+// memory for this run (the store reports it, the window goes on).
+void Store(const std::function<void(TCLSettings*)>& write) {
+  try {
+    write(GetCLSettings());
+  } catch (const ECLSettingsWriteError& e) {
+    Trace("Setting not written: " + e.Reason());
+  }
+}
+
+// A country code as it may appear in a file name: letters, digits, "_" and
+// "-", at most 8 characters. Anything else (a path, a separator) is refused.
+bool SafeCode(const std::string& code) {
+  if (code.empty() || code.size() > 8) return false;
+  for (char c : code)
+    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
+          c == '-'))
+      return false;
+  return true;
+}
+
+// The file of that name, matched without regard to case as the Windows file
+// system does; empty when there is none.
+std::string ExistingFile(const std::string& path) {
+  if (platform::FileExists(path)) return path;
+  const std::string dir = ExtractFileDir(path);
+  const std::string name = ExtractFileName(path);
+  if (dir.empty() || name.find_first_of("*?") != std::string::npos) return std::string();
+  const std::vector<std::string> found = platform::ListFiles(dir, name);
+  return found.empty() ? std::string() : IncludeBackslash(dir) + found.front();
+}
+
+// The window's design font: Tahoma at its usual 8 points (11 pixels); where
+// it is missing, a narrower cut of the default face keeps the layout.
+QFont DesignFont() {
+  QFont f;
+  if (QFontDatabase::families().contains("Tahoma", Qt::CaseInsensitive))
+    f.setFamily("Tahoma");
+  else
+    f.setStretch(QFont::SemiCondensed);
+  f.setPixelSize(11);
+  return f;
+}
+
+// A skin's style sheet does not hand the window's font down to the
+// controls: each control gets it (keeping its own weight). The popup keeps
+// its own: the movie lays out its texts itself.
+void ApplyDesignFont(QWidget* root) {
+  const QFont design = DesignFont();
+  for (QWidget* w : root->findChildren<QWidget*>()) {
+    if (frmFlashForm && (w == frmFlashForm || frmFlashForm->isAncestorOf(w))) continue;
+    QFont f = design;
+    f.setBold(w->font().bold());
+    w->setFont(f);
+  }
+}
+
+// The caption animation of a window going to the tray: a frame that
+// shrinks from the window's rectangle to the given one.
+void DrawAnimatedRects(const QRect& from, const QRect& to) {
+  auto* band = new QRubberBand(QRubberBand::Rectangle);
+  band->setAttribute(Qt::WA_TransparentForMouseEvents);
+  band->setGeometry(from);
+  band->show();
+  auto* anim = new QPropertyAnimation(band, "geometry", band);
+  anim->setDuration(250);
+  anim->setStartValue(from);
+  anim->setEndValue(to);
+  QObject::connect(anim, &QPropertyAnimation::finished, band, &QObject::deleteLater);
+  anim->start();
+}
+
+}  // namespace
+
+// --- construction -------------------------------------------------------------------------------
+
+TAction* TfrmMain::NewAction(const char* name, const char* caption,
+                             void (TfrmMain::*handler)(TBasicAction*)) {
+  auto* a = new TAction(this);
+  a->SetName(name);
+  a->SetCaption(caption);
+  a->SetActionList(actmgr);
+  a->OnExecute = [this, handler](TBasicAction* s) { (this->*handler)(s); };
+  return a;
+}
+
+TMenuItem* TfrmMain::NewItem(TPopupMenu* menu, const char* name, TAction* action) {
+  auto* item = new TMenuItem(this);
+  item->SetName(name);
+  if (action)
+    item->SetAction(action);
+  else
+    item->SetCaption("-");
+  menu->Items()->Add(item);
+  return item;
+}
 
 TfrmMain::TfrmMain(TCLComponent* AOwner) : TForm(AOwner) {
+  frmMain = this;
   SetName("frmMain");
   SetCaption("Veilgate");
   SetBorderStyle(TFormBorderStyle::bsSingle);
   SetPosition(TPosition::poScreenCenter);
   SetClientSize(534, 317);
+  setFont(DesignFont());
 
   spCompressedStoredSkin = new TspCompressedStoredSkin(this);
   spCompressedStoredSkin->SetName("spCompressedStoredSkin");
@@ -34,18 +178,76 @@ TfrmMain::TfrmMain(TCLComponent* AOwner) : TForm(AOwner) {
   CLMultiLangData = new TCLMultiLangData(this);
   CLMultiLangData->SetName("CLMultiLangData");
 
-  FEngine = new TCLEngine(this);
-  FEngine->SetName("CLEngine");
-  FEngine->SetSkinData(spSkinData);
-  FEngine->SetLanguageData(CLMultiLangData);
-  FEngine->OnCmdFile = [this](const std::string& s) { CLEngineCmdFile(s); };
+  CLEngine = new TCLEngine(this);
+  CLEngine->SetName("CLEngine");
+  CLEngine->SetSkinData(spSkinData);
+  CLEngine->SetLanguageData(CLMultiLangData);
+  CLEngine->SetTitleIncludeVer(true);
+  CLEngine->OnCmdFile = [this](const std::string& s) { CLEngineCmdFile(s); };
 
+  // Actions and menus.
+  actmgr = new TActionManager(this);
+  actmgr->SetName("actmgr");
+  actVeilIP = NewAction("actVeilIP", "&Veil IP", &TfrmMain::actVeilIPExecute);
+  actVeilIP->SetHint("Veil IP");
+  actStopHide = NewAction("actStopHide", "&Stop Hide", &TfrmMain::actStopHideExecute);
+  actChooseIPCountry =
+      NewAction("actChooseIPCountry", "Choose &IP Country", &TfrmMain::actChooseIPCountryExecute);
+  actSettings = NewAction("actSettings", "Se&ttings", &TfrmMain::actSettingsExecute);
+  actCheckIPInfo = NewAction("actCheckIPInfo", "Check IP I&nfo", &TfrmMain::actCheckIPInfoExecute);
+  actHelpCenter = NewAction("actHelpCenter", "&Help Center", &TfrmMain::actHelpCenterExecute);
+  actHomePage = NewAction("actHomePage", "Ho&me Page", &TfrmMain::actHomePageExecute);
+  actUpdate = NewAction("actUpdate", "Update...", &TfrmMain::actUpdateExecute);
+  actAbout = NewAction("actAbout", "About...", &TfrmMain::actAboutExecute);
+  actOpen = NewAction("actOpen", "&Open...", &TfrmMain::actOpenExecute);
+  actAlwaysOnTop = NewAction("actAlwaysOnTop", "Always on top", &TfrmMain::actAlwaysOnTopExecute);
+  actExit = NewAction("actExit", "&Exit", &TfrmMain::actExitExecute);
+
+  pmSys = new TPopupMenu(this);
+  pmSys->SetName("pmSys");
+  AlwaysOnTop1 = NewItem(pmSys, "AlwaysOnTop1", actAlwaysOnTop);
+  N1 = NewItem(pmSys, "N1", nullptr);
+  Settings1 = NewItem(pmSys, "Settings1", actSettings);
+  Update1 = NewItem(pmSys, "Update1", actUpdate);
+  N2 = NewItem(pmSys, "N2", nullptr);
+  HomePage1 = NewItem(pmSys, "HomePage1", actHomePage);
+  HelpCenter1 = NewItem(pmSys, "HelpCenter1", actHelpCenter);
+  About1 = NewItem(pmSys, "About1", actAbout);
+
+  pmTray = new TPopupMenu(this);
+  pmTray->SetName("pmTray");
+  Open1 = NewItem(pmTray, "Open1", actOpen);
+  VeilIP1 = NewItem(pmTray, "VeilIP1", actVeilIP);
+  CheckIPInfo1 = NewItem(pmTray, "CheckIPInfo1", actCheckIPInfo);
+  ChooseIPCountry1 = NewItem(pmTray, "ChooseIPCountry1", actChooseIPCountry);
+  N3 = NewItem(pmTray, "N3", nullptr);
+  Settings2 = NewItem(pmTray, "Settings2", actSettings);
+  Update2 = NewItem(pmTray, "Update2", actUpdate);
+  N4 = NewItem(pmTray, "N4", nullptr);
+  HomePage2 = NewItem(pmTray, "HomePage2", actHomePage);
+  HelpCenter2 = NewItem(pmTray, "HelpCenter2", actHelpCenter);
+  About2 = NewItem(pmTray, "About2", actAbout);
+  Exit1 = NewItem(pmTray, "Exit1", actExit);
+
+  // Tray icon and skinned frame.
+  spTrayIcon = new TspTrayIcon(this);
+  spTrayIcon->SetName("spTrayIcon");
+  spTrayIcon->SetHint("Veilgate");
+  spTrayIcon->SetPopupMenu(pmTray);
+  spTrayIcon->OnClick = [this](TspTrayIcon* s) { spTrayIconClick(s); };
   spDynamicSkinForm = new TspDynamicSkinForm(this);
   spDynamicSkinForm->SetName("spDynamicSkinForm");
   spDynamicSkinForm->SetBorderIcons(biSystemMenu | biMinimize);
   spDynamicSkinForm->SetSizeable(false);
   spDynamicSkinForm->SetSkinData(spSkinData);
-  FEngine->SetSkinForm(spDynamicSkinForm);
+  spDynamicSkinForm->SetSystemMenu(pmSys);
+  spDynamicSkinForm->SetTrayIcon(spTrayIcon);
+  // A window built for its texts only shows no tray icon.
+  spDynamicSkinForm->SetAlwaysShowTrayIcon(!CLDesigning());
+  spDynamicSkinForm->OnObjectCommand = [this](TspDynamicSkinForm* s, TStdCommand c, bool& cancel) {
+    spDynamicSkinFormObjectCommand(s, c, cancel);
+  };
+  CLEngine->SetSkinForm(spDynamicSkinForm);
 
   CLMultiLang = new TCLMultiLang(this);
   CLMultiLang->SetName("CLMultiLang");
@@ -53,22 +255,165 @@ TfrmMain::TfrmMain(TCLComponent* AOwner) : TForm(AOwner) {
   CLForm = new TCLForm(this);
   CLForm->SetName("CLForm");
 
-  FStatus = new TLabel(this);
-  FStatus->SetName("lblStatus");
-  FStatus->setAlignment(Qt::AlignCenter);
-  FStatus->SetBounds(0, 0, 534, 317);
+  // The window's face.
+  pnlFlash = new TPanel(this);
+  pnlFlash->SetName("pnlFlash");
+  pnlFlash->SetBevelOuter(TBevelCut::bvNone);
+  pnlFlash->SetBounds(0, 0, 534, 180);
+
+  auto button = [this](const char* name, int top, TAction* action) {
+    auto* b = new TButton(this);
+    b->SetName(name);
+    b->SetBounds(8, top, 124, 25);
+    b->SetAction(action);
+    return b;
+  };
+  btnHide = button("btnHide", 186, actVeilIP);
+  btnChooseIP = button("btnChooseIP", 216, actChooseIPCountry);
+  btnSettings = button("btnSettings", 247, actSettings);
+
+  pnlSettings = new TPanel(this);
+  pnlSettings->SetName("pnlSettings");
+  pnlSettings->SetBevelOuter(TBevelCut::bvLowered);
+  pnlSettings->SetBounds(143, 191, 384, 112);
+
+  lblFake = new TLabel(this, pnlSettings);
+  lblFake->SetName("lblFake");
+  lblFake->SetCaption("Fake location:");
+  lblFake->SetBold(true);
+  lblFake->SetBounds(7, 20, 82, 16);
+
+  imgFL = new TImage(this, pnlSettings);
+  imgFL->SetName("imgFL");
+  imgFL->SetHint("Flag of fake location");
+  imgFL->SetHandPoint(true);
+  imgFL->SetBounds(91, 3, 48, 48);
+  imgFL->OnClick = [this](TImage* s) { imgFLClick(s); };
+
+  lblIPCountry = new TLabel(this, pnlSettings);
+  lblIPCountry->SetName("lblIPCountry");
+  lblIPCountry->SetBold(true);
+  lblIPCountry->SetBounds(148, 20, 230, 16);
+
+  auto check = [this](const char* name, const char* caption, int x, int y, int w) {
+    auto* c = new TCheckBox(this, pnlSettings);
+    c->SetName(name);
+    c->SetCaption(caption);
+    c->SetBounds(x, y, w, 25);
+    return c;
+  };
+  cbAutorun = check("cbAutorun", "Launch On Startup", 3, 51, 147);
+  cbAutorun->OnClick = [this](TCheckBox* s) { cbAutorunClick(s); };
+  cbChangeIP = check("cbChangeIP", "Change IP Every                     Minutes ", 3, 80, 216);
+  cbChangeIP->OnClick = [this](TCheckBox* s) { cbChangeIPClick(s); };
+  edtChangeIPTime = new TSpinEdit(this, pnlSettings);
+  edtChangeIPTime->SetName("edtChangeIPTime");
+  edtChangeIPTime->SetMinValue(1);
+  edtChangeIPTime->SetMaxValue(120);
+  edtChangeIPTime->SetIncrement(1);
+  edtChangeIPTime->SetValue(10);
+  edtChangeIPTime->SetBounds(112, 81, 49, 21);
+  edtChangeIPTime->raise();
+  edtChangeIPTime->OnChange = [this](TSpinEdit* s) { edtChangeIPTimeChange(s); };
+  cbClearCookie = check("cbClearCookie", "Clear Cookies When IP Changes", 180, 51, 193);
+  cbClearCookie->SetVisible(false);
+  cbClearCookie->OnClick = [this](TCheckBox* s) { cbClearCookieClick(s); };
+
+  // Timers: the start-up timer runs from creation, the other two are off.
+  tmrInit = new TTimer(this);
+  tmrInit->SetName("tmrInit");
+  tmrInit->SetInterval(1000);
+  tmrInit->SetOnTimer([this](TTimer* t) { tmrInitTimer(t); });
+  tmrChangeIP = new TTimer(this);
+  tmrChangeIP->SetName("tmrChangeIP");
+  tmrChangeIP->SetEnabled(false);
+  tmrChangeIP->SetInterval(10000);
+  tmrChangeIP->SetOnTimer([this](TTimer* t) { tmrChangeIPTimer(t); });
+  tmrTouch = new TTimer(this);
+  tmrTouch->SetName("tmrTouch");
+  tmrTouch->SetEnabled(false);
+  tmrTouch->SetInterval(900000);
+  tmrTouch->SetOnTimer([this](TTimer* t) { tmrTouchTimer(t); });
+
+  // The application's termination ("CL CloseApp", the end of the session)
+  // closes the windows on its way; the main window then lets itself close.
+  if (QCoreApplication::instance()) qApp->installEventFilter(this);
+
+  sdFlag = std::make_unique<TSingleDownloader>();
+  sdFlag->Name = "sdFlag";
+  sdFlag->BinaryData = true;
+  sdFlag->UseCache = false;
+  sdFlag->AcceptTypes = "*/*";
+  sdFlag->WaitThread = false;
+  sdFlag->OnDoneFile = [this](TSingleDownloader* s, const std::string& f, int64_t n) {
+    sdFlagDoneFile(s, f, n);
+  };
 }
 
-TfrmMain::~TfrmMain() = default;
+TfrmMain::~TfrmMain() {
+  // FormDestroy. The stop at exit is not subject to the one-second guard:
+  // the browsers must never stay on the proxy after the application ends.
+  if (FProxyManager) {
+    StopHide(true);
+    const std::string country = FProxyManager->FTargetCountry;
+    Store([&](TCLSettings* s) { s->SetSettingString("TARGET_COUNTRY", country); });
+  }
+  ClearAllWindow();
+  sdFlag.reset();
+  FProxyManager.reset();
+  if (frmMain == this) frmMain = nullptr;
+}
+
+void TfrmMain::FormCreate() {
+  // A window built for its texts only (the language-file writer) does not
+  // start: no proxy manager, no popup, no switching.
+  if (CLDesigning()) return TForm::FormCreate();
+  // 1. The proxy manager.
+  FProxyManager = std::make_unique<TProxyManager>();
+  FProxyManager->FOnGetCurrentLocalInfo = [this](TProxyManager* s) { LocalInfoGot(s); };
+  // 2. The popup in the top panel.
+  PlaceWindow();
+  // 3. Browsers to direct, timers off, the popup's ready text.
+  actStopHideExecute(nullptr);
+  // 4.
+  LoadSettings();
+  // 5./6. The user's own IP information is asked for.
+  FLocalInfoGot = false;
+  FProxyManager->GetCurrentLocalInfo();
+  // 7.
+  if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Verifing"), 0);
+  // 8. The Firefox extension, the first time Firefox is seen.
+  if (IsFirefoxInstalled() && !GetCLSettings()->GetSettingBool("FFEXT.INSTALLED")) {
+    InstallFirefoxExtension();
+    Store([](TCLSettings* s) { s->SetSettingBool("FFEXT.INSTALLED", true); });
+    if (IsFirefoxRunning()) CLEngine->ShowMessageEx("MSGBox.FFRestart", {}, 0, mtInformation, mbOK);
+  }
+  // 9.
+  SetAOT();
+  // 10. A command within the first second is refused.
+  FLastActionTime = Now();
+  TForm::FormCreate();
+}
+
+bool TfrmMain::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit && !FQuitting) {
+    FQuitting = true;
+    // A termination that some other window refuses leaves the loop running:
+    // the close button goes back to the tray then.
+    QTimer::singleShot(0, this, [this] { FQuitting = false; });
+  }
+  return TForm::eventFilter(watched, event);
+}
 
 void TfrmMain::CLEngineCmdFile(const std::string& strFileName) {
-  CLDebugLog::Write("TfrmMain", "OnCmdFile: " + strFileName);
-  FStatus->SetCaption(strFileName);
+  CLDebugLog::Write(kTraceTag, "OnCmdFile: " + strFileName);
 }
 
 void TfrmMain::showEvent(QShowEvent* event) {
+  // The skin's style sheet has been applied to the controls by now.
+  ApplyDesignFont(ClientArea());
   TForm::showEvent(event);
-  CLDebugLog::Write("TfrmMain", "Main window shown");
+  Trace("Main window shown");
   // The start-up benchmark measures the time to the first showing.
   static bool first = true;
   if (first && std::getenv("VEILGATE_QUIT_WHEN_SHOWN")) {
@@ -76,3 +421,377 @@ void TfrmMain::showEvent(QShowEvent* event) {
     QTimer::singleShot(0, qApp, &QCoreApplication::quit);
   }
 }
+
+// --- hide and stop ---------------------------------------------------------------------------------
+
+bool TfrmMain::IsHiding() const { return btnHide && btnHide->Action() == actStopHide; }
+
+bool TfrmMain::ActionGuard() {
+  if (SecondsBetween(FLastActionTime, Now()) != 0) return true;
+  CLEngine->ShowMessageEx("MSGBox_ACTIONFAST", {}, 6, mtInformation, mbOK);
+  return false;
+}
+
+// The popup's flag of a proxy's country: the local flag folder, then the
+// user's data folder, then the web address (which the movie loads itself).
+std::string TfrmMain::PopupFlag(const std::string& aCode) const {
+  if (!SafeCode(aCode)) return std::string();
+  TCLSettings* settings = GetCLSettings();
+  std::string f = ExistingFile(
+      JoinPath(GetAppPath(), settings->GetSettingString("URL.LocalFlagPath") + aCode + ".PNG"));
+  if (!f.empty()) return f;
+  f = ExistingFile(JoinPath(settings->UserDataPath(), aCode + ".PNG"));
+  if (!f.empty()) return f;
+  return settings->GetSettingString("URL.FlagPath") + aCode + ".PNG";
+}
+
+void TfrmMain::actVeilIPExecute(TBasicAction*) {
+  // 1./2.
+  if (!ActionGuard()) return;
+  FLastActionTime = Now();
+  // 3. The service's data and the user's own information must be there.
+  if (!CLEngine->AppWaitFirstUpdate() || !FLocalInfoGot) {
+    Trace("Hide refused: no service data or local information yet");
+    CLEngine->ShowMessageEx("MSGBox.CHKNET", {}, 0, mtError, mbOK);
+    FProxyManager->GetCurrentLocalInfo();
+    return;
+  }
+  // 4. An idle proxy of the target country. None at all: nothing changes.
+  const TProxyRec p = FProxyManager->GetIdleProxy(FProxyManager->FTargetCountry, false, KAll, true);
+  if (p.IP.empty()) {
+    Trace("Hide refused: no proxy for " + FProxyManager->FTargetCountry);
+    CLEngine->ShowMessageEx("MSGBox.NOPROXY", {}, 0, mtInformation, mbOK);
+    return;
+  }
+  FProxyManager->FTargetProxy = p;
+  const TProxyRec& t = FProxyManager->FTargetProxy;
+  // 5./6. The three switches, every time; each applies its own option.
+  const std::string a = t.IP + ":" + t.Port;
+  Trace("Hide through " + a + " (" + t.Country_Short + ")");
+  SetIEProxy(a);
+  SetFirefoxProxy(a);
+  SetOperaProxy(a);
+  Trace("Switched to " + a);
+  // 7.
+  if (GetCLSettings()->GetSettingBool("ChangeIP")) tmrChangeIP->SetEnabled(true);
+  // 8. A super proxy is kept alive.
+  if (t.IsSuper) {
+    FProxyManager->Touch(t);
+    FLastTouchTime = Now();
+    tmrTouch->SetEnabled(true);
+  } else {
+    tmrTouch->SetEnabled(false);
+  }
+  // 9./10. The popup shows the fake location.
+  if (frmFlashForm) {
+    const std::string flag = PopupFlag(t.Country_Short);
+    frmFlashForm->SetIPInfo("Target", "True", flag, t.IP, t.Country_Long, "", "0", "100");
+    frmFlashForm->Fade("Target", true, 100);
+    frmFlashForm->SetIPInfoA("Local", "50", "100");
+    frmFlashForm->TurnTarget();
+  }
+  // 11.
+  btnHide->SetAction(actStopHide);
+  VeilIP1->SetAction(btnHide->Action());
+  // 12./13.
+  FLastChangeIPTime = Now();
+  if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Hiding"), 0);
+}
+
+void TfrmMain::actStopHideExecute(TBasicAction*) { StopHide(false); }
+
+void TfrmMain::StopHide(bool bypassGuard) {
+  if (!bypassGuard && !ActionGuard()) return;
+  FLastActionTime = Now();
+  if (frmFlashForm) {
+    frmFlashForm->SetIPInfoA("Local", "100", "100");
+    frmFlashForm->SetIPInfoA("Target", "100", "100");
+    frmFlashForm->Fade("Target", false, 0);
+    frmFlashForm->TurnLocal();
+  }
+  if (btnHide) {
+    btnHide->SetAction(actVeilIP);
+    VeilIP1->SetAction(btnHide->Action());
+  }
+  SetIEProxy("");
+  SetFirefoxProxy("");
+  SetOperaProxy("");
+  Trace("Switched to direct");
+  if (tmrChangeIP) tmrChangeIP->SetEnabled(false);
+  if (tmrTouch) tmrTouch->SetEnabled(false);
+  if (frmFlashForm && CLEngine)
+    frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Ready"), 16711680);
+}
+
+void TfrmMain::ResetCountryDisp() {
+  const std::string country = FProxyManager ? FProxyManager->FTargetCountry : std::string();
+  LoadFlag(country);
+  if (country == "UN")
+    lblIPCountry->SetCaption("Auto Selected");
+  else
+    lblIPCountry->SetCaption(FProxyManager ? FProxyManager->GetCountryLong(country) : std::string());
+}
+
+// The window's flag: the shipped folder, then the user's data folder, then
+// a download into the user's data folder. File names are compared without
+// regard to case, as on Windows; a downloaded flag is stored under the
+// upper-cased code, so that the next call finds it.
+void TfrmMain::LoadFlag(const std::string& aCountryName) {
+  if (!SafeCode(aCountryName)) return;
+  const std::string shipped =
+      ExistingFile(JoinPath(GetAppPath(), "res\\flag_short\\" + aCountryName + ".PNG"));
+  if (!shipped.empty()) {
+    LoadPNG(shipped);
+    return;
+  }
+  TCLSettings* settings = GetCLSettings();
+  const std::string target = JoinPath(settings->UserDataPath(), UpperCase(aCountryName) + ".PNG");
+  const std::string own = ExistingFile(target);
+  if (!own.empty()) {
+    if (LoadPNG(own)) return;
+    // A file that is no picture (a broken download) is fetched again.
+    platform::DeleteFileAt(own);
+  }
+  // The newest request wins: a download of another flag still under way
+  // is dropped.
+  if (sdFlag->Busy()) sdFlag->Abort();
+  platform::ForceDirectories(settings->UserDataPath());
+  sdFlag->FileName = target;
+  sdFlag->URL = settings->GetSettingString("URL.FlagPath") + UpperCase(aCountryName + ".png");
+  Trace("Flag download: " + sdFlag->URL);
+  sdFlag->GetFile();
+}
+
+bool TfrmMain::LoadPNG(const std::string& aFileName) {
+  QPixmap picture;
+  if (!picture.load(QStr(aFileName))) return false;
+  QPixmap canvas(48, 48);
+  canvas.fill(imgFL->palette().color(QPalette::Window));
+  QPainter p(&canvas);
+  p.setRenderHint(QPainter::SmoothPixmapTransform);
+  p.drawPixmap(QRect(0, 0, 48, 48), picture);
+  p.end();
+  imgFL->SetPicture(canvas);
+  return true;
+}
+
+void TfrmMain::sdFlagDoneFile(TSingleDownloader*, const std::string& strFileName, int64_t) {
+  if (!platform::FileExists(strFileName)) return;
+  if (!LoadPNG(strFileName)) platform::DeleteFileAt(strFileName);
+}
+
+// --- life cycle ------------------------------------------------------------------------------------
+
+void TfrmMain::LoadSettings() {
+  TCLSettings* s = GetCLSettings();
+  cbAutorun->SetChecked(s->GetSettingBool("AutoRun"));
+  cbChangeIP->SetChecked(s->GetSettingBool("ChangeIP"));
+  cbClearCookie->SetChecked(s->GetSettingBool("ClearCookie"));
+  edtChangeIPTime->SetValue(s->GetSettingInteger("ChangeIPTime"));
+  // The check box's handler runs only on a change of state; the timer
+  // follows the option in either case.
+  ResetChangeIPTime();
+}
+
+void TfrmMain::ResetChangeIPTime() {
+  FLastChangeIPTime = Now();
+  tmrChangeIP->SetEnabled(cbChangeIP->Checked());
+}
+
+void TfrmMain::SetAOT() {
+  actAlwaysOnTop->SetChecked(GetCLSettings()->GetSettingBool("AlwaysOnTop"));
+  SetStayOnTop(this, actAlwaysOnTop->Checked());
+}
+
+void TfrmMain::CheckLocalIP() {
+  if (!FProxyManager || !IsUnavailableLocalInfo(FProxyManager->FLocalInfo)) return;
+  Trace("Local information in an unavailable country");
+  ShowPlainMessage(CountryUnavailableMessage);
+  Close();
+}
+
+void TfrmMain::PlaceWindow() { PlaceFlashForm(pnlFlash); }
+
+void TfrmMain::PlaceFlashForm(QWidget* aContainer) {
+  auto* popup = new TfrmFlashForm(this);
+  frmFlashForm = popup;
+  popup->AfterConstruction();
+  // Without its border, inside the container, filling it.
+  popup->setParent(aContainer, Qt::Widget);
+  popup->setGeometry(aContainer->rect());
+  popup->show();
+}
+
+void TfrmMain::ClearAllWindow() {
+  if (!frmFlashForm) return;
+  TfrmFlashForm* popup = frmFlashForm;
+  popup->setParent(nullptr);
+  frmFlashForm = nullptr;
+  delete popup;
+}
+
+void TfrmMain::TestIPfromLocal() {
+  auto* w = new TfrmTesting(this);
+  w->AfterConstruction();
+  w->ShowModal();
+  delete w;
+}
+
+void TfrmMain::LocalInfoGot(TProxyManager*) {
+  // 1. The country gate on the real IP.
+  CheckLocalIP();
+  // 2. The flag: local folder, else the web address.
+  const TLocalInfo info = TLocalInfo::Read(FProxyManager->FLocalInfo);
+  TCLSettings* settings = GetCLSettings();
+  std::string flag;
+  if (SafeCode(info.CountryShort)) {
+    flag = ExistingFile(JoinPath(GetAppPath(), settings->GetSettingString("URL.LocalFlagPath") +
+                                                   info.CountryShort + ".PNG"));
+    if (flag.empty()) flag = settings->GetSettingString("URL.FlagPath") + info.CountryShort + ".PNG";
+  }
+  // 3. Both cards show the real location until the first hide.
+  if (frmFlashForm) {
+    frmFlashForm->SetIPInfo("Local", "True", flag, info.IP, info.CountryLong, info.City, "100", "100");
+    frmFlashForm->SetIPInfo("Target", "", flag, info.IP, info.CountryLong, info.City, "100", "100");
+    frmFlashForm->SetTextInfo("", 0);
+    frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Ready"), 16711680);
+  }
+  // 4.
+  FLocalInfoGot = true;
+  Trace("Local information shown: " + info.IP + " " + info.CountryShort);
+}
+
+// --- timers ------------------------------------------------------------------------------------------
+
+void TfrmMain::tmrInitTimer(TTimer*) {
+  if (!FProxyManager) return;
+  // Loading appends to the lists: while the normal list is still empty,
+  // what an earlier tick read (super proxies) is read afresh instead of
+  // being added a second time.
+  FProxyManager->FNormalProxyList.Clear();
+  FProxyManager->FSuperProxyList.Clear();
+  if (!FProxyManager->LoadSettings()) return;
+  tmrInit->SetEnabled(false);
+  Trace("Proxy lists loaded: " + std::to_string(FProxyManager->FNormalProxyList.Count()) + " normal, " +
+        std::to_string(FProxyManager->FSuperProxyList.Count()) + " super");
+  ResetCountryDisp();
+  if (GetCLSettings()->GetSettingBool("TestIPfromLocal")) TestIPfromLocal();
+}
+
+void TfrmMain::tmrChangeIPTimer(TTimer*) {
+  if (!IsHiding()) return;
+  const int64_t m = MinutesBetween(FLastChangeIPTime, Now());
+  const int64_t n = edtChangeIPTime->Value();
+  if (n > m) return;
+  Trace("Timed IP change after " + std::to_string(m) + " minutes");
+  actVeilIP->Execute();
+  if (cbClearCookie->Checked()) {
+    ClearIECookies();
+    ClearFirefoxCookies();
+    Trace("Cookies cleared");
+  }
+}
+
+void TfrmMain::tmrTouchTimer(TTimer*) {
+  if (MinutesBetween(FLastTouchTime, Now()) <= 30) return;
+  if (FProxyManager && FProxyManager->FTargetProxy.IsSuper) {
+    FProxyManager->Touch(FProxyManager->FTargetProxy);
+    FLastTouchTime = Now();
+  }
+}
+
+// --- options -------------------------------------------------------------------------------------------
+
+void TfrmMain::cbAutorunClick(TCheckBox*) {
+  const bool on = cbAutorun->Checked();
+  Store([on](TCLSettings* s) { s->SetSettingBool("AutoRun", on); });
+  SetAutoRun(on, GetCLSettings()->GetSettingString("App.Name"), GetModulePath());
+}
+
+void TfrmMain::cbChangeIPClick(TCheckBox*) {
+  const bool on = cbChangeIP->Checked();
+  Store([on](TCLSettings* s) { s->SetSettingBool("ChangeIP", on); });
+  ResetChangeIPTime();
+}
+
+void TfrmMain::cbClearCookieClick(TCheckBox*) {
+  const bool on = cbClearCookie->Checked();
+  Store([on](TCLSettings* s) { s->SetSettingBool("ClearCookie", on); });
+}
+
+void TfrmMain::edtChangeIPTimeChange(TSpinEdit*) {
+  const int minutes = edtChangeIPTime->Value();
+  Store([minutes](TCLSettings* s) { s->SetSettingInteger("ChangeIPTime", minutes); });
+  ResetChangeIPTime();
+}
+
+void TfrmMain::imgFLClick(TImage*) { actChooseIPCountry->Execute(); }
+
+void TfrmMain::spTrayIconClick(TspTrayIcon*) { actOpen->Execute(); }
+
+void TfrmMain::spDynamicSkinFormObjectCommand(TspDynamicSkinForm*, TStdCommand Command, bool& bCancel) {
+  switch (Command) {
+    case cmClose: {
+      if (CLEngine->SessionEnding() || FQuitting) return;
+      CLEngine->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK);
+      const QRect from = frameGeometry();
+      spDynamicSkinForm->MinimizeToTray();
+      QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
+      if (screen) {
+        const QRect s = screen->geometry();
+        DrawAnimatedRects(from, QRect(s.right(), s.bottom(), 1, 1));
+      }
+      bCancel = true;
+      break;
+    }
+    case cmMaximize:
+    case cmRollUp:
+      bCancel = true;
+      break;
+    default:
+      break;
+  }
+}
+
+// --- commands ------------------------------------------------------------------------------------------
+
+void TfrmMain::actChooseIPCountryExecute(TBasicAction*) {
+  if (!CLEngine->AppWaitFirstUpdate() || !FLocalInfoGot) {
+    CLEngine->ShowMessageEx("MSGBox.CHKNET", {}, 0, mtError, mbOK);
+    FProxyManager->GetCurrentLocalInfo();
+    return;
+  }
+  // Confirming a country always hides through it, also when the window
+  // was not hiding.
+  if (ShowChooseIPCountry(this, FProxyManager.get())) {
+    ResetCountryDisp();
+    actVeilIPExecute(nullptr);
+  }
+}
+
+void TfrmMain::actSettingsExecute(TBasicAction*) {
+  ShowSettings(this);
+  cbAutorun->SetChecked(GetCLSettings()->GetSettingBool("AutoRun"));
+}
+
+void TfrmMain::actCheckIPInfoExecute(TBasicAction*) {
+  CLEngine->ShowPageByURL(GetCLSettings()->GetSettingString("URL.CheckIP"));
+}
+
+void TfrmMain::actHelpCenterExecute(TBasicAction*) { CLEngine->ShowPage("help"); }
+
+void TfrmMain::actHomePageExecute(TBasicAction*) { CLEngine->ShowPage("home"); }
+
+void TfrmMain::actUpdateExecute(TBasicAction*) { CLEngine->AppUpdate(true); }
+
+void TfrmMain::actAboutExecute(TBasicAction*) { CLEngine->AppAbout(); }
+
+void TfrmMain::actOpenExecute(TBasicAction*) { spDynamicSkinForm->RestoreFromTray(); }
+
+void TfrmMain::actAlwaysOnTopExecute(TBasicAction*) {
+  const bool on = !GetCLSettings()->GetSettingBool("AlwaysOnTop");
+  Store([on](TCLSettings* s) { s->SetSettingBool("AlwaysOnTop", on); });
+  SetAOT();
+}
+
+void TfrmMain::actExitExecute(TBasicAction*) { Close(); }

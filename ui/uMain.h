@@ -1,46 +1,200 @@
-// The main window.
+// The main window: the hide and stop-hide commands, the display of the
+// target country, the start-up sequence, the arrival of the user's own IP
+// information, the three timers, the options on the window's face,
+// always-on-top, the tray icon and its menu, and the commands that open the
+// country dialog, the settings dialog, web pages, update and about.
+//
+// The window owns the one proxy manager, the popup, and the application-wide
+// skin data and translation data that every other window refers to.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "vcl/Forms.h"
+#include "vcl/spSkinForm.h"
 
+class TAction;
+class TActionManager;
+class TBasicAction;
+class TButton;
+class TCheckBox;
 class TCLEngine;
 class TCLForm;
 class TCLMultiLang;
 class TCLMultiLangData;
+class TImage;
 class TLabel;
+class TMenuItem;
+class TPanel;
+class TPopupMenu;
+class TProxyManager;
+class TSingleDownloader;
+class TSpinEdit;
 class TspCompressedStoredSkin;
-class TspDynamicSkinForm;
 class TspResourceStrData;
 class TspSkinData;
+class TspTrayIcon;
+class TTimer;
+class TfrmFlashForm;
+
+// The clock of the main window: now as a date-time value in days (the
+// platform's local time by default). The guard, the change-IP count and the
+// touch count read it; tests replace it.
+std::function<double()>& MainClock();
 
 class TfrmMain : public TForm {
   Q_OBJECT
  public:
   explicit TfrmMain(TCLComponent* AOwner = nullptr);
+  // FormDestroy: stops hiding (without the one-second guard), stores the
+  // target country, frees the popup and the proxy manager.
   ~TfrmMain() override;
   std::string ClassName() const override { return "TfrmMain"; }
 
-  TCLEngine* CLEngine() const { return FEngine; }
+  TCLEngine* Engine() const { return CLEngine; }
   TCLMultiLangData* LanguageData() const { return CLMultiLangData; }
   TspSkinData* SkinData() const { return spSkinData; }
+  TProxyManager* ProxyManager() const { return FProxyManager.get(); }
 
- protected:
-  void showEvent(QShowEvent* event) override;
+  // --- hide and stop ------------------------------------------------------------------------
+  void actVeilIPExecute(TBasicAction* Sender);
+  void actStopHideExecute(TBasicAction* Sender);
+  // Whether the window is hiding: btnHide carries actStopHide.
+  bool IsHiding() const;
+  void ResetCountryDisp();
+  void LoadFlag(const std::string& aCountryName);
+  // False (picture unchanged) when the file is not a readable picture.
+  bool LoadPNG(const std::string& aFileName);
+  void sdFlagDoneFile(TSingleDownloader* Sender, const std::string& strFileName, int64_t iFileSize);
 
- private:
-  void CLEngineCmdFile(const std::string& strFileName);
+  // --- life cycle, timers, options ------------------------------------------------------------------
+  void LoadSettings();
+  void ResetChangeIPTime();
+  void SetAOT();
+  void CheckLocalIP();
+  void PlaceWindow();
+  void PlaceFlashForm(QWidget* aContainer);
+  void ClearAllWindow();
+  void TestIPfromLocal();
+  void LocalInfoGot(TProxyManager* Sender);
 
-  // The application-wide skin and translation data live on the main window;
-  // every other window refers to them.
+  void tmrInitTimer(TTimer* Sender);
+  void tmrChangeIPTimer(TTimer* Sender);
+  void tmrTouchTimer(TTimer* Sender);
+  void cbAutorunClick(TCheckBox* Sender);
+  void cbChangeIPClick(TCheckBox* Sender);
+  void cbClearCookieClick(TCheckBox* Sender);
+  void edtChangeIPTimeChange(TSpinEdit* Sender);
+  void imgFLClick(TImage* Sender);
+  void spTrayIconClick(TspTrayIcon* Sender);
+  void spDynamicSkinFormObjectCommand(TspDynamicSkinForm* Sender, TStdCommand Command, bool& bCancel);
+
+  void actChooseIPCountryExecute(TBasicAction* Sender);
+  void actSettingsExecute(TBasicAction* Sender);
+  void actCheckIPInfoExecute(TBasicAction* Sender);
+  void actHelpCenterExecute(TBasicAction* Sender);
+  void actHomePageExecute(TBasicAction* Sender);
+  void actUpdateExecute(TBasicAction* Sender);
+  void actAboutExecute(TBasicAction* Sender);
+  void actOpenExecute(TBasicAction* Sender);
+  void actAlwaysOnTopExecute(TBasicAction* Sender);
+  void actExitExecute(TBasicAction* Sender);
+
+  // --- fields --------------------------------------------------------------------------------
+  std::unique_ptr<TProxyManager> FProxyManager;
+  bool FLocalInfoGot = false;
+  double FLastActionTime = 0;
+  double FLastChangeIPTime = 0;
+  double FLastTouchTime = 0;
+
+  // --- components, in creation order ---------------------------------------------------------
   TspCompressedStoredSkin* spCompressedStoredSkin = nullptr;
   TspResourceStrData* spResourceStrData = nullptr;
   TspSkinData* spSkinData = nullptr;
   TCLMultiLangData* CLMultiLangData = nullptr;
-  TCLEngine* FEngine = nullptr;
+  TCLEngine* CLEngine = nullptr;
+
+  TActionManager* actmgr = nullptr;
+  TAction* actVeilIP = nullptr;
+  TAction* actStopHide = nullptr;
+  TAction* actChooseIPCountry = nullptr;
+  TAction* actSettings = nullptr;
+  TAction* actCheckIPInfo = nullptr;
+  TAction* actHelpCenter = nullptr;
+  TAction* actHomePage = nullptr;
+  TAction* actUpdate = nullptr;
+  TAction* actAbout = nullptr;
+  TAction* actOpen = nullptr;
+  TAction* actAlwaysOnTop = nullptr;
+  TAction* actExit = nullptr;
+
+  TPopupMenu* pmSys = nullptr;
+  TMenuItem* AlwaysOnTop1 = nullptr;
+  TMenuItem* N1 = nullptr;
+  TMenuItem* Settings1 = nullptr;
+  TMenuItem* Update1 = nullptr;
+  TMenuItem* N2 = nullptr;
+  TMenuItem* HomePage1 = nullptr;
+  TMenuItem* HelpCenter1 = nullptr;
+  TMenuItem* About1 = nullptr;
+
+  TPopupMenu* pmTray = nullptr;
+  TMenuItem* Open1 = nullptr;
+  TMenuItem* VeilIP1 = nullptr;
+  TMenuItem* CheckIPInfo1 = nullptr;
+  TMenuItem* ChooseIPCountry1 = nullptr;
+  TMenuItem* N3 = nullptr;
+  TMenuItem* Settings2 = nullptr;
+  TMenuItem* Update2 = nullptr;
+  TMenuItem* N4 = nullptr;
+  TMenuItem* HomePage2 = nullptr;
+  TMenuItem* HelpCenter2 = nullptr;
+  TMenuItem* About2 = nullptr;
+  TMenuItem* Exit1 = nullptr;
+
+  TspTrayIcon* spTrayIcon = nullptr;
   TspDynamicSkinForm* spDynamicSkinForm = nullptr;
   TCLMultiLang* CLMultiLang = nullptr;
   TCLForm* CLForm = nullptr;
-  TLabel* FStatus = nullptr;
+
+  TPanel* pnlFlash = nullptr;
+  TButton* btnHide = nullptr;
+  TButton* btnChooseIP = nullptr;
+  TButton* btnSettings = nullptr;
+  TPanel* pnlSettings = nullptr;
+  TLabel* lblFake = nullptr;
+  TImage* imgFL = nullptr;
+  TLabel* lblIPCountry = nullptr;
+  TCheckBox* cbAutorun = nullptr;
+  TCheckBox* cbChangeIP = nullptr;
+  TSpinEdit* edtChangeIPTime = nullptr;
+  TCheckBox* cbClearCookie = nullptr;
+
+  TTimer* tmrInit = nullptr;
+  TTimer* tmrChangeIP = nullptr;
+  TTimer* tmrTouch = nullptr;
+  std::unique_ptr<TSingleDownloader> sdFlag;
+
+ protected:
+  void FormCreate() override;
+  void showEvent(QShowEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  // The one-second guard of both commands: false (after the box) when the
+  // last accepted command lies within the same whole second.
+  bool ActionGuard();
+  void StopHide(bool bypassGuard);
+  void CLEngineCmdFile(const std::string& strFileName);
+  std::string PopupFlag(const std::string& aCode) const;
+  TAction* NewAction(const char* name, const char* caption, void (TfrmMain::*handler)(TBasicAction*));
+  TMenuItem* NewItem(TPopupMenu* menu, const char* name, TAction* action);
+  // The application is terminating (its message loop is asked to end):
+  // the windows it closes on the way are not sent to the tray.
+  bool FQuitting = false;
 };
+
+// The application's main window while it exists.
+extern TfrmMain* frmMain;

@@ -127,7 +127,8 @@ const TCLPropTable& TMenuItem::PropTable() const {
 void TMenuItem::UpdateQtAction() {
   // Item captions keep "&" as the accelerator mark, as Qt menus do.
   FQAction->setSeparator(FCaption == "-");
-  FQAction->setText(QStr(FCaption));
+  // A separator line shows no text of its own.
+  FQAction->setText(FCaption == "-" ? QString() : QStr(FCaption));
   FQAction->setToolTip(QStr(FHint));
   FQAction->setStatusTip(QStr(FHint));
   FQAction->setCheckable(FChecked || FRadioItem);

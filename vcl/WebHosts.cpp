@@ -1,6 +1,131 @@
 #include "vcl/WebHosts.h"
 
-TWebBrowser::TWebBrowser(TCLComponent* AOwner, QWidget* AParent) : TVclControl(AOwner, AParent) {}
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QLibrary>
+#include <QVBoxLayout>
+
+#include <cstdlib>
+#include <fstream>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+// The page engine shares its graphics contexts with the application; Qt
+// wants to know before the application object exists, which is long before
+// the module is loaded.
+const bool GShareContexts = [] {
+  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+  return true;
+}();
+
+TCreateWebViewFunc GCreateWebView = nullptr;
+std::string GModuleError;
+bool GModuleTried = false;
+
+// Where the module may be: next to the executable, else one folder up (the
+// test programs live in a folder below the build folder).
+QStringList ModuleCandidates() {
+  const QString dir = QCoreApplication::applicationDirPath();
+  return {dir + QStringLiteral("/vgwebengine"), dir + QStringLiteral("/../vgwebengine")};
+}
+
+QUrl ToUrl(const std::string& text) {
+  const QString s = QStr(text);
+  if (s.isEmpty()) return QUrl(QStringLiteral("about:blank"));
+  // A path (absolute, or a Windows drive path) is a local file.
+  if (QDir::isAbsolutePath(s) && !s.contains(QStringLiteral("://")))
+    return QUrl::fromLocalFile(QDir::fromNativeSeparators(s));
+  QUrl url(s);
+  if (url.scheme().size() == 1) return QUrl::fromLocalFile(QDir::fromNativeSeparators(s));
+  if (url.scheme().isEmpty()) {
+    QFileInfo info(s);
+    if (info.exists()) return QUrl::fromLocalFile(info.absoluteFilePath());
+  }
+  return url;
+}
+
+}  // namespace
+
+bool WebEngineLibraryLoaded() {
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line))
+    if (line.find("libQt6WebEngineCore") != std::string::npos) return true;
+  return false;
+}
+
+bool LoadWebEngineModule(std::string* error) {
+  if (!GModuleTried) {
+    GModuleTried = true;
+#ifndef _WIN32
+    // The engine will not run its sandbox as root; outside root it keeps it.
+    if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+#endif
+    QStringList tried;
+    for (const QString& candidate : ModuleCandidates()) {
+      QLibrary lib(candidate);
+      if (!lib.load()) {
+        tried << lib.errorString();
+        continue;
+      }
+      auto abi = reinterpret_cast<TWebViewAbiFunc>(lib.resolve("vg_web_view_abi"));
+      auto create = reinterpret_cast<TCreateWebViewFunc>(lib.resolve("vg_create_web_view"));
+      if (!abi || !create || abi() != kWebViewModuleAbi) {
+        tried << candidate + QStringLiteral(": not a page engine module of this version");
+        lib.unload();
+        continue;
+      }
+      GCreateWebView = create;  // the library stays loaded for the process's life
+      break;
+    }
+    if (!GCreateWebView)
+      GModuleError = "page engine module not found: " + StdStr(tried.join(QStringLiteral("; ")));
+  }
+  if (!GCreateWebView && error) *error = GModuleError;
+  return GCreateWebView != nullptr;
+}
+
+// Hands the view's reports to the browser.
+class TWebViewClient : public IWebViewClient {
+ public:
+  explicit TWebViewClient(TWebBrowser* browser) : FBrowser(browser) {}
+  bool WebNavigationRequested(const QUrl& url, bool isMainFrame) override {
+    const std::string text = StdStr(url.toString(QUrl::FullyEncoded));
+    if (!FBrowser->DoBeforeNavigate2(text)) {
+      FBrowser->FCancelledInLoad = true;
+      return false;
+    }
+    if (isMainFrame) {
+      FBrowser->FLocationURL = text;
+      FBrowser->FDocumentHTML.clear();
+    }
+    return true;
+  }
+  void WebLoadStarted() override { FBrowser->LoadStarted(); }
+  void WebLoadProgress(int percent) override { FBrowser->ProgressChanged(percent); }
+  void WebLoadFinished(bool ok) override { FBrowser->LoadFinished(ok); }
+
+ private:
+  TWebBrowser* FBrowser;
+};
+
+TWebBrowser::TWebBrowser(TCLComponent* AOwner, QWidget* AParent)
+    : TVclControl(AOwner, AParent), FClient(std::make_unique<TWebViewClient>(this)) {
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  ApplyOptions();
+}
+
+TWebBrowser::~TWebBrowser() {
+  // The view reports to the client; it goes first.
+  if (FView) delete FView->Widget();
+  FView = nullptr;
+}
 
 const TCLPropTable& TWebBrowser::PropTable() const {
   static const TCLPropTable table =
@@ -9,6 +134,162 @@ const TCLPropTable& TWebBrowser::PropTable() const {
                     &TWebBrowser::SetLocationURL)
           .Plain("Silent", "WordBool", TCLTypeKind::Enumeration)
           .Event("OnBeforeNavigate2", "TWebBrowserBeforeNavigate2")
+          .Event("OnProgressChange", "TWebBrowserProgressChange")
+          .Event("OnDocumentComplete", "TWebBrowserDocumentComplete")
           .Build();
   return table;
+}
+
+const TCLPropTable& TEmbeddedWB::PropTable() const {
+  static const TCLPropTable table =
+      TCLPropBuilder<TEmbeddedWB>(&TWebBrowser::PropTable())
+          .Plain("UserInterfaceOptions", "TUserInterfaceOptions", TCLTypeKind::Set)
+          .Build();
+  return table;
+}
+
+QWidget* TWebBrowser::View() const { return FView ? FView->Widget() : nullptr; }
+
+bool TWebBrowser::CreateView() {
+  if (FView) return true;
+  if (FViewFailed) return false;
+  if (!LoadWebEngineModule()) {
+    FViewFailed = true;
+    return false;
+  }
+  FView = GCreateWebView(FClient.get(), this);
+  if (!FView) {
+    FViewFailed = true;
+    return false;
+  }
+  layout()->addWidget(FView->Widget());
+  ApplyOptions();
+  RunPending();
+  return true;
+}
+
+void TWebBrowser::showEvent(QShowEvent* e) {
+  TVclControl::showEvent(e);
+  if (!FView && !FViewFailed) CreateView();
+}
+
+void TWebBrowser::SetUserInterfaceOptions(TUserInterfaceOptions v) {
+  FOptions = v;
+  ApplyOptions();
+}
+
+void TWebBrowser::ApplyOptions() {
+  if (FOptions & uioDontUse3DBorders) {
+    setFrameStyle(QFrame::NoFrame);
+  } else {
+    setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    setLineWidth(2);
+  }
+  const int m = frameWidth();
+  layout()->setContentsMargins(m, m, m, m);
+  setContextMenuPolicy((FOptions & uioDisableContextMenu) ? Qt::NoContextMenu
+                                                          : Qt::DefaultContextMenu);
+  setAcceptDrops(!(FOptions & uioDisableDrop));
+  if (FView) FView->SetOptions(FOptions);
+}
+
+void TWebBrowser::BeforeNavigate2(const std::string&, bool&) {}
+
+bool TWebBrowser::DoBeforeNavigate2(const std::string& URL) {
+  bool Cancel = false;
+  BeforeNavigate2(URL, Cancel);
+  if (OnBeforeNavigate2) OnBeforeNavigate2(this, URL, Cancel);
+  return !Cancel;
+}
+
+void TWebBrowser::Navigate(const std::string& URL) {
+  const QUrl url = ToUrl(URL);
+  const std::string reported = URL.empty() ? std::string("about:blank") : URL;
+  if (!DoBeforeNavigate2(reported)) return;
+  FLocationURL = StdStr(url.toString(QUrl::FullyEncoded));
+  FDocumentHTML.clear();
+  FBaseURL.clear();
+  FPending = TPending::Navigate;
+  if (FView) {
+    RunPending();
+  } else if (FViewFailed) {
+    // Without a page engine the load ends at once, with nothing shown.
+    FPending = TPending::None;
+    LoadFinished(false);
+  }
+}
+
+void TWebBrowser::LoadFromString(const std::string& HTML, const std::string& BaseURL) {
+  FLocationURL = "about:blank";
+  FDocumentHTML = HTML;
+  FBaseURL = BaseURL;
+  FPending = TPending::Html;
+  if (FView) {
+    RunPending();
+  } else if (FViewFailed) {
+    FPending = TPending::None;
+    LoadFinished(false);
+  }
+}
+
+void TWebBrowser::RunPending() {
+  if (!FView) return;
+  FCancelledInLoad = false;
+  const TPending pending = FPending;
+  FPending = TPending::None;
+  if (pending == TPending::Navigate) {
+    FView->Load(QUrl(QStr(FLocationURL)));
+  } else if (pending == TPending::Html) {
+    QUrl base;
+    if (!FBaseURL.empty()) {
+      base = ToUrl(FBaseURL);
+      // A folder as base must end in "/" for relative names to land in it.
+      if (base.isLocalFile() && !base.path().endsWith('/') && QFileInfo(base.toLocalFile()).isDir())
+        base.setPath(base.path() + '/');
+    }
+    FView->SetHtml(QStr(FDocumentHTML), base);
+  }
+}
+
+void TWebBrowser::Stop() {
+  FPending = TPending::None;
+  if (FView) FView->Stop();
+}
+
+void TWebBrowser::Refresh() {
+  if (FView) FView->Reload();
+}
+
+void TWebBrowser::RunJavaScript(const std::string& script,
+                                std::function<void(const std::string&)> result) {
+  if (!FView) return;
+  if (!result) {
+    FView->RunJavaScript(QStr(script), nullptr);
+    return;
+  }
+  FView->RunJavaScript(QStr(script), [result](const QString& v) { result(StdStr(v)); });
+}
+
+void TWebBrowser::LoadStarted() {
+  FBusy = true;
+  if (OnProgressChange) OnProgressChange(this, 0, 100);
+}
+
+void TWebBrowser::ProgressChanged(int percent) {
+  if (!FBusy) return;
+  // The end is reported by LoadFinished, so that "current equals maximum"
+  // always means the page is complete.
+  if (percent >= 100) percent = 99;
+  if (OnProgressChange) OnProgressChange(this, percent, 100);
+}
+
+void TWebBrowser::LoadFinished(bool ok) {
+  FBusy = false;
+  // A navigation the handler cancelled is reported by the engine as a
+  // failed load (started before or after the cancel); the page stays as it
+  // was and no document was completed.
+  const bool cancelled = !ok && FCancelledInLoad;
+  FCancelledInLoad = false;
+  if (OnProgressChange) OnProgressChange(this, 100, 100);
+  if (!cancelled && OnDocumentComplete) OnDocumentComplete(this, FLocationURL);
 }

@@ -1,0 +1,304 @@
+// Application benchmark, against the reference service on loopback:
+//  1. start-up: from process start to the main window shown and the user's
+//     own IP information displayed (median of N runs of the real program,
+//     offscreen; the moments come from its debug log);
+//  2. idle memory: peak resident set of the program started hidden in the
+//     tray, lists loaded, no page ever shown, after a few idle seconds;
+//  3. a hide with all three switches on: time from the command to the last
+//     switch returning (the Firefox process it launches is not waited for),
+//     measured in this process on the real main window.
+// Everything runs in a temporary home of its own; nothing of the user's is
+// touched. Usage: bench_app [runs]   (default 10). Offscreen unless
+// QT_QPA_PLATFORM names another platform (e.g. xcb under xvfb-run).
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QApplication>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "framework/CLDebugLog.h"
+#include "framework/CLEngine.h"
+#include "framework/CLQtDispatcher.h"
+#include "framework/CLSettings.h"
+#include "net/CLUtils.h"
+#include "platform/Files.h"
+#include "proxy/uProxyManager.h"
+#include "ui/uMain.h"
+#include "vcl/ActnList.h"
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+extern char** environ;
+
+namespace {
+
+std::string Read(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::stringstream ss;
+  ss << f.rdbuf();
+  return ss.str();
+}
+
+void Write(const std::string& path, const std::string& text) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << text;
+}
+
+std::string Replace(std::string s, const std::string& from, const std::string& to) {
+  for (size_t p = s.find(from); p != std::string::npos; p = s.find(from, p + to.size()))
+    s.replace(p, from.size(), to);
+  return s;
+}
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+pid_t Spawn(const std::vector<std::string>& args, const std::string& out) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    FILE* f = std::fopen(out.c_str(), "w");
+    if (f) {
+      dup2(fileno(f), 1);
+      dup2(fileno(f), 2);
+    }
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  return pid;
+}
+
+bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
+  const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!pred()) {
+    if (Clock::now() > end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+void Stop(pid_t pid) {
+  kill(pid, SIGTERM);
+  for (int i = 0; i < 300; ++i) {
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, nullptr, 0);
+}
+
+long VmHwmKb(pid_t pid) {
+  std::istringstream in(Read("/proc/" + std::to_string(pid) + "/status"));
+  std::string line;
+  while (std::getline(in, line))
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  return -1;
+}
+
+// A private home: HOME, XDG folders and a runtime folder under root; the
+// desktop settings go to a key file there.
+void PrivateHome(const std::string& root) {
+  for (const char* d : {"home", "config", "data", "cache", "run", "tmp"}) fs::create_directories(root + "/" + d);
+  fs::permissions(root + "/run", fs::perms::owner_all, fs::perm_options::replace);
+  setenv("HOME", (root + "/home").c_str(), 1);
+  setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
+  setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
+  setenv("TMPDIR", (root + "/tmp").c_str(), 1);
+  setenv("GSETTINGS_BACKEND", "keyfile", 1);
+  // The all-users folder inside the private home as well.
+  Write(root + "/data/veilgate/registry/HKEY_LOCAL_MACHINE.reg",
+        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\"
+        "Shell Folders]\n\"Common AppData\"=\"" + root + "/common\"\n");
+}
+
+struct Service {
+  pid_t pid = -1;
+  int port = 0;
+};
+
+Service StartService(const std::string& root) {
+  Write(root + "/service.conf",
+        "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = VG-DEMO\ncheck_magicword = 1\n"
+        "flags = " VG_BINARY_DIR "/res/flag_short\nlog = " + root + "/service.log\n"
+        "[update]\nResult = 0\n"
+        "[settings]\nSUPER_TOUCH = http://{service}/touch?ip={1}\nURL.CheckIP = http://{service}/checkip\n"
+        "URL.FlagPath = http://{service}/flags/\n"
+        "[normal]\n127.0.0.2:8888|United States|US|-97|38\n127.0.0.3:8888|United States|US|-90|35\n"
+        "127.0.0.4:8888|Germany|DE|9|51\n"
+        "[super]\n127.0.0.5:8888|Japan|JP|138|36\n"
+        "[localinfo]\nip =\ncountry_short = US\ncountry_long = United States\ncity = Dallas\n");
+  Service s;
+  s.pid = Spawn({VG_SERVICE_EXE, "--config", root + "/service.conf", "--port", "0"}, root + "/service.out");
+  WaitFor([&] { return Read(root + "/service.out").find('\n') != std::string::npos; }, 5000);
+  const std::string line = Read(root + "/service.out");
+  s.port = std::atoi(line.c_str() + line.rfind(':') + 1);
+  return s;
+}
+
+// The program's folder: the shipped data with the service's address.
+std::string Install(const std::string& root, int port, const std::string& extra) {
+  const std::string app = root + "/app";
+  fs::create_directories(app);
+  fs::copy_file(VG_APP_EXE, app + "/veilgate", fs::copy_options::overwrite_existing);
+  for (const char* d : {"lang", "skins", "res"})
+    fs::copy(std::string(VG_BINARY_DIR) + "/" + d, app + "/" + d,
+             fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  std::string c = Read(VG_SOURCE_DIR "/res/const.dat");
+  c = Replace(c, "127.0.0.1:8470", "127.0.0.1:" + std::to_string(port));
+  c = Replace(c, "[setting]", "[setting]\r\nApp.Splash=0\r\n" + extra);
+  Write(app + "/const.dat", c);
+  return app;
+}
+
+// 1. and 2.: the real program.
+void StartUp(const std::string& root, int port, int runs) {
+  const std::string app = Install(root, port, "");
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  std::vector<double> shown, ready;
+  for (int i = 0; i < runs; ++i) {
+    fs::remove_all(root + "/config");
+    fs::create_directories(root + "/config");
+    const std::string log = root + "/startup.log";
+    fs::remove(log);
+    setenv("VEILGATE_DEBUG_LOG", log.c_str(), 1);
+    const auto t0 = Clock::now();
+    const pid_t pid = Spawn({app + "/veilgate", "-d"}, root + "/app.out");
+    double tShown = -1, tReady = -1;
+    WaitFor([&] {
+      const std::string text = Read(log);
+      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+      if (tShown < 0 && text.find("Main window shown") != std::string::npos) tShown = ms;
+      if (tReady < 0 && text.find("Local information shown") != std::string::npos) tReady = ms;
+      return tShown >= 0 && tReady >= 0;
+    }, 20000);
+    Stop(pid);
+    if (tShown < 0 || tReady < 0) {
+      std::printf("run %d did not finish starting\n", i);
+      continue;
+    }
+    shown.push_back(tShown);
+    ready.push_back(std::max(tShown, tReady));
+  }
+  if (!ready.empty())
+    std::printf("start-up to main window shown: median %.1f ms; to window shown and local "
+                "information displayed: median %.1f ms (min %.1f, max %.1f) over %zu runs\n",
+                Median(shown), Median(ready), *std::min_element(ready.begin(), ready.end()),
+                *std::max_element(ready.begin(), ready.end()), ready.size());
+
+  // Hidden in the tray from the start, lists loaded, a few idle seconds.
+  const std::string log = root + "/idle.log";
+  setenv("VEILGATE_DEBUG_LOG", log.c_str(), 1);
+  const pid_t pid = Spawn({app + "/veilgate", "-d", "-h"}, root + "/app.out");
+  const bool ok = WaitFor([&] {
+    const std::string text = Read(log);
+    return text.find("Local information shown") != std::string::npos &&
+           text.find("Proxy lists loaded") != std::string::npos;
+  }, 20000);
+  std::this_thread::sleep_for(std::chrono::seconds(5));
+  const long hwm = VmHwmKb(pid);
+  Stop(pid);
+  std::printf("idle memory (started hidden, lists loaded, 5 s idle): peak resident %.1f MB%s\n",
+              hwm / 1024.0, ok ? "" : " (did not finish starting)");
+}
+
+// 3.: the hide command in this process.
+int HideTiming(const std::string& root, int port, int runs, int argc, char** argv) {
+  const std::string app = Install(root + "/inproc", port, "");
+  Write(root + "/inproc/app/firefox", "#!/bin/sh\nexit 0\n");
+  fs::permissions(root + "/inproc/app/firefox", fs::perms::owner_all);
+  std::string c = Read(app + "/const.dat");
+  c = Replace(c, "[setting]", "[setting]\r\nFireFoxPath=" + root + "/inproc/app/firefox\r\nFFEXT.INSTALLED=1\r\n");
+  Write(app + "/const.dat", c);
+  Write(root + "/config/Opera/Opera/operaprefs.ini", "[User Prefs]\nLanguage=en\n");
+  platform::SetModuleFileNameOverride(app + "/veilgate");
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QApplication qapp(argc, argv);
+  TCLQtDispatcher dispatcher;
+  double now = platform::NowLocal();
+  MainClock() = [&] { return now; };
+
+  // The moments of the hide's trace lines.
+  std::mutex lock;
+  Clock::time_point begin, end;
+  CLDebugLog::SetActive(true);
+  CLDebugLog::AddSink([&](const std::string& tag, const std::string& line) {
+    if (tag != "TfrmMain") return;
+    std::lock_guard<std::mutex> g(lock);
+    if (line.rfind("Hide through ", 0) == 0) begin = Clock::now();
+    if (line.rfind("Switched to ", 0) == 0 && line != "Switched to direct") end = Clock::now();
+  });
+
+  auto* w = new TfrmMain;
+  w->AfterConstruction();
+  w->show();
+  const bool ready = WaitFor([&] {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return w->FLocalInfoGot && !w->tmrInit->Running();
+  }, 20000);
+  if (!ready) {
+    std::printf("hide: the window did not become ready\n");
+    delete w;
+    return 1;
+  }
+  std::vector<double> times;
+  for (int i = 0; i < runs; ++i) {
+    now += 2.0 / 86400;
+    w->actVeilIP->Execute();
+    if (!w->IsHiding()) {
+      std::printf("hide %d refused\n", i);
+      continue;
+    }
+    times.push_back(std::chrono::duration<double, std::milli>(end - begin).count());
+    now += 2.0 / 86400;
+    w->actStopHide->Execute();
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+  }
+  delete w;
+  const bool gnome = fs::exists(root + "/config/glib-2.0/settings/keyfile");
+  std::printf("desktop proxy settings written: %s\n", gnome ? "yes (GNOME, key file)" : "no (no GSettings schema)");
+  if (!times.empty())
+    std::printf("hide with all three switches on (system proxy with the desktop settings, Firefox, "
+                "Opera): median %.2f ms (min %.2f, max %.2f) over %zu hides\n",
+                Median(times), *std::min_element(times.begin(), times.end()),
+                *std::max_element(times.begin(), times.end()), times.size());
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
+  char tmpl[] = "/tmp/vg-bench-app-XXXXXX";
+  const std::string root = mkdtemp(tmpl);
+  PrivateHome(root);
+  const Service service = StartService(root);
+  if (service.port <= 0) {
+    std::printf("the reference service did not start\n");
+    return 1;
+  }
+  StartUp(root, service.port, runs);
+  const int rc = HideTiming(root, service.port, std::max(runs, 20), argc, argv);
+  Stop(service.pid);
+  std::error_code ec;
+  fs::remove_all(root, ec);
+  return rc;
+}

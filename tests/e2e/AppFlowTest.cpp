@@ -1,0 +1,447 @@
+// The application end to end, offscreen, against the reference service and
+// real forward proxies (tinyproxy) on loopback: the main window is built as
+// the start-up routine builds it, with the shipped settings file pointed at
+// the service, the framework's own update window delivering the proxy
+// lists, and a clock the test moves for the timers.
+//
+//  - start, local information, lists; hide through "US": the desktop proxy
+//    (GNOME settings, the registry values) points at that proxy and a
+//    request made through the desktop proxy arrives through it; a change of
+//    country through the country dialog; stop; exit right after a hide;
+//  - the change-IP timer with a one-minute interval and cookie clearing
+//    after a timed change only; a super proxy touched at once;
+//  - the testing window checking each proxy through the proxy.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "platform/ProxySettings.h"
+#include "proxy/ServiceProcess.h"
+#include "proxy/uProxyManager.h"
+#include "ui/MainWindowSupport.h"
+#include "ui/uChooseIPCountry.h"
+#include "ui/uFlashForm.h"
+#include "ui/uIPsTesting.h"
+#include "vcl/ActnList.h"
+#include "vcl/Controls.h"
+#include "vcl/ShockwaveFlash.h"
+
+namespace fs = std::filesystem;
+using namespace mainwin;
+
+extern char** environ;
+
+namespace {
+
+// GIO binds its settings store to the environment of its first use in a
+// process. Only the first test of a process that switches with the desktop
+// settings visible can check them.
+bool& GioBound() {
+  static bool bound = false;
+  return bound;
+}
+
+// tinyproxy in the foreground on its own loopback address (127.0.0.N), so
+// that each proxy has an address of its own as real proxies do.
+class TLoopProxy {
+ public:
+  bool Start(const std::string& dir, const std::string& address, std::string* error) {
+    const std::string exe = nettest::FindProgram("tinyproxy");
+    if (exe.empty()) {
+      *error = "tinyproxy is not installed (scripts/deps installs it)";
+      return false;
+    }
+    fs::create_directories(dir);
+    FAddress = address;
+    FLog = dir + "/tinyproxy.log";
+    for (int attempt = 0; attempt < 5; ++attempt) {
+      FPort = nettest::FreePort();
+      std::ofstream f(dir + "/tinyproxy.conf", std::ios::trunc);
+      if (::geteuid() == 0) f << "User nobody\nGroup nogroup\n";
+      f << "Port " << FPort << "\nListen " << address << "\nTimeout 30\nLogLevel Info\n"
+        << "MaxClients 20\nAllow 127.0.0.0/8\n";
+      f.close();
+      if (!FProcess.Start({exe, "-d", "-c", dir + "/tinyproxy.conf"}, FLog)) continue;
+      const bool up = nettest::WaitFor([&] {
+        return Log().find("Accepting connections") != std::string::npos || !FProcess.Running();
+      }, 5000);
+      if (up && FProcess.Running()) return true;
+      FProcess.Stop();
+    }
+    *error = "tinyproxy did not start: " + Log();
+    return false;
+  }
+  void Stop() { FProcess.Stop(); }
+  std::string Server() const { return FAddress + ":" + std::to_string(FPort); }
+  std::string Log() const { return nettest::ReadText(FLog); }
+
+ private:
+  nettest::ChildProcess FProcess;
+  std::string FAddress, FLog;
+  int FPort = 0;
+};
+
+struct TFirstDraw : IProxyRandom {
+  void Randomize() override {}
+  int Random(int) override { return 0; }
+};
+
+class AppFlowTest : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    TestApp();
+    if (!GetDispatcher()) new TCLQtDispatcher;
+    ReleaseCLSettings();
+    FSavedDataDirs = std::getenv("XDG_DATA_DIRS") ? std::getenv("XDG_DATA_DIRS") : "";
+    FHadDataDirs = std::getenv("XDG_DATA_DIRS") != nullptr;
+    FNow = platform::NowLocal();
+    MainClock() = [this] { return FNow; };
+    SetPlainMessageBox([this](const std::string& text) { PlainBoxes.push_back(text); });
+  }
+  void TearDown() override {
+    FWindow.reset();
+    for (auto& p : FProxies) p->Stop();
+    if (FService) FService->Stop();
+    MainClock() = [] { return platform::NowLocal(); };
+    SetPlainMessageBox(nullptr);
+    ReleaseCLSettings();
+    if (FHadDataDirs)
+      setenv("XDG_DATA_DIRS", FSavedDataDirs.c_str(), 1);
+    else
+      unsetenv("XDG_DATA_DIRS");
+    SandboxTest::TearDown();
+  }
+
+  // With the desktop's own schemas (only in a process where GIO is still
+  // free), or none.
+  bool DesktopSettings(bool want) {
+    if (want && !GioBound()) {
+      GioBound() = true;
+      return true;
+    }
+    setenv("XDG_DATA_DIRS", sb().Path("no-system-data").c_str(), 1);
+    return false;
+  }
+
+  // tinyproxy forward proxies; the service with their records; the
+  // installation with the shipped settings pointed at the service.
+  void Start(int proxies, const std::vector<std::string>& records, const std::vector<std::string>& superRecords,
+             const std::vector<std::string>& constLines) {
+    for (int i = 0; i < proxies; ++i) {
+      auto p = std::make_unique<TLoopProxy>();
+      std::string error;
+      ASSERT_TRUE(p->Start(sb().Path("proxy" + std::to_string(i)), "127.0.0." + std::to_string(i + 2), &error))
+          << error;
+      FProxies.push_back(std::move(p));
+    }
+    auto expand = [this](std::string r) {
+      for (size_t i = 0; i < FProxies.size(); ++i)
+        r = StringReplaceAll(r, "{p" + std::to_string(i) + "}", FProxies[i]->Server());
+      return r;
+    };
+    std::string conf =
+        "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = VG-DEMO\ncheck_magicword = 1\n"
+        "flags = " + sb().Path("flags") + "\n"
+        "[update]\nResult = 0\n"
+        "[settings]\nSUPER_TOUCH = http://{service}/touch?ip={1}\n"
+        "URL.CheckIP = http://{service}/checkip\nURL.FlagPath = http://{service}/flags/\n"
+        "[normal]\n";
+    for (const auto& r : records) conf += expand(r) + "\n";
+    conf += "[super]\n";
+    for (const auto& r : superRecords) conf += expand(r) + "\n";
+    conf += "[localinfo]\nip =\ncountry_short = US\ncountry_long = United States\ncity = Dallas\n"
+            "region = Texas\nlatitude = 38\nlongitude = -97\n";
+    fs::create_directories(sb().Path("flags"));
+    fs::copy_file(VG_BINARY_DIR "/res/flag_short/DE.PNG", sb().Path("flags/DE.PNG"));
+    sb().WriteFile("service.conf", conf);
+    FService = std::make_unique<proxytest::TServiceProcess>(VG_SERVICE_EXE, sb().Path("service.conf"));
+    ASSERT_TRUE(FService->Running());
+
+    // The shipped installation, its service addresses moved to this service.
+    fs::copy(VG_BINARY_DIR "/lang", sb().Path("app/lang"), fs::copy_options::recursive);
+    fs::copy(VG_BINARY_DIR "/res", sb().Path("app/res"), fs::copy_options::recursive);
+    if (fs::exists(sb().Path("app/res/const.dat"))) fs::remove(sb().Path("app/res/const.dat"));
+    std::string shipped = ReadText(VG_SOURCE_DIR "/res/const.dat");
+    shipped = StringReplaceAll(shipped, "127.0.0.1:8470", "127.0.0.1:" + std::to_string(FService->Port()));
+    FirefoxLog = sb().Path("firefox.log");
+    sb().WriteFile("app/firefox", "#!/bin/sh\necho \"$*\" >> '" + FirefoxLog + "'\n");
+    fs::permissions(sb().Path("app/firefox"), fs::perms::owner_all);
+    std::string lines = "[setting]\r\nFireFoxPath=" + sb().Path("app/firefox") + "\r\nFFEXT.INSTALLED=1\r\n";
+    for (const auto& l : constLines) lines += l + "\r\n";
+    // Our lines first: the first line of a name wins.
+    shipped = StringReplaceAll(shipped, "[setting]", lines);
+    sb().WriteFile("app/const.dat", shipped);
+    sb().WriteFile("config/Opera/Opera/operaprefs.ini", "[User Prefs]\nLanguage=en\n");
+    ReleaseCLSettings();
+  }
+
+  // The main window, running: local information shown and lists loaded.
+  TfrmMain& Running() {
+    FWindow.reset(new TfrmMain);
+    FWindow->Engine()->SetMessageBoxes(&Boxes);
+    FWindow->AfterConstruction();
+    FWindow->show();
+    TfrmMain& w = *FWindow;
+    EXPECT_TRUE(Until([&] { return w.FLocalInfoGot && !w.tmrInit->Running(); }, 15000))
+        << "local information " << w.FLocalInfoGot << ", lists " << w.FProxyManager->FNormalProxyList.Count();
+    Advance(2);
+    return w;
+  }
+  void Advance(double seconds) { FNow += seconds / 86400.0; }
+
+  std::string Proxy(TfrmMain& w) {
+    return w.FProxyManager->FTargetProxy.IP + ":" + w.FProxyManager->FTargetProxy.Port;
+  }
+  TLoopProxy* ProxyAt(const std::string& server) {
+    for (auto& p : FProxies)
+      if (p->Server() == server) return p.get();
+    return nullptr;
+  }
+
+  // A GSettings value as the desktop reads it (a separate process).
+  std::string GSetting(const std::string& schema, const std::string& key) {
+    std::string out = sb().Path("gsettings.out");
+    const std::string cmd = "gsettings get " + schema + " " + key + " > '" + out + "' 2>&1";
+    if (std::system(cmd.c_str()) != 0) return "(failed) " + ReadText(out);
+    std::string v = ReadText(out);
+    while (!v.empty() && (v.back() == '\n' || v.back() == '\r')) v.pop_back();
+    return v;
+  }
+  // The desktop's HTTP proxy: GNOME's setting where the desktop has one,
+  // else the one this process applied (what its own connections follow).
+  std::string DesktopProxy(bool desktop) {
+    if (!desktop) return platform::AppliedProxy().server;
+    std::string host = GSetting("org.gnome.system.proxy.http", "host");
+    if (host.size() >= 2 && host.front() == '\'' && host.back() == '\'') host = host.substr(1, host.size() - 2);
+    return host + ":" + GSetting("org.gnome.system.proxy.http", "port");
+  }
+  // GET through a proxy with curl, as a desktop program would.
+  bool CurlThrough(const std::string& proxy, const std::string& url) {
+    const std::string cmd = "curl -s -m 10 -o /dev/null -x http://" + proxy + " '" + url + "'";
+    return std::system(cmd.c_str()) == 0;
+  }
+  std::vector<std::string> FirefoxCalls() {
+    TStringList sl;
+    sl.SetText(ReadText(FirefoxLog));
+    return sl.Lines();
+  }
+
+  TBoxes Boxes;
+  std::vector<std::string> PlainBoxes;
+  std::string FirefoxLog;
+  double FNow = 0;
+  std::vector<std::unique_ptr<TLoopProxy>> FProxies;
+  std::unique_ptr<proxytest::TServiceProcess> FService;
+  std::unique_ptr<TfrmMain> FWindow;
+
+ private:
+  std::string FSavedDataDirs;
+  bool FHadDataDirs = false;
+};
+
+const char* const kRecords[] = {"{p0}|United States|US|-97|38", "{p1}|United States|US|-90|35",
+                                "{p2}|Germany|DE|9|51"};
+
+TEST_F(AppFlowTest, HideChangeCountryStopAndExitAgainstRealProxies) {
+  const bool desktop = DesktopSettings(true);
+  Start(3, {kRecords[0], kRecords[1], kRecords[2]}, {}, {"TARGET_COUNTRY=US"});
+  TfrmMain& w = Running();
+  // Local information on the popup, lists from the update answer.
+  const TMovieState& movie = frmFlashForm->FlashPlayer->State();
+  EXPECT_EQ(movie.Local.IP, "127.0.0.1");
+  EXPECT_EQ(movie.Local.Country, "United States");
+  EXPECT_EQ(movie.Local.City, "Dallas");
+  EXPECT_EQ(w.FProxyManager->FNormalProxyList.Count(), 3);
+  EXPECT_GE(GetCLSettings()->GetSettingInteger("Update.Times"), 1);
+  EXPECT_EQ(w.lblIPCountry->Caption(), "United States");
+
+  // Hide through the US.
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding()) << (Boxes.Requests.empty() ? "" : Boxes.Requests[0].Text);
+  const std::string us = Proxy(w);
+  ASSERT_TRUE(us == FProxies[0]->Server() || us == FProxies[1]->Server()) << us;
+  EXPECT_EQ(SystemProxyServer(), "http=" + us + ";ftp=" + us + ";https=" + us + ";");
+  EXPECT_EQ(SystemProxyEnable(), 1u);
+  EXPECT_EQ(movie.Target.IP, us.substr(0, us.find(':')));
+  EXPECT_EQ(movie.Front, "Target");
+  if (desktop) {
+    EXPECT_EQ(GSetting("org.gnome.system.proxy", "mode"), "'manual'");
+    EXPECT_EQ(GSetting("org.gnome.system.proxy.http", "host"), "'" + us.substr(0, us.find(':')) + "'");
+    EXPECT_EQ(GSetting("org.gnome.system.proxy.http", "port"), us.substr(us.find(':') + 1));
+  }
+  // A request through the desktop's proxy arrives through the chosen one.
+  const std::string probe = FService->URL("/checkip?probe=e2e-us");
+  ASSERT_TRUE(CurlThrough(DesktopProxy(desktop), probe));
+  EXPECT_NE(ProxyAt(us)->Log().find("probe=e2e-us"), std::string::npos) << ProxyAt(us)->Log();
+  for (auto& p : FProxies) {
+    if (p->Server() != us) {
+      EXPECT_EQ(p->Log().find("probe=e2e-us"), std::string::npos);
+    }
+  }
+
+  // Another country through the country dialog: hidden through it at once.
+  Advance(2);
+  bool chosen = false;
+  WhenModal([&](QWidget*) {
+    if (!frmChooseIPCountry) return;
+    TComboBox* list = frmChooseIPCountry->cbbCountry;
+    list->SetItemIndex(list->findText("Germany"));
+    chosen = list->Text() == "Germany";
+    frmChooseIPCountry->btnOK->Click();
+  }, 15000);
+  w.actChooseIPCountry->Execute();
+  ASSERT_TRUE(chosen);
+  const std::string de = FProxies[2]->Server();
+  EXPECT_EQ(Proxy(w), de);
+  EXPECT_EQ(w.lblIPCountry->Caption(), "Germany");
+  EXPECT_EQ(SystemProxyServer(), "http=" + de + ";ftp=" + de + ";https=" + de + ";");
+  if (desktop) {
+    EXPECT_EQ(GSetting("org.gnome.system.proxy.http", "port"), de.substr(de.find(':') + 1));
+  }
+  ASSERT_TRUE(CurlThrough(DesktopProxy(desktop), FService->URL("/checkip?probe=e2e-de")));
+  EXPECT_NE(FProxies[2]->Log().find("probe=e2e-de"), std::string::npos);
+  // The window's flag came from the service into the user's data folder.
+  EXPECT_TRUE(Until([&] {
+    return platform::FileExists(JoinPath(GetCLSettings()->UserDataPath(), "DE.PNG")) ||
+           platform::FileExists(sb().Path("app/res/flag_short/DE.PNG"));
+  }));
+
+  // Stop: direct again.
+  Advance(2);
+  w.actStopHide->Execute();
+  EXPECT_FALSE(w.IsHiding());
+  EXPECT_EQ(SystemProxyEnable(), 0u);
+  EXPECT_FALSE(platform::AppliedProxy().useProxy);
+  if (desktop) {
+    EXPECT_EQ(GSetting("org.gnome.system.proxy", "mode"), "'none'");
+  }
+
+  // Exit within one second of a hide: direct again all the same.
+  Advance(2);
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding());
+  if (desktop) {
+    EXPECT_EQ(GSetting("org.gnome.system.proxy", "mode"), "'manual'");
+  }
+  w.actExit->Execute();
+  FWindow.reset();
+  EXPECT_EQ(SystemProxyEnable(), 0u);
+  EXPECT_FALSE(platform::AppliedProxy().useProxy);
+  if (desktop) {
+    EXPECT_EQ(GSetting("org.gnome.system.proxy", "mode"), "'none'");
+  }
+  EXPECT_EQ(GetCLSettings()->GetSettingString("TARGET_COUNTRY"), "DE");
+  EXPECT_TRUE(PlainBoxes.empty());
+}
+
+TEST_F(AppFlowTest, TimedChangeClearsCookiesAndASuperProxyIsTouched) {
+  DesktopSettings(false);
+  Start(3, {kRecords[0], kRecords[1]}, {"{p2}|Japan|JP|138|36"},
+        {"TARGET_COUNTRY=US", "ChangeIP=1", "ClearCookie=1"});
+  TfrmMain& w = Running();
+  // The user sets one minute.
+  w.edtChangeIPTime->SetValue(1);
+  EXPECT_TRUE(w.tmrChangeIP->Running());
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding());
+  const std::string first = Proxy(w);
+  auto cookieClears = [&] {
+    int n = 0;
+    for (const auto& c : FirefoxCalls()) n += c.find("veilip.xul?cc") != std::string::npos;
+    return n;
+  };
+  Advance(59);
+  w.tmrChangeIPTimer(w.tmrChangeIP);
+  EXPECT_EQ(Proxy(w), first);
+  Advance(1);
+  w.tmrChangeIPTimer(w.tmrChangeIP);
+  const std::string second = Proxy(w);
+  EXPECT_NE(second, first);
+  EXPECT_EQ(SystemProxyServer(), "http=" + second + ";ftp=" + second + ";https=" + second + ";");
+  EXPECT_TRUE(Until([&] { return cookieClears() == 1; }));
+  // A hide by hand does not clear them.
+  Advance(2);
+  w.actVeilIP->Execute();
+  ProcessUntil([] { return false; }, 300);
+  EXPECT_EQ(cookieClears(), 1);
+
+  // Japan has a super proxy only; this selection draws the super list.
+  w.FProxyManager->FTargetCountry = "JP";
+  w.FProxyManager->SetRandom(std::make_shared<TFirstDraw>());
+  Advance(2);
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.FProxyManager->FTargetProxy.IsSuper);
+  EXPECT_EQ(Proxy(w), FProxies[2]->Server());
+  EXPECT_TRUE(w.tmrTouch->Running());
+  const std::string jp = FProxies[2]->Server();
+  EXPECT_TRUE(Until([&] { return FService->Touches().find(jp.substr(0, jp.find(':'))) != std::string::npos; }));
+}
+
+TEST_F(AppFlowTest, TheTestingWindowChecksEachProxyThroughTheProxy) {
+  DesktopSettings(false);
+  Start(1, {kRecords[0], "127.0.0.1:1|United States|US|-90|35", kRecords[2]}, {},
+        {"TARGET_COUNTRY=US", "TestIPfromLocal=1"});
+  bool finished = false;
+  std::string log;
+  WhenModal([&](QWidget* dlg) {
+    if (!frmTesting) return;
+    finished = Until([] { return frmTesting->Finished(); }, 20000);
+    log = frmTesting->mmoLog->Text();
+    PressKey(dlg, Qt::Key_Escape);
+  }, 20000);
+  TfrmMain& w = Running();
+  ASSERT_TRUE(finished) << log;
+  TStringList lines;
+  lines.SetText(log);
+  // One line per proxy of the country, then the summary.
+  ASSERT_EQ(lines.Count(), 3) << log;
+  EXPECT_NE(lines[0].find(FProxies[0]->Server()), std::string::npos) << lines[0];
+  // The address the service saw (the proxy's way out).
+  EXPECT_NE(lines[0].find("127.0.0.1"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("127.0.0.1:1"), std::string::npos) << lines[1];
+  EXPECT_EQ(lines[1].find(FProxies[0]->Server()), std::string::npos) << lines[1];
+  // The good check really went through the proxy.
+  EXPECT_NE(FProxies[0]->Log().find("/getinfo"), std::string::npos) << FProxies[0]->Log();
+  EXPECT_EQ(frmTesting, nullptr);
+  EXPECT_EQ(w.lblIPCountry->Caption(), "United States");
+}
+
+}  // namespace
+
+namespace {
+
+// The real program against the service: it starts hidden in the tray,
+// shows the local information, loads the lists from the update answer, and
+// a second start with "/s" ends it, switching the browsers to direct on the
+// way out.
+TEST_F(AppFlowTest, TheProgramStartsAgainstTheServiceAndEndsDirect) {
+  DesktopSettings(false);
+  Start(1, {kRecords[0]}, {}, {"TARGET_COUNTRY=US", "App.Splash=0"});
+  fs::copy_file(VG_APP_EXE, sb().Path("app/veilgate"), fs::copy_options::overwrite_existing);
+  const std::string log = sb().Path("app.log");
+  setenv("VEILGATE_DEBUG_LOG", log.c_str(), 1);
+  nettest::ChildProcess app;
+  ASSERT_TRUE(app.Start({sb().Path("app/veilgate"), "-d", "-h"}, sb().Path("app.out")));
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    const std::string t = ReadText(log);
+    return t.find("Local information shown: 127.0.0.1 US") != std::string::npos &&
+           t.find("Proxy lists loaded: 1 normal") != std::string::npos;
+  }, 15000)) << ReadText(log);
+  nettest::ChildProcess closer;
+  ASSERT_TRUE(closer.Start({sb().Path("app/veilgate"), "/s"}, sb().Path("closer.out")));
+  EXPECT_TRUE(nettest::WaitFor([&] { return !app.Running(); }, 10000)) << ReadText(log);
+  unsetenv("VEILGATE_DEBUG_LOG");
+  const std::string t = ReadText(log);
+  const size_t close = t.find("CL CloseApp");
+  ASSERT_NE(close, std::string::npos) << t;
+  EXPECT_NE(t.find("Switched to direct", close), std::string::npos) << t;
+  // The popup went through its start-up commands, then the ready text.
+  EXPECT_NE(t.find("callbackvar=Info_Text,Verifing from Veilgate server ...,4474009"), std::string::npos);
+  EXPECT_NE(t.find("callbackvar=Local,True,"), std::string::npos);
+  EXPECT_EQ(SystemProxyEnable(), 0u);
+}
+
+}  // namespace

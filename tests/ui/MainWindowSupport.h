@@ -1,0 +1,363 @@
+// Shared pieces of the main-window and popup tests: an installation in the
+// sandbox (settings, the shipped language and movie, flags, a recording
+// Firefox, an Opera profile, a recording browser), a clock the test moves,
+// message boxes and plain boxes answered without a person, the popup's
+// commands read from the debug log, and a small loopback HTTP server.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <QBuffer>
+#include <QImage>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QPixmap>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "QtTestApp.h"
+#include "framework/CLDebugLog.h"
+#include "net/NetTestServers.h"
+#include "framework/CLEngine.h"
+#include "framework/CLQtDispatcher.h"
+#include "framework/CLSettings.h"
+#include "framework/windows/CLFrameworkWindows.h"
+#include "framework/windows/CLMessageBox.h"
+#include "net/CLUtils.h"
+#include "platform/Files.h"
+#include "platform/Registry.h"
+#include "support/Sandbox.h"
+#include "switch/uVGUtils.h"
+#include "ui/uMain.h"
+
+#ifndef VG_SOURCE_DIR
+#error "VG_SOURCE_DIR must name the source tree"
+#endif
+
+namespace mainwin {
+
+// Boxes answered with OK; a test may tick "do not show again" for the next
+// ones.
+class TBoxes : public ICLMessageBoxes {
+ public:
+  TCLMessageBoxReply ShowMessageBox(const TCLMessageBoxRequest& request) override {
+    Requests.push_back(request);
+    if (OnBox) OnBox(request);
+    TCLMessageBoxReply reply;
+    reply.Result = 1;
+    reply.ShowAgainFlagValue = !TickDoNotShowAgain;
+    return reply;
+  }
+  std::vector<TCLMessageBoxRequest> Requests;
+  bool TickDoNotShowAgain = false;
+  std::function<void(const TCLMessageBoxRequest&)> OnBox;
+};
+
+// The lines written under one tag of the debug log while it lives.
+class TLogLines {
+ public:
+  explicit TLogLines(std::string tag) : FTag(std::move(tag)) {
+    FWasActive = CLDebugLog::Active();
+    CLDebugLog::SetActive(true);
+    FId = CLDebugLog::AddSink([this](const std::string& tag, const std::string& line) {
+      if (tag != FTag) return;
+      std::lock_guard<std::mutex> g(FLock);
+      FLines.push_back(line);
+    });
+  }
+  ~TLogLines() {
+    CLDebugLog::RemoveSink(FId);
+    CLDebugLog::SetActive(FWasActive);
+  }
+  std::vector<std::string> Lines() {
+    std::lock_guard<std::mutex> g(FLock);
+    return FLines;
+  }
+  // The lines since the last call.
+  std::vector<std::string> Take() {
+    std::lock_guard<std::mutex> g(FLock);
+    std::vector<std::string> out(FLines.begin() + static_cast<long>(FTaken), FLines.end());
+    FTaken = FLines.size();
+    return out;
+  }
+  bool Has(const std::string& part) {
+    for (const std::string& l : Lines())
+      if (l.find(part) != std::string::npos) return true;
+    return false;
+  }
+
+ private:
+  std::string FTag;
+  bool FWasActive = false;
+  int FId = 0;
+  std::mutex FLock;
+  std::vector<std::string> FLines;
+  size_t FTaken = 0;
+};
+
+// The popup's commands, as the movie received them, since the last call.
+inline std::vector<std::string> Commands(TLogLines& movieLog) {
+  std::vector<std::string> out;
+  for (const std::string& l : movieLog.Take())
+    if (l.rfind("callbackvar=", 0) == 0) out.push_back(l.substr(12));
+  return out;
+}
+
+// A loopback HTTP server that answers every request with a handler (status
+// and body for the request's path) and records the targets it was asked for.
+struct TAnswer {
+  int Status = 200;
+  std::string Body;
+  std::string Type = "text/plain";
+};
+class TWebServer {
+ public:
+  using Handler = std::function<TAnswer(const std::string& path)>;
+  explicit TWebServer(Handler handler)
+      : FServer([handler](const nettest::Request& q, nettest::Connection& c) {
+          const TAnswer a = handler(q.target.substr(0, q.target.find('?')));
+          c.Write(nettest::Response(a.Status, a.Body, "Content-Type: " + a.Type + "\r\n"));
+        }) {}
+  std::string Base() const { return FServer.Base(); }
+  std::vector<std::string> Paths() const {
+    std::vector<std::string> out;
+    for (const auto& r : FServer.Requests()) out.push_back(r.target);
+    return out;
+  }
+  int Count(const std::string& part) const {
+    int n = 0;
+    for (const std::string& p : Paths())
+      if (p.find(part) != std::string::npos) ++n;
+    return n;
+  }
+
+ private:
+  nettest::TestHttpServer FServer;
+};
+
+// PNG bytes of a 48 x 48 picture of one colour.
+inline std::string SolidPng(QRgb colour) {
+  QImage img(48, 48, QImage::Format_ARGB32);
+  img.fill(colour);
+  QByteArray bytes;
+  QBuffer buf(&bytes);
+  buf.open(QIODevice::WriteOnly);
+  img.save(&buf, "PNG");
+  return bytes.toStdString();
+}
+
+inline QRgb Middle(const QPixmap& p) {
+  return p.isNull() ? 0 : p.toImage().pixel(p.width() / 2, p.height() / 2);
+}
+
+// Runs the event loop until pred holds or timeoutMs passes.
+inline bool ProcessUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+inline bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
+  return ProcessUntil(pred, timeoutMs);
+}
+
+// Calls action with the modal window as soon as one is open (from inside
+// its modal loop). Gives up after timeoutMs.
+inline void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 5000) {
+  auto* timer = new QTimer;
+  auto started = std::chrono::steady_clock::now();
+  QObject::connect(timer, &QTimer::timeout, [timer, action, started, timeoutMs] {
+    QWidget* w = QApplication::activeModalWidget();
+    const bool late = std::chrono::steady_clock::now() - started > std::chrono::milliseconds(timeoutMs);
+    if (!w && !late) return;
+    timer->stop();
+    timer->deleteLater();
+    if (w) action(w);
+  });
+  timer->start(5);
+}
+
+// A key press and release as the keyboard gives them to the focused control.
+inline void PressKey(QWidget* window, int key) {
+  QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &release);
+}
+
+inline std::string ReadText(const std::string& path) {
+  std::string bytes;
+  platform::ReadWholeFile(path, bytes);
+  return bytes;
+}
+
+inline const char* const kInternetSettings =
+    "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+
+// The system proxy as the switch wrote it in the (emulated) registry.
+inline std::string SystemProxyServer() {
+  std::string v;
+  platform::RegReadString(platform::RegRoot::CurrentUser, kInternetSettings, "ProxyServer", v);
+  return v;
+}
+inline uint32_t SystemProxyEnable() {
+  uint32_t v = 99;
+  platform::RegReadDword(platform::RegRoot::CurrentUser, kInternetSettings, "ProxyEnable", v);
+  return v;
+}
+
+// The installation: supplied settings, the shipped English texts and movie,
+// flags, a Firefox that records its command lines, an Opera profile and a
+// default browser that records the pages it is asked to open.
+class MainWindowTest : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    TestApp();
+    if (!GetDispatcher()) new TCLQtDispatcher;  // lives as long as the process
+    // GIO binds to the environment of its first use in a process, and the
+    // sandboxes of these tests come and go: no desktop proxy settings here.
+    FSavedDataDirs = std::getenv("XDG_DATA_DIRS") ? std::getenv("XDG_DATA_DIRS") : "";
+    FHadDataDirs = std::getenv("XDG_DATA_DIRS") != nullptr;
+    setenv("XDG_DATA_DIRS", sb().Path("no-system-data").c_str(), 1);
+    ReleaseCLSettings();
+    FNow = 46000.5;  // a fixed day, noon
+    MainClock() = [this] { return FNow; };
+    SetPlainMessageBox([this](const std::string& text) { PlainBoxes.push_back(text); });
+    FSavedWindows = CLFrameworkWindows();
+    // The framework's update window would contact the service: tests decide.
+    CLFrameworkWindows().CreateUpdateWindow = nullptr;
+    CLFrameworkWindows().CreateAboutWindow = nullptr;
+
+    std::filesystem::copy(VG_SOURCE_DIR "/lang", sb().Path("app/lang"),
+                          std::filesystem::copy_options::recursive);
+    sb().WriteFile("app/res/veilip.dat", ReadText(VG_SOURCE_DIR "/res/veilip.dat"));
+    sb().WriteFile("app/res/flag_short/US.PNG", SolidPng(kUsColour));
+    sb().WriteFile("app/res/flag_short/UN.PNG", SolidPng(kUnColour));
+    FirefoxLog = sb().Path("firefox.log");
+    sb().WriteFile("app/firefox",
+                   "#!/bin/sh\necho \"$*\" >> '" + FirefoxLog +
+                       "'\ncase \"$*\" in *.xpi*) sleep 2;; esac\n");
+    std::filesystem::permissions(sb().Path("app/firefox"), std::filesystem::perms::owner_all);
+    sb().WriteFile("config/Opera/Opera/operaprefs.ini", "[User Prefs]\nLanguage=en\n");
+    BrowserLog = sb().Path("browser.log");
+    sb().WriteFile("app/browser", "#!/bin/sh\necho \"$1\" >> '" + BrowserLog + "'\n");
+    std::filesystem::permissions(sb().Path("app/browser"), std::filesystem::perms::owner_all);
+    platform::RegWriteString(platform::RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "",
+                             "\"" + sb().Path("app/browser") + "\" \"%1\"");
+  }
+
+  void TearDown() override {
+    FWindow.reset();
+    CLFrameworkWindows() = FSavedWindows;
+    MainClock() = [] { return platform::NowLocal(); };
+    SetPlainMessageBox(nullptr);
+    ReleaseCLSettings();
+    if (FHadDataDirs)
+      setenv("XDG_DATA_DIRS", FSavedDataDirs.c_str(), 1);
+    else
+      unsetenv("XDG_DATA_DIRS");
+    SandboxTest::TearDown();
+  }
+
+  // "const.dat": the common settings, then the test's lines (a later line
+  // of the same name does not win, so tests name what they change here).
+  void Const(const std::vector<std::string>& lines) {
+    std::string text = "[setting]\r\n";
+    for (const std::string& l : lines) text += l + "\r\n";
+    text +=
+        "App.Name=Veilgate\r\nApp.Ver=1.0.0.1\r\nApp.MagicWord=VG-TEST\r\nLanguage=English\r\n"
+        "Setting.NoAllUser=1\r\nSWITCH.IE=1\r\nSWITCH.FF=1\r\nSWITCH.OPERA=1\r\n"
+        "FireFoxPath=" + sb().Path("app/firefox") + "\r\nFFEXT.INSTALLED=1\r\n"
+        "URL.LocalFlagPath=res\\flag_short\\\r\nFLS.Width=534\r\nFLS.Height=180\r\n"
+        "FLS.Background=res\\images\\popup_bg.png\r\nFLS.Logo=res\\images\\logo.png\r\n"
+        "ChangeIPTime=10\r\n";
+    sb().WriteFile("app/const.dat", text);
+    ReleaseCLSettings();
+  }
+
+  // The main window, built as the start-up routine builds it; its boxes
+  // (from its creation handler on) are answered by Boxes.
+  TfrmMain& Window() {
+    FWindow.reset(new TfrmMain);
+    FWindow->Engine()->SetMessageBoxes(&Boxes);
+    FWindow->AfterConstruction();
+    return *FWindow;
+  }
+  void CloseWindow() { FWindow.reset(); }
+
+  void Advance(double seconds) { FNow += seconds / 86400.0; }
+
+  // The text a message key shows (with the marker of a missing key).
+  std::string Text(const std::string& key) {
+    std::string t = FWindow ? FWindow->Engine()->GetAppString(key) : std::string();
+    return t.empty() ? "[AppRes]" + key : t;
+  }
+  int BoxesWith(const std::string& key) {
+    int n = 0;
+    for (const auto& r : Boxes.Requests)
+      if (r.Text == Text(key)) ++n;
+    return n;
+  }
+
+  static std::string ProxyServer() { return SystemProxyServer(); }
+  static uint32_t ProxyEnable() { return SystemProxyEnable(); }
+  std::string OperaPrefs() { return ReadText(sb().Path("config/Opera/Opera/operaprefs.ini")); }
+  // Firefox's command lines so far, waiting up to timeoutMs for the count.
+  std::vector<std::string> FirefoxCalls(size_t atLeast = 0, int timeoutMs = 5000) {
+    std::vector<std::string> calls;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+      calls.clear();
+      TStringList sl;
+      sl.SetText(ReadText(FirefoxLog));
+      for (int i = 0; i < sl.Count(); ++i) calls.push_back(sl[i]);
+      if (calls.size() >= atLeast || std::chrono::steady_clock::now() > end) return calls;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+  }
+  std::vector<std::string> BrowserCalls(size_t atLeast, int timeoutMs = 5000) {
+    std::vector<std::string> calls;
+    Until([&] {
+      TStringList sl;
+      sl.SetText(ReadText(BrowserLog));
+      calls = sl.Lines();
+      return calls.size() >= atLeast;
+    }, timeoutMs);
+    return calls;
+  }
+
+  static constexpr QRgb kUsColour = qRgb(200, 0, 0);
+  static constexpr QRgb kUnColour = qRgb(0, 120, 220);
+
+  TBoxes Boxes;
+  std::vector<std::string> PlainBoxes;
+  std::string FirefoxLog, BrowserLog;
+  double FNow = 0;
+  std::unique_ptr<TfrmMain> FWindow;
+
+ private:
+  std::string FSavedDataDirs;
+  bool FHadDataDirs = false;
+  TCLFrameworkWindows FSavedWindows;
+};
+
+// The real-IP answer of the tests: named lines, latitude and longitude.
+inline const char* const kHomeInfo =
+    "IP=203.0.113.5\r\nCOUNTRY_SHORT=US\r\nCOUNTRY_LONG=United States\r\nCITY=Dallas\r\n"
+    "REGION=Texas\r\n32.78\r\n-96.80\r\n";
+
+}  // namespace mainwin

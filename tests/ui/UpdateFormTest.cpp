@@ -1,0 +1,448 @@
+// The update window against the reference service on loopback (and, for
+// answers the service would never give, against a scripted server): the
+// three ways the engine opens it, the answer rules, the settings it
+// writes, the countdown, the buttons and keys, and bad answers.
+#include <gtest/gtest.h>
+
+#include <QImage>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FrameworkWindowsSupport.h"
+#include "framework/CLEngine.h"
+#include "framework/windows/CLUpdateForm.h"
+#include "net/NetTestServers.h"
+#include "net/SingleDownloader.h"
+#include "proxy/ServiceProcess.h"
+
+namespace {
+
+using proxytest::TServiceProcess;
+
+const char* const kLists =
+    "[normal]\n127.0.0.1:8888|United States|US|-97|38\n127.0.0.1:8889|Germany|DE|9|51\n"
+    "[super]\n127.0.0.1:8890|Japan|JP|138|36\n";
+const char* const kNormalIps = "127.0.0.1:8888|United States|US|-97|38;127.0.0.1:8889|Germany|DE|9|51";
+
+std::string ServiceConf(const std::string& update, const std::string& extra = "") {
+  return "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = WORD-1\ncheck_magicword = 1\n"
+         "[update]\n" +
+         update + extra + kLists;
+}
+
+class UpdateFormTest : public FrameworkWindowsTest {
+ protected:
+  void TearDown() override {
+    TfrmCLUpdateForm::Clock() = [] { return platform::NowLocal(); };
+    FrameworkWindowsTest::TearDown();
+    FService.reset();
+    FServer.reset();
+  }
+  // Starts the reference service and points "URL.Update" at it.
+  void Serve(const std::string& conf, const std::vector<std::string>& settings = {},
+             const std::string& word = "WORD-1") {
+    sb().WriteFile("svc/update.conf", conf);
+    FService = std::make_unique<TServiceProcess>(VG_SERVICE_EXE, sb().Path("svc/update.conf"));
+    ASSERT_TRUE(FService->Running()) << "the reference service did not start";
+    Use(FService->URL("/update"), settings, word);
+  }
+  // A scripted server whose every answer is body.
+  void ServeBody(const std::string& body, const std::vector<std::string>& settings = {}) {
+    FServer = std::make_unique<nettest::TestHttpServer>(
+        [body](const nettest::Request&, nettest::Connection& c) {
+          c.Write(nettest::Response(200, body));
+        });
+    Use(FServer->Base() + "/update", settings, "WORD-1");
+  }
+  void Use(const std::string& url, const std::vector<std::string>& settings,
+           const std::string& word) {
+    std::vector<std::string> lines = {"App.MagicWord=" + word, "URL.Update=" + url, "RunTimes=3",
+                                      "Update.AutoCheck=1"};
+    lines.insert(lines.end(), settings.begin(), settings.end());
+    WriteConst(lines);
+  }
+  std::vector<TfrmCLUpdateForm*> UpdateWindows() {
+    std::vector<TfrmCLUpdateForm*> out;
+    for (int i = 0; i < Main()->ComponentCount(); ++i)
+      if (auto* w = dynamic_cast<TfrmCLUpdateForm*>(Main()->Components(i))) out.push_back(w);
+    return out;
+  }
+  static int Times() { return GetCLSettings()->GetSettingInteger("Update.Times"); }
+  static std::string Setting(const std::string& name) {
+    return GetCLSettings()->GetSettingString(name);
+  }
+  std::string Lib(const std::string& key) { return Engine()->GetLibString(key); }
+  // Runs a scheduled check and waits until its answer has been handled.
+  TfrmCLUpdateForm* ScheduledCheck() {
+    Engine()->AppUpdateAuto();
+    auto windows = UpdateWindows();
+    if (windows.size() != 1) return nullptr;
+    TfrmCLUpdateForm* w = windows[0];
+    EXPECT_TRUE(ProcessUntil([&] { return !w->Updating(); }, 10000));
+    QCoreApplication::processEvents();  // the posted result message
+    return w;
+  }
+
+  std::unique_ptr<TServiceProcess> FService;
+  std::unique_ptr<nettest::TestHttpServer> FServer;
+};
+
+// What a modal update window showed when its result arrived.
+struct TShown {
+  bool seen = false;
+  std::string info;
+  bool okCancel = false, okOnly = false, cancelVisible = false;
+};
+
+// Waits inside the modal run of the next update window until its result is
+// shown, records it and presses the single OK button.
+void AnswerModalWithOk(TShown& shown) {
+  WhenModal([&shown](QWidget* m) {
+    auto* w = dynamic_cast<TfrmCLUpdateForm*>(m);
+    if (!w) return;
+    ProcessUntil([&] { return w->btnOK2->isEnabled() || w->btnOK->isEnabled(); }, 10000);
+    shown.seen = true;
+    shown.info = w->lbInfo->Caption();
+    shown.okCancel = w->pnOkCancel->Visible();
+    shown.okOnly = w->pnOK->Visible();
+    shown.cancelVisible = w->btnCancel->Visible();
+    w->btnOK2->click();
+  });
+}
+
+}  // namespace
+
+TEST_F(UpdateFormTest, ScheduledCheckWithNewVersionShowsInfoAndOpensThePage) {
+  Serve(ServiceConf("Result = 1\ninfo = Veilgate 3.0 is out\npage = http://{service}/page/download\n",
+                    "[banner]\nBanner.Top.URL = http://{service}/page/banner\n"));
+  TfrmCLUpdateForm* w = ScheduledCheck();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(ProcessUntil([&] { return w->isVisible(); }));
+  EXPECT_EQ(w->lbInfo->Caption(), "Veilgate 3.0 is out");
+  EXPECT_TRUE(w->pnOkCancel->Visible());
+  EXPECT_FALSE(w->pnOK->Visible());
+  EXPECT_TRUE(w->btnOK->isEnabled());
+  EXPECT_TRUE(w->btnCancel->Visible());
+  EXPECT_FALSE(w->lblTimer->Visible());  // no auto-close unless "Update.AutoClose"
+  // The accepted answer was applied in full.
+  EXPECT_EQ(Times(), 1);
+  EXPECT_GT(GetCLSettings()->GetSettingFloat("Update.LastDate"), 40000.0);
+  EXPECT_EQ(Setting("NORMAL_IPS"), kNormalIps);
+  EXPECT_EQ(Setting("Banner.Top.URL"), FService->URL("/page/banner"));
+
+  w->cbAutoCheckUpdate->SetChecked(false);
+  w->btnOK->click();
+  EXPECT_EQ(Opened(1), std::vector<std::string>{FService->URL("/page/download")});
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(Setting("Update.AutoCheck"), "0");  // OK saves the box
+}
+
+TEST_F(UpdateFormTest, UpToDateClosesQuietlyWhenScheduledAndSaysSoWhenAsked) {
+  Serve(ServiceConf("Result = 0\ninfo = unused\n"));
+  TfrmCLUpdateForm* w = ScheduledCheck();
+  ASSERT_NE(w, nullptr);
+  ProcessUntil([] { return false; }, 300);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(w->Info(), "");
+  EXPECT_EQ(Times(), 1);
+
+  // The user's own check shows the last-version text with one OK button,
+  // and the engine frees that window afterwards.
+  TShown shown;
+  AnswerModalWithOk(shown);
+  Engine()->AppUpdate(true);
+  ASSERT_TRUE(shown.seen);
+  EXPECT_EQ(shown.info, "You are already using the latest version of Veilgate.");
+  EXPECT_TRUE(shown.okOnly);
+  EXPECT_FALSE(shown.okCancel);
+  EXPECT_FALSE(shown.cancelVisible);
+  EXPECT_EQ(Times(), 2);
+  EXPECT_EQ(UpdateWindows().size(), 1u);
+  EXPECT_TRUE(Opened().empty());
+}
+
+TEST_F(UpdateFormTest, FirstContactRunsCompactAndAnswersFromTheCount) {
+  Serve(ServiceConf("Result = 1\ninfo = not shown in compact mode\npage = http://{service}/x\n"));
+  bool compact = false, frameless = false, infoHidden = false;
+  int height = 0, stripHeight = -1;
+  WhenModal([&](QWidget* m) {
+    auto* w = dynamic_cast<TfrmCLUpdateForm*>(m);
+    if (!w) return;
+    compact = w->ProcessMode() && w->pnProcess->Visible();
+    infoHidden = !w->pnInfo->Visible() && !w->pnOK->Visible() && !w->pnLogo->Visible();
+    frameless = (w->windowFlags() & Qt::FramelessWindowHint) != 0;
+    height = w->ClientHeight();
+    stripHeight = w->pnProcess->height();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(Engine()->AppWaitFirstUpdate());  // returns when the window closed itself
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_TRUE(compact);
+  EXPECT_TRUE(infoHidden);
+  EXPECT_TRUE(frameless);
+  EXPECT_EQ(height, stripHeight);  // the window is only the progress strip
+  EXPECT_LT(height, 100);
+  EXPECT_EQ(Times(), 1);
+  EXPECT_EQ(Setting("NORMAL_IPS"), kNormalIps);
+  EXPECT_TRUE(Opened().empty());
+  // Once the count is above 0 the answer is immediate, without a window.
+  EXPECT_TRUE(Engine()->AppWaitFirstUpdate());
+  EXPECT_TRUE(UpdateWindows().empty());
+}
+
+TEST_F(UpdateFormTest, FirstContactWithTheServiceDownAnswersFalse) {
+  Serve(ServiceConf("Result = 0\n"));
+  FService->Stop();
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_FALSE(Engine()->AppWaitFirstUpdate());
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+  EXPECT_EQ(Times(), 0);
+  EXPECT_EQ(Setting("NORMAL_IPS"), "");
+  // A failed request is not an answer: the date of the last answer stays.
+  EXPECT_EQ(Setting("Update.LastDate"), "");
+  EXPECT_TRUE(UpdateWindows().empty());
+}
+
+TEST_F(UpdateFormTest, WrongMagicWordRejectsTheWholeAnswerButDatesIt) {
+  Serve(ServiceConf("Result = 1\ninfo = must not show\npage = http://{service}/x\n",
+                    "[settings]\nURL.Extra = http://{service}/extra\n"),
+        {}, "ANOTHER-WORD");
+  TfrmCLUpdateForm::Clock() = [] { return 46000.5; };
+  TShown shown;
+  AnswerModalWithOk(shown);
+  Engine()->AppUpdate(true);
+  ASSERT_TRUE(shown.seen);
+  EXPECT_EQ(shown.info, Lib("Update.NetError"));
+  EXPECT_TRUE(shown.okOnly);
+  EXPECT_EQ(Setting("NORMAL_IPS"), "");
+  EXPECT_EQ(Setting("URL.Extra"), "");
+  EXPECT_EQ(Times(), 0);
+  EXPECT_DOUBLE_EQ(GetCLSettings()->GetSettingFloat("Update.LastDate"), 46000.5);
+  EXPECT_TRUE(Opened().empty());
+}
+
+TEST_F(UpdateFormTest, AcceptedSettingsReachTheSettingsFileInOneBatch) {
+  Serve(ServiceConf("Result = 0\n", "[settings]\nSUPER_TOUCH = http://{service}/touch?ip={1}\n"));
+  ASSERT_NE(ScheduledCheck(), nullptr);
+  ASSERT_EQ(Times(), 1);
+  const std::string file = UserFile();
+  EXPECT_NE(file.find("NORMAL_IPS=" + std::string(kNormalIps)), std::string::npos);
+  EXPECT_NE(file.find("Update.Times=1"), std::string::npos);
+  // A fresh store reads the same values back from disk.
+  ReleaseCLSettings();
+  EXPECT_EQ(Setting("NORMAL_IPS"), kNormalIps);
+  EXPECT_EQ(Setting("SUPER_IPS"), "127.0.0.1:8890|Japan|JP|138|36");
+  EXPECT_EQ(Setting("SUPER_TOUCH"), FService->URL("/touch?ip={1}"));
+  EXPECT_EQ(Times(), 1);
+}
+
+TEST_F(UpdateFormTest, CountdownOfTwoSecondsCountsFiveToOne) {
+  Serve(ServiceConf("Result = 1\ninfo = New\npage = http://{service}/p\n"),
+        {"Update.DelaySeconds=2", "Update.AutoClose=1"});
+  double now = 45000.0;
+  TfrmCLUpdateForm::Clock() = [&now] { return now; };
+  TfrmCLUpdateForm* w = ScheduledCheck();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(ProcessUntil([&] { return w->isVisible(); }));
+  EXPECT_EQ(w->DelaySeconds(), 5);  // below 5 is raised to 5
+  std::vector<std::string> shown;
+  for (int second = 0; second < 5; ++second) {
+    now = 45000.0 + second / 86400.0;
+    const std::string expected = "This window will close in " + std::to_string(5 - second) + " sec(s)...";
+    // The 200 ms timer picks the time up by itself.
+    EXPECT_TRUE(ProcessUntil([&] { return w->lblTimer->Caption() == expected; }, 2000)) << expected;
+    EXPECT_TRUE(w->lblTimer->Visible());
+    EXPECT_TRUE(w->isVisible());
+    shown.push_back(w->lblTimer->Caption());
+  }
+  EXPECT_EQ(shown.size(), 5u);
+  now = 45000.0 + 5 / 86400.0;
+  EXPECT_TRUE(ProcessUntil([&] { return !w->isVisible(); }, 2000));
+  EXPECT_TRUE(Opened().empty());  // closing by the countdown opens nothing
+}
+
+TEST_F(UpdateFormTest, CheckBoxIsSavedOnlyByTheOkButtonsAndNeverWhenHidden) {
+  Serve(ServiceConf("Result = 1\ninfo = New\npage = http://{service}/p\n"));
+  TfrmCLUpdateForm* w = ScheduledCheck();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(ProcessUntil([&] { return w->isVisible(); }));
+  EXPECT_TRUE(w->cbAutoCheckUpdate->Checked());  // from "Update.AutoCheck"
+  w->cbAutoCheckUpdate->SetChecked(false);
+  w->btnCancel->click();  // closes without saving or opening
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(UserFile().find("Update.AutoCheck"), std::string::npos);
+  EXPECT_TRUE(Opened().empty());
+
+  // With "Update.NoAutoCheck" the box is hidden and its state never saved.
+  ReleaseCLSettings();
+  Use(FService->URL("/update"), {"Update.NoAutoCheck=1"}, "WORD-1");
+  TfrmCLUpdateForm* hidden = TfrmCLUpdateForm::Create(Main());
+  EXPECT_FALSE(hidden->cbAutoCheckUpdate->Visible());
+  hidden->StartUpdate(false, true, true, false, false);
+  ASSERT_TRUE(ProcessUntil([&] { return hidden->btnOK->isEnabled(); }, 10000));
+  hidden->cbAutoCheckUpdate->SetChecked(false);
+  hidden->btnOK->click();
+  EXPECT_EQ(UserFile().find("Update.AutoCheck"), std::string::npos);
+  EXPECT_EQ(Opened(1).size(), 1u);
+}
+
+TEST_F(UpdateFormTest, EscapeAbortsAHangingRequestAndEndsTheModalRun) {
+  proxytest::TSilentListener silent;
+  Use("http://127.0.0.1:" + std::to_string(silent.Port()) + "/update", {}, "WORD-1");
+  bool connecting = false;
+  WhenModal([&](QWidget* m) {
+    auto* w = dynamic_cast<TfrmCLUpdateForm*>(m);
+    if (!w) return;
+    ProcessUntil([&] { return silent.HasCaller(0); }, 5000);
+    connecting = w->Updating() && w->Downloader()->Busy() &&
+                 w->lbInfo->Caption() == Engine()->GetLibString("Update.Connecting");
+    PressKey(w, Qt::Key_Escape);
+  });
+  const auto start = std::chrono::steady_clock::now();
+  Engine()->AppUpdate(true);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
+  EXPECT_TRUE(connecting);
+  EXPECT_EQ(Times(), 0);
+
+  // A window that is not modal closes on Escape as well: nothing would be
+  // left to wait for and no button to leave by.
+  TfrmCLUpdateForm* w = TfrmCLUpdateForm::Create(Main());
+  w->StartUpdate(false, true, true, false, false);
+  ASSERT_TRUE(w->isVisible());
+  PressKey(w, Qt::Key_Escape);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_FALSE(w->Downloader()->Busy());
+}
+
+TEST_F(UpdateFormTest, RequestErrorShowsTheNetworkTextOnlyToAVisibleWindow) {
+  Use("http://127.0.0.1:" + std::to_string(proxytest::ClosedPort()) + "/update", {}, "WORD-1");
+  TShown shown;
+  AnswerModalWithOk(shown);
+  Engine()->AppUpdate(true);
+  ASSERT_TRUE(shown.seen);
+  EXPECT_EQ(shown.info, Lib("Update.NetError"));
+  EXPECT_TRUE(shown.okOnly);
+  // A silent check closes without a word; nothing is written.
+  TfrmCLUpdateForm* w = ScheduledCheck();
+  ASSERT_NE(w, nullptr);
+  ProcessUntil([] { return false; }, 200);
+  EXPECT_FALSE(w->isVisible());
+  EXPECT_EQ(Setting("Update.LastDate"), "");
+  EXPECT_EQ(Times(), 0);
+}
+
+TEST_F(UpdateFormTest, LogoPictureSetsTheWindowSize) {
+  WriteConst({});
+  Main();
+  {
+    std::unique_ptr<TfrmCLUpdateForm> w(TfrmCLUpdateForm::Create(Main()));
+    EXPECT_FALSE(w->pnLogo->Visible());
+    EXPECT_EQ(w->ClientWidth(), 373);
+    EXPECT_EQ(w->ClientHeight(), 325 - 65);
+    EXPECT_EQ(w->Caption(), "Veilgate Update");  // "LibRes" texts
+    EXPECT_EQ(w->lbInfo->Caption(), "Connecting...");
+    EXPECT_FALSE(w->pnOkCancel->Visible());
+  }
+  platform::ForceDirectories(sb().Path("app/res/images"));
+  QImage picture(400, 80, QImage::Format_RGB32);
+  picture.fill(Qt::darkBlue);
+  ASSERT_TRUE(picture.save(QString::fromStdString(sb().Path("app/res/images/update.png"))));
+  {
+    std::unique_ptr<TfrmCLUpdateForm> w(TfrmCLUpdateForm::Create(Main()));
+    EXPECT_TRUE(w->pnLogo->Visible());
+    EXPECT_EQ(w->ClientWidth(), 400);
+    EXPECT_EQ(w->ClientHeight(), 80 + 325 - 65);
+    EXPECT_EQ(w->pnLogo->height(), 80);
+  }
+  // A file that is not a picture counts as no picture.
+  sb().WriteFile("app/res/images/update.png", "not a picture");
+  {
+    std::unique_ptr<TfrmCLUpdateForm> w(TfrmCLUpdateForm::Create(Main()));
+    EXPECT_FALSE(w->pnLogo->Visible());
+    EXPECT_EQ(w->ClientHeight(), 325 - 65);
+  }
+}
+
+// --- answers the reference service would never give ----------------------------------
+
+TEST_F(UpdateFormTest, HugeAnswerIsHandledAndOnlyItsRulesApply) {
+  std::string body = "magicword=word-1\r\n";
+  const std::string junk(1000, 'x');
+  while (body.size() < 5 * 1024 * 1024) body += junk + "\r\n";
+  body += "__MODIFY__.NORMAL_IPS=1.2.3.4:80|Here|HR|1|2\r\nResult=0\r\n";
+  ServeBody(body);
+  ASSERT_NE(ScheduledCheck(), nullptr);
+  EXPECT_EQ(Times(), 1);
+  EXPECT_EQ(Setting("NORMAL_IPS"), "1.2.3.4:80|Here|HR|1|2");
+  EXPECT_LT(UserFile().size(), 10000u);  // no junk line became a setting
+}
+
+TEST_F(UpdateFormTest, JunkAnswerIsRejectedAndCountsNothing) {
+  ServeBody("<html><body>Proxy error</body></html>\r\n===\r\n\x01\x02\x03\r\n=value\r\n");
+  TfrmCLUpdateForm* w = ScheduledCheck();
+  ASSERT_NE(w, nullptr);
+  EXPECT_EQ(Times(), 0);
+  EXPECT_FALSE(Setting("Update.LastDate").empty());
+  const std::string file = UserFile();
+  EXPECT_EQ(file.find("Proxy"), std::string::npos);
+  EXPECT_EQ(file.find("value"), std::string::npos);
+}
+
+TEST_F(UpdateFormTest, PushedSettingsThatTheFileCannotHoldAreLeftOut) {
+  std::string body =
+      "magicword=WORD-1\r\n"
+      "__MODIFY__.=empty name\r\n"
+      "__MODIFY__.[evil=section]\r\n"
+      "__MODIFY__.;comment=1\r\n"
+      "__MODIFY__. padded=1\r\n"
+      "__MODIFY__.GOOD=kept\r\n"
+      "banner.Side.URL=http://example.org/side\r\n";
+  body += std::string("__MODIFY__.NUL") + '\0' + "NAME=1\r\n";
+  body += std::string("__MODIFY__.NULVALUE=a") + '\0' + "b\r\n";
+  body += "__MODIFY__.AFTER=also kept\r\n";
+  ServeBody(body, {"NORMAL_IPS=supplied"});
+  ASSERT_NE(ScheduledCheck(), nullptr);
+  EXPECT_EQ(Times(), 1);
+  // Read back from disk: the good lines are there, the file's structure
+  // is intact (no section or comment came from the answer).
+  ReleaseCLSettings();
+  EXPECT_EQ(Setting("GOOD"), "kept");
+  EXPECT_EQ(Setting("AFTER"), "also kept");
+  EXPECT_EQ(Setting("banner.Side.URL"), "http://example.org/side");
+  EXPECT_EQ(Setting("NORMAL_IPS"), "supplied");
+  EXPECT_EQ(Times(), 1);
+  const std::string file = UserFile();
+  EXPECT_EQ(file.find("evil"), std::string::npos);
+  EXPECT_EQ(file.find("comment"), std::string::npos);
+  EXPECT_EQ(file.find("padded"), std::string::npos);
+  EXPECT_EQ(file.find("empty name"), std::string::npos);
+  EXPECT_EQ(file.find("NULVALUE"), std::string::npos);
+  EXPECT_EQ(file.find('\0'), std::string::npos);
+  EXPECT_EQ(file.find("[setting]"), file.rfind("[setting]"));  // one settings section
+}
+
+TEST_F(UpdateFormTest, MagicWordWithANulCharacterIsRejected) {
+  ServeBody(std::string("magicword=WORD-1") + '\0' + "\r\n__MODIFY__.GOOD=1\r\n");
+  ASSERT_NE(ScheduledCheck(), nullptr);
+  EXPECT_EQ(Times(), 0);
+  EXPECT_EQ(Setting("GOOD"), "");
+}
+
+TEST(UpdateSettingNames, StorableNamesAndValues) {
+  EXPECT_TRUE(IsStorableSettingName("NORMAL_IPS"));
+  EXPECT_TRUE(IsStorableSettingName("URL.Map Mask"));
+  EXPECT_FALSE(IsStorableSettingName(""));
+  EXPECT_FALSE(IsStorableSettingName("[x"));
+  EXPECT_FALSE(IsStorableSettingName(";x"));
+  EXPECT_FALSE(IsStorableSettingName(" x"));
+  EXPECT_FALSE(IsStorableSettingName("x "));
+  EXPECT_FALSE(IsStorableSettingName(std::string("a\0b", 3)));
+  EXPECT_FALSE(IsStorableSettingName("a\tb"));
+  EXPECT_TRUE(IsStorableSettingValue(""));
+  EXPECT_TRUE(IsStorableSettingValue("a\tb = [c]; d"));
+  EXPECT_FALSE(IsStorableSettingValue(std::string("a\0b", 3)));
+  EXPECT_FALSE(IsStorableSettingValue("a\x7f"));
+}

@@ -1,0 +1,262 @@
+// The embedded browser on the real page engine (Qt WebEngine, offscreen):
+// it is loaded only when a page is first shown, it reports navigations
+// before they happen and lets them be cancelled, it reports progress that
+// ends with current equal to maximum, and its switches reach the page.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FrameworkWindowsSupport.h"
+#include "framework/CLEngine.h"
+#include "framework/windows/CLWebBanner.h"
+#include "net/NetTestServers.h"
+#include "vcl/WebHosts.h"
+
+namespace {
+
+// The page engine renders in software when there is no display.
+void PrepareEngineEnvironment() {
+  if (!std::getenv("QTWEBENGINE_CHROMIUM_FLAGS"))
+    ::setenv("QTWEBENGINE_CHROMIUM_FLAGS", "--disable-gpu --no-sandbox", 1);
+}
+
+// Runs script in the page and waits for its value.
+std::string Eval(TWebBrowser* b, const std::string& script) {
+  std::string value;
+  bool done = false;
+  b->RunJavaScript(script, [&](const std::string& v) {
+    value = v;
+    done = true;
+  });
+  ProcessUntil([&] { return done; }, 10000);
+  return done ? value : "<no answer>";
+}
+
+class WebBrowserTest : public FrameworkWindowsTest {
+ protected:
+  void SetUp() override {
+    FrameworkWindowsTest::SetUp();
+    PrepareEngineEnvironment();
+    FServer = std::make_unique<nettest::TestHttpServer>(
+        [](const nettest::Request& r, nettest::Connection& c) {
+          c.Write(nettest::Response(200, "<html><body id=next>page " + r.target + "</body></html>",
+                                    "Content-Type: text/html\r\n"));
+        });
+  }
+  void TearDown() override {
+    FWindow.reset();
+    FrameworkWindowsTest::TearDown();
+    FServer.reset();
+  }
+  // A shown window with a browser (a web banner when banner is true).
+  TWebBrowser* ShownBrowser(bool banner = false) {
+    FWindow = std::make_unique<TForm>();
+    FWindow->SetClientSize(400, 300);
+    TWebBrowser* b = banner ? new TCLWebBanner(FWindow.get()) : new TWebBrowser(FWindow.get());
+    b->SetName("wbPage");
+    b->SetBounds(0, 0, 400, 300);
+    b->OnDocumentComplete = [this](TWebBrowser*, const std::string& url) {
+      ++FCompleted;
+      FCompletedURLs.push_back(url);
+    };
+    FWindow->show();
+    return b;
+  }
+  bool WaitComplete(int count) { return ProcessUntil([&] { return FCompleted >= count; }, 20000); }
+
+  // Pages the server served (the engine's own icon requests left out).
+  int PagesServed() const {
+    int n = 0;
+    for (const auto& r : FServer->Requests())
+      if (r.target != "/favicon.ico") ++n;
+    return n;
+  }
+
+  std::unique_ptr<nettest::TestHttpServer> FServer;
+  std::unique_ptr<TForm> FWindow;
+  int FCompleted = 0;
+  std::vector<std::string> FCompletedURLs;
+};
+
+}  // namespace
+
+// Run in a child process of its own (see below): a fresh process in which
+// nothing has loaded the page engine yet.
+TEST(WebBrowserChild, DISABLED_EngineIsLoadedOnlyWhenAPageIsShown) {
+  if (!std::getenv("VG_WEBBROWSER_CHILD")) GTEST_SKIP() << "runs as a child process";
+  Sandbox sandbox;
+  TestApp();
+  PrepareEngineEnvironment();
+  ASSERT_FALSE(WebEngineLibraryLoaded());
+  // A main window that carries a browser but never shows a page.
+  TForm main;
+  main.SetClientSize(300, 200);
+  auto* hidden = new TWebBrowser(&main);
+  hidden->SetVisible(false);
+  hidden->LoadFromString("<p>not yet</p>");
+  hidden->Navigate("http://127.0.0.1:9/");
+  main.show();
+  ProcessUntil([] { return false; }, 300);
+  EXPECT_FALSE(hidden->ViewCreated());
+  EXPECT_FALSE(WebEngineLibraryLoaded());
+  // Showing it loads the engine and the page it was given last.
+  int complete = 0;
+  hidden->OnDocumentComplete = [&](TWebBrowser*, const std::string&) { ++complete; };
+  hidden->LoadFromString("<html><body id=b>shown</body></html>");
+  hidden->SetVisible(true);
+  EXPECT_TRUE(hidden->ViewCreated());
+  EXPECT_TRUE(WebEngineLibraryLoaded());
+  ASSERT_TRUE(ProcessUntil([&] { return complete > 0; }, 20000));
+  EXPECT_EQ(Eval(hidden, "document.body.id"), "b");
+}
+
+TEST(WebBrowserLazy, PageEngineStaysUnloadedUntilAPageIsShown) {
+  const std::string out = ::testing::TempDir() + "webbrowser-child.txt";
+  const std::string cmd =
+      "VG_WEBBROWSER_CHILD=1 QT_QPA_PLATFORM=offscreen /proc/" + std::to_string(::getpid()) +
+      "/exe --gtest_also_run_disabled_tests "
+      "--gtest_filter=WebBrowserChild.DISABLED_EngineIsLoadedOnlyWhenAPageIsShown > '" +
+      out + "' 2>&1";
+  const int status = std::system(cmd.c_str());
+  std::string log;
+  platform::ReadWholeFile(out, log);
+  ASSERT_TRUE(WIFEXITED(status)) << log;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << log;
+  EXPECT_NE(log.find("[  PASSED  ] 1 test"), std::string::npos) << log;
+}
+
+TEST_F(WebBrowserTest, HtmlTextLoadsWithProgressEndingAtTheMaximum) {
+  TWebBrowser* b = ShownBrowser();
+  std::vector<std::pair<int, int>> progress;
+  std::vector<std::string> navigations;
+  b->OnProgressChange = [&](TWebBrowser*, int p, int m) { progress.emplace_back(p, m); };
+  b->OnBeforeNavigate2 = [&](TWebBrowser*, const std::string& url, bool&) {
+    navigations.push_back(url);
+  };
+  b->LoadFromString("<html><head><title>T</title></head><body id=start>Hello</body></html>");
+  ASSERT_TRUE(b->ViewCreated());
+  ASSERT_TRUE(WaitComplete(1));
+  EXPECT_EQ(Eval(b, "document.body.id"), "start");
+  EXPECT_EQ(b->LocationURL(), "about:blank");
+  EXPECT_TRUE(navigations.empty());  // the program's own text is no navigation
+  ASSERT_FALSE(progress.empty());
+  EXPECT_EQ(progress.back(), std::make_pair(100, 100));
+  for (size_t i = 0; i + 1 < progress.size(); ++i) {
+    EXPECT_EQ(progress[i].second, 100);
+    EXPECT_LT(progress[i].first, progress[i].second);  // equal only at the end
+  }
+  EXPECT_FALSE(b->Busy());
+}
+
+TEST_F(WebBrowserTest, CancelledLinksStayAndAllowedLinksNavigate) {
+  TWebBrowser* b = ShownBrowser();
+  std::vector<std::string> asked;
+  b->OnBeforeNavigate2 = [&](TWebBrowser*, const std::string& url, bool& cancel) {
+    asked.push_back(url);
+    cancel = url.find("/blocked") != std::string::npos;
+  };
+  const std::string base = FServer->Base();
+  b->LoadFromString("<html><body id=start><a id=no href='" + base + "/blocked'>x</a>"
+                    "<a id=yes href='" + base + "/allowed'>y</a></body></html>");
+  ASSERT_TRUE(WaitComplete(1));
+  b->RunJavaScript("document.getElementById('no').click()");
+  ASSERT_TRUE(ProcessUntil([&] { return asked.size() == 1; }, 10000));
+  ProcessUntil([] { return false; }, 300);
+  EXPECT_EQ(asked[0], base + "/blocked");
+  EXPECT_EQ(Eval(b, "document.body.id"), "start");
+  EXPECT_EQ(FCompleted, 1);
+  EXPECT_EQ(PagesServed(), 0);
+
+  b->RunJavaScript("document.getElementById('yes').click()");
+  ASSERT_TRUE(ProcessUntil([&] { return FCompleted == 2; }, 20000));
+  EXPECT_EQ(FCompletedURLs.back(), base + "/allowed");
+  EXPECT_EQ(b->LocationURL(), base + "/allowed");
+  EXPECT_EQ(Eval(b, "document.body.textContent"), "page /allowed");
+  EXPECT_EQ(PagesServed(), 1);
+  // Navigate reports too, and a cancelled one leaves the page alone.
+  b->Navigate(base + "/blocked");
+  ProcessUntil([] { return false; }, 300);
+  EXPECT_EQ(b->LocationURL(), base + "/allowed");
+  EXPECT_EQ(PagesServed(), 1);
+}
+
+TEST_F(WebBrowserTest, WcmeLinksInABannerOpenTheirPageOutsideAndNeverNavigate) {
+  WriteConst({"URL.help=http://127.0.0.1:9/help"});
+  Main();
+  TWebBrowser* b = ShownBrowser(true);
+  const std::string base = FServer->Base();
+  b->LoadFromString("<html><body id=start>"
+                    "<a id=page href='wcme:open?PAGE=help'>help</a>"
+                    "<a id=nopage href='wcme:open?X=1'>none</a>"
+                    "<a id=blank target=_blank href='wcme:open?PAGE=help'>new window</a>"
+                    "<a id=plain href='" + base + "/plain'>plain</a></body></html>");
+  ASSERT_TRUE(WaitComplete(1));
+  b->RunJavaScript("document.getElementById('page').click()");
+  auto opened = Opened(1, 10000);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].rfind("http://127.0.0.1:9/help?ACTION=help&", 0), 0u) << opened[0];
+  b->RunJavaScript("document.getElementById('nopage').click()");
+  b->RunJavaScript("document.getElementById('blank').click()");
+  EXPECT_EQ(Opened(2, 10000).size(), 2u);  // the new-window link opens its page too
+  ProcessUntil([] { return false; }, 500);
+  EXPECT_EQ(Opened().size(), 2u);          // the link without a page opened nothing
+  EXPECT_EQ(Eval(b, "document.body.id"), "start");
+  EXPECT_EQ(b->LocationURL(), "about:blank");
+  EXPECT_EQ(FCompleted, 1);  // cancelled links complete no document
+  // An ordinary link navigates.
+  b->RunJavaScript("document.getElementById('plain').click()");
+  ASSERT_TRUE(ProcessUntil([&] { return FCompleted == 2; }, 20000));
+  EXPECT_EQ(FCompletedURLs.back(), base + "/plain");
+  EXPECT_EQ(b->LocationURL(), base + "/plain");
+  EXPECT_EQ(PagesServed(), 1);
+}
+
+TEST_F(WebBrowserTest, SwitchesReachThePage) {
+  TWebBrowser* b = ShownBrowser();
+  const std::string page =
+      "<html><body style='margin:0'><div style='height:5000px;width:5000px'>text</div>"
+      "</body></html>";
+  b->LoadFromString(page);
+  ASSERT_TRUE(WaitComplete(1));
+  EXPECT_EQ(Eval(b, "getComputedStyle(document.body).userSelect"), "auto");
+  EXPECT_EQ(Eval(b, "(function(){var e=new Event('drop',{cancelable:true});"
+                    "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
+            "false");
+  EXPECT_NE(b->frameStyle(), QFrame::NoFrame);  // the 3-D border by default
+
+  b->SetUserInterfaceOptions(uioDontUse3DBorders | uioDontUseScrollBars | uioDisableSelection |
+                             uioDisableHelpMenu | uioDisableContextMenu | uioDisableDrop);
+  b->LoadFromString(page);
+  ASSERT_TRUE(WaitComplete(2));
+  EXPECT_EQ(b->frameStyle(), QFrame::NoFrame);
+  EXPECT_EQ(b->contextMenuPolicy(), Qt::NoContextMenu);
+  EXPECT_EQ(b->View()->findChild<QWidget*>()->contextMenuPolicy(), Qt::NoContextMenu);
+  EXPECT_EQ(Eval(b, "getComputedStyle(document.body).userSelect"), "none");
+  EXPECT_EQ(Eval(b, "(function(){var e=new Event('selectstart',{cancelable:true});"
+                    "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
+            "true");
+  EXPECT_EQ(Eval(b, "(function(){var e=new Event('drop',{cancelable:true});"
+                    "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
+            "true");
+  // No scroll bar takes room from the page.
+  EXPECT_EQ(Eval(b, "String(window.innerWidth - document.documentElement.clientWidth)"), "0");
+}
+
+TEST_F(WebBrowserTest, LocalFileAndBaseFolderResolve) {
+  sb().WriteFile("app/res/page.html", "<html><body id=file><img id=i src='dot.png'></body></html>");
+  sb().WriteFile("app/res/dot.png", "");
+  TWebBrowser* b = ShownBrowser();
+  b->Navigate(sb().Path("app/res/page.html"));
+  ASSERT_TRUE(WaitComplete(1));
+  EXPECT_EQ(Eval(b, "document.body.id"), "file");
+  EXPECT_EQ(b->LocationURL(), "file://" + sb().Path("app/res/page.html"));
+  // An HTML text with a base folder finds the folder's files.
+  b->LoadFromString("<html><body><img id=i src='dot.png'></body></html>", sb().Path("app/res"));
+  ASSERT_TRUE(WaitComplete(2));
+  EXPECT_EQ(Eval(b, "document.getElementById('i').src"), "file://" + sb().Path("app/res/dot.png"));
+}

@@ -1,0 +1,67 @@
+// The testing window: opened at start (when "TestIPfromLocal" is set) while
+// the application checks, one after the other, that each proxy of the
+// target country answers: a GET of the local-information address through
+// the proxy, bounded in time. One line per proxy goes into the log box. The
+// user can close the window at any time; the check still running is
+// dropped with it.
+#pragma once
+
+#include <QPointer>
+
+#include <string>
+#include <vector>
+
+#include "proxy/uProxyManager.h"
+#include "vcl/Forms.h"
+
+class QNetworkAccessManager;
+class QNetworkReply;
+class TButton;
+class TCLForm;
+class TCLMultiLang;
+class TGauge;
+class TLabel;
+class TMemo;
+
+class TfrmTesting : public TForm {
+  Q_OBJECT
+ public:
+  explicit TfrmTesting(TCLComponent* AOwner = nullptr);
+  ~TfrmTesting() override;
+  std::string ClassName() const override { return "TfrmTesting"; }
+
+  // The proxies of the main window's target country ("UN": every proxy),
+  // normal list first.
+  static std::vector<TProxyRec> ProxiesToCheck();
+  // Time limit of one check.
+  static int& CheckTimeoutMs();
+
+  const std::vector<TProxyRec>& Proxies() const { return FProxies; }
+  // Whether every proxy has been checked.
+  bool Finished() const { return FFinished; }
+
+  TLabel* lblInfo = nullptr;
+  TGauge* ggTesting = nullptr;
+  TMemo* mmoLog = nullptr;
+  TButton* btnClose = nullptr;
+  TCLMultiLang* CLMultiLang = nullptr;
+  TCLForm* CLForm = nullptr;
+
+ protected:
+  void FormCreate() override;
+
+ private:
+  void CheckNext();
+  void CheckDone(QNetworkReply* reply);
+  void AddLine(const std::string& line);
+
+  std::vector<TProxyRec> FProxies;
+  size_t FIndex = 0;
+  int FAnswered = 0;
+  bool FFinished = false;
+  QNetworkAccessManager* FNet = nullptr;
+  QPointer<QNetworkReply> FReply;
+};
+
+// The testing window while it exists.
+extern TfrmTesting* frmTesting;
