@@ -677,7 +677,12 @@ int64_t TCLEngine::WndProc(const platform::InstanceMessage& m) {
   }
   if (m.msg == FWM_CL_CLOSE_APP) {
     Trace("CL CloseApp");
-    QCoreApplication::quit();
+    // Remembered for the start-up routine too: a request answered from a
+    // modal loop before the message loop runs would otherwise be lost.
+    CLTerminateRequested() = true;
+    // Every running loop ends, modal ones included, without asking the
+    // windows (a main window would go to the tray instead of closing).
+    QCoreApplication::exit(0);
     return 0;
   }
   if (m.msg == FWM_CL_INITPOST) {

@@ -19,6 +19,10 @@ bool& CLDebugMode() {
   static bool debug = false;
   return debug;
 }
+bool& CLTerminateRequested() {
+  static bool terminate = false;
+  return terminate;
+}
 bool& CLShowMainForm() {
   static bool show = true;
   return show;
@@ -204,8 +208,9 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   // 13. Shown unless started hidden or the window asked not to be shown.
   if (Reference && !FindSwitch(params, 'h') && CLShowMainForm()) Reference->show();
 
-  // 14. Message loop.
-  QApplication::exec();
+  // 14. Message loop, unless termination was asked for while the windows
+  //     were being created (a modal box during start-up answers requests).
+  if (!CLTerminateRequested()) QApplication::exec();
 
   // 15. The settings store goes; a later access creates a fresh one.
   ReleaseCLSettings();

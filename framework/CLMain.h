@@ -24,6 +24,9 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
 
 // The process-wide debug decision made during start-up.
 bool& CLDebugMode();
+// Set once the application was asked to terminate ("CL CloseApp"); the
+// message loop is then not entered at all.
+bool& CLTerminateRequested();
 // Cleared by a main window that asks not to be shown at start.
 bool& CLShowMainForm();
 // The splash window of the start-up, empty when none is shown. A splash

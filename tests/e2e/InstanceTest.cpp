@@ -260,6 +260,20 @@ TEST_F(AppProcessTest, ChineseSimplifiedPrcSystemLanguageStopsTheStart) {
   EXPECT_EQ(WaitExit(taiwan, 10000), 0);
 }
 
+TEST_F(AppProcessTest, CloseRequestDuringAStartUpBoxEndsTheProgram) {
+  Installation inst = Install("one", kConst1);
+  // Without its movie the popup reports the missing file in a box that waits
+  // for the user while the main window is still being created.
+  fs::remove(inst.dir + "/res/veilip.dat");
+  const pid_t p = Start(inst, {"-h"});
+  const auto end = Clock::now() + std::chrono::seconds(15);
+  while (platform::FindInstanceWindows("TfrmMain").empty() && Clock::now() < end)
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_FALSE(platform::FindInstanceWindows("TfrmMain").empty());
+  EXPECT_EQ(WaitExit(Start(inst, {"/s"}), 10000), 0);
+  EXPECT_EQ(WaitExit(p, 10000), 0) << "the close request was lost in the start-up box";
+}
+
 TEST_F(AppProcessTest, BadSettingFilesStillStart) {
   Installation inst = Install("one", kConst1);
   // Run once to learn where the user file lives, then spoil it.
