@@ -1,6 +1,20 @@
 #include "framework/windows/CLFrameworkWindows.h"
 
+#include "framework/windows/CLAboutForm.h"
+#include "framework/windows/CLUpdateForm.h"
+
+TCLFrameworkWindows CLDefaultFrameworkWindows() {
+  TCLFrameworkWindows windows;
+  windows.CreateUpdateWindow = [](TForm* AOwner) -> ICLUpdateWindow* {
+    return TfrmCLUpdateForm::Create(AOwner);
+  };
+  windows.CreateAboutWindow = [](TForm* AOwner) -> ICLAboutWindow* {
+    return TfrmCLAboutForm::Create(AOwner);
+  };
+  return windows;
+}
+
 TCLFrameworkWindows& CLFrameworkWindows() {
-  static TCLFrameworkWindows windows;
+  static TCLFrameworkWindows windows = CLDefaultFrameworkWindows();
   return windows;
 }

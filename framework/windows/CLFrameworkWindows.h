@@ -1,5 +1,6 @@
 // The framework windows the engine opens: the update window and the about
-// window. The windows register their factories here; the engine decides
+// window. Their factories live here (the framework's own windows are
+// installed from the start; tests may replace them); the engine decides
 // when to open them and with which arguments. Without a factory the engine
 // opens nothing.
 #pragma once
@@ -36,3 +37,5 @@ struct TCLFrameworkWindows {
 };
 
 TCLFrameworkWindows& CLFrameworkWindows();
+// The framework's own update and about windows.
+TCLFrameworkWindows CLDefaultFrameworkWindows();

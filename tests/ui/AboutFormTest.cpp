@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <QTimer>
+#include <QWindow>
 
 #include <algorithm>
 #include <memory>
@@ -121,4 +123,30 @@ TEST_F(AboutFormTest, LogoPictureDecidesTheSizeAndAMissingOneShortensTheWindow) 
   EXPECT_EQ(w->ClientWidth(), 360);
   EXPECT_EQ(w->ClientHeight(), 90 + 262 - 65);
   EXPECT_EQ(w->imgLogo->PictureWidth(), 360);
+}
+
+TEST_F(AboutFormTest, EmbeddedEngineShowsTheAboutWindowInsideItsHost) {
+  TForm host;
+  host.SetClientSize(500, 400);
+  host.show();
+  Engine()->SetParentHWND(host.winId());
+  QWidget* parent = nullptr;
+  QPoint position(-1, -1);
+  bool shown = false;
+  QTimer::singleShot(0, [&] {
+    ProcessUntil([&] { return AboutWindow() && AboutWindow()->isVisible(); });
+    TfrmCLAboutForm* w = AboutWindow();
+    if (!w) return;
+    shown = w->isVisible() && w->Showing();
+    parent = w->parentWidget();
+    position = w->pos();
+    PressKey(w, Qt::Key_Escape);
+  });
+  Engine()->AppAbout();  // returns when Escape closed it
+  EXPECT_TRUE(shown);
+  EXPECT_EQ(parent, &host);
+  EXPECT_EQ(position, QPoint(0, 0));
+  EXPECT_FALSE(AboutWindow()->isVisible());
+  Engine()->SetParentHWND(0);
+  AboutWindow()->setParent(nullptr);  // the host goes first
 }

@@ -430,19 +430,3 @@ TEST_F(UpdateFormTest, MagicWordWithANulCharacterIsRejected) {
   EXPECT_EQ(Times(), 0);
   EXPECT_EQ(Setting("GOOD"), "");
 }
-
-TEST(UpdateSettingNames, StorableNamesAndValues) {
-  EXPECT_TRUE(IsStorableSettingName("NORMAL_IPS"));
-  EXPECT_TRUE(IsStorableSettingName("URL.Map Mask"));
-  EXPECT_FALSE(IsStorableSettingName(""));
-  EXPECT_FALSE(IsStorableSettingName("[x"));
-  EXPECT_FALSE(IsStorableSettingName(";x"));
-  EXPECT_FALSE(IsStorableSettingName(" x"));
-  EXPECT_FALSE(IsStorableSettingName("x "));
-  EXPECT_FALSE(IsStorableSettingName(std::string("a\0b", 3)));
-  EXPECT_FALSE(IsStorableSettingName("a\tb"));
-  EXPECT_TRUE(IsStorableSettingValue(""));
-  EXPECT_TRUE(IsStorableSettingValue("a\tb = [c]; d"));
-  EXPECT_FALSE(IsStorableSettingValue(std::string("a\0b", 3)));
-  EXPECT_FALSE(IsStorableSettingValue("a\x7f"));
-}

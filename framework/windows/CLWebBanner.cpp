@@ -1,0 +1,87 @@
+#include "framework/windows/CLWebBanner.h"
+
+#include "framework/CLEngine.h"
+#include "framework/CLSettings.h"
+#include "framework/lang/CLMultiLangClasses.h"
+#include "net/CLUtils.h"
+#include "platform/Files.h"
+
+TCLWebBanner::TCLWebBanner(TCLComponent* AOwner, QWidget* AParent) : TEmbeddedWB(AOwner, AParent) {
+  IncludeOption(uioDontUse3DBorders);
+}
+
+TCLWebBanner::~TCLWebBanner() {
+  // The cache download goes on, but its end is no longer reported here.
+  if (!FUrlString.empty())
+    if (TCLEngine* engine = GetCLEngine()) engine->DownloadtoCacheCancel(FUrlString);
+}
+
+const TCLPropTable& TCLWebBanner::PropTable() const {
+  static const TCLPropTable table =
+      TCLPropBuilder<TCLWebBanner>(&TEmbeddedWB::PropTable())
+          .Text("BannerName", "string", &TCLWebBanner::BannerName, &TCLWebBanner::SetBannerName)
+          .Text("URL", "string", &TCLWebBanner::URL, &TCLWebBanner::SetURL)
+          .Event("OnUserBeforeNavigate2", "TEWBBeforeNavigate2")
+          .Build();
+  return table;
+}
+
+void TCLWebBanner::Loaded() {
+  TEmbeddedWB::Loaded();
+  if (CLDesigning()) return;
+  if (!FBannerName.empty()) UpdateBanner();
+}
+
+std::string TCLWebBanner::CacheFileName(const std::string& strRemoteURL) {
+  std::string name = strRemoteURL;
+  for (char& c : name)
+    if (c == '/' || c == ':' || c == '\\' || c == '?' || c == '&' || c == '=') c = '_';
+  return JoinPath(JoinPath(GetCLSettings()->UserDataPath(), "Banners"), name);
+}
+
+std::string TCLWebBanner::DirectAddress(const std::string& setting) const {
+  std::string address = GetCLSettings()->GetSettingString(setting);
+  if (address.empty()) return address;
+  static const std::string kExePath = "%exepath%";
+  const bool local = StartsWithText(address, kExePath);
+  address = StringReplaceAll(address, kExePath, GetAppPathNoSlash(), true);
+  // A file in the program's folder, written with either separator.
+  if (local) address = SlashToBackslash(address);
+  return address;
+}
+
+void TCLWebBanner::UpdateBanner() {
+  TCLSettings* settings = GetCLSettings();
+  const std::string prefix = "Banner." + FBannerName;
+  // 1. The before-navigate chain is this class's BeforeNavigate2.
+  std::string target;
+  // 2.
+  std::string remote = settings->GetSettingString(prefix + ".RemoteURLA");
+  if (!remote.empty() && platform::FileExists(CacheFileName(remote))) target = CacheFileName(remote);
+  // 3.
+  if (target.empty()) target = DirectAddress(prefix + ".URLA");
+  // 4.
+  if (remote.empty()) {
+    remote = settings->GetSettingString(prefix + ".RemoteURL");
+    if (!remote.empty() && platform::FileExists(CacheFileName(remote)))
+      target = CacheFileName(remote);
+  }
+  // 5.
+  if (target.empty()) target = DirectAddress(prefix + ".URL");
+  // 6.
+  FURL = target;
+  Navigate(target);
+  // 7. Fill the cache for the next time.
+  if (!remote.empty() && CacheFileName(remote) != target) {
+    if (TCLEngine* engine = GetCLEngine()) {
+      if (!FUrlString.empty()) engine->DownloadtoCacheCancel(FUrlString);
+      engine->DownloadtoCache(remote, CacheFileName(remote), nullptr);
+      FUrlString = remote;
+    }
+  }
+}
+
+void TCLWebBanner::BeforeNavigate2(const std::string& URL, bool& Cancel) {
+  if (TCLEngine* engine = GetCLEngine()) engine->WebBeforeNavigate2(URL, Cancel);
+  if (OnUserBeforeNavigate2) OnUserBeforeNavigate2(this, URL, Cancel);
+}
