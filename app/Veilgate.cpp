@@ -12,7 +12,10 @@
 #include "framework/CLSplashForm.h"
 #include "net/CLUtils.h"
 #include "switch/uVGUtils.h"
+#include "ui/uChooseIPCountry.h"
+#include "ui/uIPsTesting.h"
 #include "ui/uMain.h"
+#include "ui/uSettings.h"
 
 namespace {
 // A plain modal box with the application's title and one OK button. It may
@@ -51,7 +54,12 @@ int WriteLanguage(int argc, char** argv) {
   // not a run of the program.
   const std::string base = IncludeBackslash(JoinPath(GetAppPath(), "lang")) + "English.lan";
   std::string error;
-  const bool ok = CLWriteLanguageFile(file, base, {[] { return CreateForm<TfrmMain>(); }}, error);
+  const bool ok = CLWriteLanguageFile(file, base,
+                                      {[] { return CreateForm<TfrmMain>(); },
+                                       [] { return CreateForm<TfrmChooseIPCountry>(); },
+                                       [] { return CreateForm<TfrmSettings>(); },
+                                       [] { return CreateForm<TfrmTesting>(); }},
+                                      error);
   if (!ok) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
