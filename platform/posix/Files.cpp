@@ -184,15 +184,22 @@ int64_t FileSize(const std::string& path) {
 
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
   bytes.clear();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Opened without blocking: a named pipe in a file's place would otherwise
+  // hold the caller until some other process writes to it. Only regular
+  // files are read (a device could be endless).
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (error) *error = "Cannot open \"" + path + "\": " + ErrnoText(errno);
     return false;
   }
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+  const bool statted = ::fstat(fd, &st) == 0;
+  if (!statted || !S_ISREG(st.st_mode)) {
+    const std::string why = !statted              ? ErrnoText(errno)
+                            : S_ISDIR(st.st_mode) ? ErrnoText(EISDIR)
+                                                  : std::string("not a regular file");
     ::close(fd);
-    if (error) *error = "Cannot read \"" + path + "\": " + ErrnoText(EISDIR);
+    if (error) *error = "Cannot read \"" + path + "\": " + why;
     return false;
   }
   if (st.st_size > 0) bytes.reserve(static_cast<size_t>(st.st_size));

@@ -177,8 +177,17 @@ struct LocalEndpoint {
   InstanceHandler handler;
   std::thread::id owner;
 };
-std::mutex gLocalMutex;
-std::map<std::string, LocalEndpoint> gLocal;
+// Never destroyed: an endpoint may be withdrawn while the process's static
+// objects are being destroyed (a window held by a static object, or torn
+// down at exit), after this file's own static objects would be gone.
+struct LocalRegistry {
+  std::mutex mutex;
+  std::map<std::string, LocalEndpoint> endpoints;
+};
+LocalRegistry& Local() {
+  static LocalRegistry* const registry = new LocalRegistry;
+  return *registry;
+}
 std::atomic<unsigned> gCounter{0};
 
 int64_t Deliver(const InstanceWindow& window, const InstanceMessage& message, int timeoutMs) {
@@ -186,9 +195,9 @@ int64_t Deliver(const InstanceWindow& window, const InstanceMessage& message, in
   {
     InstanceHandler local;
     {
-      std::lock_guard<std::mutex> lock(gLocalMutex);
-      auto it = gLocal.find(window.id);
-      if (it != gLocal.end() && it->second.owner == std::this_thread::get_id())
+      std::lock_guard<std::mutex> lock(Local().mutex);
+      auto it = Local().endpoints.find(window.id);
+      if (it != Local().endpoints.end() && it->second.owner == std::this_thread::get_id())
         local = it->second.handler;
     }
     if (local) return local(message);
@@ -217,8 +226,8 @@ class SocketEndpoint : public InstanceEndpoint {
 
   ~SocketEndpoint() override {
     {
-      std::lock_guard<std::mutex> lock(gLocalMutex);
-      gLocal.erase(FPath);
+      std::lock_guard<std::mutex> lock(Local().mutex);
+      Local().endpoints.erase(FPath);
     }
     // Only remove the socket file if it is still the one this endpoint made.
     struct stat st {};
@@ -310,8 +319,8 @@ std::vector<InstanceWindow> FindInstanceWindows(const std::string& className) {
     if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
     bool local;
     {
-      std::lock_guard<std::mutex> lock(gLocalMutex);
-      local = gLocal.count(path) != 0;
+      std::lock_guard<std::mutex> lock(Local().mutex);
+      local = Local().endpoints.count(path) != 0;
     }
     if (local) {
       result.push_back(InstanceWindow{path});
@@ -372,8 +381,8 @@ std::unique_ptr<InstanceEndpoint> CreateInstanceEndpoint(const std::string& clas
     return nullptr;
   }
   {
-    std::lock_guard<std::mutex> lock(gLocalMutex);
-    gLocal[path] = LocalEndpoint{handler, std::this_thread::get_id()};
+    std::lock_guard<std::mutex> lock(Local().mutex);
+    Local().endpoints[path] = LocalEndpoint{handler, std::this_thread::get_id()};
   }
   return std::make_unique<SocketEndpoint>(fd, path, std::move(handler), st.st_dev, st.st_ino);
 }

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <random>
 
+#include "support/SanitizerBuild.h"
 #include "DownloaderTestSupport.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
@@ -519,7 +520,8 @@ TEST_F(DownloaderTest, HundredMegabyteFileStreamsToDisk) {
   EXPECT_EQ(o.doneFile, 1);
   EXPECT_EQ(o.fileSize, kSize);
   EXPECT_EQ(platform::FileSize(sb().Path("big.bin")), kSize);
-  EXPECT_LT(peak - before, 20 * 1024) << "peak " << peak << " kB, before " << before << " kB";
+  if (!kSanitizerBuild)  // a sanitizer's own bookkeeping grows the process
+    EXPECT_LT(peak - before, 20 * 1024) << "peak " << peak << " kB, before " << before << " kB";
   EXPECT_EQ(TempFilesLeft(), 0);
 }
 
