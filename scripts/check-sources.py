@@ -25,7 +25,9 @@ QT_UNITS = re.compile(
     # The build-time picture generator draws with Qt.
     r"|tools/resgen/"
     # The application benchmark drives the main window in its own process.
-    r"|bench/bench_app\.cpp$)")
+    r"|bench/bench_app\.cpp$"
+    # The fuzz target of the update answer drives the update window.
+    r"|tests/fuzz/fuzz_update_answer\.cpp$)")
 # Where Windows headers may appear.
 WINDOWS_ALLOWED = re.compile(r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$)")
 
