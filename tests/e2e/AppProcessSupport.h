@@ -62,13 +62,16 @@ class AppProcessTest : public SandboxTest {
     sb().WriteFile(name + "/const.dat", "[setting]\n" + constDat);
     inst.log = sb().Path(name + ".log");
     if (withData) {
+      // Whatever of the build's data can be copied (a build running at the
+      // same time may be rewriting some of it).
       const fs::path built = fs::path(VG_APP_EXE).parent_path();
+      std::error_code ec;
       for (const char* folder : {"lang", "skins", "res"})
-        if (fs::exists(built / folder))
-          fs::copy(built / folder, inst.dir + folder, fs::copy_options::recursive);
-      for (const auto& e : fs::directory_iterator(built))
+        fs::copy(built / folder, inst.dir + folder,
+                 fs::copy_options::recursive | fs::copy_options::skip_existing, ec);
+      for (const auto& e : fs::directory_iterator(built, ec))
         if (e.path().extension() == ".so")
-          fs::create_symlink(e.path(), inst.dir + e.path().filename().string());
+          fs::create_symlink(e.path(), inst.dir + e.path().filename().string(), ec);
     }
     return inst;
   }

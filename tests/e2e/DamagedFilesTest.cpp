@@ -60,11 +60,11 @@ TEST_F(DamagedFilesTest, TheProgramStartsFallsBackAndEndsCleanly) {
   const pid_t pid = Start(inst, {"-d", "-h"}, err);
   ASSERT_TRUE(WaitReady(301)) << ReadText(inst.log) << ReadText(err);
   EXPECT_TRUE(WaitLog(inst, "Skin file unreadable")) << ReadText(inst.log);
-  EXPECT_TRUE(WaitLog(inst, "Skin: Default"));
-  EXPECT_TRUE(WaitLog(inst, "Language: English"));
+  EXPECT_TRUE(WaitLog(inst, "Skin: Default")) << ReadText(inst.log);
+  EXPECT_TRUE(WaitLog(inst, "Language: English")) << ReadText(inst.log);
 
   // A second start still hands over to it, and "/s" ends it normally.
-  EXPECT_EQ(WaitExit(Start(inst, {"some-file.txt"}), 15000), 0);
+  EXPECT_EQ(WaitExit(Start(inst, {"some-file.txt"}), 30000), 0);
   EXPECT_TRUE(WaitLog(inst, "OnCmdFile: some-file.txt")) << ReadText(inst.log);
   EXPECT_EQ(CloseWith(inst), 0);
   EXPECT_EQ(WaitExit(pid, 15000), 0) << ReadText(err);
