@@ -237,6 +237,30 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   return ok;
 }
 
+namespace {
+
+// A writer killed between creating its temporary file and the rename leaves
+// the temporary behind. Such leftovers of earlier writes of the same file are
+// removed once they are old enough that no living writer can still own them
+// (a write of a settings-sized file takes milliseconds, not minutes).
+void SweepStaleTemporaries(const std::string& folder, const std::string& prefix) {
+  constexpr time_t kStaleSeconds = 10 * 60;
+  DIR* dir = ::opendir(folder.c_str());
+  if (!dir) return;
+  const time_t now = ::time(nullptr);
+  while (struct dirent* e = ::readdir(dir)) {
+    const std::string name = e->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    struct stat st {};
+    if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (!S_ISREG(st.st_mode) || now - st.st_mtime < kStaleSeconds) continue;
+    ::unlinkat(::dirfd(dir), name.c_str(), 0);
+  }
+  ::closedir(dir);
+}
+
+}  // namespace
+
 bool WriteFileAtomic(const std::string& requested, const std::string& bytes,
                      std::string* error) {
   if (requested.empty()) {
@@ -300,6 +324,7 @@ bool WriteFileAtomic(const std::string& requested, const std::string& bytes,
     ::fsync(dfd);
     ::close(dfd);
   }
+  SweepStaleTemporaries(folder, "." + base + ".tmp-");
   return true;
 }
 

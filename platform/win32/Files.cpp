@@ -246,6 +246,31 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   return true;
 }
 
+namespace {
+
+// A writer killed between creating its temporary file and the rename leaves
+// the temporary behind. Such leftovers of earlier writes of the same file are
+// removed once they are old enough that no living writer can still own them.
+void SweepStaleTemporaries(const std::string& folder, const std::string& prefix) {
+  constexpr ULONGLONG kStale100ns = 10ULL * 60 * 10000000;
+  FILETIME nowFt;
+  GetSystemTimeAsFileTime(&nowFt);
+  const ULONGLONG now = (ULONGLONG(nowFt.dwHighDateTime) << 32) | nowFt.dwLowDateTime;
+  WIN32_FIND_DATAW data;
+  HANDLE find = FindFirstFileW(Wide(folder + prefix + "*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return;
+  do {
+    if (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+    const ULONGLONG written =
+        (ULONGLONG(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    if (now < written || now - written < kStale100ns) continue;
+    DeleteFileW(Wide(folder + Utf8(data.cFileName)).c_str());
+  } while (FindNextFileW(find, &data));
+  FindClose(find);
+}
+
+}  // namespace
+
 bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
   if (path.empty()) {
     if (error) *error = "Cannot write a file without a name";
@@ -286,6 +311,7 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
     if (error) *error = "Cannot write \"" + path + "\": " + ErrorText(err);
     return false;
   }
+  SweepStaleTemporaries(folder + sepText, "." + base + ".tmp-");
   return true;
 }
 

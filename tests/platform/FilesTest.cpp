@@ -5,6 +5,7 @@
 #include "platform/Files.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -52,6 +53,23 @@ TEST_F(FilesTest, AtomicWriteReplacesContentAndLeavesNoTemporaryFile) {
   ASSERT_EQ(::lstat(sb().Path("link.txt").c_str(), &lst), 0);
   EXPECT_TRUE(S_ISLNK(lst.st_mode));
   EXPECT_EQ(sb().ReadFile("w/file.txt"), "via link");
+}
+
+TEST_F(FilesTest, AtomicWriteSweepsOnlyStaleTemporariesOfTheSameFile) {
+  ASSERT_TRUE(platform::ForceDirectories(sb().Path("w")));
+  // Leftovers of writers killed before their rename: one an hour old, one
+  // fresh (a writer that may still be at work), one of another file.
+  sb().WriteFile("w/.file.txt.tmp-AAAAAA", "old");
+  sb().WriteFile("w/.file.txt.tmp-BBBBBB", "fresh");
+  sb().WriteFile("w/.other.txt.tmp-CCCCCC", "old");
+  sb().WriteFile("w/.file.txt.tmp-notmine", "old");
+  const struct timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
+  for (const char* n : {"w/.file.txt.tmp-AAAAAA", "w/.other.txt.tmp-CCCCCC", "w/.file.txt.tmp-notmine"})
+    ASSERT_EQ(::utimensat(AT_FDCWD, sb().Path(n).c_str(), hourAgo, 0), 0);
+  ASSERT_TRUE(platform::WriteFileAtomic(sb().Path("w/file.txt"), "new"));
+  EXPECT_EQ(Sorted(platform::ListFiles(sb().Path("w"), "*")),
+            Sorted(V{".file.txt.tmp-BBBBBB", ".file.txt.tmp-notmine", ".other.txt.tmp-CCCCCC", "file.txt"}));
+  EXPECT_EQ(sb().ReadFile("w/file.txt"), "new");
 }
 
 TEST_F(FilesTest, AtomicWriteFailureKeepsOldFileAndSaysWhy) {
