@@ -363,15 +363,25 @@ std::unique_ptr<InstanceEndpoint> CreateInstanceEndpoint(const std::string& clas
                                                          InstanceHandler handler) {
   std::string folder = posix::RuntimeSubfolder(kFolderName);
   if (folder.empty()) return nullptr;
+  const unsigned serial = ++gCounter;
   std::string path = folder + "/" + SafeClassName(className) + "." +
-                     std::to_string(::getpid()) + "." + std::to_string(++gCounter) + ".sock";
+                     std::to_string(::getpid()) + "." + std::to_string(serial) + ".sock";
   sockaddr_un addr;
   if (!MakeAddress(path, addr)) return nullptr;
+  // The socket is bound under a name the search skips and only renamed to
+  // its findable name once it listens: a search that connected between bind
+  // and listen would be refused and remove the file as a left-over, leaving
+  // this window unreachable.
+  const std::string hidden = folder + "/.bind." + std::to_string(::getpid()) + "." +
+                             std::to_string(serial) + ".sock";
+  sockaddr_un hiddenAddr;
+  if (!MakeAddress(hidden, hiddenAddr)) return nullptr;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
-  ::unlink(path.c_str());  // a left-over of an ended process with the same id
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-      ::listen(fd, 64) != 0) {
+  ::unlink(hidden.c_str());  // a left-over of an ended process with the same id
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&hiddenAddr), sizeof hiddenAddr) != 0 ||
+      ::listen(fd, 64) != 0 || ::rename(hidden.c_str(), path.c_str()) != 0) {
+    ::unlink(hidden.c_str());
     ::close(fd);
     return nullptr;
   }

@@ -202,8 +202,8 @@ TEST_F(AppProcessTest, TwoInstallationsDoNotSeeEachOther) {
   Installation two = Install("two", kConst2);
   const pid_t p1 = Start(one, {"-d", "-h"});
   const pid_t p2 = Start(two, {"-d", "-h"});
-  ASSERT_TRUE(WaitReady(101));
-  ASSERT_TRUE(WaitReady(202));
+  ASSERT_TRUE(WaitReady(101)) << ReadLog(one) << "\n--- two:\n" << ReadLog(two);
+  ASSERT_TRUE(WaitReady(202)) << ReadLog(two) << "\n--- one:\n" << ReadLog(one);
   EXPECT_EQ(platform::FindInstanceWindows("TfrmMain").size(), 2u);
 
   EXPECT_EQ(WaitExit(Start(two, {"for-two"}), 10000), 0);

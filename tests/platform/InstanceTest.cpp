@@ -118,6 +118,36 @@ TEST_F(InstanceTest, MessagesTravelBetweenProcesses) {
   EXPECT_EQ(platform::SendInstanceMessage(found[0], 1, 0, 0), 0);
 }
 
+// Windows that appear while another process searches: the search must never
+// take a window that is still being set up for a left-over and remove it.
+TEST_F(InstanceTest, WindowsCreatedDuringSearchesStayFindable) {
+  constexpr int kWindows = 300;
+  testutil::Signal created, stop;
+  pid_t pid = testutil::ForkChild([&] {
+    std::vector<std::unique_ptr<platform::InstanceEndpoint>> endpoints;
+    for (int i = 0; i < kWindows; ++i) {
+      endpoints.push_back(platform::CreateInstanceEndpoint("TfrmMain", nullptr));
+      if (!endpoints.back()) return 1;
+    }
+    created.Notify();
+    return stop.Wait() ? 0 : 2;
+  });
+  std::atomic<bool> done{false};
+  std::vector<std::thread> searchers;
+  for (int t = 0; t < 2; ++t)
+    searchers.emplace_back([&] {
+      while (!done) platform::FindInstanceWindows("TfrmMain");
+    });
+  const bool ok = created.Wait();
+  done = true;
+  for (auto& t : searchers) t.join();
+  ASSERT_TRUE(ok);
+  EXPECT_EQ(platform::FindInstanceWindows("TfrmMain").size(), static_cast<size_t>(kWindows));
+  stop.Notify();
+  EXPECT_EQ(testutil::WaitChild(pid), 0);
+  EXPECT_TRUE(platform::FindInstanceWindows("TfrmMain").empty());
+}
+
 TEST_F(InstanceTest, SeveralWindowsAreFoundInStableOrder) {
   testutil::Signal ready1, stop1, ready2, stop2;
   pid_t p1 = testutil::ForkChild([&] { return ServeUntil("Tfrm.Main/x", ready1, stop1, ""); });
