@@ -642,6 +642,10 @@ void TCLEngine::DownloadtoCache(const std::string& strURL, const std::string& st
   d->URL = strURL;
   d->FileName = strCacheFile;
   d->OnDoneFile = std::move(onDone);
+  // A failed transfer may have left a copy cut short at the cache file, and
+  // a cache file that exists is shown as it is: remove it, so that the next
+  // use goes to the address again. (Cancelling keeps this handler.)
+  d->OnError = [strCacheFile](TSingleDownloader*) { platform::DeleteFileAt(strCacheFile); };
   Trace("Download to cache: " + strURL);
   d->GetFile();
 }

@@ -78,7 +78,8 @@ const char* const kGerman =
     "[TfrmSettings]\r\nbtnCancel.Caption=&Abbrechen\r\nfrmSettings.Caption=Einstellungen\r\n";
 
 // A small HTTP server on loopback: every GET of /NAME.png answers
-// "PNG:NAME" ("slow" after a pause) and is counted.
+// "PNG:NAME" ("slow" after a pause, "cut" shorter than announced) and is
+// counted.
 class TinyHttpServer {
  public:
   TinyHttpServer() {
@@ -121,8 +122,10 @@ class TinyHttpServer {
       ++FHits;
       if (name == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(150));
       const std::string body = "PNG:" + name;
+      // "cut" promises more than it sends: a transfer cut short.
+      const size_t length = name == "cut" ? body.size() + 100 : body.size();
       const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-                                std::to_string(body.size()) + "\r\nConnection: close\r\n\r\n" + body;
+                                std::to_string(length) + "\r\nConnection: close\r\n\r\n" + body;
       send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
       close(c);
     }
@@ -630,6 +633,22 @@ TEST_F(EngineTest, DownloadToCacheFetchesEachAddressOnce) {
   e->DownloadtoCache(base + "/slow.png", slow, onDone);
   EXPECT_EQ(server.Hits(), 2);
   EXPECT_EQ(e->DownloadCacheList().Count(), 2);
+}
+
+TEST_F(EngineTest, DownloadToCacheKeepsNoCutShortCopy) {
+  auto w = Window();
+  TCLEngine* e = w->CLEngine;
+  TCLQtDispatcher dispatcher;
+  TinyHttpServer server;
+  // An older copy is in the cache; the new transfer is cut short. The cache
+  // must not hold the cut copy (it would be shown as the page next time).
+  sb().WriteFile("cache/page.png", "older copy");
+  bool reported = false;
+  e->DownloadtoCache(server.Base() + "/cut.png", sb().Path("cache/page.png"),
+                     [&](TSingleDownloader*, const std::string&, int64_t) { reported = true; });
+  EXPECT_TRUE(ProcessUntil([&] { return !platform::FileExists(sb().Path("cache/page.png")); }));
+  EXPECT_FALSE(reported);
+  EXPECT_EQ(server.Hits(), 1);
 }
 
 namespace {
