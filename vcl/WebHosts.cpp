@@ -4,6 +4,8 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QLibrary>
+#include <QOpenGLContext>
+#include <QSurfaceFormat>
 #include <QVBoxLayout>
 
 #include <cstdlib>
@@ -13,15 +15,26 @@
 #include <unistd.h>
 #endif
 
+// Qt GUI's process-wide context that every context shares with (exported by
+// the library; what Qt::AA_ShareOpenGLContexts would have created).
+QOpenGLContext* qt_gl_global_share_context();
+void qt_gl_set_global_share_context(QOpenGLContext* context);
+
 namespace {
 
-// The page engine shares its graphics contexts with the application; Qt
-// wants to know before the application object exists, which is long before
-// the module is loaded.
-const bool GShareContexts = [] {
-  QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-  return true;
-}();
+// The page engine draws through a graphics context that the application's
+// contexts share with. Qt would make that context when the application
+// object is created, if asked to beforehand; but making it loads the whole
+// OpenGL stack (tens of megabytes) into every run, also into the many that
+// never show a page (the tray, the proxy switching). It is made here
+// instead, just before the page engine is loaded, as Qt itself would make it.
+void ProvideSharedGraphicsContext() {
+  if (qt_gl_global_share_context()) return;
+  auto* context = new QOpenGLContext;  // kept for the life of the process, as Qt's own
+  context->setFormat(QSurfaceFormat::defaultFormat());
+  context->create();
+  qt_gl_set_global_share_context(context);
+}
 
 TCreateWebViewFunc GCreateWebView = nullptr;
 std::string GModuleError;
@@ -66,6 +79,7 @@ bool LoadWebEngineModule(std::string* error) {
     // The engine will not run its sandbox as root; outside root it keeps it.
     if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
 #endif
+    ProvideSharedGraphicsContext();
     QStringList tried;
     for (const QString& candidate : ModuleCandidates()) {
       QLibrary lib(candidate);
