@@ -4,9 +4,13 @@
 // writes, the countdown, the buttons and keys, and bad answers.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QImage>
 
 #include <chrono>
+#include <functional>
+#include <utility>
 #include <memory>
 #include <string>
 #include <vector>
@@ -19,6 +23,24 @@
 #include "proxy/ServiceProcess.h"
 
 namespace {
+
+// Runs the action once, on the first update window the moment it is shown.
+class TShownWatcher : public QObject {
+ public:
+  explicit TShownWatcher(std::function<void(TfrmCLUpdateForm*)> action)
+      : FAction(std::move(action)) {
+    QCoreApplication::instance()->installEventFilter(this);
+  }
+  ~TShownWatcher() override { QCoreApplication::instance()->removeEventFilter(this); }
+  bool eventFilter(QObject* object, QEvent* event) override {
+    if (event->type() == QEvent::Show && FAction)
+      if (auto* w = dynamic_cast<TfrmCLUpdateForm*>(object)) std::exchange(FAction, nullptr)(w);
+    return false;
+  }
+
+ private:
+  std::function<void(TfrmCLUpdateForm*)> FAction;
+};
 
 using proxytest::TServiceProcess;
 
@@ -168,9 +190,9 @@ TEST_F(UpdateFormTest, FirstContactRunsCompactAndAnswersFromTheCount) {
   Serve(ServiceConf("Result = 1\ninfo = not shown in compact mode\npage = http://{service}/x\n"));
   bool compact = false, frameless = false, infoHidden = false;
   int height = 0, stripHeight = -1;
-  WhenModal([&](QWidget* m) {
-    auto* w = dynamic_cast<TfrmCLUpdateForm*>(m);
-    if (!w) return;
+  // Looked at the moment it is shown: on loopback the compact window may
+  // open and close between two polls of a timer.
+  TShownWatcher watcher([&](TfrmCLUpdateForm* w) {
     compact = w->ProcessMode() && w->pnProcess->Visible();
     infoHidden = !w->pnInfo->Visible() && !w->pnOK->Visible() && !w->pnLogo->Visible();
     frameless = (w->windowFlags() & Qt::FramelessWindowHint) != 0;
