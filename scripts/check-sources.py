@@ -26,8 +26,9 @@ QT_UNITS = re.compile(
     r"|tools/resgen/"
     # The application benchmark drives the main window in its own process.
     r"|bench/bench_app\.cpp$"
-    # The fuzz target of the update answer drives the update window.
-    r"|tests/fuzz/fuzz_update_answer\.cpp$)")
+    # The fuzz targets of the update answer and of the movie player drive
+    # a window.
+    r"|tests/fuzz/fuzz_(update_answer|movie)\.cpp$)")
 # Where Windows headers may appear.
 WINDOWS_ALLOWED = re.compile(r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$)")
 

@@ -145,9 +145,14 @@ struct TShockwaveFlash::Scene {
       auto v = s->second.find(key);
       return v == s->second.end() ? std::string() : v->second;
     };
+    // Every number of a scene lies within kLimit: a damaged file must not
+    // make a size that cannot be drawn or a value an integer cannot hold.
+    constexpr double kLimit = 100000;
+    auto sane = [&](double v) { return std::isfinite(v) && std::fabs(v) <= kLimit; };
     auto rect = [&](const char* sec, const char* key, QRectF& r) {
       const auto n = Numbers(get(sec, key));
-      if (n.size() == 4 && n[2] > 0 && n[3] > 0) r = QRectF(n[0], n[1], n[2], n[3]);
+      if (n.size() == 4 && n[2] > 0 && n[3] > 0 && std::all_of(n.begin(), n.end(), sane))
+        r = QRectF(n[0], n[1], n[2], n[3]);
     };
     auto color = [&](const char* sec, const char* key, QColor& c) {
       const QColor v(QString::fromStdString(get(sec, key)));
@@ -155,7 +160,8 @@ struct TShockwaveFlash::Scene {
     };
     auto number = [&](const char* sec, const char* key, auto& out) {
       const auto n = Numbers(get(sec, key));
-      if (n.size() == 1 && n[0] >= 0) out = static_cast<std::remove_reference_t<decltype(out)>>(n[0]);
+      if (n.size() == 1 && n[0] >= 0 && sane(n[0]))
+        out = static_cast<std::remove_reference_t<decltype(out)>>(n[0]);
     };
     number("movie", "width", width);
     number("movie", "height", height);
@@ -171,7 +177,8 @@ struct TShockwaveFlash::Scene {
     rect("slots", "front", front);
     rect("slots", "back", back);
     const auto size = Numbers(get("card", "size"));
-    if (size.size() == 2 && size[0] > 0 && size[1] > 0) cardSize = QSizeF(size[0], size[1]);
+    if (size.size() == 2 && size[0] > 0 && size[1] > 0 && sane(size[0]) && sane(size[1]))
+      cardSize = QSizeF(size[0], size[1]);
     number("card", "radius", radius);
     color("card", "fill", fill1);
     color("card", "fill2", fill2);
