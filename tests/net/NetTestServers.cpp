@@ -421,6 +421,22 @@ long StatusField(const char* name) {
 
 long PeakRssKb() { return StatusField("VmHWM"); }
 long CurrentRssKb() { return StatusField("VmRSS"); }
+
+int ListenLoopback(int* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return -1;
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof a;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 16) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    ::close(fd);
+    return -1;
+  }
+  *port = ntohs(a.sin_port);
+  return fd;
+}
 void ResetPeakRss() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 }  // namespace nettest

@@ -129,6 +129,10 @@ bool MakeCertificates(const std::string& dir, Certificates& out, std::string* er
 // Peak resident memory of this process in kB (VmHWM), and the current one.
 long PeakRssKb();
 long CurrentRssKb();
+
+// A socket listening on 127.0.0.1 at an ephemeral port (backlog 16); the
+// port goes to *port. -1 when it cannot be made.
+int ListenLoopback(int* port);
 // Resets the peak to the current value where the kernel allows it.
 void ResetPeakRss();
 

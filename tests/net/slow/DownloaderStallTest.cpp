@@ -29,23 +29,13 @@ using std::chrono::seconds;
 // A loopback port whose connections the kernel completes but nobody reads.
 class SilentPort {
  public:
-  SilentPort() {
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(FFd, 16);
-    ::getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
-    FPort = ntohs(a.sin_port);
-  }
+  SilentPort() : FFd(nettest::ListenLoopback(&FPort)) {}
   ~SilentPort() { ::close(FFd); }
   std::string Address() const { return "127.0.0.1:" + std::to_string(FPort); }
 
  private:
+  int FPort = 0;  // before FFd: making the socket fills it in
   int FFd = -1;
-  int FPort = 0;
 };
 
 class DownloaderStallTest : public DownloaderTest {

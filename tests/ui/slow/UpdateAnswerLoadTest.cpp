@@ -37,16 +37,8 @@ std::string Lists(int n) {
 // a single thread, each with the body the callback gives.
 class TSequentialServer {
  public:
-  explicit TSequentialServer(std::function<std::string()> body) : FBody(std::move(body)) {
-    FFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    ::bind(FFd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(FFd, 16);
-    ::getsockname(FFd, reinterpret_cast<sockaddr*>(&a), &len);
-    FPort = ntohs(a.sin_port);
+  explicit TSequentialServer(std::function<std::string()> body)
+      : FBody(std::move(body)), FFd(nettest::ListenLoopback(&FPort)) {
     FThread = std::thread([this] { Loop(); });
   }
   ~TSequentialServer() {
@@ -76,8 +68,8 @@ class TSequentialServer {
     }
   }
   std::function<std::string()> FBody;
+  int FPort = 0;  // before FFd: making the socket fills it in
   int FFd = -1;
-  int FPort = 0;
   std::thread FThread;
 };
 
