@@ -132,6 +132,92 @@ std::string WriteProfileValuesToText(const std::string& text, const std::string&
   return out;
 }
 
+namespace {
+
+// The header line of the first section of that name and the end of its
+// lines (the next header or the end of the file); header is npos when the
+// section is missing.
+void FindSection(const std::vector<Line>& lines, const std::string& section, size_t& header,
+                 size_t& sectionEnd) {
+  header = std::string::npos;
+  sectionEnd = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string name;
+    if (!SectionName(lines[i].body, name)) continue;
+    if (header != std::string::npos) {
+      sectionEnd = i;
+      return;
+    }
+    if (SameAsciiText(name, TrimBlanks(section))) header = i;
+  }
+}
+
+}  // namespace
+
+bool ReadProfileSection(const std::string& text, const std::string& section, ProfileValues& values) {
+  values.clear();
+  bool bom = text.compare(0, kBom.size(), kBom) == 0;
+  std::vector<Line> lines = SplitLines(bom ? text.substr(kBom.size()) : text);
+  size_t header = 0, sectionEnd = 0;
+  FindSection(lines, section, header, sectionEnd);
+  if (header == std::string::npos) return false;
+  for (size_t i = header + 1; i < sectionEnd; ++i) {
+    std::string name;
+    if (!KeyName(lines[i].body, name)) continue;
+    bool seen = false;
+    for (const auto& v : values) seen = seen || SameAsciiText(v.first, name);
+    if (!seen) values.emplace_back(name, lines[i].body.substr(lines[i].body.find('=') + 1));
+  }
+  return true;
+}
+
+std::string ReplaceProfileSectionInText(const std::string& text, const std::string& section,
+                                        const ProfileValues* values) {
+  if (values) {
+    // Keys that are not wanted go first (and second lines of a key); then
+    // the wanted ones are written as the private-profile writer writes them.
+    bool bom = text.compare(0, kBom.size(), kBom) == 0;
+    std::vector<Line> lines = SplitLines(bom ? text.substr(kBom.size()) : text);
+    size_t header = 0, sectionEnd = 0;
+    FindSection(lines, section, header, sectionEnd);
+    if (header == std::string::npos) return WriteProfileValuesToText(text, section, *values);
+    std::vector<Line> out;
+    std::vector<std::string> seen;
+    for (size_t i = 0; i < lines.size(); ++i) {
+      std::string name;
+      if (i > header && i < sectionEnd && KeyName(lines[i].body, name)) {
+        bool wanted = false;
+        for (const auto& v : *values) wanted = wanted || SameAsciiText(v.first, name);
+        bool firstOfKey = true;
+        for (const std::string& n : seen) firstOfKey = firstOfKey && !SameAsciiText(n, name);
+        seen.push_back(name);
+        if (!wanted || !firstOfKey) continue;
+      }
+      out.push_back(lines[i]);
+    }
+    std::string rest = bom ? kBom : std::string();
+    for (const Line& l : out) rest += l.body + l.brk;
+    return WriteProfileValuesToText(rest, section, *values);
+  }
+  bool bom = text.compare(0, kBom.size(), kBom) == 0;
+  std::vector<Line> lines = SplitLines(bom ? text.substr(kBom.size()) : text);
+  size_t header = 0, sectionEnd = 0;
+  FindSection(lines, section, header, sectionEnd);
+  if (header == std::string::npos) return text;
+  // The blank lines that separated the section from the next one go with it.
+  lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(header),
+              lines.begin() + static_cast<std::ptrdiff_t>(sectionEnd));
+  if (header > 0 && header == lines.size()) {
+    while (header > 0 && TrimBlanks(lines[header - 1].body).empty()) {
+      lines.erase(lines.begin() + static_cast<std::ptrdiff_t>(header - 1));
+      --header;
+    }
+  }
+  std::string out = bom ? kBom : std::string();
+  for (const Line& l : lines) out += l.body + l.brk;
+  return out;
+}
+
 bool WriteProfileValues(const std::string& file, const std::string& section,
                         const ProfileValues& values, std::string* error) {
   std::string text;

@@ -29,4 +29,17 @@ std::string WriteProfileValuesToText(const std::string& text, const std::string&
 bool WriteProfileValues(const std::string& file, const std::string& section,
                         const ProfileValues& values, std::string* error = nullptr);
 
+// The key=value lines of the first section of that name, in file order
+// (comments and lines without "=" are skipped; a key's first line wins).
+// False when the text has no such section.
+bool ReadProfileSection(const std::string& text, const std::string& section, ProfileValues& values);
+
+// The text with the first section of that name holding exactly the values:
+// listed keys are changed where they stand or added, keys of the section
+// that are not listed are removed, comments and blank lines stay. With
+// values null the section is removed, header and all. Every line outside
+// the section, the line breaks and a byte-order mark stay as they were.
+std::string ReplaceProfileSectionInText(const std::string& text, const std::string& section,
+                                        const ProfileValues* values);
+
 }  // namespace platform

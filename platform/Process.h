@@ -1,6 +1,7 @@
 // Process service: launching programs, opening addresses, autorun entries.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,18 @@ namespace platform {
 // False when the program could not be started.
 bool StartProcess(const std::string& commandLine, const std::string& workDir, bool hidden,
                   bool wait, int timeoutMs);
+// Called by StartProcess with the command line of every program it has
+// started, on the starting thread, before it waits. Two programs started a
+// moment apart may run in either order; this is the order the program chose.
+// Tests record launches through it; an empty function removes the observer.
+using ProcessStartObserver = std::function<void(const std::string& commandLine)>;
+void SetProcessStartObserver(ProcessStartObserver observer);
+// Reports a started program to the observer (used by both backends).
+void NotifyProcessStarted(const std::string& commandLine);
+// The full path of a program found on the search path (posix: an
+// executable file of that name in a folder of PATH); empty when there is
+// none. Windows programs are found through the registry instead: empty.
+std::string FindProgramOnPath(const std::string& name);
 // Splits a command line by the Windows rules (CommandLineToArgvW).
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 

@@ -11,6 +11,7 @@
 #include "platform/Browser.h"
 #include "platform/Files.h"
 #include "platform/PrivateProfile.h"
+#include "platform/Process.h"
 #include "platform/ProxySettings.h"
 #include "platform/Registry.h"
 #include "platform/UrlCache.h"
@@ -57,13 +58,28 @@ TPlainMessageBox GBox;
 void SetIEProxy(const std::string& aProxy) {
   try {
     std::string proxy = SettingOn("SWITCH.IE") ? aProxy : std::string();
-    if (!proxy.empty())
+    if (!proxy.empty()) {
+      // The user's own settings are saved before the first switch of a run
+      // changes them, and what the switch leaves is noted, so that stop and
+      // exit (or the next start, after a run that was killed) can put the
+      // user's settings back.
+      platform::KeepUserProxy();
       SetPerConnectionProxy(true, "", proxy);
-    else
-      SetPerConnectionProxy(false, "", "");
-    WriteIEProxyRegistry(proxy);
+      WriteIEProxyRegistry(proxy);
+      platform::NoteProxyWritten();
+      Trace("Desktop proxy set to " + proxy + ", reached: " +
+            platform::DescribeProxyReach(platform::LastProxyReach()));
+    } else {
+      // Back to what the user had; without a saved copy (nothing was
+      // switched) the desktop is left alone instead of being made direct.
+      const bool putBack = platform::PutBackUserProxy();
+      if (!putBack) platform::RecordAppliedProxy(platform::PerConnectionProxy());
+      Trace(putBack ? "The user's own desktop proxy is put back"
+                    : "The desktop proxy is left as it is");
+    }
   } catch (...) {
   }
+  for (const std::string& notice : platform::TakeProxyNotices()) Trace(notice);
 }
 
 bool SetPerConnectionProxy(bool aEnable, const std::string& aBypass, const std::string& aServer) {
@@ -118,6 +134,10 @@ std::string GetOperaPrefsFile() {
   if (platform::FileExists(file)) return file;
   file = JoinPath(appData, "Opera\\Opera\\operaprefs.ini");
   if (platform::FileExists(file)) return file;
+  // Where the platform keeps Opera's preferences elsewhere (the legacy
+  // Linux Opera: ~/.opera/operaprefs.ini).
+  file = platform::LegacyOperaPrefsFile();
+  if (!file.empty() && platform::FileExists(file)) return file;
   return std::string();
 }
 
@@ -180,6 +200,17 @@ std::string GetFirefoxPath() {
         !folder.empty())
       candidate = IncludeBackslash(folder) + "Foxbeam.exe";
 
+    // Neither the setting nor the registry knows one: the program on the
+    // search path (firefox, firefox-esr), where the platform has one.
+    if (candidate.empty() || !platform::FileExists(candidate)) {
+      for (const char* name : {"firefox", "firefox-esr"}) {
+        std::string found = platform::FindProgramOnPath(name);
+        if (!found.empty()) {
+          candidate = found;
+          break;
+        }
+      }
+    }
     if (!candidate.empty() && platform::FileExists(candidate)) {
       try {
         settings->SetSettingString("FireFoxPath", candidate);
@@ -202,9 +233,21 @@ bool IsFirefoxRunning() {
   }
 }
 
+bool FirefoxExtensionPresent() {
+  if (platform::FileExists(GetAppPath() + "ffextension.xpi")) return true;
+  static std::once_flag noted;
+  std::call_once(noted, [] {
+    Trace("ffextension.xpi is missing: Firefox is not driven through the extension");
+  });
+  return false;
+}
+
 bool InstallFirefoxExtension() {
   std::string firefox = GetFirefoxPath();
   if (firefox.empty()) return false;
+  // Without the extension file Firefox would open a window that installs
+  // nothing.
+  if (!FirefoxExtensionPresent()) return false;
   std::string appPath = GetAppPath();
   // The folder goes between double quotes; one inside it would end them.
   if (appPath.find('"') != std::string::npos) return false;
@@ -215,6 +258,9 @@ void SetFirefoxProxy(const std::string& aProxy) {
   std::string proxy = SettingOn("SWITCH.FF") ? aProxy : std::string();
   std::string firefox = GetFirefoxPath();
   if (firefox.empty()) return;
+  // No extension, nothing in Firefox obeys the command: it is not started
+  // (it follows the desktop's proxy instead, when its profile says so).
+  if (!FirefoxExtensionPresent()) return;
   std::string arguments = FirefoxClearProxyArguments;
   if (!proxy.empty()) {
     std::string address, port;
@@ -228,9 +274,84 @@ void SetFirefoxProxy(const std::string& aProxy) {
 void ClearFirefoxCookies() {
   std::string firefox = GetFirefoxPath();
   if (firefox.empty() || !platform::FileExists(firefox)) return;
+  if (!FirefoxExtensionPresent()) return;
   Trace("cmd");
   RunFirefox(firefox, FirefoxClearCookiesArguments);
   Trace("SP_CreateProcess");
+}
+
+namespace {
+
+// The value of network.proxy.type in a prefs.js or user.js text, the last
+// line that sets it; -1 when none does.
+int ProxyTypeIn(const std::string& text) {
+  int value = -1;
+  const std::string name = "\"network.proxy.type\"";
+  size_t pos = 0;
+  while ((pos = text.find(name, pos)) != std::string::npos) {
+    size_t lineStart = text.rfind('\n', pos);
+    lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
+    const std::string head = text.substr(lineStart, pos - lineStart);
+    pos += name.size();
+    // Only user_pref(...) and pref(...) lines, not comments.
+    if (head.find("pref(") == std::string::npos || head.find("//") != std::string::npos) continue;
+    size_t comma = text.find(',', pos);
+    if (comma == std::string::npos) break;
+    size_t digit = text.find_first_not_of(" \t", comma + 1);
+    if (digit == std::string::npos || !IsDigit(text[digit])) continue;
+    int n = 0;
+    while (digit < text.size() && IsDigit(text[digit]) && n < 1000) n = n * 10 + (text[digit++] - '0');
+    value = n;
+  }
+  return value;
+}
+
+}  // namespace
+
+std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
+    const std::string& aProfilesFolder) {
+  std::vector<TFirefoxProfileProxy> result;
+  try {
+    const std::string folder =
+        aProfilesFolder.empty() ? platform::FirefoxProfilesFolder() : aProfilesFolder;
+    std::string ini;
+    if (folder.empty() || !platform::ReadWholeFile(JoinPath(folder, "profiles.ini"), ini))
+      return result;
+    struct Entry {
+      std::string name, path;
+      bool relative = true, profile = false;
+    };
+    std::vector<Entry> entries;
+    TStringList lines;
+    lines.SetText(ini);
+    for (int i = 0; i < lines.Count(); ++i) {
+      std::string line = Trim(lines[i]);
+      if (line.size() > 2 && line.front() == '[' && line.back() == ']') {
+        entries.push_back(Entry());
+        entries.back().profile = line.compare(0, 8, "[Profile") == 0;
+        continue;
+      }
+      size_t eq = line.find('=');
+      if (entries.empty() || eq == std::string::npos) continue;
+      const std::string key = Trim(line.substr(0, eq)), value = Trim(line.substr(eq + 1));
+      if (key == "Name") entries.back().name = value;
+      if (key == "Path") entries.back().path = value;
+      if (key == "IsRelative") entries.back().relative = value != "0";
+    }
+    for (const Entry& e : entries) {
+      if (!e.profile || e.path.empty()) continue;
+      const std::string dir = e.relative ? JoinPath(folder, e.path) : e.path;
+      std::string prefs, user;
+      platform::ReadWholeFile(JoinPath(dir, "prefs.js"), prefs);
+      platform::ReadWholeFile(JoinPath(dir, "user.js"), user);
+      int type = ProxyTypeIn(user);
+      if (type < 0) type = ProxyTypeIn(prefs);
+      if (type < 0) type = 5;
+      if (type != 5) result.push_back({e.name.empty() ? e.path : e.name, dir, type});
+    }
+  } catch (...) {
+  }
+  return result;
 }
 
 // ---- cookies and cache --------------------------------------------------------------

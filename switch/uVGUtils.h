@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "net/StringList.h"
 
@@ -38,10 +39,26 @@ std::string GetOperaPrefsFile();
 std::string GetFirefoxPath();
 bool IsFirefoxInstalled();
 bool IsFirefoxRunning();
+// Whether the extension file ffextension.xpi is in the application folder;
+// without it Firefox is never started for the extension's commands.
+bool FirefoxExtensionPresent();
 bool InstallFirefoxExtension();
 // With "SWITCH.FF" false every call clears Firefox's proxy.
 void SetFirefoxProxy(const std::string& aProxy);
 void ClearFirefoxCookies();
+
+// A Firefox profile that does not follow the desktop's proxy settings:
+// its "network.proxy.type" (user.js over prefs.js; absent means 5, "use
+// system proxy settings") is something else.
+struct TFirefoxProfileProxy {
+  std::string Name;   // the profile's name in profiles.ini
+  std::string Path;   // its folder
+  int ProxyType = 5;
+};
+// The profiles listed in profilesFolder's profiles.ini (the platform's
+// Firefox folder when empty) whose proxy type is not 5.
+std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
+    const std::string& aProfilesFolder = std::string());
 
 // The argument texts Firefox is started with.
 std::string FirefoxInstallArguments(const std::string& aAppPath);

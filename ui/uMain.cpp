@@ -1,5 +1,7 @@
 #include "ui/uMain.h"
 
+#include "platform/ProxySettings.h"
+
 #include <QApplication>
 #include <QFontDatabase>
 #include <QGuiApplication>
@@ -496,6 +498,31 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
   // 12./13.
   FLastChangeIPTime = Now();
   if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Hiding"), 0);
+  CheckDesktopReach(a);
+}
+
+void TfrmMain::CheckDesktopReach(const std::string& aProxy) {
+  if (FDesktopReachChecked || !CLEngine) return;
+  FDesktopReachChecked = true;
+  if (!GetCLSettings()->GetSettingBool("SWITCH.IE")) return;
+  const unsigned reach = platform::LastProxyReach();
+  if (reach == platform::kProxyReachNone) {
+    // Nothing a browser reads was changed: the user must set the proxy by
+    // hand (the debug log already holds why).
+    Trace("The desktop proxy switch reached nothing; the user is told to set " + aProxy);
+    CLEngine->ShowMessageEx("MSGBox.NoDesktopProxy", {aProxy}, 7, mtWarning, mbOK);
+    return;
+  }
+  if (!(reach & (platform::kProxyReachGnome | platform::kProxyReachKde))) return;
+  // Firefox follows the desktop's settings only where its profile says so.
+  std::string names;
+  for (const TFirefoxProfileProxy& p : FirefoxProfilesNotFollowingDesktop()) {
+    Trace("Firefox profile " + p.Path + " has network.proxy.type " + std::to_string(p.ProxyType) +
+          " and does not follow the desktop proxy");
+    names += (names.empty() ? "" : ", ") + p.Name;
+  }
+  if (!names.empty())
+    CLEngine->ShowMessageEx("MSGBox.FFProxyType", {names}, 8, mtInformation, mbOK);
 }
 
 void TfrmMain::actStopHideExecute(TBasicAction*) { StopHide(false); }

@@ -194,6 +194,10 @@ class TfrmMain : public TForm {
   // The application is terminating (its message loop is asked to end):
   // the windows it closes on the way are not sent to the tray.
   bool FQuitting = false;
+  // Whether this run has looked at what the desktop switch reached (the
+  // first hide does).
+  bool FDesktopReachChecked = false;
+  void CheckDesktopReach(const std::string& aProxy);
 };
 
 // The application's main window while it exists.

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -105,6 +106,23 @@ bool FirefoxRunning(const std::string& exePath) {
   }
   ::closedir(proc);
   return found;
+}
+
+namespace {
+std::string Home() {
+  const char* home = std::getenv("HOME");
+  return home && *home ? std::string(home) : std::string();
+}
+}  // namespace
+
+std::string FirefoxProfilesFolder() {
+  const std::string home = Home();
+  return home.empty() ? std::string() : home + "/.mozilla/firefox";
+}
+
+std::string LegacyOperaPrefsFile() {
+  const std::string home = Home();
+  return home.empty() ? std::string() : home + "/.opera/operaprefs.ini";
 }
 
 }  // namespace platform

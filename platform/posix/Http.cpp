@@ -54,6 +54,26 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
+// The address as libcurl takes it: bytes that may not appear in a request
+// line (controls, space, non-ASCII; a magic word with a space, say) are
+// percent-encoded, as the downloader does; everything else is sent as
+// written. Unescaped, libcurl refuses the whole address.
+std::string EscapeUrlBytes(const std::string& url) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(url.size());
+  for (unsigned char c : url) {
+    if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std::string* error) {
@@ -70,7 +90,8 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std
   }
   if (timeoutMs <= 0) timeoutMs = 30000;
   char errbuf[CURL_ERROR_SIZE] = {0};
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  const std::string escaped = EscapeUrlBytes(url);
+  curl_easy_setopt(curl, CURLOPT_URL, escaped.c_str());
   // An empty proxy string disables proxies completely, including the ones
   // libcurl would otherwise pick up from the environment.
   curl_easy_setopt(curl, CURLOPT_PROXY, "");

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -359,6 +360,27 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return args;
 }
 
+std::string FindProgramOnPath(const std::string& name) {
+  if (name.empty() || name.find('/') != std::string::npos) return std::string();
+  const char* path = std::getenv("PATH");
+  if (!path) return std::string();
+  std::string list = path;
+  size_t pos = 0;
+  while (pos <= list.size()) {
+    size_t end = list.find(':', pos);
+    if (end == std::string::npos) end = list.size();
+    std::string dir = list.substr(pos, end - pos);
+    pos = end + 1;
+    if (dir.empty() || dir[0] != '/') continue;  // a relative entry depends on the folder we are in
+    std::string candidate = dir + "/" + name;
+    struct stat st {};
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  return std::string();
+}
+
 bool StartProcess(const std::string& commandLine, const std::string& workDir, bool hidden,
                   bool wait, int timeoutMs) {
   size_t lead = commandLine.find_first_not_of(" \t");
@@ -366,6 +388,7 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
   std::vector<std::string> args = SplitCommandLine(commandLine.substr(lead));
   pid_t pid = Spawn(args, workDir);
   if (pid < 0) return false;
+  NotifyProcessStarted(commandLine);
   if (!wait || !WaitChild(pid, timeoutMs)) ReapInBackground(pid);
   return true;
 }

@@ -4,10 +4,19 @@
 
 #include <windows.h>
 
+#include "platform/Files.h"
+
 namespace platform {
 
 bool FirefoxRunning(const std::string&) {
   return FindWindowW(L"MozillaUIWindowClass", nullptr) != nullptr;
 }
+
+std::string FirefoxProfilesFolder() {
+  const std::string appData = DefaultShellFolder("AppData");
+  return appData.empty() ? std::string() : appData + "\\Mozilla\\Firefox";
+}
+
+std::string LegacyOperaPrefsFile() { return std::string(); }
 
 }  // namespace platform

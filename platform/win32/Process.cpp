@@ -31,6 +31,8 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return args;
 }
 
+std::string FindProgramOnPath(const std::string&) { return std::string(); }
+
 bool StartProcess(const std::string& commandLine, const std::string& workDir, bool hidden,
                   bool wait, int timeoutMs) {
   if (commandLine.find_first_not_of(" \t") == std::string::npos) return false;
@@ -51,6 +53,7 @@ bool StartProcess(const std::string& commandLine, const std::string& workDir, bo
   if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       workDir.empty() ? nullptr : folder.c_str(), &si, &pi))
     return false;
+  NotifyProcessStarted(commandLine);
   if (wait)
     WaitForSingleObjectEx(pi.hProcess, timeoutMs < 0 ? INFINITE : static_cast<DWORD>(timeoutMs),
                           TRUE);

@@ -175,6 +175,12 @@ class AppFlowTest : public SandboxTest {
     shipped = StringReplaceAll(shipped, "[setting]", lines);
     sb().WriteFile("app/const.dat", shipped);
     sb().WriteFile("config/Opera/Opera/operaprefs.ini", "[User Prefs]\nLanguage=en\n");
+    sb().WriteFile("app/ffextension.xpi", "extension");
+    // The user's own Internet Settings (a proxy they keep switched off):
+    // stop and exit bring them back.
+    platform::RegWriteString(platform::RegRoot::CurrentUser, kInternetSettings, "ProxyServer",
+                             kUserProxyServer);
+    platform::RegWriteDword(platform::RegRoot::CurrentUser, kInternetSettings, "ProxyEnable", 0);
     ReleaseCLSettings();
   }
 

@@ -17,7 +17,8 @@ namespace fs = std::filesystem;
 namespace {
 const char* const kVars[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
                              "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR", "TEMP", "TMP",
-                             "GSETTINGS_BACKEND",
+                             "GSETTINGS_BACKEND", "XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION",
+                             "KDE_SESSION_VERSION", "DBUS_SESSION_BUS_ADDRESS",
 #ifdef _WIN32
                              "APPDATA", "LOCALAPPDATA", "ProgramData",
 #endif
@@ -82,6 +83,11 @@ Sandbox::Sandbox() {
   // Desktop settings (the GNOME proxy among them) go to a key file under the
   // sandbox's config folder instead of the user's settings daemon.
   SetEnv("GSETTINGS_BACKEND", "keyfile");
+  // No desktop session and no session bus of the user's: tests that need a
+  // KDE session or a bus set up their own.
+  for (const char* v : {"XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION", "KDE_SESSION_VERSION",
+                        "DBUS_SESSION_BUS_ADDRESS"})
+    UnsetEnv(v);
   FSavedModule = platform::ModuleFileName();
   platform::SetModuleFileNameOverride(AppExe());
   // The all-users folder is named by the registry, so it lands in the

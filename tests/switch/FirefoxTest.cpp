@@ -17,6 +17,16 @@ namespace {
 
 class FirefoxTest : public SwitchTest {
  protected:
+  void SetUp() override {
+    SwitchTest::SetUp();
+    // The extension file the commands need, and a search path that holds
+    // only what a test puts there (the machine may have a real Firefox).
+    sb().WriteFile("app/ffextension.xpi", "extension");
+    platform::ForceDirectories(sb().Path("path"));
+    const char* path = std::getenv("PATH");
+    FSystemPath = path ? path : "/usr/bin:/bin";
+    FPath.Set("PATH", sb().Path("path").c_str());
+  }
   // A fake Firefox at rel (inside the sandbox) logging to "firefox.log":
   // one block per start, "argc=N", an "arg=" line per argument, "end".
   std::string MakeFakeFirefox(const std::string& rel) {
@@ -45,11 +55,14 @@ class FirefoxTest : public SwitchTest {
     for (const std::string& a : args) b += "arg=" + a + "\n";
     return b + "end\n";
   }
+  EnvScope FPath;
+  std::string FSystemPath;
 };
 
 const char* const kMozillaKey = "SOFTWARE\\Mozilla\\Mozilla Firefox";
 
 }  // namespace
+
 
 TEST(FirefoxArguments, TextsCharacterForCharacter) {
   EXPECT_EQ(FirefoxSetProxyArguments("192.0.2.5", "3128"),
@@ -184,6 +197,7 @@ TEST_F(FirefoxTest, HostileAddressLaunchesNothing) {
 }
 
 TEST_F(FirefoxTest, RunningFirefoxIsFoundByItsExecutable) {
+  FPath.Set("PATH", FSystemPath.c_str());
   const std::string sleepTool = FindTool("sleep");
   ASSERT_FALSE(sleepTool.empty());
   // A real binary standing in for Firefox: the process's executable is it.
@@ -212,4 +226,81 @@ TEST_F(FirefoxTest, RunningFirefoxIsFoundByItsExecutable) {
     Background running({script}, sb().Path("script.log"));
     EXPECT_TRUE(WaitFor([] { return IsFirefoxRunning(); }, 5000));
   }
+}
+
+TEST_F(FirefoxTest, TheSearchPathIsLookedAtWhenNothingElseKnowsFirefox) {
+  EXPECT_EQ(GetFirefoxPath(), "");
+  // firefox-esr alone (Debian), then firefox beside it, which wins.
+  const std::string esr = MakeFakeFirefox("path/firefox-esr");
+  EXPECT_EQ(GetFirefoxPath(), esr);
+  EXPECT_EQ(GetCLSettings()->GetSettingString("FireFoxPath"), esr);
+  const std::string plain = MakeFakeFirefox("path/firefox");
+  GetCLSettings()->SetSettingString("FireFoxPath", "");
+  EXPECT_EQ(GetFirefoxPath(), plain);
+  // A file that is not executable is not a program.
+  ::chmod(plain.c_str(), 0644);
+  GetCLSettings()->SetSettingString("FireFoxPath", "");
+  EXPECT_EQ(GetFirefoxPath(), esr);
+  // The registry still comes first.
+  const std::string mozilla = MakeFakeFirefox("mozilla/firefox");
+  platform::RegWriteString(RegRoot::LocalMachine, kMozillaKey, "CurrentVersion", "115.0 (en-US)");
+  platform::RegWriteString(RegRoot::LocalMachine, std::string(kMozillaKey) + "\\115.0 (en-US)\\Main",
+                           "PathToExe", mozilla);
+  GetCLSettings()->SetSettingString("FireFoxPath", "");
+  EXPECT_EQ(GetFirefoxPath(), mozilla);
+}
+
+TEST_F(FirefoxTest, WithoutTheExtensionFileFirefoxIsNeverStarted) {
+  const std::string firefox = MakeFakeFirefox("firefox");
+  Settings({"FireFoxPath=" + firefox, "SWITCH.FF=1"});
+  platform::DeleteFileAt(sb().Path("app/ffextension.xpi"));
+  LogCapture log("uVGUtils");
+  EXPECT_FALSE(FirefoxExtensionPresent());
+  EXPECT_FALSE(InstallFirefoxExtension());
+  SetFirefoxProxy("192.0.2.5:3128");
+  SetFirefoxProxy("");
+  ClearFirefoxCookies();
+  // The extension file comes back: the next command starts Firefox, so the
+  // log would have caught the earlier ones.
+  sb().WriteFile("app/ffextension.xpi", "extension");
+  SetFirefoxProxy("");
+  ASSERT_TRUE(WaitStarts(1));
+  platform::SleepMs(300);
+  EXPECT_EQ(Log(), Block({"-silent", "-nosplash", "-chrome", "chrome://veilip/content/veilip.xul?clear"}));
+  int notes = 0;
+  for (const std::string& l : log.Lines()) notes += l.find("ffextension.xpi is missing") != std::string::npos;
+  EXPECT_EQ(notes, 1);
+}
+
+TEST(FirefoxProfiles, ThoseThatDoNotUseTheSystemProxyAreNamed) {
+  Sandbox box;
+  box.WriteFile("home/.mozilla/firefox/profiles.ini",
+                "[Install4F96D1932A9F858E]\nDefault=abc.default-esr\n\n"
+                "[Profile0]\nName=default-esr\nIsRelative=1\nPath=abc.default-esr\nDefault=1\n\n"
+                "[Profile1]\nName=work\nIsRelative=1\nPath=def.work\n\n"
+                "[Profile2]\nName=manual\nIsRelative=0\nPath=" + box.Path("elsewhere/manual") + "\n\n"
+                "[Profile3]\nName=user-js\nIsRelative=1\nPath=ghi.userjs\n\n"
+                "[General]\nStartWithLastProfile=1\nVersion=2\n");
+  // No setting at all: 5, the system's settings.
+  box.WriteFile("home/.mozilla/firefox/abc.default-esr/prefs.js",
+                "// Mozilla User Preferences\nuser_pref(\"browser.startup.page\", 3);\n");
+  // "No proxy".
+  box.WriteFile("home/.mozilla/firefox/def.work/prefs.js",
+                "user_pref(\"network.proxy.type\", 0);\n");
+  // Manual, in a profile outside the Firefox folder; a comment does not count.
+  box.WriteFile("elsewhere/manual/prefs.js",
+                "// user_pref(\"network.proxy.type\", 5);\nuser_pref(\"network.proxy.type\", 1);\n");
+  // user.js wins over prefs.js.
+  box.WriteFile("home/.mozilla/firefox/ghi.userjs/prefs.js", "user_pref(\"network.proxy.type\", 0);\n");
+  box.WriteFile("home/.mozilla/firefox/ghi.userjs/user.js", "user_pref(\"network.proxy.type\", 5);\n");
+
+  const std::vector<TFirefoxProfileProxy> off = FirefoxProfilesNotFollowingDesktop();
+  ASSERT_EQ(off.size(), 2u);
+  EXPECT_EQ(off[0].Name, "work");
+  EXPECT_EQ(off[0].ProxyType, 0);
+  EXPECT_EQ(off[1].Name, "manual");
+  EXPECT_EQ(off[1].ProxyType, 1);
+  EXPECT_EQ(off[1].Path, box.Path("elsewhere/manual"));
+  // No Firefox folder at all: nothing to say.
+  EXPECT_TRUE(FirefoxProfilesNotFollowingDesktop(box.Path("nowhere")).empty());
 }

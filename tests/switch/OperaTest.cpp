@@ -129,7 +129,16 @@ TEST_F(OperaTest, FileChoiceAndAbsentOpera) {
   // Neither file: nothing is created, not even the folder.
   SetOperaProxy("192.0.2.9:80");
   EXPECT_FALSE(sb().Exists("config/Opera"));
+  EXPECT_FALSE(sb().Exists("home/.opera"));
   EXPECT_EQ(GetOperaPrefsFile(), "");
+
+  // The legacy Linux Opera keeps its file in ~/.opera: used when the
+  // application-data folder has none.
+  sb().WriteFile("home/.opera/operaprefs.ini", "[Proxy]\nUse HTTP=0\n");
+  EXPECT_EQ(GetOperaPrefsFile(), sb().Path("home/.opera/operaprefs.ini"));
+  SetOperaProxy("192.0.2.9:80");
+  EXPECT_NE(sb().ReadFile("home/.opera/operaprefs.ini").find("HTTP server=192.0.2.9:80\n"),
+            std::string::npos);
 
   // Both present: the older opera6.ini is the one written.
   sb().WriteFile(kPrefs, "[Proxy]\nUse HTTP=0\n");

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "platform/Files.h"
+#include "platform/PrivateProfile.h"
 #include "platform/ProxySettings.h"
 #include "platform/Registry.h"
 #include "switch/uVGUtils.h"
@@ -49,9 +50,9 @@ class SystemProxyTest : public SwitchTest {};
 
 }  // namespace
 
-TEST_F(SystemProxyTest, RegistryValuesFollowTheSwitchSetting) {
+TEST_F(SystemProxyTest, RegistryValuesFollowTheSwitchSettingAndTheUsersComeBack) {
   Settings({"SWITCH.IE=1"});
-  // The user had a proxy of their own: stopping must not bring it back.
+  // The user had a proxy of their own: stopping brings it back.
   platform::RegWriteString(RegRoot::CurrentUser, kInternetSettings, "ProxyServer", "user.example:3128");
   platform::RegWriteDword(RegRoot::CurrentUser, kInternetSettings, "ProxyEnable", 1);
 
@@ -70,22 +71,36 @@ TEST_F(SystemProxyTest, RegistryValuesFollowTheSwitchSetting) {
   EXPECT_NE(file.find("\"ProxyEnable\"=dword:00000001"), std::string::npos) << file;
 
   SetIEProxy("");
-  EXPECT_EQ(RegText("ProxyServer"), "http=;ftp=;https=;");
-  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+  EXPECT_EQ(RegText("ProxyServer"), "user.example:3128");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 1);
   EXPECT_FALSE(platform::AppliedProxy().useProxy);
 
-  // With the option off a hide call switches to direct as well.
+  // With the option off a hide call switches nothing: the user's own
+  // settings stay.
   Settings({"SWITCH.IE=0"});
   SetIEProxy("192.0.2.1:8080");
-  EXPECT_EQ(RegText("ProxyServer"), "http=;ftp=;https=;");
-  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+  EXPECT_EQ(RegText("ProxyServer"), "user.example:3128");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 1);
   EXPECT_FALSE(platform::AppliedProxy().useProxy);
   EXPECT_EQ(platform::AppliedProxy().server, "");
 
-  // A missing setting counts as off.
-  Settings({});
+  // Turned off while hiding: the next call puts the user's settings back.
+  Settings({"SWITCH.IE=1"});
+  SetIEProxy("192.0.2.1:8080");
+  EXPECT_EQ(RegNumber("ProxyEnable"), 1);
+  EXPECT_NE(RegText("ProxyServer"), "user.example:3128");
+  Settings({});  // a missing setting counts as off
   SetIEProxy("192.0.2.3:80");
-  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+  EXPECT_EQ(RegText("ProxyServer"), "user.example:3128");
+
+  // Values the user never had are removed again, not left as "direct".
+  platform::RegDeleteValue(RegRoot::CurrentUser, kInternetSettings, "ProxyServer");
+  platform::RegDeleteValue(RegRoot::CurrentUser, kInternetSettings, "ProxyEnable");
+  Settings({"SWITCH.IE=1"});
+  SetIEProxy("192.0.2.1:8080");
+  SetIEProxy("");
+  EXPECT_EQ(RegText("ProxyServer"), "<missing>");
+  EXPECT_EQ(RegNumber("ProxyEnable"), -1);
 }
 
 TEST_F(SystemProxyTest, WriteIEProxyRegistryWritesTheEmptyFormToo) {
@@ -164,7 +179,7 @@ TEST_F(SystemProxyTest, GnomeSettingsReadBackWithGsettings) {
   EXPECT_EQ(r.out, "direct\n");
   EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'");
   EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy.http", "host"), "''");
-  EXPECT_EQ(RegNumber("ProxyEnable"), 0);
+  EXPECT_EQ(RegNumber("ProxyEnable"), -1);
 
   // Hiding with the option off leaves the desktop direct.
   RunTool({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
@@ -174,7 +189,7 @@ TEST_F(SystemProxyTest, GnomeSettingsReadBackWithGsettings) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "direct\n");
   EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'");
-  EXPECT_EQ(RegText("ProxyServer"), "http=;ftp=;https=;");
+  EXPECT_EQ(RegText("ProxyServer"), "<missing>");
 }
 
 TEST_F(SystemProxyTest, MissingGnomeSchemaIsReportedOnceAndChangesNothing) {
@@ -197,12 +212,10 @@ TEST_F(SystemProxyTest, MissingGnomeSchemaIsReportedOnceAndChangesNothing) {
   EXPECT_EQ(RegText("ProxyServer"), "http=192.0.2.7:3128;ftp=192.0.2.7:3128;https=192.0.2.7:3128;");
 }
 
-TEST_F(SystemProxyTest, KdeProxySettingsChangeOnlyTheProxyKeys) {
+TEST_F(SystemProxyTest, KdeProxySettingsChangeOnlyTheProxyGroup) {
   Settings({"SWITCH.IE=1"});
-  // Without a kioslaverc nothing is created.
-  SetIEProxy("192.0.2.1:8080");
-  EXPECT_FALSE(sb().Exists("config/kioslaverc"));
-
+  EnvScope session;
+  session.Set("XDG_CURRENT_DESKTOP", "KDE");
   const std::string original =
       "[$Version]\n"
       "update_info=kioslave.upd:use-proxy-type\n"
@@ -220,6 +233,9 @@ TEST_F(SystemProxyTest, KdeProxySettingsChangeOnlyTheProxyKeys) {
       "SendLanguageSettings=true\n";
   sb().WriteFile("config/kioslaverc", original);
   SetIEProxy("192.0.2.1:8080");
+  EXPECT_NE(platform::LastProxyReach() & platform::kProxyReachKde, 0u);
+  // The keys KDE's proxy page writes; the user's SOCKS proxy would take
+  // connections past ours, so it is emptied while hiding.
   const std::string expected =
       "[$Version]\n"
       "update_info=kioslave.upd:use-proxy-type\n"
@@ -231,27 +247,54 @@ TEST_F(SystemProxyTest, KdeProxySettingsChangeOnlyTheProxyKeys) {
       "AuthMode=0\n"
       "NoProxyFor=localhost,127.0.0.1\n"
       "ProxyType=1\n"
-      "socksProxy=socks://192.0.2.200 1080\n"
+      "socksProxy=\n"
       "httpProxy=http://192.0.2.1 8080\n"
       "httpsProxy=http://192.0.2.1 8080\n"
       "ftpProxy=http://192.0.2.1 8080\n"
+      "ReversedException=false\n"
       "\n"
       "[UserAgent]\n"
       "SendLanguageSettings=true\n";
   EXPECT_EQ(sb().ReadFile("config/kioslaverc"), expected);
 
+  // Stop: the user's group exactly as it was.
   SetIEProxy("");
-  std::string direct = sb().ReadFile("config/kioslaverc");
-  EXPECT_NE(direct.find("ProxyType=0\n"), std::string::npos) << direct;
-  EXPECT_NE(direct.find("httpProxy=\n"), std::string::npos) << direct;
-  EXPECT_NE(direct.find("socksProxy=socks://192.0.2.200 1080\n"), std::string::npos) << direct;
-  EXPECT_NE(direct.find("[UserAgent]\nSendLanguageSettings=true\n"), std::string::npos) << direct;
+  EXPECT_EQ(sb().ReadFile("config/kioslaverc"), original);
 
   // A bypass list in the Windows form becomes KDE's comma-separated one.
   EXPECT_TRUE(SetPerConnectionProxy(true, "*.example.org; 192.0.2.0/24;;", "192.0.2.1:8080"));
   std::string bypass = sb().ReadFile("config/kioslaverc");
   EXPECT_NE(bypass.find("NoProxyFor=*.example.org,192.0.2.0/24\n"), std::string::npos) << bypass;
   EXPECT_EQ(platform::AppliedProxy().bypass, "*.example.org; 192.0.2.0/24;;");
+  // A reversed exception list ("only these through the proxy") is not kept
+  // while hiding: everything goes through the proxy.
+  sb().WriteFile("config/kioslaverc",
+                 "[Proxy Settings]\nNoProxyFor=intranet.example\nReversedException=true\n");
+  EXPECT_TRUE(SetPerConnectionProxy(true, "", "192.0.2.1:8080"));
+  const std::string reversed = sb().ReadFile("config/kioslaverc");
+  EXPECT_NE(reversed.find("ReversedException=false\n"), std::string::npos) << reversed;
+  EXPECT_NE(reversed.find("NoProxyFor=\n"), std::string::npos) << reversed;
+}
+
+TEST(ProfileSections, ReadAndReplaceOneGroupOnly) {
+  const std::string text =
+      "\xEF\xBB\xBF[A]\r\nx=1\r\n; note\r\n[Proxy Settings]\r\nKeep=1\r\nDrop=2\r\n# c\r\n"
+      "Keep=second\r\n\r\n[B]\r\ny=2";
+  platform::ProfileValues values;
+  ASSERT_TRUE(platform::ReadProfileSection(text, "proxy settings", values));
+  EXPECT_EQ(values, (platform::ProfileValues{{"Keep", "1"}, {"Drop", "2"}}));
+  EXPECT_FALSE(platform::ReadProfileSection(text, "Missing", values));
+  const platform::ProfileValues wanted = {{"Keep", "9"}, {"New", ""}};
+  EXPECT_EQ(platform::ReplaceProfileSectionInText(text, "Proxy Settings", &wanted),
+            "\xEF\xBB\xBF[A]\r\nx=1\r\n; note\r\n[Proxy Settings]\r\nKeep=9\r\n# c\r\nNew=\r\n"
+            "\r\n[B]\r\ny=2");
+  EXPECT_EQ(platform::ReplaceProfileSectionInText(text, "Proxy Settings", nullptr),
+            "\xEF\xBB\xBF[A]\r\nx=1\r\n; note\r\n[B]\r\ny=2");
+  // The last group goes with the blank lines before it.
+  EXPECT_EQ(platform::ReplaceProfileSectionInText("[A]\nx=1\n\n[Proxy Settings]\nk=v\n",
+                                                  "Proxy Settings", nullptr),
+            "[A]\nx=1\n");
+  EXPECT_EQ(platform::ReplaceProfileSectionInText("[A]\nx=1\n", "Missing", nullptr), "[A]\nx=1\n");
 }
 
 // A program that follows the proxy the platform reports reaches a loopback

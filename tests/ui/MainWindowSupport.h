@@ -34,6 +34,7 @@
 #include "framework/windows/CLMessageBox.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
+#include "platform/Process.h"
 #include "platform/Registry.h"
 #include "support/Sandbox.h"
 #include "switch/uVGUtils.h"
@@ -208,6 +209,9 @@ inline const char* const kInternetSettings =
     "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 // The system proxy as the switch wrote it in the (emulated) registry.
+// What the user had in the Internet Settings before any test switched.
+inline const char* const kUserProxyServer = "user.example:3128";
+
 inline std::string SystemProxyServer() {
   std::string v;
   platform::RegReadString(platform::RegRoot::CurrentUser, kInternetSettings, "ProxyServer", v);
@@ -247,10 +251,20 @@ class MainWindowTest : public SandboxTest {
     sb().WriteFile("app/res/veilip.dat", ReadText(VG_SOURCE_DIR "/res/veilip.dat"));
     sb().WriteFile("app/res/flag_short/US.PNG", SolidPng(kUsColour));
     sb().WriteFile("app/res/flag_short/UN.PNG", SolidPng(kUnColour));
-    FirefoxLog = sb().Path("firefox.log");
-    sb().WriteFile("app/firefox",
-                   "#!/bin/sh\necho \"$*\" >> '" + FirefoxLog +
-                       "'\ncase \"$*\" in *.xpi*) sleep 2;; esac\n");
+    // The stand-in Firefox stays a moment for an installation, as a real one
+    // would; its command lines are recorded by the launcher, in the order
+    // the program started them (two of them may run in either order).
+    sb().WriteFile("app/firefox", "#!/bin/sh\ncase \"$*\" in *.xpi*) sleep 2;; esac\n");
+    sb().WriteFile("app/ffextension.xpi", "extension");
+    FirefoxExe = sb().Path("app/firefox");
+    platform::SetProcessStartObserver([this](const std::string& commandLine) {
+      const std::vector<std::string> args = platform::SplitCommandLine(commandLine);
+      if (args.empty() || args[0] != FirefoxExe) return;
+      std::string line;  // the arguments as the program receives them
+      for (size_t i = 1; i < args.size(); ++i) line += (i > 1 ? " " : "") + args[i];
+      std::lock_guard<std::mutex> hold(FLaunchLock);
+      FFirefoxLaunches.push_back(line);
+    });
     std::filesystem::permissions(sb().Path("app/firefox"), std::filesystem::perms::owner_all);
     sb().WriteFile("config/Opera/Opera/operaprefs.ini", "[User Prefs]\nLanguage=en\n");
     BrowserLog = sb().Path("browser.log");
@@ -258,10 +272,16 @@ class MainWindowTest : public SandboxTest {
     std::filesystem::permissions(sb().Path("app/browser"), std::filesystem::perms::owner_all);
     platform::RegWriteString(platform::RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "",
                              "\"" + sb().Path("app/browser") + "\" \"%1\"");
+    // The user's own proxy settings: a proxy they keep switched off. Stop
+    // and exit must bring exactly these back.
+    platform::RegWriteString(platform::RegRoot::CurrentUser, kInternetSettings, "ProxyServer",
+                             kUserProxyServer);
+    platform::RegWriteDword(platform::RegRoot::CurrentUser, kInternetSettings, "ProxyEnable", 0);
   }
 
   void TearDown() override {
     FWindow.reset();
+    platform::SetProcessStartObserver(nullptr);
     CLFrameworkWindows() = FSavedWindows;
     MainClock() = [] { return platform::NowLocal(); };
     SetPlainMessageBox(nullptr);
@@ -287,7 +307,12 @@ class MainWindowTest : public SandboxTest {
         "ChangeIPTime=10\r\n";
     sb().WriteFile("app/const.dat", text);
     ReleaseCLSettings();
+    // The desktop of these tests has no proxy settings the switch can
+    // reach; the box that says so at the first hide is silenced here and
+    // tested on its own.
+    if (FSilenceNoDesktopBox) GetCLSettings()->SetMessageShowAgainFlag(7, false);
   }
+  bool FSilenceNoDesktopBox = true;
 
   // The main window, built as the start-up routine builds it; its boxes
   // (from its creation handler on) are answered by Boxes.
@@ -316,18 +341,16 @@ class MainWindowTest : public SandboxTest {
   static std::string ProxyServer() { return SystemProxyServer(); }
   static uint32_t ProxyEnable() { return SystemProxyEnable(); }
   std::string OperaPrefs() { return ReadText(sb().Path("config/Opera/Opera/operaprefs.ini")); }
-  // Firefox's command lines so far, waiting up to timeoutMs for the count.
+  // Firefox's argument texts in launch order, waiting up to timeoutMs for
+  // the count (a launch from a worker's answer may still be on its way).
   std::vector<std::string> FirefoxCalls(size_t atLeast = 0, int timeoutMs = 5000) {
     std::vector<std::string> calls;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-      calls.clear();
-      TStringList sl;
-      sl.SetText(ReadText(FirefoxLog));
-      for (int i = 0; i < sl.Count(); ++i) calls.push_back(sl[i]);
-      if (calls.size() >= atLeast || std::chrono::steady_clock::now() > end) return calls;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    Until([&] {
+      std::lock_guard<std::mutex> hold(FLaunchLock);
+      calls = FFirefoxLaunches;
+      return calls.size() >= atLeast;
+    }, timeoutMs);
+    return calls;
   }
   std::vector<std::string> BrowserCalls(size_t atLeast, int timeoutMs = 5000) {
     std::vector<std::string> calls;
@@ -345,11 +368,13 @@ class MainWindowTest : public SandboxTest {
 
   TBoxes Boxes;
   std::vector<std::string> PlainBoxes;
-  std::string FirefoxLog, BrowserLog;
+  std::string FirefoxExe, BrowserLog;
   double FNow = 0;
   std::unique_ptr<TfrmMain> FWindow;
 
  private:
+  std::mutex FLaunchLock;
+  std::vector<std::string> FFirefoxLaunches;
   std::string FSavedDataDirs;
   bool FHadDataDirs = false;
   TCLFrameworkWindows FSavedWindows;

@@ -220,7 +220,7 @@ TEST_F(MainTest, HideAndStopDriveTheSwitchesThePopupAndTheButton) {
             (std::vector<std::string>{"LocalA,100,100", "TargetA,100,100", "Fade,Target,out,0",
                                       "Turn,Local", "Info_Text," + Text("FLSMsg.Ready") + ",16711680"}));
   EXPECT_EQ(ProxyEnable(), 0u);
-  EXPECT_EQ(ProxyServer(), "http=;ftp=;https=;");
+  EXPECT_EQ(ProxyServer(), kUserProxyServer);
   EXPECT_EQ(FirefoxCalls(before + 3).back(), "-silent -nosplash -chrome chrome://veilip/content/veilip.xul?clear");
   EXPECT_NE(OperaPrefs().find("Use HTTP=0"), std::string::npos);
   EXPECT_EQ(w.VeilIP1->Caption(), "&Veil IP");
@@ -335,7 +335,7 @@ TEST_F(MainTest, NoIdleProxyChangesNothingAndSaysSo) {
   EXPECT_EQ(Boxes.Requests[0].DlgType, 2);
   EXPECT_FALSE(w.IsHiding());
   EXPECT_TRUE(w.FProxyManager->FTargetProxy.IP.empty());
-  EXPECT_EQ(ProxyServer(), "http=;ftp=;https=;");
+  EXPECT_EQ(ProxyServer(), kUserProxyServer);
   EXPECT_EQ(FirefoxCalls(ff + 1, 300).size(), ff);
 }
 
@@ -624,7 +624,7 @@ TEST_F(MainTest, ExitRightAfterAHideStillSwitchesBackAndStoresTheCountry) {
   EXPECT_EQ(frmFlashForm, nullptr);
   EXPECT_TRUE(Boxes.Requests.empty());
   EXPECT_EQ(ProxyEnable(), 0u);
-  EXPECT_EQ(ProxyServer(), "http=;ftp=;https=;");
+  EXPECT_EQ(ProxyServer(), kUserProxyServer);
   EXPECT_NE(OperaPrefs().find("Use HTTP=0"), std::string::npos);
   EXPECT_EQ(FirefoxCalls(ff + 1).back(), "-silent -nosplash -chrome chrome://veilip/content/veilip.xul?clear");
   EXPECT_EQ(GetCLSettings()->GetSettingString("TARGET_COUNTRY"), "FR");
@@ -671,6 +671,38 @@ TEST_F(MainTest, TheStartUpTimerWaitsForTheListsThenShowsTheCountry) {
   EXPECT_EQ(w.FProxyManager->FSuperProxyList.Count(), 1);
   EXPECT_EQ(w.lblIPCountry->Caption(), "United States");
   EXPECT_EQ(Middle(w.imgFL->Picture()), kUsColour);
+}
+
+}  // namespace
+
+namespace {
+
+// A desktop whose proxy settings the switch cannot reach (no GNOME schema
+// in these tests, not a KDE session): the first hide says so once, with
+// the address to set by hand, and goes on hiding.
+TEST_F(MainTest, AHideThatReachesNoDesktopSettingsSaysWhichProxyToSetByHand) {
+  FSilenceNoDesktopBox = false;
+  TfrmMain& w = Ready({"TARGET_COUNTRY=US"});
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding());
+  ASSERT_EQ(BoxesWith("MSGBox.NoDesktopProxy"), 0) << "the text names the proxy, not the key";
+  ASSERT_EQ(Boxes.Requests.size(), 1u);
+  const TCLMessageBoxRequest& box = Boxes.Requests[0];
+  EXPECT_NE(box.Text.find(Proxy(w)), std::string::npos) << box.Text;
+  EXPECT_EQ(box.Text.find("[AppRes]"), std::string::npos) << box.Text;
+  EXPECT_TRUE(box.ShowAgainFlag);
+  // The next hide of the run says nothing more.
+  Advance(2);
+  w.actVeilIP->Execute();
+  EXPECT_TRUE(w.IsHiding());
+  EXPECT_EQ(Boxes.Requests.size(), 1u);
+  // With the system switch off there is nothing to tell.
+  CloseWindow();
+  Boxes.Requests.clear();
+  TfrmMain& off = Ready({"TARGET_COUNTRY=US", "SWITCH.IE=0"});
+  off.actVeilIP->Execute();
+  EXPECT_TRUE(off.IsHiding());
+  EXPECT_TRUE(Boxes.Requests.empty());
 }
 
 }  // namespace

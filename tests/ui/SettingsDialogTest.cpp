@@ -53,6 +53,7 @@ class SettingsDialogTest : public SandboxTest {
     sb().WriteFile("app/lang/English.lan", SourceFile("lang/English.lan"));
     FHost.reset(CreateForm<TfrmHost>());
     FFirefoxLog = sb().Path("firefox.log");
+    sb().WriteFile("app/ffextension.xpi", "extension");
   }
   void TearDown() override {
     StopFakeFirefoxes();

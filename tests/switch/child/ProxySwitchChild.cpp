@@ -4,9 +4,13 @@
 //
 //   switch_proxy_child EXE PROXY...
 // EXE stands for the running executable (its folder holds "const.dat");
-// each PROXY goes to SetIEProxy in turn, "-" for the empty text. The debug
-// log is on. Prints what the platform reports as applied last:
+// each PROXY goes to SetIEProxy in turn, "-" for the empty text; "reach"
+// prints what the last switch reached ("reach GNOME, KDE"); "kill" ends the
+// process at once with SIGKILL, as a crash or the task manager would. The
+// debug log is on. Prints what the platform reports as applied last:
 // "proxy HOST:PORT" or "direct".
+#include <signal.h>
+
 #include <clocale>
 #include <cstdio>
 #include <string>
@@ -27,6 +31,15 @@ int main(int argc, char** argv) {
   CLDebugLog::SetActive(true);
   for (int i = 2; i < argc; ++i) {
     std::string proxy = argv[i];
+    if (proxy == "kill") {
+      std::fflush(stdout);
+      ::raise(SIGKILL);
+    }
+    if (proxy == "reach") {
+      std::printf("reach %s\n",
+                  platform::DescribeProxyReach(platform::LastProxyReach()).c_str());
+      continue;
+    }
     SetIEProxy(proxy == "-" ? std::string() : proxy);
   }
   platform::PerConnectionProxy applied = platform::AppliedProxy();
