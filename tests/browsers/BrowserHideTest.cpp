@@ -1,0 +1,170 @@
+// Real browsers follow the hide. The program runs offscreen against the
+// reference service and tinyproxies on their own loopback addresses; after
+// the hide command, headless Chromium and Firefox ESR with fresh profiles
+// ask for a host name nobody else uses. The request must show up in the log
+// of exactly the proxy the program chose; after the stop a second host name
+// must reach no proxy at all: it reaches a site on this machine directly
+// (the browsers' own resolvers map that name to loopback). Both browsers send loopback addresses past
+// any proxy, hence host names; the page itself is an error page (the proxy
+// cannot resolve the name), the proxy's log line is the proof.
+//
+// One session per test (GIO binds to the environment of its first use in a
+// process, and each test runs in a process of its own): GNOME (GSettings key
+// file in the sandbox) and KDE Plasma without a kioslaverc before the hide
+// (Chromium then reads kioslaverc; Firefox reads the GNOME settings, which
+// the switch writes wherever the schema is installed).
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <random>
+
+#include "e2e/AppFlowSupport.h"
+#include "vcl/ActnList.h"
+
+using namespace apptest;
+
+namespace {
+
+class BrowserHideTest : public AppFlowTest {
+ protected:
+  // A host name for one phase of one run.
+  static std::string UniqueHost(const std::string& phase) {
+    std::random_device rd;
+    char id[17];
+    std::snprintf(id, sizeof id, "%08x%08x", rd(), rd());
+    return "veilgate-" + phase + "-" + id + ".test";
+  }
+
+  // Runs one browser on the address until done() holds or it has shown the
+  // page (Chromium prints it and ends; Firefox writes its screenshot and may
+  // linger afterwards), then ends it. True when the page was shown.
+  bool Browse(const std::string& which, const std::string& url,
+              const std::function<bool()>& done = nullptr, const std::string& loopbackHost = "") {
+    const std::string profile = sb().Path("profiles/" + which + "-" + std::to_string(++FRuns));
+    fs::create_directories(profile);
+    // A name the browser's own resolver maps to this machine: a direct
+    // connection reaches the test's site, one through a proxy the proxy.
+    if (!loopbackHost.empty() && which != "chromium")
+      sb().WriteFile("profiles/" + which + "-" + std::to_string(FRuns) + "/user.js",
+                     "user_pref(\"network.dns.localDomains\", \"" + loopbackHost + "\");\n");
+    const std::string shot = profile + "/page.png";
+    std::vector<std::string> argv;
+    if (which == "chromium") {
+      argv = {FChromium,
+              "--headless",
+              "--no-sandbox",
+              "--disable-gpu",
+              "--disable-quic",
+              "--no-first-run",
+              "--disable-background-networking",
+              "--disable-component-update",
+              "--disable-sync",
+              "--disable-dev-shm-usage",
+              "--user-data-dir=" + profile,
+              "--dump-dom",
+              url};
+      if (!loopbackHost.empty())
+        argv.insert(argv.end() - 1, "--host-resolver-rules=MAP " + loopbackHost + " 127.0.0.1");
+    } else {
+      argv = {FFirefox, "--headless", "--no-remote", "--profile", profile, "--screenshot", shot, url};
+    }
+    nettest::ChildProcess browser;
+    if (!browser.Start(argv, profile + ".out")) return false;
+    bool shown = false;
+    nettest::WaitFor([&] {
+      shown = which == "chromium" ? !browser.Running() : platform::FileExists(shot);
+      return shown || (done && done()) || !browser.Running();
+    }, 120000);
+    browser.Stop();
+    FLastOutput = nettest::ReadText(profile + ".out");
+    return shown;
+  }
+
+  // Which proxies' logs hold a request for the host.
+  std::vector<std::string> ProxiesThatSaw(const std::string& host) {
+    std::vector<std::string> saw;
+    for (auto& p : FProxies)
+      if (p->Log().find(host) != std::string::npos) saw.push_back(p->Server());
+    return saw;
+  }
+
+  void FindBrowsers() {
+    FChromium = nettest::FindProgram("chromium");
+    FFirefox = nettest::FindProgram("firefox-esr");
+    if (FFirefox.empty()) FFirefox = nettest::FindProgram("firefox");
+    ASSERT_FALSE(FChromium.empty()) << "chromium is not installed (scripts/deps installs it)";
+    ASSERT_FALSE(FFirefox.empty()) << "firefox-esr is not installed (scripts/deps installs it)";
+  }
+
+  // The whole run for one desktop session: hide, both browsers through the
+  // chosen proxy; stop, both browsers past every proxy.
+  void HideAndStopWithRealBrowsers() {
+    // Two proxies of the same country: the choice is the program's, and only
+    // the chosen one may see the browsers.
+    Start(2, {kRecords[0], kRecords[1]}, {}, {"TARGET_COUNTRY=US", "SWITCH.FF=1"});
+    TfrmMain& w = Running();
+    w.actVeilIP->Execute();
+    ASSERT_TRUE(w.IsHiding());
+    const std::string chosen = Proxy(w);
+    ASSERT_NE(ProxyAt(chosen), nullptr) << chosen;
+    EXPECT_NE(platform::LastProxyReach(), unsigned(platform::kProxyReachNone));
+
+    for (const std::string which : {"chromium", "firefox"}) {
+      const std::string host = UniqueHost("hide-" + which);
+      Browse(which, "http://" + host + "/", [&] { return !ProxiesThatSaw(host).empty(); });
+      EXPECT_EQ(ProxiesThatSaw(host), std::vector<std::string>{chosen})
+          << which << " did not go through the chosen proxy: " << FLastOutput;
+    }
+
+    Advance(2);
+    w.actStopHide->Execute();
+    ASSERT_FALSE(w.IsHiding());
+    // After the stop the browsers go direct: to a site on this machine that
+    // their resolver finds under the unique name, past every proxy.
+    nettest::TestHttpServer site([](const nettest::Request&, nettest::Connection& c) {
+      c.Write(nettest::Response(200, "<html><body>direct</body></html>",
+                                "Content-Type: text/html\r\nConnection: close\r\n"));
+    });
+    for (const std::string which : {"chromium", "firefox"}) {
+      const std::string host = UniqueHost("stop-" + which);
+      auto direct = [&] {
+        for (const nettest::Request& r : site.Requests())
+          if (r.Header("Host").find(host) != std::string::npos) return true;
+        return false;
+      };
+      Browse(which, "http://" + host + ":" + std::to_string(site.Port()) + "/", direct, host);
+      EXPECT_TRUE(direct()) << which << " did not reach the site directly: " << FLastOutput;
+      EXPECT_TRUE(ProxiesThatSaw(host).empty()) << which << " still went through a proxy";
+    }
+  }
+
+  std::string FChromium, FFirefox, FLastOutput;
+  int FRuns = 0;
+};
+
+}  // namespace
+
+TEST_F(BrowserHideTest, GnomeSession) {
+  ASSERT_NO_FATAL_FAILURE(FindBrowsers());
+  // The folders of a real session: settings in ~/.config.
+  setenv("XDG_CONFIG_HOME", sb().Path("home/.config").c_str(), 1);
+  ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
+  setenv("XDG_CURRENT_DESKTOP", "GNOME", 1);
+  ASSERT_NO_FATAL_FAILURE(HideAndStopWithRealBrowsers());
+}
+
+TEST_F(BrowserHideTest, KdePlasmaSessionWithoutKioslaverc) {
+  ASSERT_NO_FATAL_FAILURE(FindBrowsers());
+  // The folders of a real session: Chromium looks for kioslaverc in
+  // ~/.config whatever XDG_CONFIG_HOME says, KDE itself in XDG_CONFIG_HOME.
+  setenv("XDG_CONFIG_HOME", sb().Path("home/.config").c_str(), 1);
+  ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
+  setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+  setenv("KDE_SESSION_VERSION", "5", 1);
+  // A user who never opened KDE's proxy page.
+  const std::string kioslaverc = sb().Path("home/.config/kioslaverc");
+  ASSERT_FALSE(platform::FileExists(kioslaverc));
+  ASSERT_NO_FATAL_FAILURE(HideAndStopWithRealBrowsers());
+  // The group the switch created is gone again with the stop.
+  EXPECT_FALSE(platform::FileExists(kioslaverc));
+}
