@@ -6,6 +6,8 @@
 // lines.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "AppDialogsSupport.h"
 #include "QtTestApp.h"
 
@@ -54,8 +56,16 @@ class SettingsDialogTest : public SandboxTest {
     FHost.reset(CreateForm<TfrmHost>());
     FFirefoxLog = sb().Path("firefox.log");
     sb().WriteFile("app/ffextension.xpi", "extension");
+    // A search path without the machine's own Firefox (the program looks
+    // there when nothing else names one); the stand-ins need only sleep.
+    const char* path = std::getenv("PATH");
+    FSavedPath = path ? path : "";
+    std::filesystem::create_directories(sb().Path("path"));
+    std::filesystem::create_symlink("/bin/sleep", sb().Path("path/sleep"));
+    setenv("PATH", sb().Path("path").c_str(), 1);
   }
   void TearDown() override {
+    setenv("PATH", FSavedPath.c_str(), 1);
     StopFakeFirefoxes();
     TfrmSettings::FirefoxChooser() = nullptr;
     FHost.reset();
@@ -98,6 +108,7 @@ class SettingsDialogTest : public SandboxTest {
 
   std::unique_ptr<TfrmHost> FHost;
   std::string FFirefoxLog;
+  std::string FSavedPath;
 };
 
 }  // namespace
