@@ -25,6 +25,7 @@
 #include "proxy/LocalInfo.h"
 #include "proxy/uProxyManager.h"
 #include "switch/uVGUtils.h"
+#include "ui/AppIcons.h"
 #include "ui/uChooseIPCountry.h"
 #include "ui/uFlashForm.h"
 #include "ui/uIPsTesting.h"
@@ -493,6 +494,7 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
   // 11.
   btnHide->SetAction(actStopHide);
   VeilIP1->SetAction(btnHide->Action());
+  ShowTrayState();
   // 12./13.
   FLastChangeIPTime = Now();
   if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Hiding"), 0);
@@ -521,6 +523,7 @@ void TfrmMain::StopHide(bool bypassGuard) {
   if (tmrTouch) tmrTouch->SetEnabled(false);
   if (frmFlashForm && CLEngine)
     frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Ready"), 16711680);
+  ShowTrayState();
 }
 
 void TfrmMain::ResetCountryDisp() {
@@ -659,6 +662,7 @@ void TfrmMain::LocalInfoGot(TProxyManager*) {
   // 4.
   FLocalInfoGot = true;
   Trace("Local information shown: " + info.IP + " " + info.CountryShort);
+  ShowTrayState();
 }
 
 // --- timers ------------------------------------------------------------------------------------------
@@ -728,6 +732,30 @@ void TfrmMain::edtChangeIPTimeChange(TSpinEdit*) {
 void TfrmMain::imgFLClick(TImage*) { actChooseIPCountry->Execute(); }
 
 void TfrmMain::spTrayIconClick(TspTrayIcon*) { actOpen->Execute(); }
+
+void TfrmMain::ShowTrayState() {
+  if (!spTrayIcon) return;
+  const bool hiding = IsHiding();
+  std::string country, address;
+  if (hiding && FProxyManager) {
+    country = FProxyManager->FTargetProxy.Country_Long;
+    address = FProxyManager->FTargetProxy.IP + ":" + FProxyManager->FTargetProxy.Port;
+  } else if (FLocalInfoGot && FProxyManager) {
+    const TLocalInfo info = TLocalInfo::Read(FProxyManager->FLocalInfo);
+    country = info.CountryLong;
+    address = info.IP;
+  }
+  const std::string name = CLEngine ? CLEngine->GetAppName() : std::string("Veilgate");
+  std::string hint = name;
+  if (!address.empty()) {
+    const char* key = hiding ? "Tray.Hiding" : "Tray.Direct";
+    std::string state = CLEngine ? CLEngine->GetAppStringEx(key, {country, address}) : "";
+    if (state.empty()) state = (hiding ? "Hiding: " : "Not hiding: ") + country + ", " + address;
+    hint += "\n" + state;
+  }
+  spTrayIcon->SetIcon(TrayStateIcon(hiding));
+  spTrayIcon->SetHint(hint);
+}
 
 void TfrmMain::spDynamicSkinFormObjectCommand(TspDynamicSkinForm*, TStdCommand Command, bool& bCancel) {
   switch (Command) {
