@@ -20,7 +20,7 @@ class TrayStateTest : public MainWindowTest {
   static qint64 Shown(TfrmMain& w) { return w.spTrayIcon->QtTrayIcon()->icon().cacheKey(); }
 };
 
-TEST(AppIconTest, TheMarkAndTheDirectPictureComeInEverySizeAndDiffer) {
+TEST_F(TrayStateTest, TheMarkAndTheDirectPictureComeInEverySizeAndDiffer) {
   for (bool hiding : {true, false}) {
     const QIcon icon = TrayStateIcon(hiding);
     ASSERT_FALSE(icon.isNull()) << hiding;
