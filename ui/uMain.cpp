@@ -753,7 +753,9 @@ void TfrmMain::ShowTrayState() {
     if (state.empty()) state = (hiding ? "Hiding: " : "Not hiding: ") + country + ", " + address;
     hint += "\n" + state;
   }
-  spTrayIcon->SetIcon(TrayStateIcon(hiding));
+  // A build without the rendered pictures keeps the tray's stock icon.
+  const QIcon icon = TrayStateIcon(hiding);
+  if (!icon.isNull()) spTrayIcon->SetIcon(icon);
   spTrayIcon->SetHint(hint);
 }
 
