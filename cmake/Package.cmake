@@ -23,7 +23,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # get the modes Debian expects.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # - qt6-qpa-plugins: the X11 and Wayland platform plugins (no window without);
-# - libqt6webenginecore6-bin: the page engine's helper process;
 # - gsettings-desktop-schemas: the desktop proxy settings the program writes.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, libqt6webenginecore6-bin, gsettings-desktop-schemas")
+# (The page engine's helper process, libqt6webenginecore6-bin, comes with the
+# page engine's library through dpkg-shlibdeps.)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, gsettings-desktop-schemas")
 include(CPack)
