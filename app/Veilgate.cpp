@@ -12,12 +12,23 @@
 #include "framework/CLSplashForm.h"
 #include "net/CLUtils.h"
 #include "switch/uVGUtils.h"
+#include "ui/AppIcons.h"
 #include "ui/uChooseIPCountry.h"
 #include "ui/uIPsTesting.h"
 #include "ui/uMain.h"
 #include "ui/uSettings.h"
 
 namespace {
+// The program's own icon on every window (and the tray's default), and the
+// desktop entry the windows belong to. Run by the application object's
+// constructor, whichever code creates it.
+void SetApplicationIdentity() {
+  QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppDesktopId));
+  const QIcon icon = AppIcon();
+  if (!icon.isNull()) QGuiApplication::setWindowIcon(icon);
+}
+Q_COREAPP_STARTUP_FUNCTION(SetApplicationIdentity)
+
 // A plain modal box with the application's title and one OK button. It may
 // be needed before the application object exists (the country gate runs
 // first), so it brings its own when there is none.

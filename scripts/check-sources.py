@@ -26,6 +26,8 @@ QT_UNITS = re.compile(
     r"|tools/resgen/"
     # The application benchmark drives the main window in its own process.
     r"|bench/bench_app\.cpp$"
+    # The package test's helper runs inside the installed program's windows.
+    r"|tests/package/AutorunTicker\.cpp$"
     # The fuzz targets of the update answer and of the movie player drive
     # a window.
     r"|tests/fuzz/fuzz_(update_answer|movie)\.cpp$)")

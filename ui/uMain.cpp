@@ -27,6 +27,7 @@
 #include "proxy/LocalInfo.h"
 #include "proxy/uProxyManager.h"
 #include "switch/uVGUtils.h"
+#include "ui/AppIcons.h"
 #include "ui/uChooseIPCountry.h"
 #include "ui/uFlashForm.h"
 #include "ui/uIPsTesting.h"
@@ -495,6 +496,7 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
   // 11.
   btnHide->SetAction(actStopHide);
   VeilIP1->SetAction(btnHide->Action());
+  ShowTrayState();
   // 12./13.
   FLastChangeIPTime = Now();
   if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Hiding"), 0);
@@ -548,6 +550,7 @@ void TfrmMain::StopHide(bool bypassGuard) {
   if (tmrTouch) tmrTouch->SetEnabled(false);
   if (frmFlashForm && CLEngine)
     frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Ready"), 16711680);
+  ShowTrayState();
 }
 
 void TfrmMain::ResetCountryDisp() {
@@ -686,6 +689,7 @@ void TfrmMain::LocalInfoGot(TProxyManager*) {
   // 4.
   FLocalInfoGot = true;
   Trace("Local information shown: " + info.IP + " " + info.CountryShort);
+  ShowTrayState();
 }
 
 // --- timers ------------------------------------------------------------------------------------------
@@ -755,6 +759,32 @@ void TfrmMain::edtChangeIPTimeChange(TSpinEdit*) {
 void TfrmMain::imgFLClick(TImage*) { actChooseIPCountry->Execute(); }
 
 void TfrmMain::spTrayIconClick(TspTrayIcon*) { actOpen->Execute(); }
+
+void TfrmMain::ShowTrayState() {
+  if (!spTrayIcon) return;
+  const bool hiding = IsHiding();
+  std::string country, address;
+  if (hiding && FProxyManager) {
+    country = FProxyManager->FTargetProxy.Country_Long;
+    address = FProxyManager->FTargetProxy.IP + ":" + FProxyManager->FTargetProxy.Port;
+  } else if (FLocalInfoGot && FProxyManager) {
+    const TLocalInfo info = TLocalInfo::Read(FProxyManager->FLocalInfo);
+    country = info.CountryLong;
+    address = info.IP;
+  }
+  const std::string name = CLEngine ? CLEngine->GetAppName() : std::string("Veilgate");
+  std::string hint = name;
+  if (!address.empty()) {
+    const char* key = hiding ? "Tray.Hiding" : "Tray.Direct";
+    std::string state = CLEngine ? CLEngine->GetAppStringEx(key, {country, address}) : "";
+    if (state.empty()) state = (hiding ? "Hiding: " : "Not hiding: ") + country + ", " + address;
+    hint += "\n" + state;
+  }
+  // A build without the rendered pictures keeps the tray's stock icon.
+  const QIcon icon = TrayStateIcon(hiding);
+  if (!icon.isNull()) spTrayIcon->SetIcon(icon);
+  spTrayIcon->SetHint(hint);
+}
 
 void TfrmMain::spDynamicSkinFormObjectCommand(TspDynamicSkinForm*, TStdCommand Command, bool& bCancel) {
   switch (Command) {

@@ -89,6 +89,10 @@ class TfrmMain : public TForm {
   void edtChangeIPTimeChange(TSpinEdit* Sender);
   void imgFLClick(TImage* Sender);
   void spTrayIconClick(TspTrayIcon* Sender);
+  // The tray icon's picture and tooltip for the current state: hiding (the
+  // mark; the proxy's country and address) or not (the open gate; the
+  // user's own country and address, once known).
+  void ShowTrayState();
   void spDynamicSkinFormObjectCommand(TspDynamicSkinForm* Sender, TStdCommand Command, bool& bCancel);
 
   void actChooseIPCountryExecute(TBasicAction* Sender);

@@ -1,0 +1,151 @@
+#!/usr/bin/env python3
+"""Checks the Debian package of the desktop program and its unpacked tree.
+
+Usage: check_tree.py <package folder> <source folder> <build folder>
+(the package folder of build-package.sh: the .deb and root/ unpacked from it)
+
+- owners and modes of every entry of the package (root, no setuid or
+  world-writable entries, folders 755, the program 755, everything else 644);
+- no build paths: no RPATH or RUNPATH in any ELF file, and no file that
+  contains the source or build folder's path;
+- the program with its data in usr/lib/veilgate and the usr/bin link to it;
+- the desktop entry: every Exec names the program through the link, its
+  icon exists in the hicolor theme in every size, the AppStream data names
+  the entry;
+- the manual page.
+Exits 1 after listing every fault."""
+import glob, gzip, os, re, struct, subprocess, sys, xml.etree.ElementTree as ET
+
+folder, src, build = sys.argv[1:4]
+debs = glob.glob(os.path.join(folder, "*.deb"))
+if len(debs) != 1:
+    sys.exit("expected one package in %s, found %d" % (folder, len(debs)))
+deb, root = debs[0], os.path.join(folder, "root")
+APP_ID = "org.veilgate.Veilgate"
+APPDIR = "usr/lib/veilgate"
+faults = []
+
+
+def fault(text):
+    faults.append(text)
+
+
+# --- owners and modes ----------------------------------------------------------------------------
+listing = subprocess.run(["dpkg-deb", "-c", deb], check=True, capture_output=True,
+                         text=True).stdout.splitlines()
+for line in listing:
+    parts = line.split(None, 5)
+    perms, owner, name = parts[0], parts[1], parts[5].split(" -> ")[0]
+    name = name[2:] if name.startswith("./") else name
+    if owner != "root/root":
+        fault("%s: owner %s, not root/root" % (name, owner))
+    if perms[0] == "l":
+        continue
+    if "s" in perms or "S" in perms or perms[8] == "w":
+        fault("%s: mode %s (setuid, setgid or world-writable)" % (name, perms))
+    if perms[0] == "d":
+        want = "drwxr-xr-x"
+    elif name == APPDIR + "/veilgate":
+        want = "-rwxr-xr-x"
+    else:
+        want = "-rw-r--r--"
+    if perms != want:
+        fault("%s: mode %s, expected %s" % (name, perms, want))
+
+# --- build paths ---------------------------------------------------------------------------------
+needles = set()
+for tree in (src, build):
+    for p in (tree, os.path.realpath(tree)):
+        needles.add(p.rstrip("/").encode())
+for base, dirs, files in os.walk(root):
+    for f in files:
+        path = os.path.join(base, f)
+        rel = os.path.relpath(path, root)
+        if os.path.islink(path):
+            continue
+        with open(path, "rb") as fh:
+            data = fh.read()
+        for n in needles:
+            if n in data:
+                fault("%s: contains the build path %s" % (rel, n.decode()))
+        if data[:4] == b"\x7fELF":
+            dyn = subprocess.run(["readelf", "-d", path], check=True, capture_output=True,
+                                 text=True).stdout
+            if re.search(r"\((RPATH|RUNPATH)\)", dyn):
+                fault("%s: has an RPATH or RUNPATH" % rel)
+
+# --- program, data and link --------------------------------------------------------------------
+for rel in ("veilgate", "const.dat", "lang/English.lan", "lang/Deutsch.lan",
+            "skins/Midnight.skn", "skins/Daylight.nsf.skn", "res/veilip.dat", "res/map.tpl",
+            "res/flag_short/UN.PNG", "res/flag_short/DE.PNG", "res/images/splash.png",
+            "res/images/about.png", "libvgwebengine.so"):
+    if not os.path.isfile(os.path.join(root, APPDIR, rel)):
+        fault("%s/%s is missing" % (APPDIR, rel))
+link = os.path.join(root, "usr/bin/veilgate")
+if not os.path.islink(link):
+    fault("usr/bin/veilgate is not a link")
+elif os.path.isabs(os.readlink(link)):
+    fault("usr/bin/veilgate points at an absolute path: %s" % os.readlink(link))
+elif os.path.realpath(link) != os.path.realpath(os.path.join(root, APPDIR, "veilgate")):
+    fault("usr/bin/veilgate leads to %s" % os.path.realpath(link))
+
+# --- desktop entry, icons, AppStream ----------------------------------------------------------
+desktop = os.path.join(root, "usr/share/applications", APP_ID + ".desktop")
+execs, icon = [], None
+try:
+    for line in open(desktop, encoding="utf-8"):
+        if line.startswith("Exec="):
+            execs.append(line[5:].strip())
+        if line.startswith("Icon="):
+            icon = line[5:].strip()
+except OSError as e:
+    fault("desktop entry: %s" % e)
+if not execs:
+    fault("desktop entry: no Exec")
+for e in execs:
+    program = e.split()[0]
+    # The entry's program is looked up in PATH: it must be the usr/bin link.
+    if program != "veilgate" and program != "/usr/bin/veilgate":
+        fault("desktop entry: Exec=%s does not start the installed program" % e)
+if icon != APP_ID:
+    fault("desktop entry: Icon=%s, expected %s" % (icon, APP_ID))
+if not os.path.isfile(os.path.join(root, "usr/share/icons/hicolor/scalable/apps",
+                                   APP_ID + ".svg")):
+    fault("scalable icon missing")
+for size in (16, 22, 24, 32, 48, 64, 128, 256):
+    png = os.path.join(root, "usr/share/icons/hicolor/%dx%d/apps" % (size, size), APP_ID + ".png")
+    try:
+        head = open(png, "rb").read(24)
+        w, h = struct.unpack(">II", head[16:24])
+        if head[:8] != b"\x89PNG\r\n\x1a\n" or (w, h) != (size, size):
+            fault("%s: not a %d x %d PNG" % (png, size, size))
+    except OSError:
+        fault("icon %d x %d missing" % (size, size))
+meta = os.path.join(root, "usr/share/metainfo", APP_ID + ".metainfo.xml")
+try:
+    tree = ET.parse(meta).getroot()
+    if tree.findtext("id") != APP_ID:
+        fault("metainfo: id %s" % tree.findtext("id"))
+    if tree.findtext("launchable") != APP_ID + ".desktop":
+        fault("metainfo: launchable %s" % tree.findtext("launchable"))
+    if tree.find("releases/release") is None or tree.find("screenshots/screenshot") is None:
+        fault("metainfo: no release or no screenshot")
+except (OSError, ET.ParseError) as e:
+    fault("metainfo: %s" % e)
+
+# --- manual page -------------------------------------------------------------------------------
+try:
+    page = gzip.open(os.path.join(root, "usr/share/man/man1/veilgate.1.gz")).read().decode()
+    for switch in ("i", "u", "s", "r", "d", "a", "h"):
+        if not re.search(r"\\-%s\b" % switch, page):
+            fault("manual page: switch -%s not described" % switch)
+    for section in ("FILES", "ENVIRONMENT", "EXIT STATUS"):
+        if ".SH " + section not in page:
+            fault("manual page: no %s section" % section)
+except OSError as e:
+    fault("manual page: %s" % e)
+
+for f in faults:
+    print("FAULT:", f)
+print("%d entries checked, %d faults" % (len(listing), len(faults)))
+sys.exit(1 if faults else 0)

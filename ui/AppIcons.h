@@ -1,0 +1,16 @@
+// The program's own pictures, compiled in from the PNGs the build renders
+// from dist/*.svg: the mark (windows, desktop entry, and the tray while
+// hiding) and the tray picture while the connection goes direct.
+#pragma once
+
+#include <QIcon>
+
+// Identifier of the desktop entry and the icon's name in the icon theme.
+inline constexpr const char* kAppDesktopId = "org.veilgate.Veilgate";
+
+// The mark in every rendered size; a build without the rendered pictures
+// gives an empty icon (the style's stock icon stands in for it then).
+QIcon AppIcon();
+// The tray picture of the state: the mark while hiding, the open grey gate
+// while the connection goes direct.
+QIcon TrayStateIcon(bool hiding);
