@@ -275,12 +275,18 @@ std::vector<PoolProxy> ProxyPool::List() {
 bool ProxyPool::RecordCheck(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold) {
   std::lock_guard<std::mutex> g(FLock);
   if (!FDb) return false;
+  // Only a proxy that joins or leaves the lists changes them: the answers
+  // built from the lists are rebuilt then, not after every check.
   Statement u(FDb,
               ok ? "UPDATE proxies SET alive = 1, failures = 0, checked_at = ?2, latency_ms = ?3,"
-                   " last_error = '' WHERE id = ?1"
+                   " last_error = '' WHERE id = ?1 RETURNING alive"
                  : "UPDATE proxies SET failures = failures + 1, checked_at = ?2, last_error = ?4,"
-                   " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1");
-  if (!u) return false;
+                   " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1 RETURNING alive");
+  Statement before(FDb, "SELECT alive FROM proxies WHERE id = ?");
+  if (!u || !before) return false;
+  before.Int(1, id);
+  if (sqlite3_step(before.s) != SQLITE_ROW) return false;
+  const int wasAlive = sqlite3_column_int(before.s, 0);
   u.Int(1, id);
   u.Int(2, static_cast<int64_t>(std::time(nullptr)));
   if (ok) {
@@ -289,9 +295,11 @@ bool ProxyPool::RecordCheck(int64_t id, bool ok, int latencyMs, const std::strin
     u.Text(4, error);
     u.Int(5, threshold);
   }
-  const bool done = sqlite3_step(u.s) == SQLITE_DONE && sqlite3_changes(FDb) == 1;
-  if (done) ++FLocalChanges;
-  return done;
+  if (sqlite3_step(u.s) != SQLITE_ROW) return false;
+  const bool changed = sqlite3_column_int(u.s, 0) != wasAlive;
+  if (sqlite3_step(u.s) != SQLITE_DONE) return false;
+  if (changed) ++FLocalChanges;
+  return true;
 }
 
 bool ProxyPool::RecordTouch(const Touch& t) {

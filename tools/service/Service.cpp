@@ -145,7 +145,7 @@ std::string Service::Self(const ServiceRequest& req, bool forHtml) const {
 }
 
 Service::Lists Service::CurrentLists() {
-  std::lock_guard<std::mutex> g(FListsLock);
+  std::unique_lock<std::mutex> g(FListsLock);
   if (!FPool.IsOpen()) {
     if (!FLists.normal) {
       FLists.normal = std::make_shared<const std::string>(JoinRecords(FConfig.normalProxies));
@@ -153,24 +153,33 @@ Service::Lists Service::CurrentLists() {
     }
     return FLists;
   }
-  // Rebuilt when this process changed the pool, and when another process
-  // did (looked at no more than twice a second).
-  uint64_t version = FPool.LocalChanges();
+  // Rebuilt when this process changed the lists, and when another process
+  // changed the pool (looked at no more than twice a second).
   const auto now = std::chrono::steady_clock::now();
   if (now - FListsPolled > std::chrono::milliseconds(500) || !FLists.normal) {
     FListsPolled = now;
     FOtherVersion = FPool.OtherChanges();
   }
-  version ^= FOtherVersion << 40;
-  if (FLists.normal && version == FListsVersion) return FLists;
+  const uint64_t version = FPool.LocalChanges() ^ (FOtherVersion << 40);
+  if ((FLists.normal && version == FListsVersion) || FRebuilding) {
+    if (FLists.normal) return FLists;  // one thread rebuilds; the others answer from the last lists
+    FListsBuilt.wait(g, [this] { return !FRebuilding; });
+    return FLists;
+  }
+  FRebuilding = true;
+  g.unlock();
   std::vector<std::string> normal, super;
   for (const PoolProxy& p : FPool.List()) {
     if (!p.alive) continue;
     (p.super ? super : normal).push_back(p.Record());
   }
-  FLists.normal = std::make_shared<const std::string>(JoinRecords(normal));
-  FLists.super = std::make_shared<const std::string>(JoinRecords(super));
+  Lists fresh{std::make_shared<const std::string>(JoinRecords(normal)),
+              std::make_shared<const std::string>(JoinRecords(super))};
+  g.lock();
+  FLists = fresh;
   FListsVersion = version;
+  FRebuilding = false;
+  FListsBuilt.notify_all();
   return FLists;
 }
 

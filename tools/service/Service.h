@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -93,6 +94,8 @@ class Service {
   Lists FLists;
   uint64_t FListsVersion = UINT64_MAX;
   uint64_t FOtherVersion = 0;
+  bool FRebuilding = false;
+  std::condition_variable FListsBuilt;
   std::chrono::steady_clock::time_point FListsPolled{};
 
   std::mutex FTouchLock;

@@ -17,7 +17,10 @@
 #include <httplib.h>
 #include <signal.h>
 
+#include <sys/socket.h>
+
 #include <atomic>
+#include <functional>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -147,6 +150,17 @@ int PoolCommand(Service& service, const std::vector<std::string>& words) {
   return Usage();
 }
 
+// The server library listens with a backlog of 5 connections: when 50
+// clients connect at once the kernel drops the handshakes of the others,
+// which then wait a second for the retransmission. The listening socket is
+// reached here to set a real backlog.
+template <class Base>
+class Listener : public Base {
+ public:
+  using Base::Base;
+  void SetBacklog(int backlog) { ::listen(this->svr_sock_, backlog); }
+};
+
 // The handling time of the request this thread is answering, for the log.
 thread_local std::chrono::steady_clock::time_point tRequestStart{};
 
@@ -207,8 +221,10 @@ int main(int argc, char** argv) {
 
   const bool tls = !config.tlsCert.empty();
   std::unique_ptr<httplib::Server> server;
+  std::function<void(int)> setBacklog;
   if (tls) {
-    auto s = std::make_unique<httplib::SSLServer>(config.tlsCert.c_str(), config.tlsKey.c_str());
+    auto s = std::make_unique<Listener<httplib::SSLServer>>(config.tlsCert.c_str(), config.tlsKey.c_str());
+    setBacklog = [p = s.get()](int n) { p->SetBacklog(n); };
     if (!s->is_valid()) {
       std::cerr << "veilgate-service: cannot use the certificate " << config.tlsCert << " and key "
                 << config.tlsKey << "\n";
@@ -216,7 +232,9 @@ int main(int argc, char** argv) {
     }
     server = std::move(s);
   } else {
-    server = std::make_unique<httplib::Server>();
+    auto s = std::make_unique<Listener<httplib::Server>>();
+    setBacklog = [p = s.get()](int n) { p->SetBacklog(n); };
+    server = std::move(s);
   }
   httplib::Server& svr = *server;
   // Each kept-alive connection holds one thread while it is open, so the
@@ -268,6 +286,7 @@ int main(int argc, char** argv) {
     std::cerr << "veilgate-service: cannot listen on " << config.listen << ":" << port << "\n";
     return 1;
   }
+  setBacklog(1024);
   const std::string self = config.listen + ":" + std::to_string(port);
   service.SetSelf(self);
 
