@@ -3,6 +3,7 @@
 #include <GeoIP.h>
 #include <maxminddb.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 

@@ -292,6 +292,12 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<Checker> checker;
   if (service.Pool() && config.checkInterval > 0) {
+    if (config.checkURL.find("{service}") != std::string::npos &&
+        (config.listen == "0.0.0.0" || config.listen == "::" || config.listen == "[::]")) {
+      std::cerr << "veilgate-service: the service listens on every address, so the proxies cannot be sent to "
+                   "{service}: set [checker] url to an address they reach (http://HOST:PORT/checkip)\n";
+      return 1;
+    }
     CheckerSettings cs;
     cs.intervalSeconds = config.checkInterval;
     cs.failures = config.checkFailures;
