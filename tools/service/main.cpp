@@ -163,6 +163,8 @@ class Listener : public Base {
 
 // The handling time of the request this thread is answering, for the log.
 thread_local std::chrono::steady_clock::time_point tRequestStart{};
+// The size of the answer's body, which a content provider does not keep.
+thread_local size_t tBodyBytes = 0;
 
 }  // namespace
 
@@ -259,17 +261,29 @@ int main(int argc, char** argv) {
     service.Handle(FromHttplib(q), out);
     r.status = out.status;
     if (out.closeConnection) r.set_header("Connection", "close");
-    r.set_content(std::move(out.body), out.contentType.c_str());
+    tBodyBytes = out.body.size();
+    if (out.body.size() < 16384) {
+      r.set_content(out.body, out.contentType.c_str());
+    } else {
+      // Large answers (the update answer of a big pool) are sent from the
+      // built text itself rather than from a copy of it.
+      auto body = std::make_shared<const std::string>(std::move(out.body));
+      r.set_content_provider(body->size(), out.contentType.c_str(),
+                             [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                               return sink.write(body->data() + offset, length);
+                             });
+    }
     return httplib::Server::HandlerResponse::Handled;
   });
   svr.set_logger([&](const httplib::Request& q, const httplib::Response& r) {
     double ms = 0;
     if (tRequestStart != std::chrono::steady_clock::time_point{})
       ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - tRequestStart).count();
+    const size_t bytes = tRequestStart != std::chrono::steady_clock::time_point{} ? tBodyBytes : r.body.size();
     tRequestStart = {};
     const ServiceRequest req = FromHttplib(q);
     service.Stats().Request(Service::Endpoint(req.path), r.status);
-    const std::string line = service.LogLine(req, r.status, r.body.size(), ms) + "\n";
+    const std::string line = service.LogLine(req, r.status, bytes, ms) + "\n";
     std::lock_guard<std::mutex> g(logLock);
     std::fwrite(line.data(), 1, line.size(), log);
     std::fflush(log);
