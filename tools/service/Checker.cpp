@@ -167,20 +167,44 @@ void Checker::Run() {
 
 void Checker::Round() {
   const std::vector<PoolProxy> proxies = FPool.List();
-  std::atomic<size_t> next{0};
   const int timeoutMs = static_cast<int>(FSettings.timeoutSeconds * 1000);
+  // The workers probe; this thread writes their outcomes to the pool in
+  // batches, at least every 100 ms, each batch one transaction. An outcome
+  // is counted in the metrics once it is committed.
+  std::mutex lock;
+  std::condition_variable wake;
+  std::vector<ProxyPool::Check> pending;
+  size_t running = 0;
+  std::atomic<size_t> next{0};
   auto work = [&] {
     for (size_t i = next++; i < proxies.size() && !FStop; i = next++) {
       const PoolProxy& p = proxies[i];
       const ProbeResult r = ProbeThroughProxy(p.host, p.port, FSettings.url, timeoutMs, FSettings.expectAddress);
-      FPool.RecordCheck(p.id, r.ok, r.latencyMs, r.error, FSettings.failures);
-      FMetrics.CheckDone(r.ok, r.latencyMs);
+      std::lock_guard<std::mutex> g(lock);
+      pending.push_back({p.id, r.ok, r.latencyMs, r.error});
+      if (pending.size() >= 256) wake.notify_one();
     }
+    std::lock_guard<std::mutex> g(lock);
+    --running;
+    wake.notify_one();
   };
   const size_t count = std::min<size_t>(static_cast<size_t>(FSettings.workers), proxies.size());
+  running = count;
   std::vector<std::thread> workers;
-  for (size_t i = 1; i < count; ++i) workers.emplace_back(work);
-  if (count > 0) work();
+  for (size_t i = 0; i < count; ++i) workers.emplace_back(work);
+  std::unique_lock<std::mutex> g(lock);
+  while (true) {
+    wake.wait_for(g, std::chrono::milliseconds(100), [&] { return running == 0 || pending.size() >= 256; });
+    std::vector<ProxyPool::Check> batch;
+    batch.swap(pending);
+    const bool last = running == 0;
+    g.unlock();
+    if (!batch.empty() && FPool.RecordChecks(batch, FSettings.failures))
+      for (const auto& c : batch) FMetrics.CheckDone(c.ok, c.latencyMs);
+    g.lock();
+    if (last && pending.empty()) break;
+  }
+  g.unlock();
   for (auto& t : workers) t.join();
   FMetrics.RoundDone();
 }

@@ -275,6 +275,19 @@ std::vector<PoolProxy> ProxyPool::List() {
 bool ProxyPool::RecordCheck(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold) {
   std::lock_guard<std::mutex> g(FLock);
   if (!FDb) return false;
+  return RecordCheckLocked(id, ok, latencyMs, error, threshold);
+}
+
+bool ProxyPool::RecordChecks(const std::vector<Check>& checks, int threshold) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb || !Exec("BEGIN IMMEDIATE")) return false;
+  for (const Check& c : checks) RecordCheckLocked(c.id, c.ok, c.latencyMs, c.error, threshold);
+  if (Exec("COMMIT")) return true;
+  Exec("ROLLBACK");
+  return false;
+}
+
+bool ProxyPool::RecordCheckLocked(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold) {
   // Only a proxy that joins or leaves the lists changes them: the answers
   // built from the lists are rebuilt then, not after every check.
   Statement u(FDb,

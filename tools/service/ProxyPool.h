@@ -64,6 +64,15 @@ class ProxyPool {
   // row the proxy leaves the lists; one pass brings it back. Returns false
   // when the proxy is gone or the write failed.
   bool RecordCheck(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold);
+  // Several outcomes in one transaction (one write to the disk instead of
+  // one per proxy).
+  struct Check {
+    int64_t id = 0;
+    bool ok = false;
+    int latencyMs = -1;
+    std::string error;
+  };
+  bool RecordChecks(const std::vector<Check>& checks, int threshold);
   bool RecordTouch(const Touch& t);
   std::vector<Touch> Touches();
   // Changes made through this object, and changes made by other processes
@@ -73,6 +82,7 @@ class ProxyPool {
 
  private:
   bool Exec(const char* sql, std::string* error = nullptr);
+  bool RecordCheckLocked(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold);
   sqlite3* FDb = nullptr;
   std::mutex FLock;
   std::atomic<uint64_t> FLocalChanges{0};
