@@ -239,7 +239,12 @@ TEST_F(PoolTest, RequesterAddressBehindTrustedAndUntrustedPeers) {
   EXPECT_NE(sb().ReadFile("svc/touches.log").find(" 127.0.0.5 192.0.2.77\n"), std::string::npos);
 
   // The access log names peer and requester, never the magic word.
-  const std::string log = sb().ReadFile("svc/requests.log");
+  std::string log;
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    log = sb().ReadFile("svc/requests.log");
+    return log.find("path=/touches status=200") != std::string::npos &&
+           log.find("client=8.8.8.8 method=GET path=/getinfo") != std::string::npos;
+  }, 10000)) << log;
   EXPECT_TRUE(std::regex_search(log, std::regex(
       R"(time=\S+Z peer=127\.0\.0\.1 client=8\.8\.8\.8 method=GET path=/getinfo query="MagicWord=-" status=200 bytes=\d+ ms=[0-9.]+\n)")))
       << log;

@@ -162,8 +162,12 @@ TEST_F(ServiceTest, LocalInformationIsSevenLinesWithTheCallersAddress) {
   EXPECT_EQ(Get("/getinfo?MagicWord=VG-TEST").substr(0, 16), "IP=198.51.100.7\r");
   // The magic word never reaches the request log, right or wrong, however written.
   EXPECT_FALSE(platform::HttpGetDirect(FBase + "/getinfo?x=1&magic%57ord=Guess-1", body, 5000));
-  const std::string log = sb().ReadFile("service/requests.log");
-  EXPECT_NE(log.find("path=/getinfo query=\"x=1&magic%57ord=-\" status=403"), std::string::npos) << log;
+  // The line is written once the answer has gone out.
+  std::string log;
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    log = sb().ReadFile("service/requests.log");
+    return log.find("path=/getinfo query=\"x=1&magic%57ord=-\" status=403") != std::string::npos;
+  }, 10000)) << log;
   for (const char* word : {"vg-test", "VG-TEST", "other", "Guess-1"}) EXPECT_EQ(log.find(word), std::string::npos) << log;
 }
 
@@ -214,7 +218,13 @@ TEST_F(ServiceTest, FlagsTouchesCheckIpAndTheRequestLog) {
   EXPECT_FALSE(platform::HttpGetDirect(FBase + "/nothing-here", body, 5000));
 
   // One log line per request: time, peer, requester, method, address, status, size, time taken.
-  const std::string log = sb().ReadFile("service/requests.log");
+  // Each line is written once its answer has gone out.
+  std::string log;
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    log = sb().ReadFile("service/requests.log");
+    return log.find("path=/nothing-here status=404") != std::string::npos &&
+           log.find("path=/checkip status=200") != std::string::npos;
+  }, 10000)) << log;
   EXPECT_TRUE(std::regex_search(log, std::regex(
       R"(time=\S+Z peer=127\.0\.0\.1 client=127\.0\.0\.1 method=GET path=/flags/FR\.PNG status=200 bytes=3008 ms=[0-9.]+\n)")))
       << log;
