@@ -13,6 +13,7 @@
 #include "net/StringList.h"
 #include "platform/Http.h"
 #include "support/Sandbox.h"
+#include "ServiceSupport.h"
 
 namespace {
 
@@ -159,6 +160,15 @@ TEST_F(ServiceTest, LocalInformationIsSevenLinesWithTheCallersAddress) {
   config.replace(config.find("country_short"), 0, "ip = 198.51.100.7\n");
   Start(config);
   EXPECT_EQ(Get("/getinfo?MagicWord=VG-TEST").substr(0, 16), "IP=198.51.100.7\r");
+  // The magic word never reaches the request log, right or wrong, however written.
+  EXPECT_FALSE(platform::HttpGetDirect(FBase + "/getinfo?x=1&magic%57ord=Guess-1", body, 5000));
+  // The line is written once the answer has gone out.
+  std::string log;
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    log = sb().ReadFile("service/requests.log");
+    return log.find("path=/getinfo query=\"x=1&magic%57ord=-\" status=403") != std::string::npos;
+  }, 10000)) << log;
+  for (const char* word : {"vg-test", "VG-TEST", "other", "Guess-1"}) EXPECT_EQ(log.find(word), std::string::npos) << log;
 }
 
 TEST_F(ServiceTest, FlagsTouchesCheckIpAndTheRequestLog) {
@@ -207,21 +217,94 @@ TEST_F(ServiceTest, FlagsTouchesCheckIpAndTheRequestLog) {
   EXPECT_NE(Get("/redirect?ACTION=home").find("Page: home"), std::string::npos);
   EXPECT_FALSE(platform::HttpGetDirect(FBase + "/nothing-here", body, 5000));
 
-  // One log line per request: time, caller, method, address, status.
-  const std::string log = sb().ReadFile("service/requests.log");
-  EXPECT_TRUE(std::regex_search(log, std::regex(R"(\S+Z 127\.0\.0\.1 GET /flags/FR\.PNG 200 3008\n)"))) << log;
-  EXPECT_TRUE(std::regex_search(log, std::regex(R"(GET /flags/ZZ\.PNG 404 )"))) << log;
-  EXPECT_TRUE(std::regex_search(log, std::regex(R"(GET /checkip 200 )"))) << log;
+  // One log line per request: time, peer, requester, method, address, status, size, time taken.
+  // Each line is written once its answer has gone out.
+  std::string log;
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    log = sb().ReadFile("service/requests.log");
+    return log.find("path=/nothing-here status=404") != std::string::npos &&
+           log.find("path=/checkip status=200") != std::string::npos;
+  }, 10000)) << log;
+  EXPECT_TRUE(std::regex_search(log, std::regex(
+      R"(time=\S+Z peer=127\.0\.0\.1 client=127\.0\.0\.1 method=GET path=/flags/FR\.PNG status=200 bytes=3008 ms=[0-9.]+\n)")))
+      << log;
+  EXPECT_TRUE(std::regex_search(log, std::regex(R"(path=/flags/ZZ\.PNG status=404 )"))) << log;
+  EXPECT_TRUE(std::regex_search(log, std::regex(R"(path=/checkip status=200 )"))) << log;
 }
 
-TEST_F(ServiceTest, BadConfigurationEndsWithAMessage) {
-  sb().WriteFile("service/bad.conf", "[service]\nport = 0\nmagicword\n");
-  nettest::ChildProcess p;
-  ASSERT_TRUE(p.Start({VG_SERVICE_EXE, "--config", sb().Path("service/bad.conf")}, sb().Path("service/bad.txt")));
-  EXPECT_TRUE(nettest::WaitFor([&] { return !p.Running(); }, 5000));
-  EXPECT_NE(sb().ReadFile("service/bad.txt").find("bad.conf:3: expected name = value"), std::string::npos);
+TEST_F(ServiceTest, BadConfigurationEndsWithAMessageNamingTheLine) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"[service]\nport = 0\nmagicword\n", "bad.conf:3: expected name = value"},
+      {"[service]\nport = 80a\n", "bad.conf:2: port must be a number from 0 to 65535"},
+      {"; x\n[checker]\ninterval = soon\n", "bad.conf:3: interval must be seconds"},
+      {"[checker]\nfailures = 0\n", "bad.conf:2: failures must be a number from 1 to 1000"},
+      {"[service]\ntrusted_proxies = 127.0.0.1, proxy.example\n", "bad.conf:2: not an address or network: proxy.example"},
+      {"[servce]\nport = 1\n", "bad.conf:1: unknown section [servce]"},
+      {"[service]\ndatabase = p.db\n[normal]\n192.0.2.1:80|Peru|PE|-75|-10\n",
+       "line 4: [normal] and [super] are not read when a pool database is configured"},
+      {"[service]\ntls_certificate = missing.pem\ntls_key = missing.key\nport = 0\n", "cannot use the certificate"},
+  };
+  for (auto& [text, message] : cases) {
+    sb().WriteFile("service/bad.conf", text);
+    nettest::ChildProcess p;
+    ASSERT_TRUE(p.Start({VG_SERVICE_EXE, "--config", sb().Path("service/bad.conf")}, sb().Path("service/bad.txt")));
+    EXPECT_TRUE(nettest::WaitFor([&] { return !p.Running(); }, 10000)) << text;
+    EXPECT_NE(sb().ReadFile("service/bad.txt").find(message), std::string::npos)
+        << text << "\n" << sb().ReadFile("service/bad.txt");
+  }
   nettest::ChildProcess q;
   ASSERT_TRUE(q.Start({VG_SERVICE_EXE, "--config", sb().Path("service/missing.conf")}, sb().Path("service/m.txt")));
   EXPECT_TRUE(nettest::WaitFor([&] { return !q.Running(); }, 5000));
   EXPECT_NE(sb().ReadFile("service/m.txt").find("cannot read"), std::string::npos);
+}
+
+TEST_F(ServiceTest, ServesHttpsWithTheConfiguredCertificate) {
+  nettest::Certificates certs;
+  std::string error;
+  ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
+  std::string config = kConfig;
+  config.replace(config.find("[update]"), 0,
+                 "tls_certificate = " + certs.localCertFile + "\ntls_key = " + certs.localKeyFile + "\n");
+  sb().WriteFile("service/tls.conf", config);
+  ASSERT_TRUE(FService.Start({VG_SERVICE_EXE, "--config", sb().Path("service/tls.conf"), "--port", "0"},
+                             sb().Path("service/tls.txt")));
+  std::smatch m;
+  std::string out;
+  ASSERT_TRUE(nettest::WaitFor([&] {
+    out = sb().ReadFile("service/tls.txt");
+    return std::regex_search(out, m, std::regex("listening on https://127\\.0\\.0\\.1:([0-9]+)"));
+  }, 10000)) << out;
+  const std::string base = "https://127.0.0.1:" + m[1].str();
+  // Verified against the test authority, host name included.
+  const std::string curl = "curl -sS --max-time 10 --cacert '" + certs.caFile + "' ";
+  ASSERT_EQ(std::system((curl + base + "/update -o '" + sb().Path("service/answer.txt") + "' 2>'" +
+                         sb().Path("service/curl.txt") + "'").c_str()), 0)
+      << sb().ReadFile("service/curl.txt");
+  EXPECT_NE(sb().ReadFile("service/answer.txt").find("magicword=VG-TEST\r\n"), std::string::npos);
+  // Another authority is not trusted; plain HTTP gets no answer.
+  EXPECT_NE(std::system(("curl -sS --max-time 10 --cacert '" + certs.otherCaFile + "' " + base +
+                         "/update >/dev/null 2>&1").c_str()), 0);
+  std::string body;
+  EXPECT_FALSE(platform::HttpGetDirect("http://127.0.0.1:" + m[1].str() + "/update", body, 5000));
+}
+
+TEST_F(ServiceTest, RequestHeadersAndBodiesAreBounded) {
+  Start(kConfig);
+  const int port = std::stoi(FBase.substr(FBase.rfind(':') + 1));
+  // Many headers that are each short enough still add up.
+  std::string headers;
+  for (int i = 0; i < 40; ++i) headers += "X-Filler-" + std::to_string(i) + ": " + std::string(600, 'a') + "\r\n";
+  EXPECT_EQ(servicetest::HttpFrom("127.0.0.1", port, "/update", headers).status, 431);
+  // Only GET is served: a body is refused without being read, and the connection ends.
+  const servicetest::Answer post =
+      servicetest::HttpFrom("127.0.0.1", port, "/update", "", "POST", std::string(100000, 'b'));
+  EXPECT_EQ(post.status, 405);
+  EXPECT_NE(post.head.find("Connection: close"), std::string::npos) << post.head;
+  // Ordinary requests still work, and the refusals were counted.
+  EXPECT_EQ(servicetest::HttpFrom("127.0.0.1", port, "/update").status, 200);
+  const std::string metrics = Get("/metrics");
+  EXPECT_NE(metrics.find("veilgate_requests_total{endpoint=\"update\",status=\"431\"} 1\n"), std::string::npos)
+      << metrics;
+  EXPECT_NE(metrics.find("veilgate_requests_total{endpoint=\"update\",status=\"405\"} 1\n"), std::string::npos)
+      << metrics;
 }

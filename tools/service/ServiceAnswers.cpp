@@ -25,7 +25,9 @@ std::string OneLine(std::string v) {
   return v;
 }
 
-std::string Join(const std::vector<std::string>& records) {
+}  // namespace
+
+std::string JoinRecords(const std::vector<std::string>& records) {
   std::string out;
   for (auto& r : records) {
     if (!out.empty()) out += ';';
@@ -33,8 +35,6 @@ std::string Join(const std::vector<std::string>& records) {
   }
   return out;
 }
-
-}  // namespace
 
 std::string ExpandService(const std::string& value, const std::string& self) {
   static const std::string key = "{service}";
@@ -44,7 +44,8 @@ std::string ExpandService(const std::string& value, const std::string& self) {
   return out;
 }
 
-std::string UpdateAnswer(const ServiceConfig& config, const std::string& self) {
+std::string UpdateAnswer(const ServiceConfig& config, const std::string& self, const std::string& normal,
+                         const std::string& super) {
   std::string a;
   auto line = [&](const std::string& name, const std::string& value) {
     a += OneLine(name) + "=" + OneLine(ExpandService(value, self)) + CRLF;
@@ -64,17 +65,29 @@ std::string UpdateAnswer(const ServiceConfig& config, const std::string& self) {
     if (SameName(name, "NORMAL_IPS")) ownNormal = true;
     if (SameName(name, "SUPER_IPS")) ownSuper = true;
   }
-  if (!ownNormal) line("__MODIFY__.NORMAL_IPS", Join(config.normalProxies));
-  if (!ownSuper) line("__MODIFY__.SUPER_IPS", Join(config.superProxies));
+  // The lists are records of the pool or of the operator's file: no
+  // "{service}" inside, and no line breaks.
+  if (!ownNormal) a.append("__MODIFY__.NORMAL_IPS=").append(normal).append(CRLF);
+  if (!ownSuper) a.append("__MODIFY__.SUPER_IPS=").append(super).append(CRLF);
   for (auto& [name, value] : config.settings) line("__MODIFY__." + name, value);
   return a;
 }
 
-std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& callerIP) {
+std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& callerIP, const GeoInfo& geo) {
+  std::string a;
+  if (config.localInfo.empty()) {
+    a += "IP=" + OneLine(callerIP) + CRLF;
+    a += "COUNTRY_SHORT=" + OneLine(geo.code) + CRLF;
+    a += "COUNTRY_LONG=" + OneLine(geo.name) + CRLF;
+    a += "CITY=" + OneLine(geo.city) + CRLF;
+    a += "REGION=" + OneLine(geo.region) + CRLF;
+    a += (geo.latitude.empty() ? std::string("0") : OneLine(geo.latitude)) + CRLF;
+    a += (geo.longitude.empty() ? std::string("0") : OneLine(geo.longitude)) + CRLF;
+    return a;
+  }
   const auto& li = config.localInfo;
   std::string ip = ServiceConfig::Get(li, "ip");
   if (ip.empty()) ip = callerIP;
-  std::string a;
   a += "IP=" + OneLine(ip) + CRLF;
   a += "COUNTRY_SHORT=" + OneLine(ServiceConfig::Get(li, "country_short")) + CRLF;
   a += "COUNTRY_LONG=" + OneLine(ServiceConfig::Get(li, "country_long")) + CRLF;

@@ -1,5 +1,7 @@
 // The service's configuration file: INI sections of name = value lines
 // (comments start with ";" or "#"), and two sections of bare proxy records.
+// Every value is checked when the file is read; an error names the file and
+// the line.
 #pragma once
 
 #include <string>
@@ -9,6 +11,7 @@
 struct ServiceConfig {
   using Pairs = std::vector<std::pair<std::string, std::string>>;
 
+  // [service]
   std::string listen = "127.0.0.1";
   int port = 8470;
   std::string magicWord;
@@ -16,12 +19,33 @@ struct ServiceConfig {
   std::string flagsDir;     // absolute, or empty
   std::string logFile;      // absolute, or empty for standard output
   std::string touchesFile;  // absolute, or empty
+  std::string database;     // the proxy pool (SQLite); empty: the lists of this file
+  int threads = 64;         // request threads; each kept-alive connection holds one
+  std::vector<std::string> trustedProxies;  // peers whose X-Forwarded-For is believed
+  std::vector<std::string> admin = {"127.0.0.1", "::1"};  // who may read /touches
+  std::string tlsCert, tlsKey;  // both set: the service speaks HTTPS
+  size_t maxHeaderBytes = 16384;  // all request headers together
+  size_t maxBodyBytes = 65536;
+
+  // [geoip]
+  std::string mmdb;  // a MaxMind-format database; preferred when set
+  std::string geoipDat = "/usr/share/GeoIP/GeoIP.dat";
+  std::string geoipDat6 = "/usr/share/GeoIP/GeoIPv6.dat";
+
+  // [checker]
+  double checkInterval = 300;  // seconds between rounds; 0: no checker
+  int checkFailures = 3;       // failures in a row that take a proxy off the lists
+  double checkTimeout = 10;    // seconds per probe
+  int checkWorkers = 16;       // probes at once
+  std::string checkURL = "http://{service}/checkip";  // fetched through each proxy
+  bool checkNamesProxy = true;  // the answer must contain the proxy's address
 
   Pairs update;    // [update]: Result, info, page (and anything else)
   Pairs banner;    // [banner]: Banner.* lines
   Pairs settings;  // [settings]: delivered as __MODIFY__.<name>
   std::vector<std::string> normalProxies;  // [normal]: one record per line
   std::vector<std::string> superProxies;   // [super]
+  int firstListLine = 0;                   // line of the first list record, for messages
   Pairs localInfo;                         // [localinfo]
   Pairs pages;                             // [pages]: page name = HTML text
 
@@ -29,6 +53,6 @@ struct ServiceConfig {
   static std::string Get(const Pairs& pairs, const std::string& name);
 };
 
-// Reads the file; false with a message when it cannot be read or a line is
-// not understood.
+// Reads the file; false with a message ("FILE:LINE: what") when it cannot be
+// read or a line is not understood.
 bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::string& error);

@@ -1,175 +1,214 @@
 // veilgate-service: the reference web service. It plays the maker's service
-// for the tests, the demo and users who host their own:
+// for the tests, the demo and users who host their own (Service.h lists the
+// addresses it answers).
 //
-//   GET /update, /update.php, /redirect?ACTION=Update   the update answer
-//   GET /redirect?ACTION=<page>, /page/<page>           a page of [pages] (or a stub page)
-//   GET /getinfo?MagicWord=<word>                       the local-information answer
-//   GET /flags/<CODE>.PNG                               a flag picture of the flags folder
-//   GET /touch?ip=<ip>                                  records a touch; answers "OK"
-//   GET /touches                                        the recorded touches, one per line
-//   GET /checkip                                        a page showing the caller's address
+//   veilgate-service --config FILE [--port N] [--listen ADDRESS]
+//   veilgate-service --config FILE pool add HOST:PORT [--super] [--country CC]
+//   veilgate-service --config FILE pool import FILE [--super]
+//   veilgate-service --config FILE pool list
+//   veilgate-service --config FILE pool remove HOST:PORT
 //
-// Usage: veilgate-service --config FILE [--port N] [--listen ADDRESS]
+// ("--database FILE" instead of "--config FILE" names the pool directly.)
 // Port 0 picks a free port. The first line on standard output says where it
 // listens ("listening on http://127.0.0.1:8470"). Every request is logged as
 // one line (to the log file of the configuration, else standard output).
-// SIGINT or SIGTERM stop it.
+// SIGINT or SIGTERM stop it: answers under way are finished, the checker's
+// probes end, the pool is closed.
 #include <httplib.h>
 #include <signal.h>
 
+#include <sys/socket.h>
+
 #include <atomic>
-#include <cctype>
-#include <chrono>
+#include <functional>
 #include <cstdio>
-#include <ctime>
-#include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
 
+#include "Checker.h"
+#include "Service.h"
 #include "ServiceAnswers.h"
 #include "ServiceConfig.h"
+#include "ServiceHttp.h"
 
 namespace {
 
-struct State {
-  ServiceConfig config;
-  int port = 0;
-  std::mutex lock;
-  std::vector<std::string> touches;
-  FILE* log = stdout;
-};
-
-std::string Now() {
-  const std::time_t t = std::time(nullptr);
-  std::tm tm{};
-  gmtime_r(&t, &tm);
-  char buf[32];
-  std::strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm);
-  return buf;
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-// The service's own address as the caller reached it.
-std::string Self(const State& s, const httplib::Request& req) {
-  std::string host = req.get_header_value("Host");
-  if (!host.empty()) return host;
-  return s.config.listen + ":" + std::to_string(s.port);
-}
-
-const char* const kText = "text/plain; charset=utf-8";
-const char* const kHtml = "text/html; charset=utf-8";
-
-void ServeUpdate(State& s, const httplib::Request& req, httplib::Response& res) {
-  res.set_content(UpdateAnswer(s.config, Self(s, req)), kText);
-}
-
-void ServePage(State& s, const std::string& page, const httplib::Request& req, httplib::Response& res) {
-  std::string html = ServiceConfig::Get(s.config.pages, page);
-  if (html.empty())
-    html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Veilgate " + HtmlEscape(page) +
-           "</title></head><body><h1>Veilgate</h1><p>Page: " + HtmlEscape(page) + "</p></body></html>\n";
-  res.set_content(ExpandService(html, Self(s, req)), kHtml);
-}
-
-void ServeFlag(State& s, const std::string& file, httplib::Response& res) {
-  // Only plain names ending in ".PNG" (any case); the folder's files are
-  // matched without regard to case.
-  bool ok = file.size() > 4 && SameText(file.substr(file.size() - 4), ".png");
-  for (size_t i = 0; ok && i + 4 < file.size(); ++i)
-    ok = std::isalnum(static_cast<unsigned char>(file[i])) || file[i] == '_' || file[i] == '-';
-  std::string bytes;
-  bool found = false;
-  std::error_code ec;
-  if (ok && !s.config.flagsDir.empty()) {
-    for (auto& e : std::filesystem::directory_iterator(s.config.flagsDir, ec)) {
-      if (!e.is_regular_file(ec) || !SameText(e.path().filename().string(), file)) continue;
-      std::ifstream f(e.path(), std::ios::binary);
-      bytes.assign(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-      found = static_cast<bool>(f) || f.eof();
-      break;
-    }
-  }
-  if (!found) {
-    res.status = 404;
-    res.set_content("no such flag\n", kText);
-    return;
-  }
-  res.set_content(bytes, "image/png");
-}
-
-void ServeTouch(State& s, const httplib::Request& req, httplib::Response& res) {
-  const std::string ip = req.has_param("ip") ? req.get_param_value("ip") : req.target;
-  const std::string line = Now() + " " + req.remote_addr + " " + ip;
-  {
-    std::lock_guard<std::mutex> g(s.lock);
-    s.touches.push_back(ip);
-    if (!s.config.touchesFile.empty()) {
-      std::ofstream f(s.config.touchesFile, std::ios::app);
-      f << line << "\n";
-    }
-  }
-  res.set_content("OK\r\n", kText);
-}
-
-void ServeTouches(State& s, httplib::Response& res) {
-  std::string text;
-  {
-    std::lock_guard<std::mutex> g(s.lock);
-    for (auto& t : s.touches) text += t + "\r\n";
-  }
-  res.set_content(text, kText);
-}
-
-void ServeLocalInfo(State& s, const httplib::Request& req, httplib::Response& res) {
-  if (s.config.checkMagicWord && !SameText(req.get_param_value("MagicWord"), s.config.magicWord)) {
-    res.status = 403;
-    res.set_content("wrong magic word\n", kText);
-    return;
-  }
-  res.set_content(LocalInfoAnswer(s.config, req.remote_addr), kText);
-}
-
 int Usage() {
-  std::cerr << "usage: veilgate-service --config FILE [--port N] [--listen ADDRESS]\n";
+  std::cerr << "usage: veilgate-service --config FILE [--port N] [--listen ADDRESS]\n"
+               "       veilgate-service (--config FILE | --database FILE) pool add HOST:PORT [--super] "
+               "[--country CC]\n"
+               "       veilgate-service (--config FILE | --database FILE) pool import FILE [--super]\n"
+               "       veilgate-service (--config FILE | --database FILE) pool list\n"
+               "       veilgate-service (--config FILE | --database FILE) pool remove HOST:PORT\n";
   return 2;
 }
+
+std::string Ago(int64_t at) {
+  if (at == 0) return "never";
+  const int64_t s = static_cast<int64_t>(std::time(nullptr)) - at;
+  return std::to_string(s < 0 ? 0 : s) + "s ago";
+}
+
+// The pool commands. Returns the exit code.
+int PoolCommand(Service& service, const std::vector<std::string>& words) {
+  ProxyPool* pool = service.Pool();
+  if (!pool) {
+    std::cerr << "veilgate-service: no pool database configured ([service] database = FILE, or --database "
+                 "FILE)\n";
+    return 1;
+  }
+  const std::string cmd = words.size() > 1 ? words[1] : "";
+  std::string error;
+  if (cmd == "list" && words.size() == 2) {
+    const std::vector<PoolProxy> all = pool->List();
+    std::printf("%-22s %-6s %-2s %-24s %-5s %4s %8s %-10s %s\n", "ADDRESS", "LIST", "CC", "COUNTRY", "STATE",
+                "FAIL", "LATENCY", "CHECKED", "LAST ERROR");
+    for (const PoolProxy& p : all)
+      std::printf("%-22s %-6s %-2s %-24s %-5s %4d %8s %-10s %s\n", p.Address().c_str(),
+                  p.super ? "super" : "normal", p.code.empty() ? "??" : p.code.c_str(),
+                  p.name.substr(0, 24).c_str(), p.alive ? "alive" : "dead", p.failures,
+                  p.latencyMs < 0 ? "-" : (std::to_string(p.latencyMs) + "ms").c_str(), Ago(p.checkedAt).c_str(),
+                  p.lastError.c_str());
+    std::printf("%zu proxies\n", all.size());
+    return 0;
+  }
+  if (cmd == "add" && words.size() >= 3) {
+    PoolProxy p;
+    if (!ParseProxyLine(words[2], p, error)) {
+      std::cerr << "veilgate-service: " << error << "\n";
+      return 1;
+    }
+    for (size_t i = 3; i < words.size(); ++i) {
+      if (words[i] == "--super") {
+        p.super = true;
+      } else if (words[i] == "--country" && i + 1 < words.size()) {
+        const std::string code = words[++i];
+        if (code.size() != 2 || CountryName(code).empty()) {
+          std::cerr << "veilgate-service: \"" << code << "\" is not a known two-letter country code\n";
+          return 1;
+        }
+        p.code = code;
+        for (char& c : p.code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        p.name.clear();
+      } else {
+        return Usage();
+      }
+    }
+    if (!pool->Add({p}, service.Geo(), error)) {
+      std::cerr << "veilgate-service: " << error << "\n";
+      return 1;
+    }
+    const PoolProxy added = pool->List().back();
+    std::printf("added %s\n", added.Record().c_str());
+    return 0;
+  }
+  if (cmd == "import" && (words.size() == 3 || (words.size() == 4 && words[3] == "--super"))) {
+    std::ifstream f(words[2], std::ios::binary);
+    if (!f) {
+      std::cerr << "veilgate-service: cannot read " << words[2] << "\n";
+      return 1;
+    }
+    std::vector<PoolProxy> proxies;
+    std::string line;
+    int number = 0, bad = 0;
+    while (std::getline(f, line)) {
+      ++number;
+      const size_t b = line.find_first_not_of(" \t\r");
+      if (b == std::string::npos || line[b] == '#' || line[b] == ';') continue;
+      PoolProxy p;
+      if (!ParseProxyLine(line, p, error)) {
+        std::cerr << words[2] << ":" << number << ": " << error << "\n";
+        ++bad;
+        continue;
+      }
+      p.super = words.size() == 4;
+      proxies.push_back(p);
+    }
+    if (bad > 0) {
+      std::cerr << "veilgate-service: nothing imported (" << bad << " bad line" << (bad > 1 ? "s" : "") << ")\n";
+      return 1;
+    }
+    if (!pool->Add(proxies, service.Geo(), error)) {
+      std::cerr << "veilgate-service: " << error << "; nothing imported\n";
+      return 1;
+    }
+    std::printf("imported %zu proxies\n", proxies.size());
+    return 0;
+  }
+  if (cmd == "remove" && words.size() == 3) {
+    if (!pool->Remove(words[2], error)) {
+      std::cerr << "veilgate-service: " << error << "\n";
+      return 1;
+    }
+    std::printf("removed %s\n", words[2].c_str());
+    return 0;
+  }
+  return Usage();
+}
+
+// The server library listens with a backlog of 5 connections: when 50
+// clients connect at once the kernel drops the handshakes of the others,
+// which then wait a second for the retransmission. The listening socket is
+// reached here to set a real backlog.
+template <class Base>
+class Listener : public Base {
+ public:
+  using Base::Base;
+  void SetBacklog(int backlog) { ::listen(this->svr_sock_, backlog); }
+};
+
+// The handling time of the request this thread is answering, for the log.
+thread_local std::chrono::steady_clock::time_point tRequestStart{};
+// The size of the answer's body, which a content provider does not keep.
+thread_local size_t tBodyBytes = 0;
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string configPath, listenOverride;
+  std::string configPath, databasePath, listenOverride;
   int portOverride = -1;
+  std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--config" && i + 1 < argc) configPath = argv[++i];
+    else if (a == "--database" && i + 1 < argc) databasePath = argv[++i];
     else if (a == "--port" && i + 1 < argc) portOverride = std::atoi(argv[++i]);
     else if (a == "--listen" && i + 1 < argc) listenOverride = argv[++i];
+    else if (!words.empty() || a == "pool") words.push_back(a);
     else return Usage();
   }
-  if (configPath.empty()) return Usage();
+  if (configPath.empty() && (databasePath.empty() || words.empty())) return Usage();
 
-  State s;
+  ServiceConfig config;
   std::string error;
-  if (!LoadServiceConfig(configPath, s.config, error)) {
+  if (!configPath.empty() && !LoadServiceConfig(configPath, config, error)) {
     std::cerr << "veilgate-service: " << error << "\n";
     return 1;
   }
-  if (portOverride >= 0) s.config.port = portOverride;
-  if (!listenOverride.empty()) s.config.listen = listenOverride;
-  if (!s.config.logFile.empty()) {
-    s.log = std::fopen(s.config.logFile.c_str(), "a");
-    if (!s.log) {
-      std::cerr << "veilgate-service: cannot write " << s.config.logFile << "\n";
+  if (!databasePath.empty()) {
+    config.database = databasePath;
+    config.normalProxies.clear();
+    config.superProxies.clear();
+  }
+  if (portOverride >= 0) config.port = portOverride;
+  if (!listenOverride.empty()) config.listen = listenOverride;
+
+  Service service(config);
+  if (!service.Open(error)) {
+    std::cerr << "veilgate-service: " << (configPath.empty() ? "" : configPath + ": ") << error << "\n";
+    return 1;
+  }
+  if (!words.empty()) return PoolCommand(service, words);
+
+  FILE* log = stdout;
+  if (!config.logFile.empty()) {
+    log = std::fopen(config.logFile.c_str(), "a");
+    if (!log) {
+      std::cerr << "veilgate-service: cannot write " << config.logFile << "\n";
       return 1;
     }
   }
@@ -182,51 +221,110 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
-  httplib::Server svr;
+  const bool tls = !config.tlsCert.empty();
+  std::unique_ptr<httplib::Server> server;
+  std::function<void(int)> setBacklog;
+  if (tls) {
+    auto s = std::make_unique<Listener<httplib::SSLServer>>(config.tlsCert.c_str(), config.tlsKey.c_str());
+    setBacklog = [p = s.get()](int n) { p->SetBacklog(n); };
+    if (!s->is_valid()) {
+      std::cerr << "veilgate-service: cannot use the certificate " << config.tlsCert << " and key "
+                << config.tlsKey << "\n";
+      return 1;
+    }
+    server = std::move(s);
+  } else {
+    auto s = std::make_unique<Listener<httplib::Server>>();
+    setBacklog = [p = s.get()](int n) { p->SetBacklog(n); };
+    server = std::move(s);
+  }
+  httplib::Server& svr = *server;
+  // Each kept-alive connection holds one thread while it is open, so the
+  // pool needs a thread per connection the service should serve at once.
+  const int threads = config.threads;
+  svr.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
+  // The library writes an answer's head and body with separate send calls;
+  // with Nagle's algorithm the body then waits for the client's delayed
+  // acknowledgement of the head (up to 40 ms on Linux) on kept-alive
+  // connections. Segments go out at once instead.
+  svr.set_tcp_nodelay(true);
+  svr.set_keep_alive_max_count(1000);
+  svr.set_keep_alive_timeout(5);
   svr.set_read_timeout(10, 0);
-  svr.set_payload_max_length(1 << 20);
-  svr.Get("/update", [&](const httplib::Request& q, httplib::Response& r) { ServeUpdate(s, q, r); });
-  svr.Get("/update.php", [&](const httplib::Request& q, httplib::Response& r) { ServeUpdate(s, q, r); });
-  svr.Get("/redirect", [&](const httplib::Request& q, httplib::Response& r) {
-    const std::string action = q.get_param_value("ACTION");
-    if (SameText(action, "Update"))
-      ServeUpdate(s, q, r);
-    else
-      ServePage(s, action, q, r);
-  });
-  svr.Get(R"(/page/([^/]+))", [&](const httplib::Request& q, httplib::Response& r) {
-    ServePage(s, q.matches[1], q, r);
-  });
-  svr.Get("/getinfo", [&](const httplib::Request& q, httplib::Response& r) { ServeLocalInfo(s, q, r); });
-  svr.Get(R"(/flags/([^/]+))", [&](const httplib::Request& q, httplib::Response& r) {
-    ServeFlag(s, q.matches[1], r);
-  });
-  svr.Get("/touch", [&](const httplib::Request& q, httplib::Response& r) { ServeTouch(s, q, r); });
-  svr.Get("/touches", [&](const httplib::Request&, httplib::Response& r) { ServeTouches(s, r); });
-  svr.Get("/checkip", [&](const httplib::Request& q, httplib::Response& r) {
-    r.set_content(CheckIPPage(q.remote_addr), kHtml);
+  svr.set_write_timeout(10, 0);
+  svr.set_payload_max_length(config.maxBodyBytes);
+
+  std::mutex logLock;
+  svr.set_pre_routing_handler([&](const httplib::Request& q, httplib::Response& r) {
+    tRequestStart = std::chrono::steady_clock::now();
+    ServiceResponse out;
+    service.Handle(FromHttplib(q), out);
+    r.status = out.status;
+    if (out.closeConnection) r.set_header("Connection", "close");
+    tBodyBytes = out.body.size();
+    if (out.body.size() < 16384) {
+      r.set_content(out.body, out.contentType.c_str());
+    } else {
+      // Large answers (the update answer of a big pool) are sent from the
+      // built text itself rather than from a copy of it.
+      auto body = std::make_shared<const std::string>(std::move(out.body));
+      r.set_content_provider(body->size(), out.contentType.c_str(),
+                             [body](size_t offset, size_t length, httplib::DataSink& sink) {
+                               return sink.write(body->data() + offset, length);
+                             });
+    }
+    return httplib::Server::HandlerResponse::Handled;
   });
   svr.set_logger([&](const httplib::Request& q, const httplib::Response& r) {
-    std::lock_guard<std::mutex> g(s.lock);
-    std::fprintf(s.log, "%s %s %s %s %d %zu\n", Now().c_str(), q.remote_addr.c_str(), q.method.c_str(),
-                 q.target.c_str(), r.status, r.body.size());
-    std::fflush(s.log);
+    double ms = 0;
+    if (tRequestStart != std::chrono::steady_clock::time_point{})
+      ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - tRequestStart).count();
+    const size_t bytes = tRequestStart != std::chrono::steady_clock::time_point{} ? tBodyBytes : r.body.size();
+    tRequestStart = {};
+    const ServiceRequest req = FromHttplib(q);
+    service.Stats().Request(Service::Endpoint(req.path), r.status);
+    const std::string line = service.LogLine(req, r.status, bytes, ms) + "\n";
+    std::lock_guard<std::mutex> g(logLock);
+    std::fwrite(line.data(), 1, line.size(), log);
+    std::fflush(log);
   });
 
-  if (s.config.port == 0) {
-    s.port = svr.bind_to_any_port(s.config.listen);
-    if (s.port <= 0) {
-      std::cerr << "veilgate-service: cannot listen on " << s.config.listen << "\n";
+  int port = config.port;
+  if (port == 0) {
+    port = svr.bind_to_any_port(config.listen);
+    if (port <= 0) {
+      std::cerr << "veilgate-service: cannot listen on " << config.listen << "\n";
       return 1;
     }
-  } else {
-    if (!svr.bind_to_port(s.config.listen, s.config.port)) {
-      std::cerr << "veilgate-service: cannot listen on " << s.config.listen << ":" << s.config.port << "\n";
-      return 1;
-    }
-    s.port = s.config.port;
+  } else if (!svr.bind_to_port(config.listen, port)) {
+    std::cerr << "veilgate-service: cannot listen on " << config.listen << ":" << port << "\n";
+    return 1;
   }
-  std::cout << "listening on http://" << s.config.listen << ":" << s.port << std::endl;
+  setBacklog(1024);
+  const std::string self = config.listen + ":" + std::to_string(port);
+  service.SetSelf(self);
+
+  std::unique_ptr<Checker> checker;
+  if (service.Pool() && config.checkInterval > 0) {
+    if (config.checkURL.find("{service}") != std::string::npos &&
+        (config.listen == "0.0.0.0" || config.listen == "::" || config.listen == "[::]")) {
+      std::cerr << "veilgate-service: the service listens on every address, so the proxies cannot be sent to "
+                   "{service}: set [checker] url to an address they reach (http://HOST:PORT/checkip)\n";
+      return 1;
+    }
+    CheckerSettings cs;
+    cs.intervalSeconds = config.checkInterval;
+    cs.failures = config.checkFailures;
+    cs.timeoutSeconds = config.checkTimeout;
+    cs.workers = config.checkWorkers;
+    cs.url = ExpandService(config.checkURL, self);
+    cs.expectAddress = config.checkNamesProxy;
+    checker = std::make_unique<Checker>(*service.Pool(), service.Stats(), cs);
+  }
+  std::cout << "listening on " << (tls ? "https" : "http") << "://" << self << std::endl;
+  std::cerr << "veilgate-service: GeoIP: " << service.Geo().Source()
+            << (service.Pool() ? "; pool: " + config.database : "; lists of the configuration file") << "\n";
+  if (checker) checker->Start();
 
   std::atomic<bool> signalled{false};
   std::thread stopper([&] {
@@ -239,6 +337,8 @@ int main(int argc, char** argv) {
   // When the server ended by itself, the signal thread still waits: wake it.
   if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
-  if (s.log != stdout) std::fclose(s.log);
+  if (checker) checker->Stop();
+  service.Close();
+  if (log != stdout) std::fclose(log);
   return ok || signalled ? 0 : 1;
 }

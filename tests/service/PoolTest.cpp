@@ -1,0 +1,252 @@
+// The proxy pool and its checker, with the real program: the pool commands,
+// real tinyproxies on loopback addresses of their own (one alive, one killed
+// and started again, one that accepts connections and never answers), a
+// service killed in the middle of a check round, and the requester's
+// address behind trusted and untrusted peers.
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "ServiceSupport.h"
+#include "support/Sandbox.h"
+
+using servicetest::Answer;
+using servicetest::HttpFrom;
+using servicetest::LoopProxy;
+using servicetest::RunService;
+using servicetest::ServiceProcess;
+
+namespace {
+
+class PoolTest : public SandboxTest {
+ protected:
+  void TearDown() override {
+    FService.Stop();
+    SandboxTest::TearDown();
+  }
+
+  std::string Conf() { return sb().Path("svc/service.conf"); }
+
+  // A configuration with a pool; `extra` lines go to the end.
+  void WriteConfig(const std::string& checker, const std::string& extra = "") {
+    sb().WriteFile("svc/service.conf",
+                   "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = W\ndatabase = pool.db\n"
+                   "log = requests.log\n[update]\nResult = 0\n[checker]\n" + checker + extra);
+  }
+
+  int Pool(const std::vector<std::string>& args, std::string* out = nullptr) {
+    std::vector<std::string> all = {"--config", Conf(), "pool"};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunService(all, sb().Path("svc/cmd.txt"), out);
+  }
+
+  void StartService() {
+    std::string out;
+    ASSERT_TRUE(FService.Start(Conf(), sb().Path("svc/out" + std::to_string(++FStarts) + ".txt"), &out)) << out;
+  }
+
+  std::string Update() { return HttpFrom("127.0.0.1", FService.Port(), "/update").body; }
+  std::string Metrics() { return HttpFrom("127.0.0.1", FService.Port(), "/metrics").body; }
+
+  // The value of one update-answer line.
+  static std::string Line(const std::string& answer, const std::string& name) {
+    const size_t p = answer.find(name + "=");
+    if (p == std::string::npos) return "<absent>";
+    const size_t start = p + name.size() + 1;
+    return answer.substr(start, answer.find("\r\n", start) - start);
+  }
+
+  ServiceProcess FService;
+  int FStarts = 0;
+};
+
+}  // namespace
+
+TEST_F(PoolTest, PoolCommandsAddImportListAndRemoveAllOrNothing) {
+  WriteConfig("interval = 0\n");
+  std::string out;
+  // Operators add proxies: placed by GeoIP, by an operator's country, or given whole.
+  ASSERT_EQ(Pool({"add", "8.8.8.8:3128"}, &out), 0) << out;
+  EXPECT_NE(out.find("8.8.8.8:3128|United States|US|"), std::string::npos) << out;
+  ASSERT_EQ(Pool({"add", "192.0.2.10:8080", "--country", "fr", "--super"}, &out), 0) << out;
+  EXPECT_NE(out.find("192.0.2.10:8080|France|FR|2|46"), std::string::npos) << out;
+  ASSERT_EQ(Pool({"add", "192.0.2.11:80|Japan|JP|138|36"}, &out), 0) << out;
+
+  // Bad addresses are refused with a reason, and change nothing.
+  EXPECT_EQ(Pool({"add", "300.1.1.1:80"}, &out), 1);
+  EXPECT_NE(out.find("\"300.1.1.1\" is not an IPv4 address"), std::string::npos) << out;
+  EXPECT_EQ(Pool({"add", "192.0.2.12:0"}, &out), 1);
+  EXPECT_NE(out.find("is not a port"), std::string::npos) << out;
+  EXPECT_EQ(Pool({"add", "proxy.example:80"}, &out), 1);
+  EXPECT_EQ(Pool({"add", "192.0.2.12:80", "--country", "QQ"}, &out), 1);
+  EXPECT_NE(out.find("\"QQ\" is not a known two-letter country code"), std::string::npos) << out;
+  EXPECT_EQ(Pool({"add", "8.8.8.8:3128"}, &out), 1);
+  EXPECT_NE(out.find("already in the pool"), std::string::npos) << out;
+
+  // An import with bad lines names each of them and imports none of its good ones.
+  sb().WriteFile("svc/bad.txt",
+                 "# comment\n192.0.2.20:80\n192.0.2.21:port\n\n192.0.2.22:80|Peru|PE|-75\n"
+                 "192.0.2.23:80|Peru|PE|-75|-10\n");
+  EXPECT_EQ(Pool({"import", sb().Path("svc/bad.txt")}, &out), 1);
+  EXPECT_NE(out.find("bad.txt:3: \"port\" is not a port"), std::string::npos) << out;
+  EXPECT_NE(out.find("bad.txt:5: expected HOST:PORT"), std::string::npos) << out;
+  EXPECT_NE(out.find("nothing imported"), std::string::npos) << out;
+  // A line that clashes with the pool stops the whole import too.
+  sb().WriteFile("svc/clash.txt", "192.0.2.30:80\n8.8.8.8:3128\n");
+  EXPECT_EQ(Pool({"import", sb().Path("svc/clash.txt")}, &out), 1);
+  EXPECT_NE(out.find("8.8.8.8:3128 is already in the pool; nothing imported"), std::string::npos) << out;
+  ASSERT_EQ(Pool({"list"}, &out), 0);
+  EXPECT_NE(out.find("3 proxies"), std::string::npos) << out;
+  EXPECT_EQ(out.find("192.0.2.20"), std::string::npos) << out;
+  EXPECT_EQ(out.find("192.0.2.30"), std::string::npos) << out;
+
+  sb().WriteFile("svc/good.txt", "192.0.2.20:80\n192.0.2.23:80|Peru|PE|-75|-10\n");
+  ASSERT_EQ(Pool({"import", sb().Path("svc/good.txt"), "--super"}, &out), 0) << out;
+  EXPECT_NE(out.find("imported 2 proxies"), std::string::npos);
+
+  // The running service delivers the pool's lists, and sees later changes.
+  StartService();
+  const std::string answer = Update();
+  EXPECT_EQ(Line(answer, "__MODIFY__.NORMAL_IPS"),
+            "8.8.8.8:3128|United States|US|-97|38;192.0.2.11:80|Japan|JP|138|36") << answer;
+  EXPECT_EQ(Line(answer, "__MODIFY__.SUPER_IPS"),
+            "192.0.2.10:8080|France|FR|2|46;192.0.2.20:80||||;192.0.2.23:80|Peru|PE|-75|-10") << answer;
+  ASSERT_EQ(Pool({"remove", "8.8.8.8:3128"}, &out), 0) << out;
+  EXPECT_EQ(Pool({"remove", "8.8.8.8:3128"}, &out), 1);
+  EXPECT_NE(out.find("not in the pool"), std::string::npos) << out;
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    return Line(Update(), "__MODIFY__.NORMAL_IPS") == "192.0.2.11:80|Japan|JP|138|36";
+  }, 10000)) << Update();
+  // The proxies by country and state.
+  EXPECT_NE(Metrics().find("veilgate_proxies{country=\"JP\",state=\"alive\"} 1\n"), std::string::npos);
+}
+
+TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
+  LoopProxy alive, killed, silent;
+  std::string error;
+  ASSERT_TRUE(alive.Start(sb().Path("p2"), "127.0.0.2", &error)) << error;
+  ASSERT_TRUE(killed.Start(sb().Path("p3"), "127.0.0.3", &error)) << error;
+  ASSERT_TRUE(silent.Start(sb().Path("p4"), "127.0.0.4", &error)) << error;
+  silent.Pause();
+  WriteConfig("interval = 0.2\nfailures = 2\ntimeout = 1\nworkers = 4\n");
+  std::string out;
+  ASSERT_EQ(Pool({"add", alive.Address(), "--country", "US"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", killed.Address(), "--country", "DE"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", silent.Address(), "--country", "JP", "--super"}, &out), 0) << out;
+  StartService();
+
+  auto listed = [&](const LoopProxy& p) { return Update().find(p.Address() + "|") != std::string::npos; };
+  // The proxy that never answers leaves the lists; the others stay.
+  ASSERT_TRUE(nettest::WaitFor([&] { return !listed(silent); }, 30000)) << Update();
+  EXPECT_TRUE(nettest::WaitFor([&] { return listed(alive) && listed(killed); }, 30000)) << Update();
+  EXPECT_EQ(Line(Update(), "__MODIFY__.SUPER_IPS"), "");
+  // The checks went through the proxies to the service's own /checkip.
+  EXPECT_NE(alive.Log().find("checkip"), std::string::npos) << alive.Log();
+  ASSERT_EQ(Pool({"list"}, &out), 0);
+  EXPECT_TRUE(std::regex_search(out, std::regex(silent.Address() + R"( +super +JP Japan +dead .*no answer in time)")))
+      << out;
+
+  // Killed in the middle of the run: it leaves; started again: it returns.
+  killed.Stop();
+  ASSERT_TRUE(nettest::WaitFor([&] { return !listed(killed); }, 30000)) << Update();
+  ASSERT_TRUE(killed.Restart());
+  EXPECT_TRUE(nettest::WaitFor([&] { return listed(killed); }, 30000)) << Update();
+  EXPECT_TRUE(nettest::WaitFor([&] { return listed(alive); }, 30000)) << Update();
+  EXPECT_FALSE(listed(silent));
+
+  const std::string metrics = Metrics();
+  EXPECT_TRUE(std::regex_search(metrics, std::regex(R"(veilgate_checks_total\{result="pass"\} [1-9])"))) << metrics;
+  EXPECT_TRUE(std::regex_search(metrics, std::regex(R"(veilgate_checks_total\{result="fail"\} [1-9])"))) << metrics;
+  EXPECT_NE(metrics.find("veilgate_proxies{country=\"JP\",state=\"dead\"} 1"), std::string::npos) << metrics;
+  EXPECT_TRUE(std::regex_search(metrics, std::regex(R"(veilgate_check_latency_seconds_count [1-9])"))) << metrics;
+  EXPECT_TRUE(std::regex_search(metrics, std::regex(R"(veilgate_requests_total\{endpoint="update",status="200"\} [1-9])")))
+      << metrics;
+}
+
+TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
+  LoopProxy alive, silent;
+  std::string error;
+  ASSERT_TRUE(alive.Start(sb().Path("p2"), "127.0.0.2", &error)) << error;
+  ASSERT_TRUE(silent.Start(sb().Path("p4"), "127.0.0.4", &error)) << error;
+  silent.Pause();
+  // One probe at a time, the silent proxy last and slow: the round is still
+  // under way after the first proxy passed.
+  WriteConfig("interval = 0.1\nfailures = 1\ntimeout = 5\nworkers = 1\n");
+  std::string out;
+  ASSERT_EQ(Pool({"add", "127.0.0.9:1", "--country", "FR"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", alive.Address(), "--country", "US"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", silent.Address(), "--country", "JP"}, &out), 0) << out;
+  StartService();
+  ASSERT_TRUE(nettest::WaitFor([&] {
+    return std::regex_search(Metrics(), std::regex(R"(veilgate_checks_total\{result="pass"\} [1-9])"));
+  }, 30000)) << Metrics();
+  // A change made by the operator while the service runs.
+  ASSERT_EQ(Pool({"add", "192.0.2.50:80", "--country", "PE"}, &out), 0) << out;
+  FService.Kill();
+
+  // Every committed change is there: the checks made so far and the addition.
+  ASSERT_EQ(Pool({"list"}, &out), 0) << out;
+  EXPECT_NE(out.find("4 proxies"), std::string::npos) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("127\\.0\\.0\\.9:1 +normal FR France +dead +[1-9][0-9]* .*Connection refused")))
+      << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex(alive.Address() + " +normal US United States +alive +0 +[0-9]+ms")))
+      << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex("192\\.0\\.2\\.50:80 +normal PE Peru +alive +0 +- +never"))) << out;
+
+  // The service starts again on the same pool and answers from it (no
+  // checks now, so the answer shows the pool as it was left).
+  WriteConfig("interval = 0\n");
+  StartService();
+  const std::string answer = Update();
+  EXPECT_EQ(answer.find("127.0.0.9:1|"), std::string::npos) << answer;
+  EXPECT_NE(answer.find(alive.Address() + "|United States|US|-97|38"), std::string::npos) << answer;
+  EXPECT_NE(answer.find("192.0.2.50:80|Peru|PE|"), std::string::npos) << answer;
+  // A graceful stop closes the pool: its write-ahead log is folded back.
+  FService.Stop();
+  EXPECT_FALSE(sb().Exists("svc/pool.db-wal"));
+}
+
+TEST_F(PoolTest, RequesterAddressBehindTrustedAndUntrustedPeers) {
+  // Without [localinfo] the answer places the requester with Debian's
+  // country database.
+  WriteConfig("interval = 0\n",
+              "[service]\ntrusted_proxies = 127.0.0.1\nadmin = 127.0.0.6, ::1\ntouches = touches.log\n");
+  StartService();
+  const int port = FService.Port();
+  // A forged header from an untrusted peer is ignored; loopback is nowhere.
+  Answer a = HttpFrom("127.0.0.5", port, "/getinfo?MagicWord=w", "X-Forwarded-For: 8.8.8.8\r\n");
+  ASSERT_EQ(a.status, 200) << a.head;
+  EXPECT_EQ(a.body, "IP=127.0.0.5\r\nCOUNTRY_SHORT=\r\nCOUNTRY_LONG=\r\nCITY=\r\nREGION=\r\n0\r\n0\r\n");
+  // Through the trusted reverse proxy: the address it saw, placed.
+  a = HttpFrom("127.0.0.1", port, "/getinfo?MagicWord=w", "X-Forwarded-For: 8.8.8.8\r\n");
+  EXPECT_EQ(a.body, "IP=8.8.8.8\r\nCOUNTRY_SHORT=US\r\nCOUNTRY_LONG=United States\r\nCITY=\r\nREGION=\r\n38\r\n-97\r\n");
+  // What a client wrote itself stands before what the proxy appended.
+  a = HttpFrom("127.0.0.1", port, "/getinfo?MagicWord=w", "X-Forwarded-For: 203.0.113.9, 8.8.8.8\r\n");
+  EXPECT_EQ(a.body.substr(0, 13), "IP=8.8.8.8\r\nC");
+  EXPECT_EQ(HttpFrom("127.0.0.1", port, "/checkip", "X-Forwarded-For: 8.8.8.8\r\n").body.find(
+                "<p id=\"ip\">8.8.8.8</p>") != std::string::npos, true);
+
+  // The touched addresses are for local administration only.
+  EXPECT_EQ(HttpFrom("127.0.0.5", port, "/touch?ip=192.0.2.77").status, 200);
+  EXPECT_EQ(HttpFrom("127.0.0.5", port, "/touches").status, 403);
+  EXPECT_EQ(HttpFrom("127.0.0.5", port, "/touches", "X-Forwarded-For: 127.0.0.6\r\n").status, 403);
+  // Forged through the proxy: the proxy appends the real requester.
+  EXPECT_EQ(HttpFrom("127.0.0.1", port, "/touches", "X-Forwarded-For: 127.0.0.6, 203.0.113.9\r\n").status, 403);
+  EXPECT_EQ(HttpFrom("127.0.0.1", port, "/touches").status, 403);
+  a = HttpFrom("127.0.0.6", port, "/touches");
+  EXPECT_EQ(a.status, 200);
+  EXPECT_EQ(a.body, "192.0.2.77\r\n");
+  EXPECT_NE(sb().ReadFile("svc/touches.log").find(" 127.0.0.5 192.0.2.77\n"), std::string::npos);
+
+  // The access log names peer and requester, never the magic word.
+  std::string log;
+  EXPECT_TRUE(nettest::WaitFor([&] {
+    log = sb().ReadFile("svc/requests.log");
+    return log.find("path=/touches status=200") != std::string::npos &&
+           log.find("client=8.8.8.8 method=GET path=/getinfo") != std::string::npos;
+  }, 10000)) << log;
+  EXPECT_TRUE(std::regex_search(log, std::regex(
+      R"(time=\S+Z peer=127\.0\.0\.1 client=8\.8\.8\.8 method=GET path=/getinfo query="MagicWord=-" status=200 bytes=\d+ ms=[0-9.]+\n)")))
+      << log;
+  EXPECT_EQ(log.find("MagicWord=w"), std::string::npos) << log;
+}

@@ -1,0 +1,210 @@
+#include "Checker.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <vector>
+
+#include "Metrics.h"
+#include "ProxyPool.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int LeftMs(Clock::time_point end) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+  return left > 0 ? static_cast<int>(left) : 0;
+}
+
+// The address names the proxy when it stands alone: not part of a longer
+// address such as 127.0.0.20 for 127.0.0.2.
+bool NamesAddress(const std::string& body, const std::string& address) {
+  for (size_t p = body.find(address); p != std::string::npos; p = body.find(address, p + 1)) {
+    const auto edge = [](char c) { return !(std::isdigit(static_cast<unsigned char>(c)) || c == '.'); };
+    const bool before = p == 0 || edge(body[p - 1]);
+    const size_t after = p + address.size();
+    if (before && (after >= body.size() || edge(body[after]))) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const std::string& url,
+                              int timeoutMs, bool expectAddress) {
+  ProbeResult r;
+  const auto start = Clock::now();
+  const auto end = start + std::chrono::milliseconds(timeoutMs);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(static_cast<uint16_t>(proxyPort));
+  if (inet_pton(AF_INET, proxyHost.c_str(), &a.sin_addr) != 1) {
+    r.error = "bad address";
+    return r;
+  }
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    r.error = std::string("socket: ") + std::strerror(errno);
+    return r;
+  }
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 && errno != EINPROGRESS) {
+    r.error = std::string("connect: ") + std::strerror(errno);
+    return r;
+  }
+  pollfd p{fd, POLLOUT, 0};
+  if (::poll(&p, 1, LeftMs(end)) <= 0) {
+    r.error = "connect: timed out";
+    return r;
+  }
+  int soError = 0;
+  socklen_t len = sizeof soError;
+  ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
+  if (soError != 0) {
+    r.error = std::string("connect: ") + std::strerror(soError);
+    return r;
+  }
+  // The absolute address goes to the proxy; Host names the origin.
+  const size_t hostStart = url.find("://") == std::string::npos ? 0 : url.find("://") + 3;
+  const size_t pathStart = url.find('/', hostStart);
+  const std::string host = url.substr(hostStart, pathStart == std::string::npos ? std::string::npos
+                                                                                  : pathStart - hostStart);
+  const std::string request = "GET " + url + (pathStart == std::string::npos ? "/" : "") +
+                              " HTTP/1.1\r\nHost: " + host +
+                              "\r\nUser-Agent: veilgate-service-checker\r\nConnection: close\r\n\r\n";
+  size_t sent = 0;
+  while (sent < request.size()) {
+    const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) {
+      r.error = std::string("send: ") + std::strerror(errno);
+      return r;
+    }
+    pollfd w{fd, POLLOUT, 0};
+    if (::poll(&w, 1, LeftMs(end)) <= 0) {
+      r.error = "send: timed out";
+      return r;
+    }
+  }
+  std::string answer;
+  while (answer.size() < (1u << 20)) {
+    pollfd rd{fd, POLLIN, 0};
+    const int left = LeftMs(end);
+    if (left == 0 || ::poll(&rd, 1, left) <= 0) {
+      r.error = "no answer in time";
+      return r;
+    }
+    char buf[8192];
+    const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+    if (n == 0) break;
+    if (n < 0) {
+      if (errno == EAGAIN || errno == EINTR) continue;
+      r.error = std::string("receive: ") + std::strerror(errno);
+      return r;
+    }
+    answer.append(buf, static_cast<size_t>(n));
+  }
+  const size_t lineEnd = answer.find("\r\n");
+  const std::string status = answer.substr(0, lineEnd);
+  if (status.size() < 12 || status.compare(0, 5, "HTTP/") != 0 || status.substr(9, 3) != "200") {
+    r.error = "answer: " + (status.empty() ? std::string("empty") : status.substr(0, 80));
+    return r;
+  }
+  const size_t bodyStart = answer.find("\r\n\r\n");
+  const std::string body = bodyStart == std::string::npos ? "" : answer.substr(bodyStart + 4);
+  if (expectAddress && !NamesAddress(body, proxyHost)) {
+    r.error = "the answer does not name the proxy's address";
+    return r;
+  }
+  r.ok = true;
+  r.latencyMs = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+  return r;
+}
+
+Checker::Checker(ProxyPool& pool, Metrics& metrics, CheckerSettings settings)
+    : FPool(pool), FMetrics(metrics), FSettings(std::move(settings)) {}
+
+Checker::~Checker() { Stop(); }
+
+void Checker::Start() {
+  if (FSettings.intervalSeconds <= 0 || FThread.joinable()) return;
+  FThread = std::thread([this] { Run(); });
+}
+
+void Checker::Stop() {
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    FStop = true;
+  }
+  FWake.notify_all();
+  if (FThread.joinable()) FThread.join();
+}
+
+void Checker::Run() {
+  while (!FStop) {
+    const auto next = Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(FSettings.intervalSeconds * 1000));
+    Round();
+    std::unique_lock<std::mutex> g(FLock);
+    FWake.wait_until(g, next, [this] { return FStop.load(); });
+  }
+}
+
+void Checker::Round() {
+  const std::vector<PoolProxy> proxies = FPool.List();
+  const int timeoutMs = static_cast<int>(FSettings.timeoutSeconds * 1000);
+  // The workers probe; this thread writes their outcomes to the pool in
+  // batches, at least every 100 ms, each batch one transaction. An outcome
+  // is counted in the metrics once it is committed.
+  std::mutex lock;
+  std::condition_variable wake;
+  std::vector<ProxyPool::Check> pending;
+  size_t running = 0;
+  std::atomic<size_t> next{0};
+  auto work = [&] {
+    for (size_t i = next++; i < proxies.size() && !FStop; i = next++) {
+      const PoolProxy& p = proxies[i];
+      const ProbeResult r = ProbeThroughProxy(p.host, p.port, FSettings.url, timeoutMs, FSettings.expectAddress);
+      std::lock_guard<std::mutex> g(lock);
+      pending.push_back({p.id, r.ok, r.latencyMs, r.error});
+      if (pending.size() >= 256) wake.notify_one();
+    }
+    std::lock_guard<std::mutex> g(lock);
+    --running;
+    wake.notify_one();
+  };
+  const size_t count = std::min<size_t>(static_cast<size_t>(FSettings.workers), proxies.size());
+  running = count;
+  std::vector<std::thread> workers;
+  for (size_t i = 0; i < count; ++i) workers.emplace_back(work);
+  std::unique_lock<std::mutex> g(lock);
+  while (true) {
+    wake.wait_for(g, std::chrono::milliseconds(100), [&] { return running == 0 || pending.size() >= 256; });
+    std::vector<ProxyPool::Check> batch;
+    batch.swap(pending);
+    const bool last = running == 0;
+    g.unlock();
+    if (!batch.empty() && FPool.RecordChecks(batch, FSettings.failures))
+      for (const auto& c : batch) FMetrics.CheckDone(c.ok, c.latencyMs);
+    g.lock();
+    if (last && pending.empty()) break;
+  }
+  g.unlock();
+  for (auto& t : workers) t.join();
+  FMetrics.RoundDone();
+}

@@ -1,0 +1,57 @@
+// The checker: every round it fetches the probe address through each proxy
+// of the pool (several at once) and records the outcome; the pool takes a
+// proxy off the lists after the configured failures in a row and lists it
+// again when it passes.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+class ProxyPool;
+class Metrics;
+
+struct ProbeResult {
+  bool ok = false;
+  int latencyMs = -1;
+  std::string error;
+};
+
+// One GET of `url` (http://HOST:PORT/PATH) through the HTTP proxy at
+// proxyHost:proxyPort, within timeoutMs. It passes on status 200 with a
+// body that names the proxy's address when `expectAddress` is set.
+ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const std::string& url,
+                              int timeoutMs, bool expectAddress);
+
+struct CheckerSettings {
+  double intervalSeconds = 300;
+  int failures = 3;
+  double timeoutSeconds = 10;
+  int workers = 16;
+  std::string url;  // "{service}" already replaced
+  bool expectAddress = true;
+};
+
+class Checker {
+ public:
+  Checker(ProxyPool& pool, Metrics& metrics, CheckerSettings settings);
+  ~Checker();
+  void Start();
+  // Ends the rounds; probes under way finish (each within its timeout).
+  void Stop();
+
+ private:
+  void Run();
+  void Round();
+
+  ProxyPool& FPool;
+  Metrics& FMetrics;
+  CheckerSettings FSettings;
+  std::thread FThread;
+  std::mutex FLock;
+  std::condition_variable FWake;
+  std::atomic<bool> FStop{false};
+};

@@ -1,0 +1,344 @@
+#include "ProxyPool.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <ctime>
+#include <set>
+
+#include "Address.h"
+#include "Geo.h"
+
+namespace {
+
+struct Statement {
+  sqlite3_stmt* s = nullptr;
+  Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &s, nullptr); }
+  ~Statement() { sqlite3_finalize(s); }
+  explicit operator bool() const { return s != nullptr; }
+  void Text(int i, const std::string& v) { sqlite3_bind_text(s, i, v.c_str(), -1, SQLITE_TRANSIENT); }
+  void Int(int i, int64_t v) { sqlite3_bind_int64(s, i, v); }
+  std::string Col(int i) {
+    const unsigned char* t = sqlite3_column_text(s, i);
+    return t ? reinterpret_cast<const char*>(t) : "";
+  }
+};
+
+bool Number(const std::string& v, double min, double max) {
+  if (v.empty()) return false;
+  char* end = nullptr;
+  const double d = std::strtod(v.c_str(), &end);
+  return *end == '\0' && std::isfinite(d) && d >= min && d <= max;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t\r\n");
+  if (b == std::string::npos) return "";
+  size_t e = s.find_last_not_of(" \t\r\n");
+  return s.substr(b, e - b + 1);
+}
+
+}  // namespace
+
+std::string PoolProxy::Record() const {
+  return Address() + "|" + name + "|" + code + "|" + longitude + "|" + latitude;
+}
+
+bool ParseProxyLine(const std::string& text, PoolProxy& out, std::string& error) {
+  out = PoolProxy{};
+  const std::string line = Trim(text);
+  std::vector<std::string> fields;
+  size_t start = 0;
+  while (true) {
+    const size_t bar = line.find('|', start);
+    fields.push_back(Trim(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start)));
+    if (bar == std::string::npos) break;
+    start = bar + 1;
+  }
+  if (fields.size() != 1 && fields.size() != 5) {
+    error = "expected HOST:PORT or HOST:PORT|Country|CC|longitude|latitude";
+    return false;
+  }
+  const std::string& address = fields[0];
+  const size_t colon = address.rfind(':');
+  if (colon == std::string::npos || colon == 0) {
+    error = "\"" + address + "\" is not HOST:PORT";
+    return false;
+  }
+  out.host = address.substr(0, colon);
+  const std::string port = address.substr(colon + 1);
+  svc::IP ip;
+  if (!svc::ParseIP(out.host, ip) || !ip.v4 || out.host.find(':') != std::string::npos) {
+    error = "\"" + out.host + "\" is not an IPv4 address";
+    return false;
+  }
+  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
+      std::atoi(port.c_str()) < 1 || std::atoi(port.c_str()) > 65535) {
+    error = "\"" + port + "\" is not a port from 1 to 65535";
+    return false;
+  }
+  out.port = std::atoi(port.c_str());
+  if (fields.size() == 5) {
+    out.name = fields[1];
+    out.code = fields[2];
+    if (out.code.size() != 2 || !std::isalpha(static_cast<unsigned char>(out.code[0])) ||
+        !std::isalpha(static_cast<unsigned char>(out.code[1]))) {
+      error = "\"" + out.code + "\" is not a two-letter country code";
+      return false;
+    }
+    for (char& c : out.code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (!Number(fields[3], -180, 180) || !Number(fields[4], -90, 90)) {
+      error = "longitude and latitude must be numbers (-180..180, -90..90)";
+      return false;
+    }
+    if (out.name.empty() || out.name.find(';') != std::string::npos) {
+      error = "the country name must be given and cannot contain \";\"";
+      return false;
+    }
+    out.longitude = fields[3];
+    out.latitude = fields[4];
+    out.placedByOperator = true;
+  }
+  return true;
+}
+
+ProxyPool::~ProxyPool() { Close(); }
+
+void ProxyPool::Close() {
+  std::lock_guard<std::mutex> g(FLock);
+  if (FDb) sqlite3_close(FDb);
+  FDb = nullptr;
+}
+
+bool ProxyPool::Exec(const char* sql, std::string* error) {
+  char* msg = nullptr;
+  if (sqlite3_exec(FDb, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+  if (error) *error = msg ? msg : "database error";
+  sqlite3_free(msg);
+  return false;
+}
+
+bool ProxyPool::Open(const std::string& path, std::string& error) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                      nullptr) != SQLITE_OK) {
+    error = "cannot open the pool " + path + ": " + (FDb ? sqlite3_errmsg(FDb) : "out of memory");
+    if (FDb) sqlite3_close(FDb);
+    FDb = nullptr;
+    return false;
+  }
+  // Writers of other processes wait for each other instead of failing.
+  sqlite3_busy_timeout(FDb, 5000);
+  std::string e;
+  if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+            "CREATE TABLE IF NOT EXISTS proxies ("
+            " id INTEGER PRIMARY KEY, host TEXT NOT NULL, port INTEGER NOT NULL,"
+            " super INTEGER NOT NULL DEFAULT 0, code TEXT NOT NULL DEFAULT '',"
+            " name TEXT NOT NULL DEFAULT '', latitude TEXT NOT NULL DEFAULT '',"
+            " longitude TEXT NOT NULL DEFAULT '', placed_by_operator INTEGER NOT NULL DEFAULT 0,"
+            " alive INTEGER NOT NULL DEFAULT 1, failures INTEGER NOT NULL DEFAULT 0,"
+            " checked_at INTEGER NOT NULL DEFAULT 0, latency_ms INTEGER NOT NULL DEFAULT -1,"
+            " last_error TEXT NOT NULL DEFAULT '', added_at INTEGER NOT NULL DEFAULT 0,"
+            " UNIQUE(host, port));"
+            "CREATE TABLE IF NOT EXISTS touches ("
+            " id INTEGER PRIMARY KEY, at INTEGER NOT NULL, peer TEXT NOT NULL, ip TEXT NOT NULL);",
+            &e)) {
+    error = "cannot use the pool " + path + ": " + e;
+    sqlite3_close(FDb);
+    FDb = nullptr;
+    return false;
+  }
+  return true;
+}
+
+bool ProxyPool::Add(std::vector<PoolProxy> proxies, const GeoLocator& geo, std::string& error) {
+  std::set<std::string> seen;
+  for (PoolProxy& p : proxies) {
+    if (!seen.insert(p.Address()).second) {
+      error = p.Address() + " is given twice";
+      return false;
+    }
+    if (p.code.empty()) {
+      const GeoInfo g = geo.Lookup(p.host);
+      if (g.found) {
+        p.code = g.code;
+        p.name = g.name;
+        p.latitude = g.latitude;
+        p.longitude = g.longitude;
+      }
+    } else if (p.name.empty()) {
+      p.name = CountryName(p.code);
+      if (p.name.empty()) {
+        error = "unknown country code " + p.code;
+        return false;
+      }
+      double lat = 0, lon = 0;
+      if (CountryCentre(p.code, lat, lon)) {
+        p.latitude = Degrees(lat);
+        p.longitude = Degrees(lon);
+      }
+      p.placedByOperator = true;
+    }
+  }
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb) {
+    error = "the pool is not open";
+    return false;
+  }
+  if (!Exec("BEGIN IMMEDIATE", &error)) return false;
+  Statement exists(FDb, "SELECT 1 FROM proxies WHERE host = ? AND port = ?");
+  Statement ins(FDb,
+                "INSERT INTO proxies (host, port, super, code, name, latitude, longitude,"
+                " placed_by_operator, added_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+  for (const PoolProxy& p : proxies) {
+    sqlite3_reset(exists.s);
+    exists.Text(1, p.host);
+    exists.Int(2, p.port);
+    if (sqlite3_step(exists.s) == SQLITE_ROW) {
+      error = p.Address() + " is already in the pool";
+      Exec("ROLLBACK");
+      return false;
+    }
+    sqlite3_reset(ins.s);
+    ins.Text(1, p.host);
+    ins.Int(2, p.port);
+    ins.Int(3, p.super ? 1 : 0);
+    ins.Text(4, p.code);
+    ins.Text(5, p.name);
+    ins.Text(6, p.latitude);
+    ins.Text(7, p.longitude);
+    ins.Int(8, p.placedByOperator ? 1 : 0);
+    ins.Int(9, static_cast<int64_t>(std::time(nullptr)));
+    if (sqlite3_step(ins.s) != SQLITE_DONE) {
+      error = std::string("cannot add ") + p.Address() + ": " + sqlite3_errmsg(FDb);
+      Exec("ROLLBACK");
+      return false;
+    }
+  }
+  if (!Exec("COMMIT", &error)) {
+    Exec("ROLLBACK");
+    return false;
+  }
+  ++FLocalChanges;
+  return true;
+}
+
+bool ProxyPool::Remove(const std::string& address, std::string& error) {
+  PoolProxy p;
+  if (!ParseProxyLine(address, p, error)) return false;
+  std::lock_guard<std::mutex> g(FLock);
+  Statement del(FDb, "DELETE FROM proxies WHERE host = ? AND port = ?");
+  del.Text(1, p.host);
+  del.Int(2, p.port);
+  if (sqlite3_step(del.s) != SQLITE_DONE) {
+    error = sqlite3_errmsg(FDb);
+    return false;
+  }
+  if (sqlite3_changes(FDb) == 0) {
+    error = p.Address() + " is not in the pool";
+    return false;
+  }
+  ++FLocalChanges;
+  return true;
+}
+
+std::vector<PoolProxy> ProxyPool::List() {
+  std::vector<PoolProxy> out;
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb) return out;
+  Statement q(FDb,
+              "SELECT id, host, port, super, code, name, latitude, longitude, placed_by_operator,"
+              " alive, failures, checked_at, latency_ms, last_error FROM proxies ORDER BY id");
+  while (q && sqlite3_step(q.s) == SQLITE_ROW) {
+    PoolProxy p;
+    p.id = sqlite3_column_int64(q.s, 0);
+    p.host = q.Col(1);
+    p.port = sqlite3_column_int(q.s, 2);
+    p.super = sqlite3_column_int(q.s, 3) != 0;
+    p.code = q.Col(4);
+    p.name = q.Col(5);
+    p.latitude = q.Col(6);
+    p.longitude = q.Col(7);
+    p.placedByOperator = sqlite3_column_int(q.s, 8) != 0;
+    p.alive = sqlite3_column_int(q.s, 9) != 0;
+    p.failures = sqlite3_column_int(q.s, 10);
+    p.checkedAt = sqlite3_column_int64(q.s, 11);
+    p.latencyMs = sqlite3_column_int(q.s, 12);
+    p.lastError = q.Col(13);
+    out.push_back(std::move(p));
+  }
+  return out;
+}
+
+bool ProxyPool::RecordCheck(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb) return false;
+  return RecordCheckLocked(id, ok, latencyMs, error, threshold);
+}
+
+bool ProxyPool::RecordChecks(const std::vector<Check>& checks, int threshold) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb || !Exec("BEGIN IMMEDIATE")) return false;
+  for (const Check& c : checks) RecordCheckLocked(c.id, c.ok, c.latencyMs, c.error, threshold);
+  if (Exec("COMMIT")) return true;
+  Exec("ROLLBACK");
+  return false;
+}
+
+bool ProxyPool::RecordCheckLocked(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold) {
+  // Only a proxy that joins or leaves the lists changes them: the answers
+  // built from the lists are rebuilt then, not after every check.
+  Statement u(FDb,
+              ok ? "UPDATE proxies SET alive = 1, failures = 0, checked_at = ?2, latency_ms = ?3,"
+                   " last_error = '' WHERE id = ?1 RETURNING alive"
+                 : "UPDATE proxies SET failures = failures + 1, checked_at = ?2, last_error = ?4,"
+                   " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1 RETURNING alive");
+  Statement before(FDb, "SELECT alive FROM proxies WHERE id = ?");
+  if (!u || !before) return false;
+  before.Int(1, id);
+  if (sqlite3_step(before.s) != SQLITE_ROW) return false;
+  const int wasAlive = sqlite3_column_int(before.s, 0);
+  u.Int(1, id);
+  u.Int(2, static_cast<int64_t>(std::time(nullptr)));
+  if (ok) {
+    u.Int(3, latencyMs);
+  } else {
+    u.Text(4, error);
+    u.Int(5, threshold);
+  }
+  if (sqlite3_step(u.s) != SQLITE_ROW) return false;
+  const bool changed = sqlite3_column_int(u.s, 0) != wasAlive;
+  if (sqlite3_step(u.s) != SQLITE_DONE) return false;
+  if (changed) ++FLocalChanges;
+  return true;
+}
+
+bool ProxyPool::RecordTouch(const Touch& t) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb) return false;
+  Statement ins(FDb, "INSERT INTO touches (at, peer, ip) VALUES (?, ?, ?)");
+  ins.Int(1, t.at);
+  ins.Text(2, t.peer);
+  ins.Text(3, t.ip);
+  return ins && sqlite3_step(ins.s) == SQLITE_DONE;
+}
+
+std::vector<Touch> ProxyPool::Touches() {
+  std::vector<Touch> out;
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb) return out;
+  Statement q(FDb, "SELECT at, peer, ip FROM touches ORDER BY id");
+  while (q && sqlite3_step(q.s) == SQLITE_ROW) out.push_back({sqlite3_column_int64(q.s, 0), q.Col(1), q.Col(2)});
+  return out;
+}
+
+uint64_t ProxyPool::OtherChanges() {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb) return 0;
+  Statement q(FDb, "PRAGMA data_version");
+  uint64_t other = 0;
+  if (q && sqlite3_step(q.s) == SQLITE_ROW) other = static_cast<uint64_t>(sqlite3_column_int64(q.s, 0));
+  return other;
+}

@@ -1,0 +1,15 @@
+#include "ServiceHttp.h"
+
+ServiceRequest FromHttplib(const httplib::Request& q) {
+  ServiceRequest r;
+  r.method = q.method;
+  r.path = q.path;
+  const size_t mark = q.target.find('?');
+  if (mark != std::string::npos) r.query = q.target.substr(mark + 1);
+  for (auto& [name, value] : q.params) r.params.emplace(name, value);
+  r.host = q.get_header_value("Host");
+  r.forwardedFor = q.get_header_value("X-Forwarded-For");
+  r.peer = q.remote_addr;
+  for (auto& [name, value] : q.headers) r.headerBytes += name.size() + value.size() + 4;
+  return r;
+}
