@@ -106,6 +106,43 @@ TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
   EXPECT_EQ(misnamed.RequestCount(), 0);
 }
 
+// scripts/test-ca makes the authority and the service certificate of the
+// demo: the service is reached by the names it was issued for, and a
+// certificate of the same authority for another name is refused.
+TEST_F(SecurityTransport, TheDemoAuthorityCertifiesTheServiceByItsNames) {
+  const std::string dir = sb().Path("demo-ca");
+  auto testCa = [&](const std::string& name) {
+    const std::string cmd = "'" + std::string(VG_SOURCE_DIR) + "/scripts/test-ca' '" + dir +
+                            "' " + name + " > '" + sb().Path("test-ca.log") + "' 2>&1";
+    return std::system(cmd.c_str()) == 0;
+  };
+  ASSERT_TRUE(testCa("127.0.0.1")) << nettest::ReadText(sb().Path("test-ca.log"));
+  auto handler = [](const Request& r, nettest::Connection& c) { c.Write(Response(200, "service " + r.target)); };
+  TestHttpServer service(handler, dir + "/service.pem", dir + "/service.key");
+  // The same authority (reused by the script) certifies another name.
+  ASSERT_TRUE(testCa("localhost")) << nettest::ReadText(sb().Path("test-ca.log"));
+  TestHttpServer misnamed(handler, dir + "/service.pem", dir + "/service.key");
+  EnvScope trust("SSL_CERT_FILE", dir + "/ca.pem");
+
+  std::string body, error;
+  EXPECT_TRUE(platform::HttpGetDirect(service.Base() + "/update", body, 5000, &error)) << error;
+  EXPECT_EQ(body, "service /update");
+  EXPECT_FALSE(platform::HttpGetDirect(misnamed.Base() + "/update", body, 5000, &error));
+  TSingleDownloader sd;
+  Outcome o;
+  Wire(sd, o);
+  sd.URL = service.Base() + "/update?ACTION=Update";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.text, "service /update?ACTION=Update");
+  sd.URL = misnamed.Base() + "/update?ACTION=Update";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.errors, 1);
+  EXPECT_EQ(service.RequestCount(), 2);
+  EXPECT_EQ(misnamed.RequestCount(), 0);
+}
+
 TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
   nettest::TinyProxy proxy;
   std::string error;
