@@ -55,10 +55,13 @@ TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
   ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
   // The certificate of this server names wrong-name.example, issued by the
   // trusted test authority; the address is 127.0.0.1.
-  TestHttpServer misnamed([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "misnamed " + r.target)); },
-                          certs.certFile, certs.keyFile);
-  TestHttpServer named([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "secure " + r.target)); },
-                       certs.localCertFile, certs.localKeyFile);
+  auto answer = [](const std::string& who) {
+    return [who](const Request& r, nettest::Connection& c) {
+      c.Write(Response(200, who + r.target));
+    };
+  };
+  TestHttpServer misnamed(answer("misnamed "), certs.certFile, certs.keyFile);
+  TestHttpServer named(answer("secure "), certs.localCertFile, certs.localKeyFile);
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
@@ -117,7 +120,9 @@ TEST_F(SecurityTransport, TheDemoAuthorityCertifiesTheServiceByItsNames) {
     return std::system(cmd.c_str()) == 0;
   };
   ASSERT_TRUE(testCa("127.0.0.1")) << nettest::ReadText(sb().Path("test-ca.log"));
-  auto handler = [](const Request& r, nettest::Connection& c) { c.Write(Response(200, "service " + r.target)); };
+  auto handler = [](const Request& r, nettest::Connection& c) {
+    c.Write(Response(200, "service " + r.target));
+  };
   TestHttpServer service(handler, dir + "/service.pem", dir + "/service.key");
   // The same authority (reused by the script) certifies another name.
   ASSERT_TRUE(testCa("localhost")) << nettest::ReadText(sb().Path("test-ca.log"));
