@@ -28,6 +28,7 @@
 #include "platform/Files.h"
 #include "platform/Instance.h"
 #include "platform/Mutex.h"
+#include "platform/ProxySettings.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
 #include "support/Sandbox.h"
@@ -117,6 +118,19 @@ TEST_F(SecurityLocal, RegistryFilesAndTheirLocksAreTheUsersAlone) {
   const std::vector<std::string> files = platform::ListFiles(folder, "*");
   ASSERT_GE(files.size(), 4u);  // two roots, each with its lock file
   for (const std::string& name : files) EXPECT_EQ(ModeOf(folder + "/" + name), 0600u) << name;
+}
+
+TEST_F(SecurityLocal, TheSavedCopyOfTheUsersProxyIsTheUsersAlone) {
+  OpenUmask umask0;
+  ASSERT_TRUE(platform::KeepUserProxy());
+  const std::string file = platform::SavedDesktopProxyFile();
+  ASSERT_TRUE(platform::FileExists(file)) << file;
+  EXPECT_EQ(ModeOf(file), 0600u);
+  EXPECT_EQ(ModeOf(file.substr(0, file.rfind('/'))), 0700u);
+  // Rewritten after a switch: still the user's alone.
+  platform::NoteProxyWritten();
+  EXPECT_EQ(ModeOf(file), 0600u);
+  platform::PutBackUserProxy();
 }
 
 TEST_F(SecurityLocal, InstanceSocketsAndLockFilesAreTheUsersAlone) {

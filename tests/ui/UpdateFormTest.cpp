@@ -24,6 +24,7 @@
 #include "net/NetTestServers.h"
 #include "net/SingleDownloader.h"
 #include "proxy/ServiceProcess.h"
+#include "platform/Process.h"
 #include "switch/uVGUtils.h"
 
 namespace {
@@ -463,10 +464,13 @@ TEST_F(UpdateFormTest, MagicWordWithANulCharacterIsRejected) {
 // program and the service) writes only the settings the service owns.
 class SecurityUpdateChannel : public UpdateFormTest {
  protected:
-  // A program that records that it ran, for a pushed "FireFoxPath".
+  void TearDown() override {
+    platform::SetProcessStartObserver(nullptr);
+    UpdateFormTest::TearDown();
+  }
+  // A program for a pushed "FireFoxPath".
   std::string EvilProgram() {
-    sb().WriteFile("evil/firefox",
-                   "#!/bin/sh\necho \"$*\" >> '" + sb().Path("evil/ran.txt") + "'\n");
+    sb().WriteFile("evil/firefox", "#!/bin/sh\nexit 0\n");
     ::chmod(sb().Path("evil/firefox").c_str(), 0755);
     return sb().Path("evil/firefox");
   }
@@ -528,18 +532,23 @@ TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideSt
   EXPECT_EQ(UserFile().find(evil), std::string::npos);
 
   // The next hide hands the proxy to the Firefox switch: no program starts.
+  // (Only the sandbox's programs are on the search path, and every start is
+  // reported as it happens.)
+  sb().WriteFile("app/ffextension.xpi", "extension");
+  ::setenv("PATH", sb().Path("bin").c_str(), 1);
+  std::vector<std::string> started;
+  platform::SetProcessStartObserver([&](const std::string& line) { started.push_back(line); });
   SetFirefoxProxy("192.0.2.7:8080");
-  EXPECT_FALSE(sb().Exists("evil/ran.txt"));
-  // The same step with the program set by the user does start it, and it is
-  // the only start the program recorded.
+  EXPECT_TRUE(started.empty()) << started[0];
+  // The same step with the program set by the user does start it: the check
+  // above would have seen a start.
   GetCLSettings()->SetSettingString("FireFoxPath", evil);
   GetCLSettings()->SetSettingString("SWITCH.FF", "1");
   SetFirefoxProxy("192.0.2.8:8080");
-  ASSERT_TRUE(ProcessUntil([&] { return sb().Exists("evil/ran.txt"); }, 5000));
-  ProcessUntil([&] { return sb().ReadFile("evil/ran.txt").find('\n') != std::string::npos; }, 5000);
-  const std::string ran = sb().ReadFile("evil/ran.txt");
-  EXPECT_NE(ran.find("proxy=192.0.2.8&port=8080"), std::string::npos) << ran;
-  EXPECT_EQ(ran.find("192.0.2.7"), std::string::npos) << ran;
+  platform::SetProcessStartObserver(nullptr);
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0].find("\"" + evil + "\""), 0u) << started[0];
+  EXPECT_NE(started[0].find("proxy=192.0.2.8&port=8080"), std::string::npos) << started[0];
 }
 
 TEST_F(SecurityUpdateChannel, PagesThatAreNotWebAddressesOpenNothing) {
