@@ -9,6 +9,7 @@
 #include <mutex>
 #include <random>
 
+#include "framework/CLDebugLog.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "platform/Mutex.h"
@@ -733,7 +734,31 @@ void SetAutoRun(bool Enable, const std::string& Name, const std::string& Command
   platform::SetAutoRunEntry(Enable, Name, Command);
 }
 
+bool IsWebAddress(const std::string& URL) {
+  size_t rest;
+  if (StartsWithText(URL, "http://"))
+    rest = 7;
+  else if (StartsWithText(URL, "https://"))
+    rest = 8;
+  else
+    return false;
+  for (unsigned char c : URL)
+    if (c < 0x20 || c == 0x7F) return false;
+  // A host must follow: not the path, query or fragment at once, and no
+  // second scheme or backslash path in its place.
+  if (rest >= URL.size()) return false;
+  const char first = URL[rest];
+  return first != '/' && first != '?' && first != '#' && first != '\\' && first != '@' &&
+         first != ':' && first != ' ';
+}
+
 bool OpenURLInBrowser(const std::string& URL) {
+  // A file or program path, "file:", "javascript:" or a scheme some program
+  // registered would be started by the opener: only web addresses leave.
+  if (!IsWebAddress(URL)) {
+    CLDebugLog::Write("CLUtils", "Refused to open a non-web address: " + URL);
+    return false;
+  }
   std::string command =
       ::RegReadString(RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "", "");
   if (command.empty()) return platform::ShellOpen(URL);

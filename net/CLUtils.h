@@ -106,6 +106,15 @@ bool RegDeleteValue(RegRoot Root, const std::string& Key, const std::string& Nam
 extern const char* const kShellFoldersKey;  // Software\MicroSoft\...\Shell Folders
 std::string GetShellFolder(const std::string& Name);
 void SetAutoRun(bool Enable, const std::string& Name, const std::string& Command);
+// Whether the text is an http: or https: address with a host: the only kind
+// of address the program hands to a browser or the desktop's opener, and the
+// only kind the service may push for pages and the touch. Control characters
+// (a line break would end a command line or a settings line) make it no
+// address.
+bool IsWebAddress(const std::string& URL);
+// Opens an http: or https: address in the user's default browser; anything
+// else (a file, a program, another scheme) is refused with a line in the
+// debug log and opens nothing.
 bool OpenURLInBrowser(const std::string& URL);
 bool RunProcess(const std::string& Exe, const std::string& Params, bool Hide, int TimeoutMs,
                 bool Wait);

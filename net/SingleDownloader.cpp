@@ -443,10 +443,16 @@ bool TSingleDownloaderThread::Run(std::string& text) {
   std::ofstream file;
   std::string buffer;
   if (FTToFile) {
-    tempName = MakeTempFileName(platform::TempPath(), "sg", "tmp");
-    file.open(FsPath(tempName), std::ios::binary | std::ios::trunc);
-    if (!file) {
-      Log("Cannot create " + tempName);
+    // The temporary folder is shared with other users: the file is made
+    // new (never one somebody placed there, nor through a link) and private.
+    for (int attempt = 0; attempt < 16 && tempName.empty(); ++attempt) {
+      std::string name = MakeTempFileName(platform::TempPath(), "sg", "tmp");
+      if (platform::CreateNewFile(name)) tempName = name;
+    }
+    if (!tempName.empty()) file.open(FsPath(tempName), std::ios::binary | std::ios::trunc);
+    if (tempName.empty() || !file) {
+      Log("Cannot create " +
+          (tempName.empty() ? "a temporary file in " + platform::TempPath() : tempName));
       return false;
     }
   }

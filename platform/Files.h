@@ -37,6 +37,10 @@ int64_t FileSize(const std::string& path);      // -1 when missing
 
 // Reads the whole file as bytes. On failure returns false and a message.
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error = nullptr);
+// Files and folders the program creates are private to the user: on posix
+// new files get mode 0600 and new folders 0700 (Windows: the user's profile
+// folders are private already). A file that is replaced keeps its mode.
+//
 // Creates or overwrites the file with the bytes (no atomicity).
 bool WriteWholeFile(const std::string& path, const std::string& bytes,
                     std::string* error = nullptr);
@@ -45,6 +49,11 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes,
 // new file. On failure the old file is intact and the message says why.
 bool WriteFileAtomic(const std::string& path, const std::string& bytes,
                      std::string* error = nullptr);
+
+// Creates an empty file under a name nobody uses yet, without following a
+// link in its place: false when the name is taken or the file cannot be made.
+// For temporary files in a folder other users may write to.
+bool CreateNewFile(const std::string& path);
 
 // Names of the files (not folders) in a folder whose names match a mask of
 // "*" and "?" (case-insensitive, as on Windows).

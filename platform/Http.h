@@ -25,8 +25,8 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs = 30
 struct HttpRequestOptions {
   std::string host;          // name or address; "[...]" for an IPv6 literal
   int port = 80;
-  bool secure = false;       // HTTPS: the certificate chain is verified, the
-                             // host name in the certificate is not
+  bool secure = false;       // HTTPS: the certificate chain and the host
+                             // name in the certificate are verified
   std::string object;        // "/path?query" as sent
   std::string verb = "GET";  // "GET" or "POST"
   std::string agent;         // User-Agent; empty: none is sent

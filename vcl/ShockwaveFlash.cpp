@@ -110,10 +110,6 @@ QRectF Lerp(const QRectF& a, const QRectF& b, double t) {
                 a.width() + (b.width() - a.width()) * t, a.height() + (b.height() - a.height()) * t);
 }
 
-bool IsWebAddress(const std::string& s) {
-  return StartsWithText(s, "http://") || StartsWithText(s, "https://");
-}
-
 }  // namespace
 
 struct TShockwaveFlash::Scene {

@@ -8,6 +8,7 @@
 #include "framework/CLDebugLog.h"
 #include "framework/CLEngine.h"
 #include "framework/CLForm.h"
+#include "framework/CLServiceSettings.h"
 #include "framework/CLSettings.h"
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
@@ -357,6 +358,13 @@ void TfrmCLUpdateForm::ApplyAnswer(const TStringList& answer) {
     // back as another setting, a section or a comment: it is left out.
     if (!IsStorableSettingName(target) || !IsStorableSettingValue(value)) {
       Log("Update setting refused: line " + std::to_string(i + 1));
+      continue;
+    }
+    // Only the service's own settings come from the network: never a program,
+    // a file, the user's choices or an address the desktop would run.
+    std::string why;
+    if (!IsServiceSetting(target, value, &why)) {
+      Log("Update setting refused: " + target + " (" + why + ")");
       continue;
     }
     settings->SetSettingString(target, value);

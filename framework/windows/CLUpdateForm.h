@@ -1,7 +1,8 @@
 // The update window: one request to the maker's service and what follows
 // from its answer. The answer announces a new version ("Result", "info",
 // "page") and pushes settings to the application ("Banner." lines and
-// "__MODIFY__." lines); every accepted answer (its "magicword" matches
+// "__MODIFY__." lines, limited to the settings the service owns, see
+// framework/CLServiceSettings.h); every accepted answer (its "magicword" matches
 // "App.MagicWord") counts as one successful contact ("Update.Times").
 //
 // The engine opens it in three ways (TCLEngine::AppUpdate, AppUpdateAuto,

@@ -166,7 +166,7 @@ bool ForceDirectories(const std::string& path) {
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
   std::string parent = ParentFolder(trimmed);
   if (parent != trimmed && !DirectoryExists(parent) && !ForceDirectories(parent)) return false;
-  if (::mkdir(trimmed.c_str(), 0777) == 0) return true;
+  if (::mkdir(trimmed.c_str(), 0700) == 0) return true;
   return errno == EEXIST && DirectoryExists(trimmed);
 }
 
@@ -222,7 +222,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* err
 }
 
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) {
     if (error) *error = "Cannot create \"" + path + "\": " + ErrnoText(errno);
     return false;
@@ -289,16 +289,11 @@ bool WriteFileAtomic(const std::string& requested, const std::string& bytes,
   }
   ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   std::string tmp = buf;
-  // Keep the permissions of the file being replaced; a new file gets the
-  // usual mode under the user's umask.
+  // Keep the permissions of the file being replaced; a new file is the
+  // user's alone (mkstemp made it 0600), as every file the program writes
+  // (settings, registry files, the saved proxy) holds the user's data.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    ::fchmod(fd, st.st_mode & 07777);
-  } else {
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
-  }
+  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
   int err = 0;
   bool ok = WriteAll(fd, bytes, err);
   if (ok && ::fsync(fd) != 0) {
@@ -325,6 +320,13 @@ bool WriteFileAtomic(const std::string& requested, const std::string& bytes,
     ::close(dfd);
   }
   SweepStaleTemporaries(folder, "." + base + ".tmp-");
+  return true;
+}
+
+bool CreateNewFile(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  ::close(fd);
   return true;
 }
 

@@ -214,10 +214,12 @@ bool CurlConnection::Prepare(std::string* error) {
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stallSeconds);
 
-  // Certificates: the chain must lead to a trusted authority; the host name
-  // in the certificate is not compared with the address.
+  // Certificates: the chain must lead to a trusted authority and the
+  // certificate must name the host of the address. Without the name check
+  // anyone holding any trusted certificate could answer for the service
+  // (and push settings with the update answer).
   curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 0L);
+  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, 2L);
   posix_http::UseTrustedAuthorities(e);
 
   // Proxy: the one this process applied to the desktop, else none. Explicit

@@ -3,6 +3,9 @@
 // A send connects, writes one request frame and waits for an 8-byte reply;
 // the receiver answers every waiting request when its owner calls
 // ProcessPending. A failed or unanswered send gives 0, as SendMessageW does.
+// Only this user's instances talk: the folder and the sockets are the
+// user's alone (0700, 0600), a socket file of another owner is neither
+// searched nor called, and both ends check the other's user id.
 #include "platform/Instance.h"
 
 #include <dirent.h>
@@ -147,11 +150,34 @@ bool ReceiveAll(int fd, char* data, size_t size, Clock::time_point deadline) {
   return true;
 }
 
-// Connects a non-blocking socket to the path. errOut gets errno on failure.
+// Whether the process at the other end of a connected socket runs as this
+// user (the kernel's record of it, not anything the peer says).
+bool PeerIsThisUser(int fd) {
+  ucred cred {};
+  socklen_t len = sizeof cred;
+  return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred &&
+         cred.uid == ::getuid();
+}
+
+// Whether the file is a socket of this user's.
+bool IsOwnSocket(const struct stat& st) { return S_ISSOCK(st.st_mode) && st.st_uid == ::getuid(); }
+
+// Connects a non-blocking socket to the path, a socket file of this user
+// whose listener runs as this user. errOut gets errno on failure (EPERM for
+// somebody else's socket).
 int ConnectTo(const std::string& path, int& errOut) {
   sockaddr_un addr;
   if (!MakeAddress(path, addr)) {
     errOut = ENAMETOOLONG;
+    return -1;
+  }
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    errOut = errno;
+    return -1;
+  }
+  if (!IsOwnSocket(st)) {
+    errOut = EPERM;
     return -1;
   }
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -165,6 +191,11 @@ int ConnectTo(const std::string& path, int& errOut) {
   } while (rc != 0 && errno == EINTR);
   if (rc != 0) {
     errOut = errno;
+    ::close(fd);
+    return -1;
+  }
+  if (!PeerIsThisUser(fd)) {
+    errOut = EPERM;
     ::close(fd);
     return -1;
   }
@@ -256,6 +287,8 @@ class SocketEndpoint : public InstanceEndpoint {
 
  private:
   void Answer(int conn) {
+    // Another user's process is not answered, whatever reached the socket.
+    if (!PeerIsThisUser(conn)) return;
     auto deadline = Clock::now() + std::chrono::milliseconds(kReceiveTimeoutMs);
     std::string frame(kHeaderSize, '\0');
     if (!ReceiveAll(conn, frame.data(), kHeaderSize, deadline)) return;  // e.g. a probe
@@ -316,7 +349,8 @@ std::vector<InstanceWindow> FindInstanceWindows(const std::string& className) {
   for (const std::string& name : names) {
     std::string path = folder + "/" + name;
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0 || !S_ISSOCK(st.st_mode)) continue;
+    // Somebody else's socket is neither called nor removed.
+    if (::lstat(path.c_str(), &st) != 0 || !IsOwnSocket(st)) continue;
     bool local;
     {
       std::lock_guard<std::mutex> lock(Local().mutex);
@@ -379,8 +413,10 @@ std::unique_ptr<InstanceEndpoint> CreateInstanceEndpoint(const std::string& clas
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) return nullptr;
   ::unlink(hidden.c_str());  // a left-over of an ended process with the same id
+  // The socket file is the user's alone before anyone can connect to it.
   if (::bind(fd, reinterpret_cast<sockaddr*>(&hiddenAddr), sizeof hiddenAddr) != 0 ||
-      ::listen(fd, 64) != 0 || ::rename(hidden.c_str(), path.c_str()) != 0) {
+      ::chmod(hidden.c_str(), 0600) != 0 || ::listen(fd, 64) != 0 ||
+      ::rename(hidden.c_str(), path.c_str()) != 0) {
     ::unlink(hidden.c_str());
     ::close(fd);
     return nullptr;

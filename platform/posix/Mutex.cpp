@@ -54,6 +54,13 @@ MutexResult CreateNamedMutex(const std::string& name) {
   std::string path = folder + "/" + LockFileName(name);
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd < 0) return MutexResult::Failed;
+  // A lock file placed by another user is not trusted: holding it could
+  // keep this user's program from starting.
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+    ::close(fd);
+    return MutexResult::Failed;
+  }
   int rc;
   do {
     rc = ::flock(fd, LOCK_EX | LOCK_NB);

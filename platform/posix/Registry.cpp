@@ -390,8 +390,15 @@ class WriteLock {
     std::string folder = RegistryFolder();
     ForceDirectories(folder);
     std::string lockPath = folder + "/" + RootName(root) + ".lock";
-    FFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    FFd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (FFd < 0) return;
+    // Only this user's own lock file is used (not a link, not another's).
+    struct stat st {};
+    if (::fstat(FFd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != ::getuid()) {
+      ::close(FFd);
+      FFd = -1;
+      return;
+    }
     while (::flock(FFd, LOCK_EX) != 0) {
       if (errno != EINTR) {
         ::close(FFd);

@@ -1,6 +1,7 @@
 // The user's private runtime folder for lock files and sockets of this
-// backend: $XDG_RUNTIME_DIR, else "/tmp/veilgate-<uid>" created private to
-// the user. Internal to the posix backend.
+// backend: $XDG_RUNTIME_DIR when it is the user's own, else
+// "/tmp/veilgate-<uid>" created private to the user. Internal to the posix
+// backend.
 #pragma once
 
 #include <string>
@@ -12,7 +13,8 @@ namespace platform::posix {
 // others is refused, so nobody else can plant files in it).
 std::string RuntimeFolder();
 
-// A private subfolder of the runtime folder, created when missing; empty on failure.
+// A private subfolder of the runtime folder (owned by the user, mode 0700),
+// created when missing; empty on failure or when it belongs to somebody else.
 std::string RuntimeSubfolder(const std::string& name);
 
 }  // namespace platform::posix

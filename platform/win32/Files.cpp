@@ -246,6 +246,12 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   return true;
 }
 
+bool CreateNewFile(const std::string& path) {
+  Handle h(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                       FILE_ATTRIBUTE_NORMAL, nullptr));
+  return h.valid();
+}
+
 namespace {
 
 // A writer killed between creating its temporary file and the rename leaves

@@ -228,11 +228,11 @@ bool WinInetConnection::Send(std::string* error) {
     return false;
   }
 
-  // HTTPS: secure, a certificate for another name is accepted (the chain is
-  // still checked); HTTP: a fresh copy unless the cache may answer.
-  const DWORD flags = FOptions.secure
-                          ? (INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_CN_INVALID)
-                          : (FOptions.reload ? INTERNET_FLAG_RELOAD : 0);
+  // HTTPS: secure, with WinINet's full certificate check (chain and host
+  // name: a certificate for another name would let anyone holding one answer
+  // for the service); HTTP: a fresh copy unless the cache may answer.
+  const DWORD flags = FOptions.secure ? INTERNET_FLAG_SECURE
+                                      : (FOptions.reload ? INTERNET_FLAG_RELOAD : 0);
   const std::wstring verb = Wide(FOptions.verb.empty() ? std::string("GET") : FOptions.verb);
   const std::wstring object = Wide(EscapeObject(FOptions.object));
   const std::wstring referer = Wide(FOptions.referer);

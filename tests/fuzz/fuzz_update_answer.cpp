@@ -1,8 +1,8 @@
 // The update window's handling of the service's answer, with the settings
 // store in a sandbox: whatever the answer holds, the settings file stays a
 // valid settings file, an accepted answer changes exactly the settings its
-// "Banner." and "__MODIFY__." lines name (those the file can hold) plus the
-// contact count, and a rejected answer changes nothing but the date of the
+// "Banner." and "__MODIFY__." lines name (those the file can hold and the
+// service owns) plus the contact count, and a rejected answer changes nothing but the date of the
 // last contact. No pushed line can add a section to the file or change a
 // setting it does not name.
 #include <QApplication>
@@ -14,6 +14,7 @@
 
 #include "FuzzSupport.h"
 #include "framework/CLIniFile.h"
+#include "framework/CLServiceSettings.h"
 #include "framework/CLSettings.h"
 #include "framework/windows/CLUpdateForm.h"
 #include "net/CLUtils.h"
@@ -93,7 +94,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       else
         continue;
       const std::string value = lines.ValueFromIndex(i);
-      if (IsStorableSettingName(target) && IsStorableSettingValue(value))
+      if (IsStorableSettingName(target) && IsStorableSettingValue(value) &&
+          IsServiceSetting(target, value))
         pushed[Lower(target)] = value;
     }
 

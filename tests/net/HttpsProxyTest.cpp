@@ -43,17 +43,29 @@ bool ViaProxy(const Request& r) { return r.Header("Via").find("tinyproxy") != st
 
 }  // namespace
 
-TEST_F(DownloaderTest, HttpsVerifiesTheChainButNotTheHostName) {
+// The transport boundary: a download over HTTPS is answered only by a server
+// whose certificate leads to a trusted authority and names the host of the
+// address. Tests in suites named "Security..." also carry the label
+// "security".
+class SecurityTransport : public DownloaderTest {};
+
+TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
   nettest::Certificates certs;
   std::string error;
   ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
-  TestHttpServer server([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "secure " + r.target)); },
-                        certs.certFile, certs.keyFile);
+  // The certificate of this server names wrong-name.example, issued by the
+  // trusted test authority; the address is 127.0.0.1.
+  auto answer = [](const std::string& who) {
+    return [who](const Request& r, nettest::Connection& c) {
+      c.Write(Response(200, who + r.target));
+    };
+  };
+  TestHttpServer misnamed(answer("misnamed "), certs.certFile, certs.keyFile);
+  TestHttpServer named(answer("secure "), certs.localCertFile, certs.localKeyFile);
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
-  // The certificate names wrong-name.example; the address is 127.0.0.1.
-  sd.URL = "HTTPS://127.0.0.1:" + std::to_string(server.Port()) + "/a?b=1";
+  sd.URL = "HTTPS://127.0.0.1:" + std::to_string(named.Port()) + "/a?b=1";
   {
     EnvScope trust("SSL_CERT_FILE", certs.caFile);
     sd.GetString();
@@ -61,31 +73,79 @@ TEST_F(DownloaderTest, HttpsVerifiesTheChainButNotTheHostName) {
   }
   EXPECT_EQ(o.doneString, 1);
   EXPECT_EQ(o.text, "secure /a?b=1");
-  ASSERT_EQ(server.RequestCount(), 1);
-  EXPECT_EQ(server.Requests()[0].version, "HTTP/1.0");
-  EXPECT_FALSE(server.Requests()[0].HasHeader("Pragma"));  // the cache flag does not apply to HTTPS
+  ASSERT_EQ(named.RequestCount(), 1);
+  EXPECT_EQ(named.Requests()[0].version, "HTTP/1.0");
+  EXPECT_FALSE(named.Requests()[0].HasHeader("Pragma"));  // the cache flag does not apply to HTTPS
+
+  // A trusted certificate for another name: refused before any request.
+  sd.URL = "https://127.0.0.1:" + std::to_string(misnamed.Port()) + "/update?x=1";
   {
-    EnvScope trust("SSL_CERT_FILE", certs.otherCaFile);
+    EnvScope trust("SSL_CERT_FILE", certs.caFile);
     sd.GetString();
     ASSERT_TRUE(PumpUntilIdle(sd));
   }
   EXPECT_EQ(o.errors, 1);
   EXPECT_EQ(o.doneString, 1);
-  EXPECT_EQ(server.RequestCount(), 1);  // refused before any request was sent
-  // The direct GET trusts the same authorities but also checks the name.
+  EXPECT_EQ(misnamed.RequestCount(), 0);
+
+  // The right name from an authority that is not trusted: refused as well.
+  sd.URL = "https://127.0.0.1:" + std::to_string(named.Port()) + "/untrusted";
+  {
+    EnvScope trust("SSL_CERT_FILE", certs.otherCaFile);
+    sd.GetString();
+    ASSERT_TRUE(PumpUntilIdle(sd));
+  }
+  EXPECT_EQ(o.errors, 2);
+  EXPECT_EQ(named.RequestCount(), 1);
+
+  // The direct GET (local information, touch) applies the same rules.
   std::string body;
   {
     EnvScope trust("SSL_CERT_FILE", certs.caFile);
-    EXPECT_FALSE(platform::HttpGetDirect(server.Base() + "/direct", body, 5000, &error));
+    EXPECT_FALSE(platform::HttpGetDirect(misnamed.Base() + "/direct", body, 5000, &error));
+    EXPECT_TRUE(platform::HttpGetDirect(named.Base() + "/direct", body, 5000, &error)) << error;
   }
-  EXPECT_EQ(server.RequestCount(), 1);
-  TestHttpServer local([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "named " + r.target)); },
-                       certs.localCertFile, certs.localKeyFile);
-  {
-    EnvScope trust("SSL_CERT_FILE", certs.caFile);
-    EXPECT_TRUE(platform::HttpGetDirect(local.Base() + "/direct", body, 5000, &error)) << error;
-  }
-  EXPECT_EQ(body, "named /direct");
+  EXPECT_EQ(body, "secure /direct");
+  EXPECT_EQ(misnamed.RequestCount(), 0);
+}
+
+// scripts/test-ca makes the authority and the service certificate of the
+// demo: the service is reached by the names it was issued for, and a
+// certificate of the same authority for another name is refused.
+TEST_F(SecurityTransport, TheDemoAuthorityCertifiesTheServiceByItsNames) {
+  const std::string dir = sb().Path("demo-ca");
+  auto testCa = [&](const std::string& name) {
+    const std::string cmd = "'" + std::string(VG_SOURCE_DIR) + "/scripts/test-ca' '" + dir +
+                            "' " + name + " > '" + sb().Path("test-ca.log") + "' 2>&1";
+    return std::system(cmd.c_str()) == 0;
+  };
+  ASSERT_TRUE(testCa("127.0.0.1")) << nettest::ReadText(sb().Path("test-ca.log"));
+  auto handler = [](const Request& r, nettest::Connection& c) {
+    c.Write(Response(200, "service " + r.target));
+  };
+  TestHttpServer service(handler, dir + "/service.pem", dir + "/service.key");
+  // The same authority (reused by the script) certifies another name.
+  ASSERT_TRUE(testCa("localhost")) << nettest::ReadText(sb().Path("test-ca.log"));
+  TestHttpServer misnamed(handler, dir + "/service.pem", dir + "/service.key");
+  EnvScope trust("SSL_CERT_FILE", dir + "/ca.pem");
+
+  std::string body, error;
+  EXPECT_TRUE(platform::HttpGetDirect(service.Base() + "/update", body, 5000, &error)) << error;
+  EXPECT_EQ(body, "service /update");
+  EXPECT_FALSE(platform::HttpGetDirect(misnamed.Base() + "/update", body, 5000, &error));
+  TSingleDownloader sd;
+  Outcome o;
+  Wire(sd, o);
+  sd.URL = service.Base() + "/update?ACTION=Update";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.text, "service /update?ACTION=Update");
+  sd.URL = misnamed.Base() + "/update?ACTION=Update";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.errors, 1);
+  EXPECT_EQ(service.RequestCount(), 2);
+  EXPECT_EQ(misnamed.RequestCount(), 0);
 }
 
 TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
@@ -149,7 +209,7 @@ TEST_F(DownloaderTest, HttpsDownloadTunnelsThroughTheProxy) {
   nettest::Certificates certs;
   ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
   TestHttpServer server([](const Request&, nettest::Connection& c) { c.Write(Response(200, "tunnelled")); },
-                        certs.certFile, certs.keyFile);
+                        certs.localCertFile, certs.localKeyFile);
   EnvScope trust("SSL_CERT_FILE", certs.caFile);
   platform::RecordAppliedProxy({true, proxy.Server(), ""});
   TSingleDownloader sd;

@@ -8,8 +8,11 @@
 #include <QEvent>
 #include <QImage>
 
+#include <sys/stat.h>
+
 #include <chrono>
 #include <functional>
+#include <map>
 #include <utility>
 #include <memory>
 #include <string>
@@ -21,6 +24,8 @@
 #include "net/NetTestServers.h"
 #include "net/SingleDownloader.h"
 #include "proxy/ServiceProcess.h"
+#include "platform/Process.h"
+#include "switch/uVGUtils.h"
 
 namespace {
 
@@ -420,19 +425,19 @@ TEST_F(UpdateFormTest, PushedSettingsThatTheFileCannotHoldAreLeftOut) {
       "__MODIFY__.[evil=section]\r\n"
       "__MODIFY__.;comment=1\r\n"
       "__MODIFY__. padded=1\r\n"
-      "__MODIFY__.GOOD=kept\r\n"
+      "__MODIFY__.Banner.Good=kept\r\n"
       "banner.Side.URL=http://example.org/side\r\n";
   body += std::string("__MODIFY__.NUL") + '\0' + "NAME=1\r\n";
   body += std::string("__MODIFY__.NULVALUE=a") + '\0' + "b\r\n";
-  body += "__MODIFY__.AFTER=also kept\r\n";
+  body += "__MODIFY__.Banner.After=also kept\r\n";
   ServeBody(body, {"NORMAL_IPS=supplied"});
   ASSERT_NE(ScheduledCheck(), nullptr);
   EXPECT_EQ(Times(), 1);
   // Read back from disk: the good lines are there, the file's structure
   // is intact (no section or comment came from the answer).
   ReleaseCLSettings();
-  EXPECT_EQ(Setting("GOOD"), "kept");
-  EXPECT_EQ(Setting("AFTER"), "also kept");
+  EXPECT_EQ(Setting("Banner.Good"), "kept");
+  EXPECT_EQ(Setting("Banner.After"), "also kept");
   EXPECT_EQ(Setting("banner.Side.URL"), "http://example.org/side");
   EXPECT_EQ(Setting("NORMAL_IPS"), "supplied");
   EXPECT_EQ(Times(), 1);
@@ -447,8 +452,127 @@ TEST_F(UpdateFormTest, PushedSettingsThatTheFileCannotHoldAreLeftOut) {
 }
 
 TEST_F(UpdateFormTest, MagicWordWithANulCharacterIsRejected) {
-  ServeBody(std::string("magicword=WORD-1") + '\0' + "\r\n__MODIFY__.GOOD=1\r\n");
+  ServeBody(std::string("magicword=WORD-1") + '\0' + "\r\n__MODIFY__.Banner.Good=1\r\n");
   ASSERT_NE(ScheduledCheck(), nullptr);
   EXPECT_EQ(Times(), 0);
-  EXPECT_EQ(Setting("GOOD"), "");
+  EXPECT_EQ(Setting("Banner.Good"), "");
+}
+
+// --- the update channel as a trust boundary -------------------------------------------
+
+// Whoever answers the update request (the service, or anybody between the
+// program and the service) writes only the settings the service owns.
+class SecurityUpdateChannel : public UpdateFormTest {
+ protected:
+  void TearDown() override {
+    platform::SetProcessStartObserver(nullptr);
+    UpdateFormTest::TearDown();
+  }
+  // A program for a pushed "FireFoxPath".
+  std::string EvilProgram() {
+    sb().WriteFile("evil/firefox", "#!/bin/sh\nexit 0\n");
+    ::chmod(sb().Path("evil/firefox").c_str(), 0755);
+    return sb().Path("evil/firefox");
+  }
+};
+
+TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideStartsNothing) {
+  const std::string evil = EvilProgram();
+  // Each setting that names a program, a file or a folder, the user's own
+  // choices and the program's bookkeeping, with a value an attacker wants.
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"FireFoxPath", evil}, {"Language", "Deutsch"}, {"Language.Force", "Deutsch"},
+      {"Skin", "../../evil"}, {"Path.Languages", "/tmp"}, {"Path.Skins", "/tmp"},
+      {"SWITCH.IE", "0"}, {"SWITCH.FF", "1"}, {"SWITCH.OPERA", "0"}, {"ChangeIP", "1"},
+      {"ChangeIPTime", "1"}, {"ClearCookie", "1"}, {"AutoRun", "1"}, {"AlwaysOnTop", "1"},
+      {"TestIPfromLocal", "1"}, {"TARGET_COUNTRY", "CN"}, {"App.Name", "../../.bashrc"},
+      {"App.GUID", "{evil}"}, {"App.MagicWord", "EVIL"}, {"App.RegPath", "Evil"},
+      {"App.Autorun", "1"}, {"App.PID", "evil"}, {"App.Multiple", "1"},
+      {"Setting.NoAllUser", "0"}, {"Debug.Enabled", "1"}, {"FFEXT.INSTALLED", "0"},
+      {"FLS.Background", "/etc/shadow"}, {"FLS.Logo", "/etc/shadow"},
+      {"URL.LocalFlagPath", "/etc/"}, {"Update.AutoCheck", "0"}, {"Update.Times", "99"},
+      {"Update.BeginAuto", "0"}, {"Update.NoAutoCheck", "1"}, {"RunTimes", "99"}};
+  // Settings the service owns, pushed with addresses that are not web ones.
+  const std::vector<std::pair<std::string, std::string>> badAddresses = {
+      {"SUPER_TOUCH", "file:///etc/passwd?{1}"}, {"URL.home", "file:///etc/passwd"},
+      {"URL.help", "vgevil:run"}, {"URL.CheckIP", "javascript:alert(1)"},
+      {"URL.Redirect", "%exepath%\\evil.html"}, {"Banner.Side.RemoteURL", "ftp://x/"}};
+  std::vector<std::string> supplied = {
+      "FireFoxPath=", "SWITCH.FF=0", "TARGET_COUNTRY=US", "Language=English",
+      "URL.home=http://127.0.0.1:9/home", "URL.help=http://127.0.0.1:9/help",
+      "URL.CheckIP=http://127.0.0.1:9/checkip", "URL.Redirect=http://127.0.0.1:9/redirect",
+      "SUPER_TOUCH=http://127.0.0.1:9/touch?ip={1}"};
+  std::string body = "magicword=WORD-1\r\nResult=0\r\n";
+  for (const auto& [name, value] : refused) body += "__MODIFY__." + name + "=" + value + "\r\n";
+  for (const auto& [name, value] : badAddresses)
+    body += (name.rfind("Banner.", 0) == 0 ? "" : "__MODIFY__.") + name + "=" + value + "\r\n";
+  body += "Banner.Top.URL=file:///etc/passwd\r\n";
+  // What the service does own still arrives.
+  body += "__MODIFY__.NORMAL_IPS=192.0.2.7:8080|Here|HR|1|2\r\n"
+          "__MODIFY__.URL.Support=https://example.org/support\r\n"
+          "Banner.Top.RemoteURL=http://example.org/banner\r\n";
+  ServeBody(body, supplied);
+  Engine();  // the program has started: what it writes itself is written
+  std::map<std::string, std::string> before;
+  for (const auto& list : {refused, badAddresses})
+    for (const auto& [name, value] : list) before[name] = Setting(name);
+  before["Banner.Top.URL"] = Setting("Banner.Top.URL");
+  before["Update.Times"] = "1";  // the one accepted answer counts, the pushed count does not
+  before.erase("RunTimes");      // counted by every start of the settings store, never 99
+
+  ASSERT_NE(ScheduledCheck(), nullptr);
+  EXPECT_EQ(Times(), 1);  // accepted
+  EXPECT_EQ(Setting("NORMAL_IPS"), "192.0.2.7:8080|Here|HR|1|2");
+  EXPECT_EQ(Setting("URL.Support"), "https://example.org/support");
+  EXPECT_EQ(Setting("Banner.Top.RemoteURL"), "http://example.org/banner");
+  // From disk, with a fresh store: nothing refused was written.
+  ReleaseCLSettings();
+  for (const auto& [name, value] : before) EXPECT_EQ(Setting(name), value) << name;
+  EXPECT_LT(GetCLSettings()->GetSettingInteger("RunTimes"), 10);
+  EXPECT_EQ(UserFile().find(evil), std::string::npos);
+
+  // The next hide hands the proxy to the Firefox switch: no program starts.
+  // (Only the sandbox's programs are on the search path, and every start is
+  // reported as it happens.)
+  sb().WriteFile("app/ffextension.xpi", "extension");
+  ::setenv("PATH", sb().Path("bin").c_str(), 1);
+  std::vector<std::string> started;
+  platform::SetProcessStartObserver([&](const std::string& line) { started.push_back(line); });
+  SetFirefoxProxy("192.0.2.7:8080");
+  EXPECT_TRUE(started.empty()) << started[0];
+  // The same step with the program set by the user does start it: the check
+  // above would have seen a start.
+  GetCLSettings()->SetSettingString("FireFoxPath", evil);
+  GetCLSettings()->SetSettingString("SWITCH.FF", "1");
+  SetFirefoxProxy("192.0.2.8:8080");
+  platform::SetProcessStartObserver(nullptr);
+  ASSERT_EQ(started.size(), 1u);
+  EXPECT_EQ(started[0].find("\"" + evil + "\""), 0u) << started[0];
+  EXPECT_NE(started[0].find("proxy=192.0.2.8&port=8080"), std::string::npos) << started[0];
+}
+
+TEST_F(SecurityUpdateChannel, PagesThatAreNotWebAddressesOpenNothing) {
+  ServeBody("magicword=WORD-1\r\nResult=1\r\ninfo=Get it\r\npage=file:///etc/passwd\r\n",
+            {"URL.home=file:///etc/passwd", "URL.help=vgevil:run?x=1",
+             "URL.files=%exepath%\\res\\page.html", "URL.good=http://127.0.0.1:9/good"});
+  // A new version whose page is a local file: OK opens nothing.
+  TfrmCLUpdateForm* w = ScheduledCheck();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(ProcessUntil([&] { return w->isVisible() && w->btnOK->isEnabled(); }));
+  w->btnOK->click();
+  // Pages by name, addresses and "wcme:" links of an embedded view.
+  for (const char* page : {"home", "help", "files"}) Engine()->ShowPage(page);
+  Engine()->ShowPageByURL("FILE:///etc/shadow");
+  Engine()->ShowPageByURL("javascript:alert(1)");
+  Engine()->ShowPageByURL("vgevil:payload");
+  bool cancel = false;
+  Engine()->WebBeforeNavigate2("wcme:?PAGE=help", cancel);
+  EXPECT_TRUE(cancel);
+  // A web page still opens, and it is the only thing that did.
+  cancel = false;
+  Engine()->WebBeforeNavigate2("wcme:?PAGE=good", cancel);
+  EXPECT_TRUE(cancel);
+  const std::vector<std::string> opened = Opened(1);
+  ASSERT_EQ(opened.size(), 1u);
+  EXPECT_EQ(opened[0].rfind("http://127.0.0.1:9/good?ACTION=good&", 0), 0u) << opened[0];
 }
