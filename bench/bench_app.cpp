@@ -34,6 +34,7 @@
 #include "framework/CLSettings.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
+#include "platform/ProxySettings.h"
 #include "proxy/uProxyManager.h"
 #include "ui/uMain.h"
 #include "vcl/ActnList.h"
@@ -149,7 +150,9 @@ Service StartService(const std::string& root) {
   Service s;
   s.pid = Spawn({VG_SERVICE_EXE, "--config", root + "/service.conf", "--port", "0"}, root + "/service.out");
   WaitFor([&] { return Read(root + "/service.out").find('\n') != std::string::npos; }, 5000);
-  const std::string line = Read(root + "/service.out");
+  // The first line says where it listens ("listening on http://host:port").
+  std::string line = Read(root + "/service.out");
+  line = line.substr(0, line.find('\n'));
   s.port = std::atoi(line.c_str() + line.rfind(':') + 1);
   return s;
 }
@@ -229,6 +232,21 @@ int HideTiming(const std::string& root, int port, int runs, int argc, char** arg
   c = Replace(c, "[setting]", "[setting]\r\nFireFoxPath=" + root + "/inproc/app/firefox\r\nFFEXT.INSTALLED=1\r\n");
   Write(app + "/const.dat", c);
   Write(root + "/config/Opera/Opera/operaprefs.ini", "[User Prefs]\nLanguage=en\n");
+  Write(app + "/ffextension.xpi", "extension");
+  // Every desktop mechanism at once: GNOME's key file, KDE's kioslaverc
+  // with its signal on a private session bus, and the user's own proxy
+  // saved before each first switch.
+  setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
+  setenv("KDE_SESSION_VERSION", "5", 1);
+  const std::string busSocket = root + "/run/bench-bus";
+  pid_t bus = fork();
+  if (bus == 0) {
+    execlp("dbus-daemon", "dbus-daemon", "--session", "--nofork", "--nopidfile",
+           ("--address=unix:path=" + busSocket).c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  WaitFor([&] { return fs::exists(busSocket); }, 5000);
+  setenv("DBUS_SESSION_BUS_ADDRESS", ("unix:path=" + busSocket).c_str(), 1);
   platform::SetModuleFileNameOverride(app + "/veilgate");
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
   QApplication qapp(argc, argv);
@@ -260,6 +278,7 @@ int HideTiming(const std::string& root, int port, int runs, int argc, char** arg
     return 1;
   }
   std::vector<double> times;
+  unsigned reach = 0;
   for (int i = 0; i < runs; ++i) {
     now += 2.0 / 86400;
     w->actVeilIP->Execute();
@@ -267,14 +286,17 @@ int HideTiming(const std::string& root, int port, int runs, int argc, char** arg
       std::printf("hide %d refused\n", i);
       continue;
     }
+    reach |= platform::LastProxyReach();
     times.push_back(std::chrono::duration<double, std::milli>(end - begin).count());
     now += 2.0 / 86400;
     w->actStopHide->Execute();
     QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
   }
   delete w;
-  const bool gnome = fs::exists(root + "/config/glib-2.0/settings/keyfile");
-  std::printf("desktop proxy settings written: %s\n", gnome ? "yes (GNOME, key file)" : "no (no GSettings schema)");
+  if (bus > 0) Stop(bus);
+  std::printf("desktop mechanisms reached by the hides: %s%s\n",
+              platform::DescribeProxyReach(reach).c_str(),
+              fs::exists(busSocket) ? " (KDE signal on a private session bus)" : "");
   if (!times.empty())
     std::printf("hide with all three switches on (system proxy with the desktop settings, Firefox, "
                 "Opera): median %.2f ms (min %.2f, max %.2f) over %zu hides\n",

@@ -275,19 +275,39 @@ std::string SessionBusAddress() {
   return std::string();
 }
 
+// The session-bus connection is kept between switches (connecting and
+// authenticating costs more than the signal itself); it is made anew when
+// the bus address changes or the bus went away.
+std::mutex GBusLock;
+GDBusConnection* GBus = nullptr;
+std::string GBusAddress;
+
+GDBusConnection* SessionBus(const std::string& address, GError** error) {
+  if (GBus && (GBusAddress != address || g_dbus_connection_is_closed(GBus))) {
+    g_object_unref(GBus);
+    GBus = nullptr;
+  }
+  if (!GBus && !address.empty()) {
+    GBus = g_dbus_connection_new_for_address_sync(
+        address.c_str(),
+        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+        nullptr, nullptr, error);
+    if (GBus) {
+      g_dbus_connection_set_exit_on_close(GBus, FALSE);
+      GBusAddress = address;
+    }
+  }
+  return GBus;
+}
+
 }  // namespace
 
 bool NotifyKdeProxyChanged() {
   const std::string address = SessionBusAddress();
+  std::lock_guard<std::mutex> hold(GBusLock);
   GError* error = nullptr;
-  GDBusConnection* bus =
-      address.empty()
-          ? nullptr
-          : g_dbus_connection_new_for_address_sync(
-                address.c_str(),
-                static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-                nullptr, nullptr, &error);
+  GDBusConnection* bus = SessionBus(address, &error);
   if (!bus) {
     std::string why = error ? error->message : "no session bus address";
     if (error) g_error_free(error);
@@ -306,9 +326,10 @@ bool NotifyKdeProxyChanged() {
     AddProxyNotice(std::string("The KDE proxy signal could not be sent: ") +
                    (error ? error->message : "unknown error"));
     if (error) g_error_free(error);
+    // The next switch connects anew.
+    g_object_unref(GBus);
+    GBus = nullptr;
   }
-  g_dbus_connection_close_sync(bus, nullptr, nullptr);
-  g_object_unref(bus);
   return ok;
 }
 

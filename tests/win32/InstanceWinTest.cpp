@@ -166,6 +166,8 @@ TEST_F(InstanceWinTest, ProgramsStartInTheirFolderWithTheirArguments) {
   platform::RegWriteString(RegRoot::LocalMachine,
                            "SOFTWARE\\Mozilla\\Mozilla Firefox\\3.6 (en-US)\\Main", "PathToExe", fake);
   EXPECT_EQ(GetFirefoxPath(), fake);
+  // The extension file the Firefox commands need.
+  sb().WriteFile("app/ffextension.xpi", "extension");
   SetFirefoxProxy("192.0.2.1:8080");
   ASSERT_TRUE(wintest::WaitUntil([&] { return platform::FileSize(record) > 0; }));
   text = wintest::ReadText(record);

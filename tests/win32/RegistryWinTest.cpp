@@ -9,6 +9,7 @@
 #include "framework/CLSettings.h"
 #include "platform/ProxySettings.h"
 #include "platform/Registry.h"
+#include "platform/Files.h"
 #include "switch/uVGUtils.h"
 // After the platform headers, whose constants share names with its macros.
 #include <wininet.h>
@@ -138,29 +139,63 @@ TEST_F(RegistryWinTest, SystemProxySwitchSetsConnectionOptionsAndRegistry) {
             std::string::npos)
       << out;
 
-  // Stopping leaves the direct state.
+  // Stopping puts back what the user had: here nothing of their own, so
+  // the connection is direct and the values the switch wrote are gone.
   SetIEProxy("");
   c = QueryConnection();
   ASSERT_TRUE(c.ok);
   EXPECT_EQ(c.flags & PROXY_TYPE_PROXY, 0u);
-  EXPECT_TRUE(c.flags & PROXY_TYPE_DIRECT);
-  ASSERT_TRUE(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, text, number));
-  EXPECT_EQ(text, L"http=;ftp=;https=;");
-  ASSERT_TRUE(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyEnable", type, text, number));
-  EXPECT_EQ(number, 0u);
+  EXPECT_FALSE(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, text, number));
 
-  // With the option off, a hide call switches to direct all the same.
+  // With the option off, a hide call changes nothing of the user's.
   ASSERT_TRUE(SetPerConnectionProxy(true, "<local>", "198.51.100.7:3128"));
   c = QueryConnection();
   EXPECT_EQ(c.server, L"198.51.100.7:3128");
-  // (Wine keeps no bypass list for the connection, so it is not read back.)
   ReleaseCLSettings();
   sb().WriteFile("app/const.dat", "[setting]\r\nSWITCH.IE=0\r\n");
   SetIEProxy("192.0.2.1:8080");
   c = QueryConnection();
-  EXPECT_EQ(c.flags & PROXY_TYPE_PROXY, 0u);
-  ASSERT_TRUE(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, text, number));
-  EXPECT_EQ(text, L"http=;ftp=;https=;");
+  EXPECT_EQ(c.server, L"198.51.100.7:3128");
+  EXPECT_FALSE(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, text, number));
+}
+
+// The user's own connection options (a proxy of theirs, switched off, and
+// their registry values) survive a hide and a stop, also after a change of
+// IP in between (the copy is taken once, before the first switch).
+TEST_F(RegistryWinTest, TheUsersOwnConnectionOptionsComeBack) {
+  sb().WriteFile("app/const.dat", "[setting]\r\nSWITCH.IE=1\r\n");
+  const std::wstring settingsKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  ASSERT_TRUE(SetPerConnectionProxy(false, "", "proxy.corp.example:8080"));
+  platform::RegWriteString(RegRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                           "ProxyServer", "proxy.corp.example:8080");
+  platform::RegWriteDword(RegRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+                          "ProxyEnable", 0);
+  const ConnOptions user = QueryConnection();
+  ASSERT_TRUE(user.ok);
+  EXPECT_EQ(user.flags & PROXY_TYPE_PROXY, 0u);
+
+  for (int run = 0; run < 2; ++run) {
+    SetIEProxy("192.0.2.1:8080");
+    ConnOptions c = QueryConnection();
+    EXPECT_TRUE(c.flags & PROXY_TYPE_PROXY) << run;
+    EXPECT_EQ(c.server, L"192.0.2.1:8080") << run;
+    EXPECT_TRUE(platform::FileExists(platform::SavedDesktopProxyFile())) << run;
+    if (run == 1) {
+      SetIEProxy("192.0.2.2:3128");
+      EXPECT_EQ(QueryConnection().server, L"192.0.2.2:3128");
+    }
+    SetIEProxy("");
+    c = QueryConnection();
+    EXPECT_EQ(c.flags & PROXY_TYPE_PROXY, 0u) << run;
+    EXPECT_EQ(c.server, user.server) << run;
+    DWORD type = 0, number = 99;
+    std::wstring text;
+    ASSERT_TRUE(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, text, number));
+    EXPECT_EQ(text, L"proxy.corp.example:8080") << run;
+    ASSERT_TRUE(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyEnable", type, text, number));
+    EXPECT_EQ(number, 0u) << run;
+    EXPECT_FALSE(platform::FileExists(platform::SavedDesktopProxyFile())) << run;
+  }
 }
 
 TEST_F(RegistryWinTest, AutorunEntryIsTheRunKey) {
