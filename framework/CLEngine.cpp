@@ -293,12 +293,7 @@ void TCLEngine::InitPost() {
 }
 
 void TCLEngine::SplashClose() {
-  QWidget*& splash = CLSplashForm();
-  if (!splash) return;
-  QWidget* w = splash;
-  splash = nullptr;
-  w->close();
-  delete w;
+  CLCloseSplash();
 }
 
 // --- skins ------------------------------------------------------------------------------------
@@ -484,8 +479,7 @@ void TCLEngine::UpdateTitle() {
   if (FTitleIncludeVer) title += "  " + settings->GetSettingString("App.Ver");
   FAppTitle = title;
   if (settings->GetSettingBool("App.NoAutoTitle")) return;
-  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-    QGuiApplication::setApplicationDisplayName(QStr(title));
+  ApplicationTitle() = title;
   if (FOwnerForm)
     FOwnerForm->SetCaption(title);
   else if (FForm)
