@@ -4,6 +4,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QShowEvent>
 #include <QUrl>
 
 #include "framework/CLEngine.h"
@@ -12,6 +13,7 @@
 #include "framework/lang/CLMultiLang.h"
 #include "net/CLUtils.h"
 #include "proxy/LocalInfo.h"
+#include "ui/uDesignFont.h"
 #include "ui/uMain.h"
 #include "vcl/Controls.h"
 
@@ -45,6 +47,8 @@ TfrmTesting::TfrmTesting(TCLComponent* AOwner) : TForm(AOwner) {
   setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   SetPosition(TPosition::poMainFormCenter);
   SetClientSize(423, 210);
+  // The main window's font, for which the controls are placed.
+  setFont(DesignFont());
 
   lblInfo = new TLabel(this);
   lblInfo->SetName("lblInfo");
@@ -159,4 +163,10 @@ void TfrmTesting::CheckDone(QNetworkReply* reply) {
   }
   ++FIndex;
   CheckNext();
+}
+
+void TfrmTesting::showEvent(QShowEvent* e) {
+  // The skin's style sheet has been applied to the controls by now.
+  ApplyDesignFont(ClientArea());
+  TForm::showEvent(e);
 }
