@@ -111,6 +111,9 @@ TfrmChooseIPCountry::TfrmChooseIPCountry(TCLComponent* AOwner, TProxyManager* AP
   layout->setContentsMargins(pnlWB->frameWidth(), pnlWB->frameWidth(), pnlWB->frameWidth(),
                              pnlWB->frameWidth());
   layout->addWidget(wbMap);
+  // The map page is laid out for the view's size when it loads, which can
+  // be before the window is first shown: the view has its size from now on.
+  wbMap->setGeometry(pnlWB->contentsRect());
 
   sgLoadingMap = new TGauge(this);
   sgLoadingMap->SetName("sgLoadingMap");

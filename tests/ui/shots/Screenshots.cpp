@@ -5,15 +5,16 @@
 //   VG_SHOT_SKIN   skin name ("Default", "Midnight", ...)
 //   VG_SHOT_LANG   language name ("English", "Deutsch")
 // Every picture is the screen area of the windows it shows (no window
-// manager draws frames under Xvfb: skinned windows draw their own), stored
-// with a palette to keep the files small.
+// manager draws frames under Xvfb: skinned windows draw their own).
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QGuiApplication>
 #include <QMenu>
 #include <QScreen>
 #include <QWindow>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <memory>
@@ -30,6 +31,7 @@
 #include "ui/uSettings.h"
 #include "vcl/ActnList.h"
 #include "vcl/WebHosts.h"
+#include "vcl/spMessage.h"
 
 using namespace mainwin;
 namespace fs = std::filesystem;
@@ -78,8 +80,10 @@ class Screenshots : public MainWindowTest {
   }
   void Save(const std::string& name, const QImage& image) {
     const std::string file = FShotDir + "/" + name + "-" + FSkin + "-" + FLanguage + ".png";
-    const QImage small = image.convertToFormat(QImage::Format_Indexed8, Qt::ThresholdDither);
-    ASSERT_TRUE(small.save(QString::fromStdString(file), "PNG", 9)) << file;
+    // scripts/screenshots turns the pictures into palette pictures afterwards.
+    ASSERT_TRUE(image.convertToFormat(QImage::Format_RGB888).save(QString::fromStdString(file),
+                                                                  "PNG", 9))
+        << file;
     std::printf("%s\n", file.c_str());
   }
 
@@ -105,10 +109,26 @@ class Screenshots : public MainWindowTest {
     return w;
   }
 
-  // Runs open (which opens a modal window) and calls look with that window
-  // from inside its modal loop; look closes it.
-  static void Modal(const std::function<void()>& open, const std::function<void(TForm*)>& look) {
-    WhenModal([look](QWidget* dlg) { look(static_cast<TForm*>(dlg)); }, 20000);
+  // Runs open (which opens a modal window of class T) and calls look with
+  // that window from inside its modal loop; whatever look leaves open is
+  // closed, so the run goes on.
+  template <class T>
+  static void Modal(const std::function<void()>& open, const std::function<void(T*)>& look) {
+    auto* timer = new QTimer;
+    const auto started = std::chrono::steady_clock::now();
+    QObject::connect(timer, &QTimer::timeout, [timer, look, started] {
+      T* found = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* t = dynamic_cast<T*>(w); t && t->isVisible() && !dynamic_cast<TfrmMain*>(w))
+          found = t;
+      if (!found && std::chrono::steady_clock::now() - started < std::chrono::minutes(2)) return;
+      timer->stop();
+      timer->deleteLater();
+      if (!found) return;
+      look(found);
+      if (found->isVisible() && found->ModalResult() == mrNone) found->SetModalResult(mrCancel);
+    });
+    timer->start(20);
     open();
   }
 
@@ -134,35 +154,28 @@ TEST_F(Screenshots, MainWindowPopupAndTrayMenu) {
 
 TEST_F(Screenshots, Dialogs) {
   TfrmMain& w = Shown();
-  Modal([&] { ShowSettings(&w); },
-        [&](TForm* d) {
-          auto* s = dynamic_cast<TfrmSettings*>(d);
-          ASSERT_NE(s, nullptr);
-          Shot("settings-general", {d});
-          s->pcSetting->SetActivePage(s->tsBrowser);
-          Shot("settings-browser", {d});
-          d->SetModalResult(mrCancel);
-        });
-  Modal([&] { ShowChooseIPCountry(&w, w.FProxyManager.get()); },
-        [&](TForm* d) {
-          auto* c = dynamic_cast<TfrmChooseIPCountry*>(d);
-          ASSERT_NE(c, nullptr);
-          // The page engine loads the map; the gauge goes once it has finished.
-          ProcessUntil([c] { return c->wbMap->ViewCreated() && !c->wbMap->Busy(); }, 20000);
-          Shot("country", {d}, 1500);
-          d->SetModalResult(mrCancel);
-        });
+  Modal<TfrmSettings>([&] { ShowSettings(&w); },
+                      [&](TfrmSettings* d) {
+                        Shot("settings-general", {d});
+                        d->pcSetting->SetActivePage(d->tsBrowser);
+                        Shot("settings-browser", {d});
+                      });
+  Modal<TfrmChooseIPCountry>(
+      [&] { ShowChooseIPCountry(&w, w.FProxyManager.get()); },
+      [&](TfrmChooseIPCountry* d) {
+        // The page engine loads the map; the gauge goes once it has finished.
+        ProcessUntil([d] { return d->wbMap->ViewCreated() && !d->wbMap->Busy(); }, 60000);
+        Shot("country", {d}, 1500);
+      });
   std::unique_ptr<TfrmTesting> testing(new TfrmTesting(&w));
   testing->AfterConstruction();
   testing->show();
   Shot("testing", {testing.get()}, 1500);
   testing.reset();
   // The message box with its "do not show again" box.
-  Modal([&] { w.Engine()->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK | mbCancel); },
-        [&](TForm* d) {
-          Shot("messagebox", {d});
-          d->SetModalResult(mrOk);
-        });
+  Modal<TForm>(
+      [&] { w.Engine()->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK | mbCancel); },
+      [&](TForm* d) { Shot("messagebox", {d}); });
 }
 
 TEST_F(Screenshots, AboutAndUpdateWindows) {
