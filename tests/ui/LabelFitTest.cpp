@@ -126,6 +126,9 @@ TEST_F(LabelFitTest, EveryTextFitsItsControlInEveryWindowAndLanguage) {
     {
       std::unique_ptr<TfrmTesting> t(CreateForm<TfrmTesting>(&w));
       EXPECT_EQ(Check(t.get()), "") << "testing";
+      // A window built after the language was chosen speaks it.
+      EXPECT_EQ(t->btnClose->text().toStdString(),
+                std::string(language) == "Deutsch" ? "&Schließen" : "&Close");
     }
     {
       std::unique_ptr<TfrmCLAboutForm> a(TfrmCLAboutForm::Create(&w));
@@ -138,6 +141,40 @@ TEST_F(LabelFitTest, EveryTextFitsItsControlInEveryWindowAndLanguage) {
     CloseWindow();
     ReleaseCLSettings();
   }
+}
+
+}  // namespace
+
+namespace {
+
+// Texts that name a Windows thing have a variant for this desktop, in every
+// language, and the Windows wording stays in the files for Windows.
+TEST_F(LabelFitTest, TheSettingsSpeakOfThisDesktop) {
+  struct Case {
+    const char* language;
+    const char* autorun;
+    const char* systemProxy;
+  };
+  for (const Case& c : {Case{"English", "Automatically run Veilgate when I log in",
+                             "Desktop proxy settings"},
+                        Case{"Deutsch", "Veilgate bei der Anmeldung automatisch starten",
+                             "Proxy-Einstellungen des Desktops"}}) {
+    TfrmMain& w = Shown(c.language);
+    std::unique_ptr<TfrmSettings> s(CreateForm<TfrmSettings>(&w));
+#ifdef _WIN32
+    EXPECT_NE(s->cbAutoRun->text().toStdString().find("Windows"), std::string::npos);
+#else
+    EXPECT_EQ(s->cbAutoRun->text().toStdString(), c.autorun);
+    EXPECT_EQ(s->cbIE->text().toStdString(), c.systemProxy);
+#endif
+    s.reset();
+    CloseWindow();
+    ReleaseCLSettings();
+  }
+  const std::string english = ReadText(VG_SOURCE_DIR "/lang/English.lan");
+  EXPECT_NE(english.find("cbAutoRun.Caption=Automatically run {AppName} when I log on to Windows"),
+            std::string::npos);
+  EXPECT_NE(english.find("cbIE.Caption=Internet Explorer"), std::string::npos);
 }
 
 }  // namespace
