@@ -47,12 +47,8 @@ void TCLForm::ApplyLanguageData() {
     TCLComponent* c = owner->Components(i);
     if (c->ClassName() != "TCLMultiLang") continue;
     auto* translator = dynamic_cast<TCLMultiLang*>(c);
-    if (translator && !translator->LanguageData()) {
+    if (translator && !translator->LanguageData())
       translator->SetLanguageData(engine->LanguageData());
-      // The window was built after the language was chosen: its texts are
-      // set now, not at the next change of language.
-      translator->ApplyData();
-    }
   }
 }
 

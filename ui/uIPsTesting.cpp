@@ -107,6 +107,9 @@ std::vector<TProxyRec> TfrmTesting::ProxiesToCheck() {
 void TfrmTesting::FormCreate() {
   // Built for its texts only (the language-file writer): nothing is checked.
   if (CLDesigning()) return TForm::FormCreate();
+  // The form component attached the application's texts without applying
+  // them: the window speaks the chosen language from its first showing.
+  if (CLMultiLang->LanguageData()) CLMultiLang->ApplyData();
   ggTesting->StartAnimation();
   FProxies = ProxiesToCheck();
   FNet = new QNetworkAccessManager(this);
