@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <map>
 #include <stdexcept>
 
 #include "framework/CLConst.h"
@@ -293,12 +294,7 @@ void TCLEngine::InitPost() {
 }
 
 void TCLEngine::SplashClose() {
-  QWidget*& splash = CLSplashForm();
-  if (!splash) return;
-  QWidget* w = splash;
-  splash = nullptr;
-  w->close();
-  delete w;
+  CLCloseSplash();
 }
 
 // --- skins ------------------------------------------------------------------------------------
@@ -394,11 +390,42 @@ void TCLEngine::SetLanguage(const std::string& Value) {
   }
   WriteSetting("Language", FLanguage);
   TickMenu(FLanguageMenuItems, FLanguage);
-  if (FSkinData && FSkinData->ResourceStrData())
-    FLanguageData->GetSectionStrings("SkinRes", FSkinData->ResourceStrData()->ResStrings());
+  if (FSkinData && FSkinData->ResourceStrData()) ApplySkinTexts();
   Trace("Language: " + FLanguage);
   if (!FInLoaded && OnLanguageChanged) OnLanguageChanged(this);
   UpdateTitle();
+}
+
+// The skin library's texts (message-box buttons and captions) in the
+// language: the language's "SkinRes" names are added to the library's table,
+// and a name the table holds with the library's built-in English text, or
+// with the text an earlier language put there, takes the language's text; a
+// text the skin itself changed stays. Names the language lacks go back to
+// their built-in text.
+void TCLEngine::ApplySkinTexts() {
+  TStringList& table = FSkinData->ResourceStrData()->ResStrings();
+  TStringList language;
+  FLanguageData->GetSectionStrings("SkinRes", language);
+  std::map<std::string, std::string> applied;
+  auto ours = [&](const std::string& name) {
+    const int i = table.IndexOfName(name);
+    if (i < 0) return true;
+    const std::string current = table.ValueFromIndex(i);
+    const auto before = FSkinTexts.find(name);
+    return current == TspResourceStrData::BuiltInStr(name) ||
+           (before != FSkinTexts.end() && before->second == current);
+  };
+  for (int i = 0; i < language.Count(); ++i) {
+    const std::string name = language.Names(i);
+    const std::string value = language.ValueFromIndex(i);
+    // An empty text would leave a button without words: the built-in stays.
+    if (value.empty() || !ours(name)) continue;
+    table.SetValue(name, value);
+    applied[name] = value;
+  }
+  for (const auto& [name, value] : FSkinTexts)
+    if (!applied.count(name) && ours(name)) table.SetValue(name, TspResourceStrData::BuiltInStr(name));
+  FSkinTexts = std::move(applied);
 }
 
 const TStringList& TCLEngine::GetLanguageList() {
@@ -484,8 +511,7 @@ void TCLEngine::UpdateTitle() {
   if (FTitleIncludeVer) title += "  " + settings->GetSettingString("App.Ver");
   FAppTitle = title;
   if (settings->GetSettingBool("App.NoAutoTitle")) return;
-  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-    QGuiApplication::setApplicationDisplayName(QStr(title));
+  ApplicationTitle() = title;
   if (FOwnerForm)
     FOwnerForm->SetCaption(title);
   else if (FForm)

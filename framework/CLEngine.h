@@ -20,6 +20,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -199,6 +200,7 @@ class TCLEngine : public QObject, public TCLComponent, public ICLSettingsLayers 
   void Create(QWidget* AOwner, const std::string& formClassName);
   void QueryEndSession();
   void UpdateTitle();
+  void ApplySkinTexts();
   void BuildMenu(TMenuItem* parent, std::vector<TMenuItem*>& items, const TStringList& list,
                  const std::string& current, bool skin);
   static void TickMenu(const std::vector<TMenuItem*>& items, const std::string& current);
@@ -234,6 +236,9 @@ class TCLEngine : public QObject, public TCLComponent, public ICLSettingsLayers 
   TCLMultiLangData* FLanguageData = nullptr;
   TStringList FLanguageList;
   bool FLanguageListBuilt = false;
+  // The skin-library texts the current language put into the library's
+  // table (see ApplySkinTexts).
+  std::map<std::string, std::string> FSkinTexts;
   TMenuItem* FLanguageMenuItem = nullptr;
   std::vector<TMenuItem*> FLanguageMenuItems;
 

@@ -2,8 +2,12 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QThread>
+#include <QTimer>
+#include <QWindow>
 
 #include <cfenv>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 
@@ -34,6 +38,14 @@ QWidget*& CLSplashForm() {
 std::function<QWidget*()>& CLSplashFactory() {
   static std::function<QWidget*()> factory;
   return factory;
+}
+void CLCloseSplash() {
+  QWidget*& splash = CLSplashForm();
+  if (!splash) return;
+  QWidget* w = splash;
+  splash = nullptr;
+  w->close();
+  delete w;
 }
 
 bool IsSwitch(const std::string& param, char letter) {
@@ -70,6 +82,7 @@ void SetStayOnTop(QWidget* Wnd, bool OnTop) {
 namespace {
 
 const int kSendTimeoutMs = 5000;
+const int kSplashExposeMs = 1000;
 
 int64_t Send(const platform::InstanceWindow& w, const char* name) {
   return platform::SendInstanceMessage(w, platform::RegisterMessage(name), 0, 0, kSendTimeoutMs);
@@ -121,6 +134,23 @@ void SendAppParam(const std::string& ClassName, const std::string& Text) {
     bytes.push_back(static_cast<char>(u >> 8));
   }
   platform::SendCopyData(w, 0, bytes, kSendTimeoutMs);
+}
+
+// Shows the splash and lets the window system map and paint it before the
+// main window is built: without turning the event loop here, the splash
+// would be drawn only after the main window exists. A window system that
+// never exposes it (none at all, a hidden session) costs at most the wait.
+void ShowSplashPainted(QWidget* splash) {
+  splash->show();
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSplashExposeMs);
+  QWindow* window = splash->windowHandle();
+  while (window && !window->isExposed() && std::chrono::steady_clock::now() < end) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    QThread::msleep(1);
+  }
+  splash->repaint();
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  QGuiApplication::sync();
 }
 
 bool CtrlAndShiftHeld() {
@@ -196,10 +226,7 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   // 10./11. The splash window shows before the main window exists.
   if (settings->GetSettingBool("App.Splash") && CLSplashFactory()) {
     CLSplashForm() = CLSplashFactory()();
-    if (CLSplashForm()) {
-      CLSplashForm()->show();
-      CLSplashForm()->repaint();
-    }
+    if (CLSplashForm()) ShowSplashPainted(CLSplashForm());
   }
 
   // 12. The main window; its engine posts "CL InitPost" when loading ends.
@@ -207,6 +234,10 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
 
   // 13. Shown unless started hidden or the window asked not to be shown.
   if (Reference && !FindSwitch(params, 'h') && CLShowMainForm()) Reference->show();
+  // The splash has done its work once the main window is there: it goes
+  // with the first turn of the message loop, whether or not the window
+  // system ever moved the activation away from it.
+  if (CLSplashForm()) QTimer::singleShot(0, [] { CLCloseSplash(); });
 
   // 14. Message loop, unless termination was asked for while the windows
   //     were being created (a modal box during start-up answers requests).

@@ -34,6 +34,8 @@ bool& CLShowMainForm();
 // appears.
 QWidget*& CLSplashForm();
 std::function<QWidget*()>& CLSplashFactory();
+// Closes and frees the splash window, if one is shown.
+void CLCloseSplash();
 
 // Whether a parameter is the switch of that letter: "-" or "/" followed by
 // exactly that letter, in either case.

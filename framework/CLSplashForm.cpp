@@ -28,7 +28,10 @@ QPixmap DesignPicture() {
 TfrmCLSplashForm::TfrmCLSplashForm(TCLComponent* AOwner) : TForm(AOwner) {
   SetName("frmCLSplashForm");
   SetBorderStyle(TFormBorderStyle::bsNone);
-  setWindowFlag(Qt::WindowStaysOnTopHint);
+  // A splash window: not kept above other windows, so the main window is
+  // never covered by it; the start-up routine closes it once that is shown.
+  setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::SplashScreen |
+                 Qt::FramelessWindowHint);
   setStyleSheet("TfrmCLSplashForm, #ClientArea { background-color: black; }");
   spPngForm = new TspPngForm(this);
   spPngForm->SetName("spPngForm");

@@ -2,8 +2,9 @@
 // while the main window is being created. The picture is the partner's
 // "oem.splash.png" next to the executable, else "res\images\splash.png";
 // the window is centred by the picture's size. It closes itself when there
-// is no picture and when it loses activation (the main window came to the
-// front); the engine's SplashClose frees it.
+// is no picture and when it loses activation; the start-up routine closes it
+// as soon as the main window is shown, and the engine's SplashClose after a
+// hidden start.
 #pragma once
 
 #include <string>

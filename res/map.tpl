@@ -48,7 +48,21 @@ html, body { margin: 0; padding: 0; overflow: hidden; background: #a8c8e6;
 <div id="coords"></div>
 </div>
 <script>
-(function () {
+// The map is laid out for the size of the view that shows it. A view that
+// has not been given its size yet (the page may load before its window is
+// first shown) reports a tiny one: the drawing waits for the real size, or
+// a moment at most.
+var mapDrawn = false;
+function drawMapOnce(force) {
+  if (mapDrawn) return;
+  var page = parseInt(document.getElementById("map").getAttribute("data-width"), 10) || 0;
+  if (!force && window.innerWidth < page / 2) return;
+  mapDrawn = true;
+  drawMap();
+}
+window.addEventListener("resize", function () { drawMapOnce(false); });
+setTimeout(function () { drawMapOnce(true); }, 1500);
+function drawMap() {
   var map = document.getElementById("map");
   function number(text, limit) {
     var v = parseFloat(String(text).replace(",", "."));
@@ -125,7 +139,8 @@ html, body { margin: 0; padding: 0; overflow: hidden; background: #a8c8e6;
                          Math.abs(lon).toFixed(2) + (lon < 0 ? "\u00b0 W" : "\u00b0 E");
     coords.style.display = "block";
   }
-})();
+}
+drawMapOnce(false);
 </script>
 </body>
 </html>

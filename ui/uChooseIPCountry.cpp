@@ -6,6 +6,7 @@
 #include <QSignalBlocker>
 #include <QPainter>
 #include <QPixmap>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 #include "framework/CLDebugLog.h"
@@ -17,6 +18,7 @@
 #include "platform/Files.h"
 #include "proxy/LocalInfo.h"
 #include "proxy/uProxyManager.h"
+#include "ui/uDesignFont.h"
 #include "vcl/Controls.h"
 #include "vcl/WebHosts.h"
 #include "vcl/spSkinData.h"
@@ -65,6 +67,8 @@ TfrmChooseIPCountry::TfrmChooseIPCountry(TCLComponent* AOwner, TProxyManager* AP
   SetBorderStyle(TFormBorderStyle::bsSingle);
   SetPosition(TPosition::poMainFormCenter);
   SetClientSize(451, 450);
+  // The main window's font, for which the controls are placed.
+  setFont(DesignFont());
 
   TCLEngine* engine = CLDesigning() ? nullptr : GetCLEngine();
 
@@ -107,6 +111,9 @@ TfrmChooseIPCountry::TfrmChooseIPCountry(TCLComponent* AOwner, TProxyManager* AP
   layout->setContentsMargins(pnlWB->frameWidth(), pnlWB->frameWidth(), pnlWB->frameWidth(),
                              pnlWB->frameWidth());
   layout->addWidget(wbMap);
+  // The map page is laid out for the view's size when it loads, which can
+  // be before the window is first shown: the view has its size from now on.
+  wbMap->setGeometry(pnlWB->contentsRect());
 
   sgLoadingMap = new TGauge(this);
   sgLoadingMap->SetName("sgLoadingMap");
@@ -314,4 +321,10 @@ bool ShowChooseIPCountry(TForm* AOwner, TProxyManager* AProxyManager) {
   const int result = dlg->ShowModal();
   delete guard.data();
   return result == mrOk;
+}
+
+void TfrmChooseIPCountry::showEvent(QShowEvent* e) {
+  // The skin's style sheet has been applied to the controls by now.
+  ApplyDesignFont(ClientArea());
+  TForm::showEvent(e);
 }

@@ -76,6 +76,7 @@ class TfrmChooseIPCountry : public TForm {
  protected:
   // Fills the list and selects the current target country.
   void FormCreate() override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   TProxyManager* FProxyManager;

@@ -23,6 +23,21 @@ TfrmFlashForm::TfrmFlashForm(TCLComponent* AOwner) : TForm(AOwner) {
   CLForm = new TCLForm(this);
   CLForm->SetName("CLForm");
   CLForm->SetRuntimeSetLanguageData(true);
+  CLMultiLang->OnChangeLanguage = [this](TCLMultiLang*) { ApplyLanguageTexts(); };
+}
+
+// The movie's card titles and the text of a card not in use, in the
+// window's language; a text the language lacks leaves the movie's own.
+void TfrmFlashForm::ApplyLanguageTexts() {
+  if (!FlashPlayer || !CLMultiLang) return;
+  auto text = [this](const char* name) {
+    std::string value;
+    CLMultiLang->GetProp("AppRes", "", name, value);
+    return value;
+  };
+  FlashPlayer->SetVariable("Local_title", text("FLSMsg.LocalTitle"));
+  FlashPlayer->SetVariable("Target_title", text("FLSMsg.TargetTitle"));
+  FlashPlayer->SetVariable("idle_text", text("FLSMsg.NotHiding"));
 }
 
 TfrmFlashForm::~TfrmFlashForm() {
@@ -65,6 +80,7 @@ void TfrmFlashForm::FormCreate() {
   SetIPInfo("Target", "", "", "", "", "", "0", "100");
   SetTextInfo("Verifing from " + settings->GetSettingString("APP.Name") + " server ...", 4474009);
   SetTextInfo2("", 0);
+  ApplyLanguageTexts();
   TForm::FormCreate();
 }
 

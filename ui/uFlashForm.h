@@ -40,6 +40,8 @@ class TfrmFlashForm : public TForm {
   // window procedure.
   void FlashFSCommand(TShockwaveFlash* Sender, const std::string& command, const std::string& args);
   void FlashWndProc(TMessage& Message);
+  // Card titles and the idle card's text from the language file.
+  void ApplyLanguageTexts();
 
   TShockwaveFlash* FlashPlayer = nullptr;
   TCLMultiLang* CLMultiLang = nullptr;

@@ -4,6 +4,7 @@
 #include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
+#include <QShowEvent>
 #include <QUrl>
 
 #include "framework/CLEngine.h"
@@ -12,6 +13,7 @@
 #include "framework/lang/CLMultiLang.h"
 #include "net/CLUtils.h"
 #include "proxy/LocalInfo.h"
+#include "ui/uDesignFont.h"
 #include "ui/uMain.h"
 #include "vcl/Controls.h"
 
@@ -45,6 +47,8 @@ TfrmTesting::TfrmTesting(TCLComponent* AOwner) : TForm(AOwner) {
   setWindowFlags(Qt::Tool | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
   SetPosition(TPosition::poMainFormCenter);
   SetClientSize(423, 210);
+  // The main window's font, for which the controls are placed.
+  setFont(DesignFont());
 
   lblInfo = new TLabel(this);
   lblInfo->SetName("lblInfo");
@@ -103,6 +107,9 @@ std::vector<TProxyRec> TfrmTesting::ProxiesToCheck() {
 void TfrmTesting::FormCreate() {
   // Built for its texts only (the language-file writer): nothing is checked.
   if (CLDesigning()) return TForm::FormCreate();
+  // The form component attached the application's texts without applying
+  // them: the window speaks the chosen language from its first showing.
+  if (CLMultiLang->LanguageData()) CLMultiLang->ApplyData();
   ggTesting->StartAnimation();
   FProxies = ProxiesToCheck();
   FNet = new QNetworkAccessManager(this);
@@ -159,4 +166,10 @@ void TfrmTesting::CheckDone(QNetworkReply* reply) {
   }
   ++FIndex;
   CheckNext();
+}
+
+void TfrmTesting::showEvent(QShowEvent* e) {
+  // The skin's style sheet has been applied to the controls by now.
+  ApplyDesignFont(ClientArea());
+  TForm::showEvent(e);
 }

@@ -49,6 +49,7 @@ class TfrmTesting : public TForm {
 
  protected:
   void FormCreate() override;
+  void showEvent(QShowEvent* e) override;
 
  private:
   void CheckNext();

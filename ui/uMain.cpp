@@ -3,7 +3,6 @@
 #include "platform/ProxySettings.h"
 
 #include <QApplication>
-#include <QFontDatabase>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QPixmap>
@@ -29,6 +28,7 @@
 #include "switch/uVGUtils.h"
 #include "ui/AppIcons.h"
 #include "ui/uChooseIPCountry.h"
+#include "ui/uDesignFont.h"
 #include "ui/uFlashForm.h"
 #include "ui/uIPsTesting.h"
 #include "ui/uSettings.h"
@@ -91,31 +91,6 @@ std::string ExistingFile(const std::string& path) {
   if (dir.empty() || name.find_first_of("*?") != std::string::npos) return std::string();
   const std::vector<std::string> found = platform::ListFiles(dir, name);
   return found.empty() ? std::string() : IncludeBackslash(dir) + found.front();
-}
-
-// The window's design font: Tahoma at its usual 8 points (11 pixels); where
-// it is missing, a narrower cut of the default face keeps the layout.
-QFont DesignFont() {
-  QFont f;
-  if (QFontDatabase::families().contains("Tahoma", Qt::CaseInsensitive))
-    f.setFamily("Tahoma");
-  else
-    f.setStretch(QFont::SemiCondensed);
-  f.setPixelSize(11);
-  return f;
-}
-
-// A skin's style sheet does not hand the window's font down to the
-// controls: each control gets it (keeping its own weight). The popup keeps
-// its own: the movie lays out its texts itself.
-void ApplyDesignFont(QWidget* root) {
-  const QFont design = DesignFont();
-  for (QWidget* w : root->findChildren<QWidget*>()) {
-    if (frmFlashForm && (w == frmFlashForm || frmFlashForm->isAncestorOf(w))) continue;
-    QFont f = design;
-    f.setBold(w->font().bold());
-    w->setFont(f);
-  }
 }
 
 // The caption animation of a window going to the tray: a frame that
@@ -414,7 +389,8 @@ void TfrmMain::CLEngineCmdFile(const std::string& strFileName) {
 
 void TfrmMain::showEvent(QShowEvent* event) {
   // The skin's style sheet has been applied to the controls by now.
-  ApplyDesignFont(ClientArea());
+  // The popup keeps its own font: the movie lays out its texts itself.
+  ApplyDesignFont(ClientArea(), frmFlashForm);
   TForm::showEvent(event);
   Trace("Main window shown");
   // The start-up benchmark measures the time to the first showing.

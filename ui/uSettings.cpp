@@ -10,6 +10,7 @@
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "switch/uVGUtils.h"
+#include "ui/uDesignFont.h"
 #include "vcl/Controls.h"
 #include "vcl/spSkinData.h"
 #include "vcl/spSkinForm.h"
@@ -71,6 +72,8 @@ TfrmSettings::TfrmSettings(TCLComponent* AOwner) : TForm(AOwner) {
   SetBorderStyle(TFormBorderStyle::bsSingle);
   SetPosition(TPosition::poMainFormCenter);
   SetClientSize(434, 265);
+  // The main window's font, for which the controls are placed.
+  setFont(DesignFont());
 
   TCLEngine* engine = CLDesigning() ? nullptr : GetCLEngine();
 
@@ -90,8 +93,14 @@ TfrmSettings::TfrmSettings(TCLComponent* AOwner) : TForm(AOwner) {
   tsBrowser->SetName("tsBrowser");
   tsBrowser->SetCaption("Browser");
 
-  cbAutoRun = NewCheck(this, tsGeneral, "cbAutoRun",
-                       "Automatically run Veilgate when I log on to Windows", 10, 9, 389);
+#ifdef _WIN32
+  const char* const autoRunText = "Automatically run Veilgate when I log on to Windows";
+  const char* const systemProxyText = "Internet Explorer";
+#else
+  const char* const autoRunText = "Automatically run Veilgate when I log in";
+  const char* const systemProxyText = "Desktop proxy settings";
+#endif
+  cbAutoRun = NewCheck(this, tsGeneral, "cbAutoRun", autoRunText, 10, 9, 389);
   cbAutoUpdate = NewCheck(this, tsGeneral, "cbAutoUpdate",
                           "Automatically check updates when Veilgate starts", 10, 36, 389);
   btnClearShowAgainFlag = new TButton(this, tsGeneral);
@@ -104,7 +113,7 @@ TfrmSettings::TfrmSettings(TCLComponent* AOwner) : TForm(AOwner) {
   lblBrowser->SetName("lblBrowser");
   lblBrowser->SetCaption("Enable Veil IP For Selected Browsers");
   lblBrowser->SetBounds(8, 16, 390, 16);
-  cbIE = NewCheck(this, tsBrowser, "cbIE", "Internet Explorer", 24, 48, 150);
+  cbIE = NewCheck(this, tsBrowser, "cbIE", systemProxyText, 24, 48, 370);
   // The system proxy is always switched; the box only shows the setting.
   cbIE->SetEnabled(false);
   cbFF = NewCheck(this, tsBrowser, "cbFF", "Fire Fox", 24, 80, 150);
@@ -150,6 +159,8 @@ void TfrmSettings::FormCreate() {
 void TfrmSettings::showEvent(QShowEvent* e) {
   // Every opening starts on the first page.
   if (!e->spontaneous()) pcSetting->SetActivePageIndex(0);
+  // The skin's style sheet has been applied to the controls by now.
+  ApplyDesignFont(ClientArea());
   TForm::showEvent(e);
 }
 

@@ -21,6 +21,11 @@ QWidget* OwnerWindow(TCLComponent* AOwner) { return dynamic_cast<TForm*>(AOwner)
 
 TForm* ParentForm(QWidget* w) { return w ? dynamic_cast<TForm*>(w->window()) : nullptr; }
 
+std::string& ApplicationTitle() {
+  static std::string title;
+  return title;
+}
+
 TForm* TForm::MainForm() { return GMainForm.data(); }
 
 void TForm::SetMainForm(TForm* form) {

@@ -185,3 +185,8 @@ TForm* ParentForm(QWidget* w);
 // Text conversions between Qt and the model (UTF-8 std::string).
 QString QStr(const std::string& s);
 std::string StdStr(const QString& s);
+
+// The application's title (name and, when wanted, version): the caption of
+// boxes that bring none of their own. Kept here rather than as Qt's display
+// name, which Qt would append to the title of every window.
+std::string& ApplicationTitle();

@@ -277,7 +277,10 @@ void TShockwaveFlash::SetQuality2(const std::string& v) {
 
 void TShockwaveFlash::SetVariable(const std::string& name, const std::string& value) {
   FVariables[LowerCase(name)] = value;
-  if (SameText(name, "callbackvar")) Command(value);
+  if (SameText(name, "callbackvar"))
+    Command(value);
+  else
+    update();
 }
 
 std::string TShockwaveFlash::GetVariable(const std::string& name) const {
@@ -601,8 +604,35 @@ void TShockwaveFlash::PaintCard(QPainter& p, const std::string& name, const TMov
                QFontMetrics(f).elidedText(t, Qt::ElideRight, static_cast<int>(where.width())));
   };
   const bool live = SameText(card.Display, "True");
-  const auto title = s.titles.find(name);
-  if (title != s.titles.end()) {
+  // A card without its display flag holds no location of its own (the fake
+  // card while not hiding): it is drawn faded, without the values it was
+  // filled with, so that nobody takes them for a location in use.
+  const bool idle = !live && (!card.IP.empty() || !card.Country.empty() || !card.FlagURL.empty());
+  // The window's own wording (its language) wins over the movie's.
+  QString titleText = QStr(GetVariable(name + "_title"));
+  if (titleText.isEmpty()) {
+    const auto fromMovie = s.titles.find(name);
+    if (fromMovie != s.titles.end()) titleText = fromMovie->second;
+  }
+  if (idle) {
+    text(titleText.toUpper(), s.title, s.titleFont, true, s.titleOff);
+    p.setOpacity(alpha * 0.55);
+    p.setPen(QPen(s.border, 1, Qt::DashLine));
+    p.setBrush(Qt::NoBrush);
+    p.drawRoundedRect(s.flag, 4, 4);
+    const std::string idleText = GetVariable("idle_text");
+    const QRectF lines(s.ip.x(), s.ip.y(), s.ip.width(), s.city.bottom() - s.ip.y());
+    if (!idleText.empty()) {
+      QFont f = font();
+      f.setPixelSize(std::max(1, static_cast<int>(s.cityFont)));
+      p.setFont(f);
+      p.setPen(s.sub);
+      p.drawText(lines, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, QStr(idleText));
+    }
+    p.restore();
+    return;
+  }
+  if (!titleText.isEmpty()) {
     // The card in use carries a dot before its title.
     QRectF t = s.title;
     if (live) {
@@ -612,7 +642,7 @@ void TShockwaveFlash::PaintCard(QPainter& p, const std::string& name, const TMov
       p.drawEllipse(QRectF(t.x(), t.center().y() - d / 2, d, d));
       t.setLeft(t.x() + d + 5);
     }
-    text(title->second.toUpper(), t, s.titleFont, true, live ? s.titleOn : s.titleOff);
+    text(titleText.toUpper(), t, s.titleFont, true, live ? s.titleOn : s.titleOff);
   }
   const QPixmap flag = Picture(card.FlagURL);
   if (!flag.isNull()) {

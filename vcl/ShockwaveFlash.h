@@ -17,6 +17,11 @@
 //   Fade,<card>,in|out,<max>       fades a card to <max> percent
 //   Turn,Local|Turn,Target         turns the panel to that card
 //
+// Other movie variables the player reads: "Local_title" and "Target_title"
+// (the card titles in the window's language, else the movie's own) and
+// "idle_text" (shown on a card filled without its display flag, which is
+// drawn faded and without its values).
+//
 // Clicking the IP line of a card raises OnFSCommand("CMD", "CHECKIPINFO").
 //
 // Mouse input reaches the player as window messages through WindowProc,

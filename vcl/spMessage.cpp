@@ -91,7 +91,7 @@ int TspSkinMessage::MessageDlg2(const std::string& Msg, const std::string& ACapt
   std::string caption = ACaption;
   if (caption.empty() && DlgType >= mtWarning && DlgType <= mtConfirmation)
     caption = ResString(kTypeCaptions[DlgType]);
-  if (caption.empty()) caption = StdStr(QGuiApplication::applicationDisplayName());
+  if (caption.empty()) caption = ApplicationTitle();
   dlg->SetCaption(caption);
 
   QWidget* client = dlg->ClientArea();

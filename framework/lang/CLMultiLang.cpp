@@ -89,8 +89,19 @@ const TCLPropTable& TCLMultiLangData::PropTable() const {
 
 bool TCLMultiLangData::GetProp(const std::string& strForm, const std::string& strComp,
                                const std::string& strProp, std::string& strValue) {
+#ifdef _WIN32
   bool found = FLangCurrentData.GetProp(strForm, strComp, strProp, strValue);
   if (!found) found = FLangDefaultData.GetProp(strForm, strComp, strProp, strValue);
+#else
+  // A text that names a Windows thing carries a variant for this desktop
+  // under the same name followed by ".Linux"; the language's own texts come
+  // before the default language's.
+  const std::string local = strProp + ".Linux";
+  bool found = FLangCurrentData.GetProp(strForm, strComp, local, strValue) ||
+               FLangCurrentData.GetProp(strForm, strComp, strProp, strValue) ||
+               FLangDefaultData.GetProp(strForm, strComp, local, strValue) ||
+               FLangDefaultData.GetProp(strForm, strComp, strProp, strValue);
+#endif
   if (found && !(SameText(strForm, "AppRes") && SameText(strProp, "AppName")))
     strValue = StringReplaceAll(strValue, "{AppName}", FAppName, true);
   return found;

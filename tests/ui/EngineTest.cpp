@@ -308,11 +308,13 @@ TEST_F(EngineTest, LanguageSelectionAppliesTextsAndFallsBack) {
   EXPECT_EQ(e->GetAppName(), "Schleiertor");
   EXPECT_EQ(w->windowTitle(), "Schleiertor  1.2.3");  // the title follows the language
   EXPECT_TRUE(UserFileHas("Language=Deutsch"));
-  // The skin library's table keeps its built-in captions; the language only
-  // adds names the table lacks.
+  // The skin library's built-in English captions give way to the
+  // language's (message boxes speak the language), and names the table
+  // lacks are added.
   TStringList& table = w->spResourceStrData->ResStrings();
-  EXPECT_EQ(table.Values("MSG_BTN_YES"), "&Yes");
+  EXPECT_EQ(table.Values("MSG_BTN_YES"), "&Ja");
   EXPECT_EQ(table.Values("MSG_EXTRA"), "Extra");
+  EXPECT_EQ(table.Values("MSG_BTN_NO"), "&No");  // the language has none
   EXPECT_EQ(events.size(), 3u);
 
   e->SetLanguage("Deutsch");
@@ -325,6 +327,7 @@ TEST_F(EngineTest, LanguageSelectionAppliesTextsAndFallsBack) {
   EXPECT_EQ(e->Language(), "English");
   EXPECT_EQ(events.size(), 4u);
   EXPECT_EQ(w->btnCancel->text(), "&Abbrechen");
+  EXPECT_EQ(table.Values("MSG_BTN_YES"), "&Yes");  // the built-in text again
   EXPECT_EQ(e->GetAppString("AppName"), "");
   EXPECT_TRUE(UserFileHas("Language=English"));
 }
@@ -337,7 +340,10 @@ TEST_F(EngineTest, TitleWithAndWithoutAutomaticTitle) {
   e->OnTitleChange = [&](TCLEngine*) { ++titles; };
   EXPECT_EQ(e->AppTitle(), "Veilgate  1.2.3");
   EXPECT_EQ(w->windowTitle(), "Veilgate  1.2.3");
-  EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Veilgate  1.2.3");
+  EXPECT_EQ(ApplicationTitle(), "Veilgate  1.2.3");
+  // Qt's display name stays unset: the window system would otherwise show
+  // every window's title followed by " — Veilgate  1.2.3".
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), QCoreApplication::applicationName());
 
   e->SetTitleIncludeVer(false);
   EXPECT_EQ(e->AppTitle(), "Veilgate");

@@ -281,3 +281,34 @@ TEST_F(FlashFormTest, AFlagGivenByWebAddressIsFetchedOnceAndDrawn) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FlashFormTest, ACardWithoutItsDisplayFlagShowsNoValuesAndTitlesFollowTheLanguage) {
+  TfrmFlashForm& popup = Popup();
+  TShockwaveFlash* p = popup.FlashPlayer;
+  // The titles come from the language file, in the language chosen.
+  EXPECT_EQ(p->GetVariable("Target_title"), "Your fake location");
+  EXPECT_EQ(p->GetVariable("Local_title"), "Your real location");
+  FHost->Engine->SetLanguage("Deutsch");
+  EXPECT_EQ(p->GetVariable("Target_title"), "Ihr vorgetäuschter Standort");
+  EXPECT_FALSE(p->GetVariable("idle_text").empty());
+
+  popup.TurnTarget();
+  ASSERT_TRUE(Until([p] { return !p->Animating(); }, 3000));
+  // Without the display flag, what the card was filled with is not shown:
+  // two different locations give the same picture.
+  popup.SetIPInfo("Target", "", "", "192.0.2.7", "Japan", "Tokyo", "100", "100");
+  const QImage idleA = p->Snapshot().toImage();
+  popup.SetIPInfo("Target", "", "", "203.0.113.9", "France", "Paris", "100", "100");
+  const QImage idleB = p->Snapshot().toImage();
+  EXPECT_EQ(idleA, idleB);
+  // With the flag the values are drawn.
+  popup.SetIPInfo("Target", "True", "", "192.0.2.7", "Japan", "Tokyo", "100", "100");
+  const QImage liveA = p->Snapshot().toImage();
+  popup.SetIPInfo("Target", "True", "", "203.0.113.9", "France", "Paris", "100", "100");
+  EXPECT_NE(liveA, p->Snapshot().toImage());
+  EXPECT_NE(liveA, idleA);
+}
+
+}  // namespace

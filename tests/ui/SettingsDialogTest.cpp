@@ -125,7 +125,11 @@ TEST_F(SettingsDialogTest, TwoPagesFiveBoxesFromTheirSettings) {
   EXPECT_EQ(d->pcSetting->geometry(), QRect(6, 6, 411, 219));
   EXPECT_EQ(d->pcSetting->ActivePage(), d->tsGeneral);
   // The translator applied the shipped English texts ({AppName} filled in).
+#ifdef _WIN32
   EXPECT_EQ(d->cbAutoRun->text(), "Automatically run Veilgate when I log on to Windows");
+#else
+  EXPECT_EQ(d->cbAutoRun->text(), "Automatically run Veilgate when I log in");
+#endif
   EXPECT_EQ(d->cbAutoUpdate->text(), "Automatically check updates when Veilgate starts");
 
   EXPECT_FALSE(d->cbAutoRun->Checked());

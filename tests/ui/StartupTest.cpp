@@ -5,6 +5,10 @@
 #include "QtTestApp.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QPainter>
+#include <QPointer>
+#include <QTimer>
 #include <QWidget>
 
 #include <atomic>
@@ -132,6 +136,67 @@ TEST_F(EngineHookTest, CloseAppEndsTheMessageLoop) {
       engine, [engine] { engine->WndProc(Msg(CLConst::WM_CL_CLOSE_APP)); }, Qt::QueuedConnection);
   // exec returns only because the close request quit the loop.
   EXPECT_EQ(QApplication::exec(), 0);
+}
+
+// A window that counts how often it was painted.
+class TPaintCounter : public QWidget {
+ public:
+  int Paints = 0;
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter p(this);
+    p.fillRect(rect(), Qt::black);
+    ++Paints;
+  }
+};
+
+TEST_F(EngineHookTest, SplashIsPaintedBeforeTheMainWindowAndGoesWhenItShows) {
+  sb().WriteFile("app/const.dat", "[setting]\nApp.ID=4712\nApp.Splash=1\nApp.Multiple=1\n");
+  QPointer<TPaintCounter> splash;
+  CLSplashFactory() = [&]() -> QWidget* {
+    splash = new TPaintCounter;
+    splash->resize(200, 100);
+    return splash;
+  };
+  bool splashVisibleAtCreate = false;
+  int splashPaintsAtCreate = 0;
+  QWidget* shownWith = nullptr;
+  bool mainVisibleWhenSplashWent = false;
+  TFormClass mainClass{"TfrmSplashTest", [&]() -> QWidget* {
+                         splashVisibleAtCreate = splash && splash->isVisible();
+                         splashPaintsAtCreate = splash ? splash->Paints : 0;
+                         auto* w = new QWidget;
+                         w->resize(300, 200);
+                         // The loop ends once the splash is gone, or after a
+                         // generous wait when it never goes.
+                         auto* poll = new QTimer(w);
+                         QElapsedTimer waited;
+                         waited.start();
+                         QObject::connect(poll, &QTimer::timeout, [&, w, waited] {
+                           if (CLSplashForm() && waited.elapsed() < 20000) return;
+                           // Ending the loop closes the windows: look first.
+                           mainVisibleWhenSplashWent = w->isVisible() && !CLSplashForm();
+                           QCoreApplication::quit();
+                         });
+                         poll->start(5);
+                         return w;
+                       }};
+  char arg0[] = "veilgate";
+  char* argv[] = {arg0, nullptr};
+  CLShowMainForm() = true;
+  CLTerminateRequested() = false;
+  CLMainRun(1, argv, mainClass, shownWith);
+  CLSplashFactory() = nullptr;
+  ASSERT_NE(shownWith, nullptr);
+  EXPECT_TRUE(splashVisibleAtCreate);
+  EXPECT_GE(splashPaintsAtCreate, 1);
+  // The main window was shown, and the splash went without any change of
+  // activation.
+  EXPECT_TRUE(mainVisibleWhenSplashWent);
+  EXPECT_EQ(CLSplashForm(), nullptr);
+  EXPECT_TRUE(splash.isNull());
+  delete shownWith;
 }
 
 }  // namespace
