@@ -64,7 +64,7 @@ TEST_F(HideStopLoadTest, TenThousandCyclesKeepListsTimersAndMemoryConsistent) {
     QCoreApplication::processEvents();
     if (i % 1000 == 999) {
       EXPECT_EQ(ProxyEnable(), 0u) << "cycle " << i;
-      EXPECT_EQ(ProxyServer(), "http=;ftp=;https=;");
+      EXPECT_EQ(ProxyServer(), kUserProxyServer) << "cycle " << i;
       EXPECT_NE(OperaPrefs().find("Use HTTP=0"), std::string::npos);
     }
     if (i == 999) warm = nettest::CurrentRssKb();
