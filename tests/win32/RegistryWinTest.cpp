@@ -151,12 +151,18 @@ TEST_F(RegistryWinTest, SystemProxySwitchSetsConnectionOptionsAndRegistry) {
   ASSERT_TRUE(SetPerConnectionProxy(true, "<local>", "198.51.100.7:3128"));
   c = QueryConnection();
   EXPECT_EQ(c.server, L"198.51.100.7:3128");
+  // (Wine keeps the connection's server in the ProxyServer value itself.)
+  std::wstring before;
+  const bool hadValue = RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, before, number);
   ReleaseCLSettings();
   sb().WriteFile("app/const.dat", "[setting]\r\nSWITCH.IE=0\r\n");
   SetIEProxy("192.0.2.1:8080");
   c = QueryConnection();
   EXPECT_EQ(c.server, L"198.51.100.7:3128");
-  EXPECT_FALSE(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, text, number));
+  text.clear();
+  EXPECT_EQ(RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, text, number), hadValue);
+  EXPECT_EQ(text, hadValue ? before : std::wstring());
+  EXPECT_NE(text, L"http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;");
 }
 
 // The user's own connection options (a proxy of theirs, switched off, and
