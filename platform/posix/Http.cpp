@@ -35,6 +35,22 @@ void EnsureCurlInitialised() {
 // set-up itself raced with the library's own clean-up at process exit).
 const bool gCurlInitialisedAtStart = (EnsureCurlInitialised(), true);
 
+std::string EscapeUrlBytes(const std::string& text) {
+  static const char* hex = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c <= 0x20 || c >= 0x7F) {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 void UseTrustedAuthorities(CURL* curl) {
   if (const char* f = std::getenv("SSL_CERT_FILE"); f && *f) curl_easy_setopt(curl, CURLOPT_CAINFO, f);
   if (const char* d = std::getenv("SSL_CERT_DIR"); d && *d) curl_easy_setopt(curl, CURLOPT_CAPATH, d);
@@ -54,26 +70,6 @@ void SetError(std::string* error, const std::string& text) {
   if (error) *error = text;
 }
 
-// The address as libcurl takes it: bytes that may not appear in a request
-// line (controls, space, non-ASCII; a magic word with a space, say) are
-// percent-encoded, as the downloader does; everything else is sent as
-// written. Unescaped, libcurl refuses the whole address.
-std::string EscapeUrlBytes(const std::string& url) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(url.size());
-  for (unsigned char c : url) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std::string* error) {
@@ -90,7 +86,7 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std
   }
   if (timeoutMs <= 0) timeoutMs = 30000;
   char errbuf[CURL_ERROR_SIZE] = {0};
-  const std::string escaped = EscapeUrlBytes(url);
+  const std::string escaped = posix_http::EscapeUrlBytes(url);
   curl_easy_setopt(curl, CURLOPT_URL, escaped.c_str());
   // An empty proxy string disables proxies completely, including the ones
   // libcurl would otherwise pick up from the environment.

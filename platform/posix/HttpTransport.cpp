@@ -64,22 +64,10 @@ bool ValidHost(const std::string& host) {
   return true;
 }
 
-// The object as libcurl takes it: bytes that may not appear in a request line
-// (controls, space, non-ASCII) are percent-encoded; everything else is sent
-// as written.
+// The object as libcurl takes it (see EscapeUrlBytes), always starting
+// with "/".
 std::string EscapeObject(const std::string& object) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(object.size());
-  for (unsigned char c : object) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
+  std::string out = posix_http::EscapeUrlBytes(object);
   if (out.empty() || out[0] != '/') out.insert(0, "/");
   return out;
 }

@@ -23,6 +23,7 @@
 #include "platform/Files.h"
 #include "platform/PrivateProfile.h"
 #include "platform/ProxySettings.h"
+#include "platform/posix/RuntimeFolder.h"
 
 namespace platform {
 
@@ -465,16 +466,7 @@ bool WriteDesktopProxyState(const DesktopProxyState& state) {
 }
 
 std::string SavedDesktopProxyFile() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  std::string base;
-  if (data && data[0] == '/') {
-    base = data;
-  } else {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home) return std::string();
-    base = std::string(home) + "/.local/share";
-  }
-  return base + "/veilgate/desktop-proxy.saved";
+  return posix::UserDataFolder() + "/desktop-proxy.saved";
 }
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 // concurrent processes never lose each other's writes. Readers need no lock
 // because the file is only ever replaced whole.
 #include "platform/Registry.h"
+#include "platform/posix/RuntimeFolder.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -71,17 +72,7 @@ bool SameName(const std::string& a, const std::string& b) {
   return true;
 }
 
-std::string RegistryFolder() {
-  const char* data = std::getenv("XDG_DATA_HOME");
-  std::string base;
-  if (data && data[0] == '/') {
-    base = data;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home ? home : "") + "/.local/share";
-  }
-  return base + "/veilgate/registry";
-}
+std::string RegistryFolder() { return posix::UserDataFolder() + "/registry"; }
 
 // Splits a key path into its levels, dropping empty ones (leading, trailing
 // or doubled "\"). False when a level cannot be stored in the file format.

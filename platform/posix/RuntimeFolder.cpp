@@ -53,4 +53,11 @@ std::string RuntimeSubfolder(const std::string& name) {
   return MakePrivateFolder(path) ? path : std::string();
 }
 
+std::string UserDataFolder() {
+  const char* data = std::getenv("XDG_DATA_HOME");
+  if (data && data[0] == '/') return std::string(data) + "/veilgate";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.local/share/veilgate";
+}
+
 }  // namespace platform::posix

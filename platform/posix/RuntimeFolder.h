@@ -17,4 +17,9 @@ std::string RuntimeFolder();
 // created when missing; empty on failure or when it belongs to somebody else.
 std::string RuntimeSubfolder(const std::string& name);
 
+// The program's folder in the user's data folder: "$XDG_DATA_HOME/veilgate"
+// (an absolute XDG_DATA_HOME), else "$HOME/.local/share/veilgate". Not
+// created here.
+std::string UserDataFolder();
+
 }  // namespace platform::posix
