@@ -115,11 +115,19 @@ GSettingsSchema* GnomeSchema() {
   return schema;
 }
 
-bool ApplyGnome(const PerConnectionProxy& options, const std::string& host, int port) {
+// The root of GNOME's proxy settings, or null where they cannot be changed
+// for good (see GnomeSchema).
+GSettings* GnomeRoot() {
   GSettingsSchema* schema = GnomeSchema();
-  if (!schema) return false;
+  if (!schema) return nullptr;
   GSettings* root = g_settings_new_full(schema, nullptr, nullptr);
   g_settings_schema_unref(schema);
+  return root;
+}
+
+bool ApplyGnome(const PerConnectionProxy& options, const std::string& host, int port) {
+  GSettings* root = GnomeRoot();
+  if (!root) return false;
   // All changes reach the store together, so that no program sees the mode
   // switched before the hosts.
   g_settings_delay(root);
@@ -179,10 +187,8 @@ void ReadGnomeKey(GSettings* settings, const std::string& prefix, const char* ke
 }
 
 void ReadGnome(DesktopProxyState& state) {
-  GSettingsSchema* schema = GnomeSchema();
-  if (!schema) return;
-  GSettings* root = g_settings_new_full(schema, nullptr, nullptr);
-  g_settings_schema_unref(schema);
+  GSettings* root = GnomeRoot();
+  if (!root) return;
   state.emplace_back("gnome", "1");
   for (const char* key : kGnomeRootKeys) ReadGnomeKey(root, "gnome.", key, state);
   for (const char* name : kGnomeChildren) {
@@ -212,10 +218,8 @@ bool WriteGnomeKey(GSettings* settings, const std::string& name, const char* key
 }
 
 bool WriteGnome(const DesktopProxyState& state) {
-  GSettingsSchema* schema = GnomeSchema();
-  if (!schema) return false;
-  GSettings* root = g_settings_new_full(schema, nullptr, nullptr);
-  g_settings_schema_unref(schema);
+  GSettings* root = GnomeRoot();
+  if (!root) return false;
   g_settings_delay(root);
   bool ok = true;
   for (const char* key : kGnomeRootKeys)

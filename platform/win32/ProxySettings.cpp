@@ -19,6 +19,28 @@
 
 namespace platform {
 
+namespace {
+
+// Hands an option list to WinINet for the LAN connection (no connection
+// name); a refusal is noted for the debug log.
+bool SetConnectionOptions(INTERNET_PER_CONN_OPTIONW* items, DWORD count, DWORD optionError) {
+  INTERNET_PER_CONN_OPTION_LISTW list;
+  ZeroMemory(&list, sizeof list);
+  list.dwSize = sizeof list;
+  list.pszConnection = nullptr;  // the LAN connection
+  list.dwOptionCount = count;
+  list.dwOptionError = optionError;
+  list.pOptions = items;
+  if (!InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof list)) {
+    AddProxyNotice("InternetSetOption(PER_CONNECTION_OPTION) failed: " +
+                   win32::ErrorText(GetLastError()));
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool ApplyPerConnectionProxy(const PerConnectionProxy& options) {
   const PerConnectionOptionList built = BuildPerConnectionOptionList(options);
   // The texts live here while the call runs; an absent text is null.
@@ -37,18 +59,8 @@ bool ApplyPerConnectionProxy(const PerConnectionProxy& options) {
       items[i].Value.pszValue = nullptr;
     }
   }
-  INTERNET_PER_CONN_OPTION_LISTW list;
-  ZeroMemory(&list, sizeof list);
-  list.dwSize = sizeof list;
-  list.pszConnection = nullptr;  // the LAN connection
-  list.dwOptionCount = static_cast<DWORD>(items.size());
-  list.dwOptionError = built.optionError;
-  list.pOptions = items.data();
-  if (!InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof list)) {
-    AddProxyNotice("InternetSetOption(PER_CONNECTION_OPTION) failed: " +
-                   win32::ErrorText(GetLastError()));
+  if (!SetConnectionOptions(items.data(), static_cast<DWORD>(items.size()), built.optionError))
     return false;
-  }
   RecordAppliedProxy(options);
   RecordProxyReach(kProxyReachWindows);
   return true;
@@ -115,17 +127,7 @@ bool WriteDesktopProxyState(const DesktopProxyState& state) {
       items[i].Value.pszValue = nullptr;
     }
   }
-  INTERNET_PER_CONN_OPTION_LISTW list;
-  ZeroMemory(&list, sizeof list);
-  list.dwSize = sizeof list;
-  list.pszConnection = nullptr;
-  list.dwOptionCount = 4;
-  list.pOptions = items;
-  if (!InternetSetOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, sizeof list)) {
-    AddProxyNotice("InternetSetOption(PER_CONNECTION_OPTION) failed: " +
-                   win32::ErrorText(GetLastError()));
-    return false;
-  }
+  if (!SetConnectionOptions(items, 4, 0)) return false;
   // Programs that cache the options are told they changed.
   InternetSetOptionW(nullptr, INTERNET_OPTION_SETTINGS_CHANGED, nullptr, 0);
   InternetSetOptionW(nullptr, INTERNET_OPTION_REFRESH, nullptr, 0);
