@@ -19,6 +19,7 @@
 #include <random>
 
 #include "e2e/AppFlowSupport.h"
+#include "support/EnvGuard.h"
 #include "vcl/ActnList.h"
 
 using namespace apptest;
@@ -68,15 +69,15 @@ class BrowserHideTest : public AppFlowTest {
     } else {
       argv = {FFirefox, "--headless", "--no-remote", "--profile", profile, "--screenshot", shot, url};
     }
-    nettest::ChildProcess browser;
+    testsupport::ChildProcess browser;
     if (!browser.Start(argv, profile + ".out")) return false;
     bool shown = false;
-    nettest::WaitFor([&] {
+    testsupport::WaitUntil([&] {
       shown = which == "chromium" ? !browser.Running() : platform::FileExists(shot);
       return shown || (done && done()) || !browser.Running();
     }, 120000);
     browser.Stop();
-    FLastOutput = nettest::ReadText(profile + ".out");
+    FLastOutput = testsupport::ReadText(profile + ".out");
     return shown;
   }
 
@@ -89,9 +90,9 @@ class BrowserHideTest : public AppFlowTest {
   }
 
   void FindBrowsers() {
-    FChromium = nettest::FindProgram("chromium");
-    FFirefox = nettest::FindProgram("firefox-esr");
-    if (FFirefox.empty()) FFirefox = nettest::FindProgram("firefox");
+    FChromium = testsupport::FindProgram("chromium");
+    FFirefox = testsupport::FindProgram("firefox-esr");
+    if (FFirefox.empty()) FFirefox = testsupport::FindProgram("firefox");
     ASSERT_FALSE(FChromium.empty()) << "chromium is not installed (scripts/deps installs it)";
     ASSERT_FALSE(FFirefox.empty()) << "firefox-esr is not installed (scripts/deps installs it)";
   }
@@ -147,9 +148,9 @@ class BrowserHideTest : public AppFlowTest {
 TEST_F(BrowserHideTest, GnomeSession) {
   ASSERT_NO_FATAL_FAILURE(FindBrowsers());
   // The folders of a real session: settings in ~/.config.
-  setenv("XDG_CONFIG_HOME", sb().Path("home/.config").c_str(), 1);
+  testsupport::EnvGuard env("XDG_CONFIG_HOME", sb().Path("home/.config"));
   ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
-  setenv("XDG_CURRENT_DESKTOP", "GNOME", 1);
+  env.Set("XDG_CURRENT_DESKTOP", "GNOME");
   ASSERT_NO_FATAL_FAILURE(HideAndStopWithRealBrowsers());
 }
 
@@ -157,10 +158,10 @@ TEST_F(BrowserHideTest, KdePlasmaSessionWithoutKioslaverc) {
   ASSERT_NO_FATAL_FAILURE(FindBrowsers());
   // The folders of a real session: Chromium looks for kioslaverc in
   // ~/.config whatever XDG_CONFIG_HOME says, KDE itself in XDG_CONFIG_HOME.
-  setenv("XDG_CONFIG_HOME", sb().Path("home/.config").c_str(), 1);
+  testsupport::EnvGuard env("XDG_CONFIG_HOME", sb().Path("home/.config"));
   ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
-  setenv("XDG_CURRENT_DESKTOP", "KDE", 1);
-  setenv("KDE_SESSION_VERSION", "5", 1);
+  env.Set("XDG_CURRENT_DESKTOP", "KDE");
+  env.Set("KDE_SESSION_VERSION", "5");
   // A user who never opened KDE's proxy page.
   const std::string kioslaverc = sb().Path("home/.config/kioslaverc");
   ASSERT_FALSE(platform::FileExists(kioslaverc));

@@ -28,45 +28,8 @@ inline bool& GioBound() {
   return bound;
 }
 
-// tinyproxy in the foreground on its own loopback address (127.0.0.N), so
-// that each proxy has an address of its own as real proxies do.
-class TLoopProxy {
- public:
-  bool Start(const std::string& dir, const std::string& address, std::string* error) {
-    const std::string exe = nettest::FindProgram("tinyproxy");
-    if (exe.empty()) {
-      *error = "tinyproxy is not installed (scripts/deps installs it)";
-      return false;
-    }
-    fs::create_directories(dir);
-    FAddress = address;
-    FLog = dir + "/tinyproxy.log";
-    for (int attempt = 0; attempt < 5; ++attempt) {
-      FPort = nettest::FreePort();
-      std::ofstream f(dir + "/tinyproxy.conf", std::ios::trunc);
-      if (::geteuid() == 0) f << "User nobody\nGroup nogroup\n";
-      f << "Port " << FPort << "\nListen " << address << "\nTimeout 30\nLogLevel Info\n"
-        << "MaxClients 20\nAllow 127.0.0.0/8\n";
-      f.close();
-      if (!FProcess.Start({exe, "-d", "-c", dir + "/tinyproxy.conf"}, FLog)) continue;
-      const bool up = nettest::WaitFor([&] {
-        return Log().find("Accepting connections") != std::string::npos || !FProcess.Running();
-      }, 5000);
-      if (up && FProcess.Running()) return true;
-      FProcess.Stop();
-    }
-    *error = "tinyproxy did not start: " + Log();
-    return false;
-  }
-  void Stop() { FProcess.Stop(); }
-  std::string Server() const { return FAddress + ":" + std::to_string(FPort); }
-  std::string Log() const { return nettest::ReadText(FLog); }
-
- private:
-  nettest::ChildProcess FProcess;
-  std::string FAddress, FLog;
-  int FPort = 0;
-};
+// tinyproxy on its own loopback address (127.0.0.N), as real proxies have.
+using TLoopProxy = nettest::TinyProxy;
 
 struct TFirstDraw : IProxyRandom {
   void Randomize() override {}
@@ -108,7 +71,7 @@ class AppFlowTest : public SandboxTest {
       GioBound() = true;
       return true;
     }
-    setenv("XDG_DATA_DIRS", sb().Path("no-system-data").c_str(), 1);
+    FEnv.Set("XDG_DATA_DIRS", sb().Path("no-system-data"));
     return false;
   }
 
@@ -119,7 +82,7 @@ class AppFlowTest : public SandboxTest {
     for (int i = 0; i < proxies; ++i) {
       auto p = std::make_unique<TLoopProxy>();
       std::string error;
-      ASSERT_TRUE(p->Start(sb().Path("proxy" + std::to_string(i)), "127.0.0." + std::to_string(i + 2), &error))
+      ASSERT_TRUE(p->Start(sb().Path("proxy" + std::to_string(i)), &error, "127.0.0." + std::to_string(i + 2)))
           << error;
       FProxies.push_back(std::move(p));
     }
@@ -226,6 +189,7 @@ class AppFlowTest : public SandboxTest {
   std::string FirefoxLog;
   double FNow = 0;
   std::vector<std::unique_ptr<TLoopProxy>> FProxies;
+  testsupport::EnvGuard FEnv;
   std::unique_ptr<proxytest::TServiceProcess> FService;
   std::unique_ptr<TfrmMain> FWindow;
 

@@ -203,16 +203,16 @@ TEST_F(AppFlowTest, TheProgramStartsAgainstTheServiceAndEndsDirect) {
   fs::copy_file(VG_APP_EXE, sb().Path("app/veilgate"), fs::copy_options::overwrite_existing);
   const std::string log = sb().Path("app.log");
   setenv("VEILGATE_DEBUG_LOG", log.c_str(), 1);
-  nettest::ChildProcess app;
+  testsupport::ChildProcess app;
   ASSERT_TRUE(app.Start({sb().Path("app/veilgate"), "-d", "-h"}, sb().Path("app.out")));
-  EXPECT_TRUE(nettest::WaitFor([&] {
+  EXPECT_TRUE(testsupport::WaitUntil([&] {
     const std::string t = ReadText(log);
     return t.find("Local information shown: 127.0.0.1 US") != std::string::npos &&
            t.find("Proxy lists loaded: 1 normal") != std::string::npos;
   }, 15000)) << ReadText(log);
-  nettest::ChildProcess closer;
+  testsupport::ChildProcess closer;
   ASSERT_TRUE(closer.Start({sb().Path("app/veilgate"), "/s"}, sb().Path("closer.out")));
-  EXPECT_TRUE(nettest::WaitFor([&] { return !app.Running(); }, 10000)) << ReadText(log);
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return !app.Running(); }, 10000)) << ReadText(log);
   unsetenv("VEILGATE_DEBUG_LOG");
   const std::string t = ReadText(log);
   const size_t close = t.find("CL CloseApp");

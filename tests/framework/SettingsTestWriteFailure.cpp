@@ -11,6 +11,7 @@
 #include <filesystem>
 
 #include "SettingsTestHelpers.h"
+#include "support/ChildProcess.h"
 
 namespace fs = std::filesystem;
 
@@ -84,9 +85,7 @@ TEST_F(SettingsStoreTest, FullDiskKeepsTheOldFile) {
   const std::string before = Slurp(path);
   const std::string folder = path.substr(0, path.find_last_of('/'));
 
-  pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
+  const pid_t pid = testsupport::ForkChild([&] {
     int code = 0;
     try {
       TCLSettings s;  // its own counter write is small enough
@@ -108,12 +107,10 @@ TEST_F(SettingsStoreTest, FullDiskKeepsTheOldFile) {
     } catch (...) {
       code = 13;
     }
-    _exit(code);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 0);
+    return code;
+  });
+  ASSERT_GE(pid, 0);
+  EXPECT_EQ(testsupport::WaitChild(pid), 0);
 
   // The old file is intact apart from the child's own counter write, and no
   // temporary file is left behind.

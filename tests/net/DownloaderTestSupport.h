@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "NetTestServers.h"
+#include "support/NetTestServers.h"
 #include "net/Dispatcher.h"
 #include "net/SingleDownloader.h"
 #include "platform/ProxySettings.h"

@@ -7,10 +7,11 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "NetTestServers.h"
+#include "support/NetTestServers.h"
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Locale.h"
+#include "support/EnvGuard.h"
 #include "support/Sandbox.h"
 
 namespace {
@@ -153,18 +154,16 @@ static bool MakeLatin1Locale(const Sandbox& sb) {
 
 TEST_F(FilePostGenTest, ValuesAreEncodedInTheAnsiCodePage) {
   if (!MakeLatin1Locale(sb())) GTEST_SKIP() << "localedef cannot build de_DE.ISO-8859-1 here";
-  const char* oldAll = std::getenv("LC_ALL");
-  const std::string saved = oldAll ? oldAll : "";
-  ::setenv("LOCPATH", sb().Path("locales").c_str(), 1);
-  ::setenv("LC_ALL", "de_DE.ISO-8859-1", 1);
   TFilePostGen gen;
-  // e-acute is one Latin-1 byte; a Chinese letter becomes the default "?".
-  TStringList values = Lines({"v=caf\xC3\xA9 \xE4\xB8\xAD"});
-  ASSERT_TRUE(gen.Make(&values, nullptr));
   TSingleDownloader sd;
-  sd.SetPostValues(&values);
-  if (oldAll) ::setenv("LC_ALL", saved.c_str(), 1); else ::unsetenv("LC_ALL");
-  ::unsetenv("LOCPATH");
+  {
+    testsupport::EnvGuard env("LOCPATH", sb().Path("locales"));
+    env.Set("LC_ALL", "de_DE.ISO-8859-1");
+  // e-acute is one Latin-1 byte; a Chinese letter becomes the default "?".
+    TStringList values = Lines({"v=caf\xC3\xA9 \xE4\xB8\xAD"});
+    ASSERT_TRUE(gen.Make(&values, nullptr));
+    sd.SetPostValues(&values);
+  }
   EXPECT_EQ(gen.PostData(), ValuePart("v", "caf%E9+%3F") + NUL);
   EXPECT_EQ(sd.PostQuery, "v=caf%E9+%3F");
 }

@@ -9,6 +9,7 @@
 
 #include "DownloaderTestSupport.h"
 #include "platform/Http.h"
+#include "support/EnvGuard.h"
 
 using nettest::Request;
 using nettest::Response;
@@ -16,28 +17,7 @@ using nettest::TestHttpServer;
 
 namespace {
 
-// Sets an environment variable for one scope.
-class EnvScope {
- public:
-  EnvScope(const char* name, const std::string& value) : FName(name) {
-    if (const char* old = std::getenv(name)) {
-      FHad = true;
-      FOld = old;
-    }
-    ::setenv(name, value.c_str(), 1);
-  }
-  ~EnvScope() {
-    if (FHad)
-      ::setenv(FName, FOld.c_str(), 1);
-    else
-      ::unsetenv(FName);
-  }
-
- private:
-  const char* FName;
-  bool FHad = false;
-  std::string FOld;
-};
+using testsupport::EnvGuard;
 
 bool ViaProxy(const Request& r) { return r.Header("Via").find("tinyproxy") != std::string::npos; }
 
@@ -67,7 +47,7 @@ TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
   Wire(sd, o);
   sd.URL = "HTTPS://127.0.0.1:" + std::to_string(named.Port()) + "/a?b=1";
   {
-    EnvScope trust("SSL_CERT_FILE", certs.caFile);
+    EnvGuard trust("SSL_CERT_FILE", certs.caFile);
     sd.GetString();
     ASSERT_TRUE(PumpUntilIdle(sd));
   }
@@ -80,7 +60,7 @@ TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
   // A trusted certificate for another name: refused before any request.
   sd.URL = "https://127.0.0.1:" + std::to_string(misnamed.Port()) + "/update?x=1";
   {
-    EnvScope trust("SSL_CERT_FILE", certs.caFile);
+    EnvGuard trust("SSL_CERT_FILE", certs.caFile);
     sd.GetString();
     ASSERT_TRUE(PumpUntilIdle(sd));
   }
@@ -91,7 +71,7 @@ TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
   // The right name from an authority that is not trusted: refused as well.
   sd.URL = "https://127.0.0.1:" + std::to_string(named.Port()) + "/untrusted";
   {
-    EnvScope trust("SSL_CERT_FILE", certs.otherCaFile);
+    EnvGuard trust("SSL_CERT_FILE", certs.otherCaFile);
     sd.GetString();
     ASSERT_TRUE(PumpUntilIdle(sd));
   }
@@ -101,7 +81,7 @@ TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
   // The direct GET (local information, touch) applies the same rules.
   std::string body;
   {
-    EnvScope trust("SSL_CERT_FILE", certs.caFile);
+    EnvGuard trust("SSL_CERT_FILE", certs.caFile);
     EXPECT_FALSE(platform::HttpGetDirect(misnamed.Base() + "/direct", body, 5000, &error));
     EXPECT_TRUE(platform::HttpGetDirect(named.Base() + "/direct", body, 5000, &error)) << error;
   }
@@ -119,15 +99,15 @@ TEST_F(SecurityTransport, TheDemoAuthorityCertifiesTheServiceByItsNames) {
                             "' " + name + " > '" + sb().Path("test-ca.log") + "' 2>&1";
     return std::system(cmd.c_str()) == 0;
   };
-  ASSERT_TRUE(testCa("127.0.0.1")) << nettest::ReadText(sb().Path("test-ca.log"));
+  ASSERT_TRUE(testCa("127.0.0.1")) << testsupport::ReadText(sb().Path("test-ca.log"));
   auto handler = [](const Request& r, nettest::Connection& c) {
     c.Write(Response(200, "service " + r.target));
   };
   TestHttpServer service(handler, dir + "/service.pem", dir + "/service.key");
   // The same authority (reused by the script) certifies another name.
-  ASSERT_TRUE(testCa("localhost")) << nettest::ReadText(sb().Path("test-ca.log"));
+  ASSERT_TRUE(testCa("localhost")) << testsupport::ReadText(sb().Path("test-ca.log"));
   TestHttpServer misnamed(handler, dir + "/service.pem", dir + "/service.key");
-  EnvScope trust("SSL_CERT_FILE", dir + "/ca.pem");
+  EnvGuard trust("SSL_CERT_FILE", dir + "/ca.pem");
 
   std::string body, error;
   EXPECT_TRUE(platform::HttpGetDirect(service.Base() + "/update", body, 5000, &error)) << error;
@@ -165,13 +145,13 @@ TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
   EXPECT_EQ(o.text, "seen /through-proxy");
   ASSERT_EQ(server.RequestCount(), 1);
   EXPECT_TRUE(ViaProxy(server.Requests()[0]));
-  EXPECT_TRUE(nettest::WaitFor([&] { return proxy.Log().find("/through-proxy") != std::string::npos; }, 3000))
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return proxy.Log().find("/through-proxy") != std::string::npos; }, 3000))
       << proxy.Log();
 
   // The local-information GET bypasses it, also with proxy variables set.
   {
-    EnvScope env1("http_proxy", "http://" + proxy.Server());
-    EnvScope env2("HTTP_PROXY", "http://" + proxy.Server());
+    EnvGuard env1("http_proxy", "http://" + proxy.Server());
+    EnvGuard env2("HTTP_PROXY", "http://" + proxy.Server());
     std::string body;
     ASSERT_TRUE(platform::HttpGetDirect(server.Base() + "/local-info", body, 5000, &error)) << error;
     EXPECT_EQ(body, "seen /local-info");
@@ -210,7 +190,7 @@ TEST_F(DownloaderTest, HttpsDownloadTunnelsThroughTheProxy) {
   ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
   TestHttpServer server([](const Request&, nettest::Connection& c) { c.Write(Response(200, "tunnelled")); },
                         certs.localCertFile, certs.localKeyFile);
-  EnvScope trust("SSL_CERT_FILE", certs.caFile);
+  EnvGuard trust("SSL_CERT_FILE", certs.caFile);
   platform::RecordAppliedProxy({true, proxy.Server(), ""});
   TSingleDownloader sd;
   Outcome o;
@@ -219,7 +199,7 @@ TEST_F(DownloaderTest, HttpsDownloadTunnelsThroughTheProxy) {
   sd.GetString();
   ASSERT_TRUE(PumpUntilIdle(sd));
   EXPECT_EQ(o.text, "tunnelled");
-  EXPECT_TRUE(nettest::WaitFor([&] {
+  EXPECT_TRUE(testsupport::WaitUntil([&] {
     return proxy.Log().find("CONNECT 127.0.0.1:" + std::to_string(server.Port())) != std::string::npos;
   }, 3000)) << proxy.Log();
 }

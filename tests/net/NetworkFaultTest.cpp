@@ -93,13 +93,12 @@ class NetworkFaultTest : public DownloaderTest {
   // Pumps until the request ended, counting how often a call posted every
   // 20 ms in the meantime ran: the user-interface thread's other work.
   bool PumpWhileBusy(TSingleDownloader& sd, int timeoutMs, int& uiTicks) {
-    const auto end = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (sd.Busy() && Clock::now() < end) {
+    return testsupport::WaitUntil([&] {
       FDispatcher->Post([&uiTicks] { ++uiTicks; });
       FDispatcher->Pump(0);   // the posted call
       FDispatcher->Pump(20);  // then wait for the request's events
-    }
-    return !sd.Busy();
+      return !sd.Busy();
+    }, timeoutMs, 0);
   }
 };
 

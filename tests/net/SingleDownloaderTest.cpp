@@ -295,7 +295,7 @@ TEST_F(DownloaderTest, AbortDeliversNothingEvenWhenTheWorkerEndsLater) {
   Wire(sd, o);
   sd.URL = hanging.Base() + "/never";
   sd.GetString();
-  ASSERT_TRUE(nettest::WaitFor([&] { return hanging.RequestCount() == 1; }, 5000));
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return hanging.RequestCount() == 1; }, 5000));
   std::weak_ptr<TSingleDownloaderThread> worker = sd.Thread();
   // A second start while running does nothing.
   sd.GetFile();
@@ -304,7 +304,7 @@ TEST_F(DownloaderTest, AbortDeliversNothingEvenWhenTheWorkerEndsLater) {
   EXPECT_FALSE(sd.Busy());
   EXPECT_TRUE(sd.Aborted());
   // The cancelled worker ends promptly and frees itself; nothing arrives.
-  EXPECT_TRUE(nettest::WaitFor([&] { return worker.expired(); }, 5000));
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return worker.expired(); }, 5000));
   PumpFor(300);
   EXPECT_EQ(o.Events(), 0);
   EXPECT_EQ(o.progress, 0);
@@ -335,10 +335,10 @@ TEST_F(DownloaderTest, DestroyedComponentDetachesItsWorker) {
     sd->URL = hanging.Base() + "/never";
     sd->FileName = sb().Path("never.bin");
     sd->GetFile();
-    ASSERT_TRUE(nettest::WaitFor([&] { return hanging.RequestCount() == 1; }, 5000));
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return hanging.RequestCount() == 1; }, 5000));
     worker = sd->Thread();
   }
-  EXPECT_TRUE(nettest::WaitFor([&] { return worker.expired(); }, 5000));
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return worker.expired(); }, 5000));
   PumpFor(200);
   EXPECT_EQ(o.Events(), 0);
   EXPECT_FALSE(sb().Exists("never.bin"));

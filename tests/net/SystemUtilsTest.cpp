@@ -13,40 +13,14 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/System.h"
+#include "support/EnvGuard.h"
 #include "support/Sandbox.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// Sets an environment variable for one scope and restores it afterwards.
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::string& value) : FName(name) {
-    const char* old = std::getenv(name);
-    FHad = old != nullptr;
-    if (old) FOld = old;
-    Set(name, value);
-  }
-  ~ScopedEnv() {
-    if (FHad)
-      Set(FName, FOld);
-    else
-      Unset(FName);
-  }
-
- private:
-#ifdef _WIN32
-  static void Set(const char* n, const std::string& v) { _putenv_s(n, v.c_str()); }
-  static void Unset(const char* n) { _putenv_s(n, ""); }
-#else
-  static void Set(const char* n, const std::string& v) { setenv(n, v.c_str(), 1); }
-  static void Unset(const char* n) { unsetenv(n); }
-#endif
-  const char* FName;
-  std::string FOld;
-  bool FHad = false;
-};
+using ScopedEnv = testsupport::EnvGuard;
 
 class UtilsSandboxTest : public SandboxTest {
  protected:

@@ -78,10 +78,8 @@ TEST_F(InstalledProgramTest, RunsThroughItsLinkWithItsDataAndWritesAnAutostartEn
   // "Launch On Startup" ticked: the entry starts the installed program.
   sb().WriteFile("tick", "");
   const std::string entry = sb().AppData() + "/autostart/Veilgate.desktop";
-  const auto end = apptest::Clock::now() + std::chrono::seconds(30);
-  while (!fs::exists(entry) && apptest::Clock::now() < end)
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  ASSERT_TRUE(fs::exists(entry)) << ReadText(FInst.log);
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return fs::exists(entry); }, 30000, 50))
+      << ReadText(FInst.log);
   const std::string command = platform::GetAutoRunEntry("Veilgate");
   EXPECT_EQ(command, FRealDir + "/veilgate") << ReadText(entry);
   EXPECT_EQ(access(command.c_str(), X_OK), 0) << command;

@@ -16,7 +16,7 @@
 #include <ctime>
 
 #include "support/Sandbox.h"
-#include "ChildProcess.h"
+#include "ProcessSignal.h"
 
 namespace {
 
@@ -84,7 +84,7 @@ TEST_F(FilesTest, AtomicWriteFailureKeepsOldFileAndSaysWhy) {
   sb().WriteFile("w/keep.txt", "old content");
   std::string target = sb().Path("w/keep.txt");
   testutil::Signal done;
-  pid_t pid = testutil::ForkChild([&] {
+  pid_t pid = testsupport::ForkChild([&] {
     ::signal(SIGXFSZ, SIG_IGN);
     struct rlimit lim {16, 16};
     if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
@@ -94,7 +94,7 @@ TEST_F(FilesTest, AtomicWriteFailureKeepsOldFileAndSaysWhy) {
     if (err.find(target) == std::string::npos) return 5;
     return 0;
   });
-  EXPECT_EQ(testutil::WaitChild(pid), 0);
+  EXPECT_EQ(testsupport::WaitChild(pid), 0);
   EXPECT_EQ(sb().ReadFile("w/keep.txt"), "old content");
   EXPECT_EQ(platform::ListFiles(sb().Path("w"), "*"), V{"keep.txt"});
 
@@ -175,7 +175,7 @@ TEST_F(FilesTest, PathsOfTheProgramAndTheUser) {
 
   EXPECT_EQ(platform::TempPath(), sb().Path("tmp/"));
   {
-    testutil::EnvGuard env;
+    testsupport::EnvGuard env;
     env.Set("TMPDIR", nullptr);
     EXPECT_EQ(platform::TempPath(), "/tmp/");
   }
@@ -184,7 +184,7 @@ TEST_F(FilesTest, PathsOfTheProgramAndTheUser) {
   EXPECT_EQ(platform::DefaultShellFolder("Common AppData"), "/var/lib");
   EXPECT_EQ(platform::DefaultShellFolder("Fonts"), "");
   {
-    testutil::EnvGuard env;
+    testsupport::EnvGuard env;
     env.Set("XDG_CONFIG_HOME", nullptr);
     EXPECT_EQ(platform::DefaultShellFolder("AppData"), sb().Path("home/.config"));
   }
@@ -202,7 +202,7 @@ TEST_F(FilesTest, LongPathNameResolvesLinks) {
 }
 
 TEST_F(FilesTest, TimesAreLocalDaysSince1899) {
-  testutil::EnvGuard env;
+  testsupport::EnvGuard env;
   // Three hours east of UTC, no daylight saving.
   env.Set("TZ", "XYZ-3");
   ::tzset();

@@ -13,8 +13,9 @@
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "support/Sandbox.h"
+#include "support/Wait.h"
 #ifndef _WIN32
-#include "ChildProcess.h"
+#include "ProcessSignal.h"
 #endif
 
 using platform::InstanceMessage;
@@ -84,7 +85,7 @@ TEST(InstanceMessages, RegisteredNumbersAreStableAndIgnoreCase) {
 TEST_F(InstanceTest, MessagesTravelBetweenProcesses) {
   const std::string payload = Pattern(200000);
   testutil::Signal ready, stop;
-  pid_t pid = testutil::ForkChild([&] { return ServeUntil("TfrmMain", ready, stop, payload); });
+  pid_t pid = testsupport::ForkChild([&] { return ServeUntil("TfrmMain", ready, stop, payload); });
   ASSERT_TRUE(ready.Wait());
 
   std::vector<InstanceWindow> found = platform::FindInstanceWindows("TfrmMain");
@@ -111,7 +112,7 @@ TEST_F(InstanceTest, MessagesTravelBetweenProcesses) {
             4242);
 
   stop.Notify();
-  EXPECT_EQ(testutil::WaitChild(pid), 0);
+  EXPECT_EQ(testsupport::WaitChild(pid), 0);
   // The ended window withdrew its socket.
   EXPECT_TRUE(platform::FindInstanceWindows("TfrmMain").empty());
   EXPECT_TRUE(platform::ListFiles(sb().Path("run/veilgate-instances"), "*").empty());
@@ -123,7 +124,7 @@ TEST_F(InstanceTest, MessagesTravelBetweenProcesses) {
 TEST_F(InstanceTest, WindowsCreatedDuringSearchesStayFindable) {
   constexpr int kWindows = 300;
   testutil::Signal created, stop;
-  pid_t pid = testutil::ForkChild([&] {
+  pid_t pid = testsupport::ForkChild([&] {
     std::vector<std::unique_ptr<platform::InstanceEndpoint>> endpoints;
     for (int i = 0; i < kWindows; ++i) {
       endpoints.push_back(platform::CreateInstanceEndpoint("TfrmMain", nullptr));
@@ -144,14 +145,14 @@ TEST_F(InstanceTest, WindowsCreatedDuringSearchesStayFindable) {
   ASSERT_TRUE(ok);
   EXPECT_EQ(platform::FindInstanceWindows("TfrmMain").size(), static_cast<size_t>(kWindows));
   stop.Notify();
-  EXPECT_EQ(testutil::WaitChild(pid), 0);
+  EXPECT_EQ(testsupport::WaitChild(pid), 0);
   EXPECT_TRUE(platform::FindInstanceWindows("TfrmMain").empty());
 }
 
 TEST_F(InstanceTest, SeveralWindowsAreFoundInStableOrder) {
   testutil::Signal ready1, stop1, ready2, stop2;
-  pid_t p1 = testutil::ForkChild([&] { return ServeUntil("Tfrm.Main/x", ready1, stop1, ""); });
-  pid_t p2 = testutil::ForkChild([&] { return ServeUntil("Tfrm.Main/x", ready2, stop2, ""); });
+  pid_t p1 = testsupport::ForkChild([&] { return ServeUntil("Tfrm.Main/x", ready1, stop1, ""); });
+  pid_t p2 = testsupport::ForkChild([&] { return ServeUntil("Tfrm.Main/x", ready2, stop2, ""); });
   ASSERT_TRUE(ready1.Wait());
   ASSERT_TRUE(ready2.Wait());
   auto found = platform::FindInstanceWindows("Tfrm.Main/x");
@@ -164,28 +165,28 @@ TEST_F(InstanceTest, SeveralWindowsAreFoundInStableOrder) {
               4242);
   stop1.Notify();
   stop2.Notify();
-  EXPECT_EQ(testutil::WaitChild(p1), 0);
-  EXPECT_EQ(testutil::WaitChild(p2), 0);
+  EXPECT_EQ(testsupport::WaitChild(p1), 0);
+  EXPECT_EQ(testsupport::WaitChild(p2), 0);
 }
 
 TEST_F(InstanceTest, DeadAndSilentWindows) {
   // A process that ended without withdrawing its window leaves a socket
   // nobody listens on: it is not found and the file is cleaned away.
-  pid_t dead = testutil::ForkChild([] {
+  pid_t dead = testsupport::ForkChild([] {
     auto endpoint = platform::CreateInstanceEndpoint("TfrmMain", [](const InstanceMessage&) {
       return int64_t{1};
     });
     if (!endpoint) return 1;
     ::_exit(0);  // no destructor runs
   });
-  ASSERT_EQ(testutil::WaitChild(dead), 0);
+  ASSERT_EQ(testsupport::WaitChild(dead), 0);
   ASSERT_EQ(platform::ListFiles(sb().Path("run/veilgate-instances"), "*").size(), 1u);
   EXPECT_TRUE(platform::FindInstanceWindows("TfrmMain").empty());
   EXPECT_TRUE(platform::ListFiles(sb().Path("run/veilgate-instances"), "*").empty());
 
   // A window that never answers: the send gives 0 after the timeout.
   testutil::Signal ready, stop;
-  pid_t silent = testutil::ForkChild([&] {
+  pid_t silent = testsupport::ForkChild([&] {
     auto endpoint = platform::CreateInstanceEndpoint("TfrmMain", [](const InstanceMessage&) {
       return int64_t{1};
     });
@@ -204,7 +205,7 @@ TEST_F(InstanceTest, DeadAndSilentWindows) {
   EXPECT_LT(took, std::chrono::milliseconds(3000));
   EXPECT_EQ(platform::SendCopyData(found[0], 0, Pattern(4 << 20), 300), 0);
   stop.Notify();
-  EXPECT_EQ(testutil::WaitChild(silent), 0);
+  EXPECT_EQ(testsupport::WaitChild(silent), 0);
 
   EXPECT_EQ(platform::SendInstanceMessage(InstanceWindow{""}, 1, 0, 0), 0);
   EXPECT_EQ(platform::SendInstanceMessage(InstanceWindow{sb().Path("nothing.sock")}, 1, 0, 0), 0);
@@ -225,11 +226,11 @@ TEST_F(InstanceTest, EndpointInThisProcess) {
   // From another thread the request waits until the owner processes it.
   std::atomic<int64_t> reply{-1};
   std::thread sender([&] { reply = platform::SendCopyData(found[0], 9, "bytes", 5000); });
-  auto end = Clock::now() + std::chrono::seconds(5);
-  while (reply == -1 && Clock::now() < end) {
+  testsupport::WaitUntil([&] {
     pollfd p{endpoint->fd(), POLLIN, 0};
     if (::poll(&p, 1, 20) > 0) endpoint->ProcessPending();
-  }
+    return reply != -1;
+  }, 5000, 0);
   sender.join();
   EXPECT_EQ(reply, 0);
   ASSERT_EQ(seen.size(), 2u);

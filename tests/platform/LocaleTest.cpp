@@ -6,7 +6,7 @@
 
 #include "support/Sandbox.h"
 #ifndef _WIN32
-#include "ChildProcess.h"
+#include "ProcessSignal.h"
 #endif
 
 namespace {
@@ -53,7 +53,7 @@ TEST_F(LocaleTest, LocaleNamesMapToWindowsLanguages) {
 // How the posix backend follows the locale variables and code sets; the
 // win32 backend is tested in tests/win32.
 TEST_F(LocaleTest, SystemLanguageFollowsLocaleVariablesInOrder) {
-  testutil::EnvGuard env;
+  testsupport::EnvGuard env;
   env.Set("LC_ALL", "");
   env.Set("LC_MESSAGES", "zh_CN.UTF-8");
   env.Set("LANG", "en_US.UTF-8");
@@ -72,7 +72,7 @@ TEST_F(LocaleTest, SystemLanguageFollowsLocaleVariablesInOrder) {
 }
 
 TEST_F(LocaleTest, AsciiLocaleKeepsUtf8Text) {
-  testutil::EnvGuard env;
+  testsupport::EnvGuard env;
   env.Set("LC_ALL", "C");
   const std::string text = "\xE4\xB8\xAD\xE6\x96\x87 caf\xC3\xA9";
   EXPECT_EQ(platform::Utf8ToAnsi(text), text);
@@ -91,7 +91,7 @@ bool MakeLatin1Locale(const Sandbox& sb) {
 }
 
 TEST_F(LocaleTest, LegacyCodeSetIsConvertedAndDecimalSeparatorFollowsLocale) {
-  testutil::EnvGuard env;
+  testsupport::EnvGuard env;
   env.Set("LC_ALL", "C");
   platform::SetDecimalSeparatorOverride('\0');
   EXPECT_EQ(platform::DecimalSeparator(), '.');

@@ -5,7 +5,7 @@
 #include "platform/Files.h"
 #include "support/Sandbox.h"
 #ifndef _WIN32
-#include "ChildProcess.h"
+#include "ProcessSignal.h"
 #endif
 
 using platform::MutexResult;
@@ -20,7 +20,7 @@ class MutexTest : public SandboxTest {};
 TEST_F(MutexTest, HeldByAnotherProcessUntilItEnds) {
   const std::string name = "Global\\{6F1C-TEST}/x";
   testutil::Signal held, release;
-  pid_t pid = testutil::ForkChild([&] {
+  pid_t pid = testsupport::ForkChild([&] {
     if (platform::CreateNamedMutex(name) != MutexResult::Created) return 1;
     held.Notify();
     release.Wait();
@@ -31,7 +31,7 @@ TEST_F(MutexTest, HeldByAnotherProcessUntilItEnds) {
   // A different name, even one that differs only in unsafe characters, is free.
   EXPECT_EQ(platform::CreateNamedMutex("Global\\{6F1C-TEST}:x"), MutexResult::Created);
   release.Notify();
-  EXPECT_EQ(testutil::WaitChild(pid), 0);
+  EXPECT_EQ(testsupport::WaitChild(pid), 0);
   EXPECT_EQ(platform::CreateNamedMutex(name), MutexResult::Created);
   // Held now by this process, so a second creation reports it as existing.
   EXPECT_EQ(platform::CreateNamedMutex(name), MutexResult::AlreadyExists);
@@ -51,7 +51,7 @@ TEST_F(MutexTest, LongAndEmptyNamesWork) {
 
 #ifndef _WIN32
 TEST_F(MutexTest, UnusableRuntimeFolderFails) {
-  testutil::EnvGuard env;
+  testsupport::EnvGuard env;
   sb().WriteFile("notafolder", "x");
   env.Set("XDG_RUNTIME_DIR", sb().Path("notafolder").c_str());
   EXPECT_EQ(platform::CreateNamedMutex("Global\\x"), MutexResult::Failed);

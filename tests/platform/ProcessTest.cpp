@@ -13,8 +13,9 @@
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "support/Sandbox.h"
+#include "support/Wait.h"
 #ifndef _WIN32
-#include "ChildProcess.h"
+#include "ProcessSignal.h"
 #endif
 
 namespace {
@@ -28,12 +29,7 @@ using Clock = std::chrono::steady_clock;
 class ProcessTest : public SandboxTest {};
 
 bool WaitForFile(const std::string& path, int ms) {
-  auto end = Clock::now() + std::chrono::milliseconds(ms);
-  while (Clock::now() < end) {
-    if (platform::FileSize(path) > 0) return true;
-    platform::SleepMs(10);
-  }
-  return false;
+  return testsupport::WaitUntil([&] { return platform::FileSize(path) > 0; }, ms);
 }
 
 // Children of this process that have ended but were not reaped.
@@ -105,19 +101,14 @@ TEST_F(ProcessTest, WaitEndsAtTimeoutAndChildrenAreReaped) {
                                      false, 0));
   EXPECT_TRUE(WaitForFile(out, 5000));
   // Ended children do not stay behind as zombies.
-  auto end = Clock::now() + std::chrono::seconds(5);
-  int zombies = ZombieChildren();
-  while (zombies > 0 && Clock::now() < end) {
-    platform::SleepMs(20);
-    zombies = ZombieChildren();
-  }
-  EXPECT_EQ(zombies, 0);
+  EXPECT_TRUE(testsupport::WaitUntil([] { return ZombieChildren() == 0; }, 5000, 20))
+      << ZombieChildren() << " zombies";
 }
 
 TEST_F(ProcessTest, ShellOpenHandsTheTargetToXdgOpen) {
   sb().WriteFile("bin/xdg-open", "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > \"$(dirname \"$0\")/opened\"\n");
   ASSERT_EQ(::chmod(sb().Path("bin/xdg-open").c_str(), 0755), 0);
-  testutil::EnvGuard env;
+  testsupport::EnvGuard env;
   env.Set("PATH", (sb().Path("bin") + ":/usr/bin:/bin").c_str());
   const std::string url = "http://example.test/a b?x=1&y=\"2\"";
   ASSERT_TRUE(platform::ShellOpen(url));

@@ -8,7 +8,7 @@
 
 #include "platform/Files.h"
 #include "support/Sandbox.h"
-#include "ChildProcess.h"
+#include "ProcessSignal.h"
 
 using platform::RegRoot;
 
@@ -183,7 +183,7 @@ TEST_F(RegistryTest, ConcurrentProcessesDoNotLoseWrites) {
   constexpr int kWrites = 40;
   std::vector<pid_t> pids;
   for (int c = 0; c < kChildren; ++c) {
-    pids.push_back(testutil::ForkChild([c] {
+    pids.push_back(testsupport::ForkChild([c] {
       for (int i = 0; i < kWrites; ++i) {
         if (!platform::RegWriteDword(RegRoot::CurrentUser, "Software\\Race",
                                      "c" + std::to_string(c) + "_" + std::to_string(i),
@@ -193,7 +193,7 @@ TEST_F(RegistryTest, ConcurrentProcessesDoNotLoseWrites) {
       return 0;
     }));
   }
-  for (pid_t pid : pids) EXPECT_EQ(testutil::WaitChild(pid), 0);
+  for (pid_t pid : pids) EXPECT_EQ(testsupport::WaitChild(pid), 0);
 
   EXPECT_EQ(platform::RegEnumValueNames(kHKCU, "Software\\Race").size(),
             static_cast<size_t>(kChildren * kWrites));
@@ -211,9 +211,9 @@ TEST_F(RegistryTest, ChangesByAnotherProcessAreSeen) {
   ASSERT_TRUE(platform::RegWriteString(kHKCU, "K", "v", "before"));
   std::string s;
   ASSERT_TRUE(platform::RegReadString(kHKCU, "K", "v", s));
-  pid_t pid = testutil::ForkChild(
+  pid_t pid = testsupport::ForkChild(
       [] { return platform::RegWriteString(RegRoot::CurrentUser, "K", "v", "after!") ? 0 : 1; });
-  ASSERT_EQ(testutil::WaitChild(pid), 0);
+  ASSERT_EQ(testsupport::WaitChild(pid), 0);
   ASSERT_TRUE(platform::RegReadString(kHKCU, "K", "v", s));
   EXPECT_EQ(s, "after!");
 }

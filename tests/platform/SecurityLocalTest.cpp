@@ -23,7 +23,7 @@
 #include <utility>
 #include <vector>
 
-#include "ChildProcess.h"
+#include "ProcessSignal.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "platform/Instance.h"
@@ -224,7 +224,7 @@ TEST_F(SecurityOtherUser, AnInstanceDoesNotAnswerAnotherUser) {
   const std::string frame = platform::EncodeInstanceFrame(message);
   // The child, as the other user, sends one request and reports whether a
   // reply came: 0 no reply, 1 a reply, 2 it could not even connect.
-  pid_t child = testutil::ForkChild([&]() -> int {
+  pid_t child = testsupport::ForkChild([&]() -> int {
     if (::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0) return 3;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_un addr {};
@@ -253,7 +253,7 @@ TEST_F(SecurityOtherUser, AnInstanceDoesNotAnswerAnotherUser) {
   }
   if (status < 0) {
     ::kill(child, SIGKILL);
-    testutil::WaitChild(child);
+    testsupport::WaitChild(child);
   }
   for (const auto& [folder, mode] : opened) ::chmod(folder.c_str(), mode);
   EXPECT_EQ(status, 0);  // connected, and was not answered

@@ -3,9 +3,7 @@
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
-#include <fcntl.h>
-#include <spawn.h>
-extern char** environ;
+#include <unistd.h>
 #endif
 
 #include <atomic>
@@ -18,6 +16,7 @@ extern char** environ;
 #include "ServiceProcess.h"
 #include "net/Dispatcher.h"
 #include "proxy/LocalInfo.h"
+#include "support/Wait.h"
 
 TEST(LocalInfoReader, NamedValuesAndBareLines) {
   const TLocalInfo a = TLocalInfo::FromText(
@@ -74,14 +73,7 @@ class TCountingDispatcher : public TLoopDispatcher {
   }
 };
 
-bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return pred();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
+using testsupport::WaitUntil;
 
 }  // namespace
 
@@ -177,7 +169,7 @@ TEST_F(LocalInfoServiceTest, FailuresCallNobodyAndKeepTheInformation) {
   UseService(*FService);
   FService->Stop();
   attempt("stopped service");
-  SupplySettings({{"URL.GetInfo", "http://127.0.0.1:" + std::to_string(proxytest::ClosedPort()) +
+  SupplySettings({{"URL.GetInfo", "http://127.0.0.1:" + std::to_string(nettest::FreePort()) +
                                       "/getinfo"}});
   attempt("nothing listening");
 }
@@ -191,7 +183,7 @@ TEST_F(LocalInfoServiceTest, AManagerDestroyedBeforeTheAnswerIsNotTouched) {
   pm->FOnGetCurrentLocalInfo = [&](TProxyManager*) { called = true; };
   pm->GetCurrentLocalInfo();
   // The answer is waiting for the user-interface thread; the manager goes.
-  ASSERT_TRUE(WaitFor([&] { return counting.Sends.load() == 1; }, 10000));
+  ASSERT_TRUE(WaitUntil([&] { return counting.Sends.load() == 1; }, 10000));
   pm.reset();
   EXPECT_TRUE(counting.PumpUntil([] { return TInfoGotThread::RunningCount() == 0; }, 10000));
   EXPECT_FALSE(called);
@@ -205,13 +197,13 @@ TEST_F(LocalInfoServiceTest, TouchCallsTheServiceWithTheProxyAddress) {
   pm.LoadSettings();
   const TProxyRec proxy{"192.0.2.55", "3128", "JP", "Japan", "36", "138", true};
   pm.Touch(proxy);
-  EXPECT_TRUE(WaitFor([&] { return FService->Touches() == "192.0.2.55\r\n"; }, 10000))
+  EXPECT_TRUE(WaitUntil([&] { return FService->Touches() == "192.0.2.55\r\n"; }, 10000))
       << FService->Touches();
 
   // The template is read afresh on every call, not the one read at load.
   GetCLSettings()->SetSettingstring("SUPER_TOUCH", FService->URL("/touch?ip=again-{1}-{1}"));
   pm.Touch(TProxyRec{"192.0.2.56", "80", "", "", "", "", true});
-  EXPECT_TRUE(WaitFor([&] { return FService->Touches().find("again-192.0.2.56-192.0.2.56\r\n") !=
+  EXPECT_TRUE(WaitUntil([&] { return FService->Touches().find("again-192.0.2.56-192.0.2.56\r\n") !=
                                    std::string::npos; },
                       10000))
       << FService->Touches();
@@ -220,7 +212,7 @@ TEST_F(LocalInfoServiceTest, TouchCallsTheServiceWithTheProxyAddress) {
   // A template without "{1}" is called as it is.
   GetCLSettings()->SetSettingstring("SUPER_TOUCH", FService->URL("/touch?ip=fixed"));
   pm.Touch(proxy);
-  EXPECT_TRUE(WaitFor([&] { return FService->Touches().find("fixed\r\n") != std::string::npos; },
+  EXPECT_TRUE(WaitUntil([&] { return FService->Touches().find("fixed\r\n") != std::string::npos; },
                       10000));
   // No answer is handed to the user-interface thread.
   EXPECT_EQ(FLoop.Pump(0), 0);
@@ -246,51 +238,20 @@ TEST_F(LocalInfoServiceTest, AThreadKeptByItsCreatorHoldsTheAnswer) {
 // Application end while a request is under way: the process ends at once,
 // without waiting for the request. The body below runs in a child process.
 TEST(LocalInfoExit, ProcessEndsWithoutWaitingForARequest) {
-  proxytest::TSilentListener silent;
+  nettest::SilentListener silent;
   ASSERT_GT(silent.Port(), 0) << std::strerror(errno);
   char self[4096] = {0};
   ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
   const std::string url = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/getinfo";
-  std::vector<std::string> args = {self, "--gtest_filter=LocalInfoExit.DISABLED_ChildBody",
-                                   "--gtest_also_run_disabled_tests"};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  std::vector<std::string> env;
-  for (char** e = environ; *e; ++e) env.emplace_back(*e);
-  env.push_back("VG_PROXY_EXIT_URL=" + url);
-  std::vector<char*> envp;
-  for (auto& e : env) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  const auto start = std::chrono::steady_clock::now();
-  // The running program itself, also when its file has been replaced since.
-  const int spawned = posix_spawn(&pid, "/proc/self/exe", &actions, nullptr, argv.data(), envp.data());
-  ASSERT_EQ(spawned, 0) << std::strerror(spawned);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  bool ended = false;
-  while (std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
-    if (::waitpid(pid, &status, WNOHANG) == pid) {
-      ended = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  if (!ended) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  }
-  const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  ASSERT_TRUE(ended) << "the process waited for the request";
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-      << "exit " << (WIFEXITED(status) ? WEXITSTATUS(status) : -1) << ", signal "
-      << (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
-  // The request's own limit is 30 s; the process must not have waited for it.
-  EXPECT_LT(seconds, 10.0);
+  testsupport::ChildProcess child;
+  ASSERT_TRUE(child.Start({self, "--gtest_filter=LocalInfoExit.DISABLED_ChildBody",
+                           "--gtest_also_run_disabled_tests"},
+                          "", {{"VG_PROXY_EXIT_URL", url.c_str()}}));
+  // The request's own limit is 30 s: a process that waited for it would
+  // still run when this bound passes.
+  const int code = child.Wait(20000);
+  ASSERT_NE(code, -1) << "the process waited for the request";
+  EXPECT_EQ(code, 0);
   EXPECT_TRUE(silent.HasCaller(0)) << "the child's request never reached the listener";
 }
 

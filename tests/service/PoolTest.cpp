@@ -12,7 +12,7 @@
 
 using servicetest::Answer;
 using servicetest::HttpFrom;
-using servicetest::LoopProxy;
+using LoopProxy = nettest::TinyProxy;
 using servicetest::RunService;
 using servicetest::ServiceProcess;
 
@@ -114,7 +114,7 @@ TEST_F(PoolTest, PoolCommandsAddImportListAndRemoveAllOrNothing) {
   ASSERT_EQ(Pool({"remove", "8.8.8.8:3128"}, &out), 0) << out;
   EXPECT_EQ(Pool({"remove", "8.8.8.8:3128"}, &out), 1);
   EXPECT_NE(out.find("not in the pool"), std::string::npos) << out;
-  EXPECT_TRUE(nettest::WaitFor([&] {
+  EXPECT_TRUE(testsupport::WaitUntil([&] {
     return Line(Update(), "__MODIFY__.NORMAL_IPS") == "192.0.2.11:80|Japan|JP|138|36";
   }, 10000)) << Update();
   // The proxies by country and state.
@@ -124,34 +124,34 @@ TEST_F(PoolTest, PoolCommandsAddImportListAndRemoveAllOrNothing) {
 TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
   LoopProxy alive, killed, silent;
   std::string error;
-  ASSERT_TRUE(alive.Start(sb().Path("p2"), "127.0.0.2", &error)) << error;
-  ASSERT_TRUE(killed.Start(sb().Path("p3"), "127.0.0.3", &error)) << error;
-  ASSERT_TRUE(silent.Start(sb().Path("p4"), "127.0.0.4", &error)) << error;
+  ASSERT_TRUE(alive.Start(sb().Path("p2"), &error, "127.0.0.2")) << error;
+  ASSERT_TRUE(killed.Start(sb().Path("p3"), &error, "127.0.0.3")) << error;
+  ASSERT_TRUE(silent.Start(sb().Path("p4"), &error, "127.0.0.4")) << error;
   silent.Pause();
   WriteConfig("interval = 0.2\nfailures = 2\ntimeout = 1\nworkers = 4\n");
   std::string out;
-  ASSERT_EQ(Pool({"add", alive.Address(), "--country", "US"}, &out), 0) << out;
-  ASSERT_EQ(Pool({"add", killed.Address(), "--country", "DE"}, &out), 0) << out;
-  ASSERT_EQ(Pool({"add", silent.Address(), "--country", "JP", "--super"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", alive.Server(), "--country", "US"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", killed.Server(), "--country", "DE"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", silent.Server(), "--country", "JP", "--super"}, &out), 0) << out;
   StartService();
 
-  auto listed = [&](const LoopProxy& p) { return Update().find(p.Address() + "|") != std::string::npos; };
+  auto listed = [&](const LoopProxy& p) { return Update().find(p.Server() + "|") != std::string::npos; };
   // The proxy that never answers leaves the lists; the others stay.
-  ASSERT_TRUE(nettest::WaitFor([&] { return !listed(silent); }, 30000)) << Update();
-  EXPECT_TRUE(nettest::WaitFor([&] { return listed(alive) && listed(killed); }, 30000)) << Update();
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return !listed(silent); }, 30000)) << Update();
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return listed(alive) && listed(killed); }, 30000)) << Update();
   EXPECT_EQ(Line(Update(), "__MODIFY__.SUPER_IPS"), "");
   // The checks went through the proxies to the service's own /checkip.
   EXPECT_NE(alive.Log().find("checkip"), std::string::npos) << alive.Log();
   ASSERT_EQ(Pool({"list"}, &out), 0);
-  EXPECT_TRUE(std::regex_search(out, std::regex(silent.Address() + R"( +super +JP Japan +dead .*no answer in time)")))
+  EXPECT_TRUE(std::regex_search(out, std::regex(silent.Server() + R"( +super +JP Japan +dead .*no answer in time)")))
       << out;
 
   // Killed in the middle of the run: it leaves; started again: it returns.
   killed.Stop();
-  ASSERT_TRUE(nettest::WaitFor([&] { return !listed(killed); }, 30000)) << Update();
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return !listed(killed); }, 30000)) << Update();
   ASSERT_TRUE(killed.Restart());
-  EXPECT_TRUE(nettest::WaitFor([&] { return listed(killed); }, 30000)) << Update();
-  EXPECT_TRUE(nettest::WaitFor([&] { return listed(alive); }, 30000)) << Update();
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return listed(killed); }, 30000)) << Update();
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return listed(alive); }, 30000)) << Update();
   EXPECT_FALSE(listed(silent));
 
   const std::string metrics = Metrics();
@@ -166,18 +166,18 @@ TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
 TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
   LoopProxy alive, silent;
   std::string error;
-  ASSERT_TRUE(alive.Start(sb().Path("p2"), "127.0.0.2", &error)) << error;
-  ASSERT_TRUE(silent.Start(sb().Path("p4"), "127.0.0.4", &error)) << error;
+  ASSERT_TRUE(alive.Start(sb().Path("p2"), &error, "127.0.0.2")) << error;
+  ASSERT_TRUE(silent.Start(sb().Path("p4"), &error, "127.0.0.4")) << error;
   silent.Pause();
   // One probe at a time, the silent proxy last and slow: the round is still
   // under way after the first proxy passed.
   WriteConfig("interval = 0.1\nfailures = 1\ntimeout = 5\nworkers = 1\n");
   std::string out;
   ASSERT_EQ(Pool({"add", "127.0.0.9:1", "--country", "FR"}, &out), 0) << out;
-  ASSERT_EQ(Pool({"add", alive.Address(), "--country", "US"}, &out), 0) << out;
-  ASSERT_EQ(Pool({"add", silent.Address(), "--country", "JP"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", alive.Server(), "--country", "US"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", silent.Server(), "--country", "JP"}, &out), 0) << out;
   StartService();
-  ASSERT_TRUE(nettest::WaitFor([&] {
+  ASSERT_TRUE(testsupport::WaitUntil([&] {
     return std::regex_search(Metrics(), std::regex(R"(veilgate_checks_total\{result="pass"\} [1-9])"));
   }, 30000)) << Metrics();
   // A change made by the operator while the service runs.
@@ -189,7 +189,7 @@ TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
   EXPECT_NE(out.find("4 proxies"), std::string::npos) << out;
   EXPECT_TRUE(std::regex_search(out, std::regex("127\\.0\\.0\\.9:1 +normal FR France +dead +[1-9][0-9]* .*Connection refused")))
       << out;
-  EXPECT_TRUE(std::regex_search(out, std::regex(alive.Address() + " +normal US United States +alive +0 +[0-9]+ms")))
+  EXPECT_TRUE(std::regex_search(out, std::regex(alive.Server() + " +normal US United States +alive +0 +[0-9]+ms")))
       << out;
   EXPECT_TRUE(std::regex_search(out, std::regex("192\\.0\\.2\\.50:80 +normal PE Peru +alive +0 +- +never"))) << out;
 
@@ -199,7 +199,7 @@ TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
   StartService();
   const std::string answer = Update();
   EXPECT_EQ(answer.find("127.0.0.9:1|"), std::string::npos) << answer;
-  EXPECT_NE(answer.find(alive.Address() + "|United States|US|-97|38"), std::string::npos) << answer;
+  EXPECT_NE(answer.find(alive.Server() + "|United States|US|-97|38"), std::string::npos) << answer;
   EXPECT_NE(answer.find("192.0.2.50:80|Peru|PE|"), std::string::npos) << answer;
   // A graceful stop closes the pool: its write-ahead log is folded back.
   FService.Stop();
@@ -240,7 +240,7 @@ TEST_F(PoolTest, RequesterAddressBehindTrustedAndUntrustedPeers) {
 
   // The access log names peer and requester, never the magic word.
   std::string log;
-  EXPECT_TRUE(nettest::WaitFor([&] {
+  EXPECT_TRUE(testsupport::WaitUntil([&] {
     log = sb().ReadFile("svc/requests.log");
     return log.find("path=/touches status=200") != std::string::npos &&
            log.find("client=8.8.8.8 method=GET path=/getinfo") != std::string::npos;

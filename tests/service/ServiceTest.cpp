@@ -7,7 +7,7 @@
 
 #include "framework/CLSettings.h"
 #include "net/Dispatcher.h"
-#include "net/NetTestServers.h"
+#include "support/NetTestServers.h"
 #include "net/ServiceEndpoints.h"
 #include "net/SingleDownloader.h"
 #include "net/StringList.h"
@@ -70,7 +70,7 @@ class ServiceTest : public SandboxTest {
     std::smatch m;
     std::string out;
     const std::regex listening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
-    ASSERT_TRUE(nettest::WaitFor([&] {
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
       out = sb().Exists(output) ? sb().ReadFile(output) : "";
       return std::regex_search(out, m, listening) || !FService.Running();
     }, 5000)) << out;
@@ -84,7 +84,7 @@ class ServiceTest : public SandboxTest {
     return body;
   }
 
-  nettest::ChildProcess FService;
+  testsupport::ChildProcess FService;
   std::string FBase;
   int FStarts = 0;
   std::unique_ptr<TLoopDispatcher> FDispatcher;
@@ -164,7 +164,7 @@ TEST_F(ServiceTest, LocalInformationIsSevenLinesWithTheCallersAddress) {
   EXPECT_FALSE(platform::HttpGetDirect(FBase + "/getinfo?x=1&magic%57ord=Guess-1", body, 5000));
   // The line is written once the answer has gone out.
   std::string log;
-  EXPECT_TRUE(nettest::WaitFor([&] {
+  EXPECT_TRUE(testsupport::WaitUntil([&] {
     log = sb().ReadFile("service/requests.log");
     return log.find("path=/getinfo query=\"x=1&magic%57ord=-\" status=403") != std::string::npos;
   }, 10000)) << log;
@@ -220,7 +220,7 @@ TEST_F(ServiceTest, FlagsTouchesCheckIpAndTheRequestLog) {
   // One log line per request: time, peer, requester, method, address, status, size, time taken.
   // Each line is written once its answer has gone out.
   std::string log;
-  EXPECT_TRUE(nettest::WaitFor([&] {
+  EXPECT_TRUE(testsupport::WaitUntil([&] {
     log = sb().ReadFile("service/requests.log");
     return log.find("path=/nothing-here status=404") != std::string::npos &&
            log.find("path=/checkip status=200") != std::string::npos;
@@ -246,15 +246,15 @@ TEST_F(ServiceTest, BadConfigurationEndsWithAMessageNamingTheLine) {
   };
   for (auto& [text, message] : cases) {
     sb().WriteFile("service/bad.conf", text);
-    nettest::ChildProcess p;
+    testsupport::ChildProcess p;
     ASSERT_TRUE(p.Start({VG_SERVICE_EXE, "--config", sb().Path("service/bad.conf")}, sb().Path("service/bad.txt")));
-    EXPECT_TRUE(nettest::WaitFor([&] { return !p.Running(); }, 10000)) << text;
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return !p.Running(); }, 10000)) << text;
     EXPECT_NE(sb().ReadFile("service/bad.txt").find(message), std::string::npos)
         << text << "\n" << sb().ReadFile("service/bad.txt");
   }
-  nettest::ChildProcess q;
+  testsupport::ChildProcess q;
   ASSERT_TRUE(q.Start({VG_SERVICE_EXE, "--config", sb().Path("service/missing.conf")}, sb().Path("service/m.txt")));
-  EXPECT_TRUE(nettest::WaitFor([&] { return !q.Running(); }, 5000));
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return !q.Running(); }, 5000));
   EXPECT_NE(sb().ReadFile("service/m.txt").find("cannot read"), std::string::npos);
 }
 
@@ -270,7 +270,7 @@ TEST_F(ServiceTest, ServesHttpsWithTheConfiguredCertificate) {
                              sb().Path("service/tls.txt")));
   std::smatch m;
   std::string out;
-  ASSERT_TRUE(nettest::WaitFor([&] {
+  ASSERT_TRUE(testsupport::WaitUntil([&] {
     out = sb().ReadFile("service/tls.txt");
     return std::regex_search(out, m, std::regex("listening on https://127\\.0\\.0\\.1:([0-9]+)"));
   }, 10000)) << out;

@@ -22,7 +22,7 @@ class CountryTest : public SwitchTest {
   }
   // CountryCheck under a locale; the boxes it showed are in FShown.
   bool CheckUnder(const char* locale) {
-    EnvScope env;
+    EnvGuard env;
     env.Set("LC_ALL", locale);
     env.Set("LC_MESSAGES", nullptr);
     env.Set("LANG", locale);
@@ -48,7 +48,7 @@ TEST_F(CountryTest, SystemLanguageGate) {
 }
 
 TEST_F(CountryTest, LanguageNamesOfTheChineseLocales) {
-  EnvScope env;
+  EnvGuard env;
   env.Set("LC_MESSAGES", nullptr);
   const std::pair<const char*, const char*> cases[] = {
       {"zh_CN.UTF-8", "Chinese (Simplified, PRC)"},

@@ -48,14 +48,14 @@ class FirefoxTest : public SwitchTest {
   }
   // Waits (bounded) until the fake Firefox has been started n times in all.
   bool WaitStarts(size_t n) {
-    return WaitFor([&] { return Starts() >= n; }, 10000);
+    return WaitUntil([&] { return Starts() >= n; }, 10000);
   }
   static std::string Block(const std::vector<std::string>& args) {
     std::string b = "argc=" + std::to_string(args.size()) + "\n";
     for (const std::string& a : args) b += "arg=" + a + "\n";
     return b + "end\n";
   }
-  EnvScope FPath;
+  EnvGuard FPath;
   std::string FSystemPath;
 };
 
@@ -198,7 +198,7 @@ TEST_F(FirefoxTest, HostileAddressLaunchesNothing) {
 
 TEST_F(FirefoxTest, RunningFirefoxIsFoundByItsExecutable) {
   FPath.Set("PATH", FSystemPath.c_str());
-  const std::string sleepTool = FindTool("sleep");
+  const std::string sleepTool = FindProgram("sleep");
   ASSERT_FALSE(sleepTool.empty());
   // A real binary standing in for Firefox: the process's executable is it.
   std::string bytes;
@@ -210,8 +210,9 @@ TEST_F(FirefoxTest, RunningFirefoxIsFoundByItsExecutable) {
   Settings({"FireFoxPath=" + binary});
   EXPECT_FALSE(IsFirefoxRunning());
   {
-    Background running({binary, "30"}, sb().Path("bin.log"));
-    EXPECT_TRUE(WaitFor([] { return IsFirefoxRunning(); }, 5000));
+    ChildProcess running;
+    ASSERT_TRUE(running.Start({binary, "30"}, sb().Path("bin.log")));
+    EXPECT_TRUE(WaitUntil([] { return IsFirefoxRunning(); }, 5000));
   }
   EXPECT_FALSE(IsFirefoxRunning());
 
@@ -223,8 +224,9 @@ TEST_F(FirefoxTest, RunningFirefoxIsFoundByItsExecutable) {
   Settings({"FireFoxPath=" + script});
   EXPECT_FALSE(IsFirefoxRunning());
   {
-    Background running({script}, sb().Path("script.log"));
-    EXPECT_TRUE(WaitFor([] { return IsFirefoxRunning(); }, 5000));
+    ChildProcess running;
+    ASSERT_TRUE(running.Start({script}, sb().Path("script.log")));
+    EXPECT_TRUE(WaitUntil([] { return IsFirefoxRunning(); }, 5000));
   }
 }
 

@@ -38,7 +38,7 @@ const std::string kOriginal =
 // The "Proxy" section read by Python's configparser.
 std::map<std::string, std::string> ReadProxyWithConfigParser(const std::string& file) {
   std::map<std::string, std::string> values;
-  std::string python = FindTool("python3");
+  std::string python = FindProgram("python3");
   if (python.empty()) return values;
   const std::string script =
       "import configparser, sys\n"
@@ -49,7 +49,7 @@ std::map<std::string, std::string> ReadProxyWithConfigParser(const std::string& 
       "c.read_string(text)\n"
       "for k, v in c['Proxy'].items():\n"
       "    print(k + '\\t' + v)\n";
-  RunResult r = RunTool({python, "-c", script, file});
+  RunResult r = RunProgram({python, "-c", script, file});
   if (r.exitCode != 0) {
     values["<error>"] = r.err;
     return values;
@@ -69,7 +69,7 @@ std::map<std::string, std::string> ReadProxyWithConfigParser(const std::string& 
 }  // namespace
 
 TEST_F(OperaTest, ProxySectionWrittenAndEverythingElseKept) {
-  ASSERT_FALSE(FindTool("python3").empty()) << "python3 is missing (scripts/deps)";
+  ASSERT_FALSE(FindProgram("python3").empty()) << "python3 is missing (scripts/deps)";
   Settings({"SWITCH.OPERA=1"});
   sb().WriteFile(kPrefs, kOriginal);
   SetOperaProxy("192.0.2.9:80");

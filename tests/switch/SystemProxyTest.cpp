@@ -12,6 +12,7 @@
 #include "platform/Registry.h"
 #include "switch/uVGUtils.h"
 #include "SwitchTestSupport.h"
+#include "support/NetTestServers.h"
 
 using namespace switchtest;
 
@@ -38,9 +39,9 @@ std::string ReadFileText(const std::string& path) {
 
 // One value read with the real gsettings command (trailing line break cut).
 std::string GSettingsGet(const EnvChanges& env, const std::string& schema, const std::string& key) {
-  std::string tool = FindTool("gsettings");
+  std::string tool = FindProgram("gsettings");
   if (tool.empty()) return "<gsettings missing>";
-  RunResult r = RunTool({tool, "get", schema, key}, env);
+  RunResult r = RunProgram({tool, "get", schema, key}, env);
   if (!r.started || r.exitCode != 0) return "<failed: " + r.err + ">";
   while (!r.out.empty() && (r.out.back() == '\n' || r.out.back() == '\r')) r.out.pop_back();
   return r.out;
@@ -151,7 +152,7 @@ TEST_F(SystemProxyTest, MalformedServerIsNotApplied) {
 // GNOME's settings, written by the switch in a child process and read back
 // with the gsettings command.
 TEST_F(SystemProxyTest, GnomeSettingsReadBackWithGsettings) {
-  ASSERT_FALSE(FindTool("gsettings").empty()) << "the gsettings command is missing (scripts/deps)";
+  ASSERT_FALSE(FindProgram("gsettings").empty()) << "the gsettings command is missing (scripts/deps)";
   // The child processes and gsettings see the system's schemas.
   const EnvChanges desktop = {{"XDG_DATA_DIRS", SystemDataDirs()}};
   ASSERT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'")
@@ -159,7 +160,7 @@ TEST_F(SystemProxyTest, GnomeSettingsReadBackWithGsettings) {
   const std::string child = VG_SWITCH_PROXY_CHILD;
 
   Settings({"SWITCH.IE=1"});
-  RunResult r = RunTool({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
+  RunResult r = RunProgram({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "proxy 192.0.2.1:8080\n");
   EXPECT_TRUE(sb().Exists("config/glib-2.0/settings/keyfile"));
@@ -174,7 +175,7 @@ TEST_F(SystemProxyTest, GnomeSettingsReadBackWithGsettings) {
             "['localhost', '127.0.0.0/8', '::1']");
   EXPECT_EQ(RegText("ProxyServer"), "http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;");
 
-  r = RunTool({child, sb().AppExe(), "-"}, desktop);
+  r = RunProgram({child, sb().AppExe(), "-"}, desktop);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "direct\n");
   EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'");
@@ -182,10 +183,10 @@ TEST_F(SystemProxyTest, GnomeSettingsReadBackWithGsettings) {
   EXPECT_EQ(RegNumber("ProxyEnable"), -1);
 
   // Hiding with the option off leaves the desktop direct.
-  RunTool({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
+  RunProgram({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
   EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'manual'");
   Settings({"SWITCH.IE=0"});
-  r = RunTool({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
+  r = RunProgram({child, sb().AppExe(), "192.0.2.1:8080"}, desktop);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "direct\n");
   EXPECT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'");
@@ -197,7 +198,7 @@ TEST_F(SystemProxyTest, MissingGnomeSchemaIsReportedOnceAndChangesNothing) {
   platform::ForceDirectories(emptyData);
   std::string log = sb().Path("debug.log");
   Settings({"SWITCH.IE=1"});
-  RunResult r = RunTool({VG_SWITCH_PROXY_CHILD, sb().AppExe(), "192.0.2.1:8080", "-", "192.0.2.7:3128"},
+  RunResult r = RunProgram({VG_SWITCH_PROXY_CHILD, sb().AppExe(), "192.0.2.1:8080", "-", "192.0.2.7:3128"},
                     {{"XDG_DATA_DIRS", emptyData.c_str()},
                      {"GSETTINGS_SCHEMA_DIR", nullptr},
                      {"VEILGATE_DEBUG_LOG", log.c_str()}});
@@ -214,7 +215,7 @@ TEST_F(SystemProxyTest, MissingGnomeSchemaIsReportedOnceAndChangesNothing) {
 
 TEST_F(SystemProxyTest, KdeProxySettingsChangeOnlyTheProxyGroup) {
   Settings({"SWITCH.IE=1"});
-  EnvScope session;
+  EnvGuard session;
   session.Set("XDG_CURRENT_DESKTOP", "KDE");
   const std::string original =
       "[$Version]\n"
@@ -300,25 +301,17 @@ TEST(ProfileSections, ReadAndReplaceOneGroupOnly) {
 // A program that follows the proxy the platform reports reaches a loopback
 // server through a real proxy; the proxy's log shows the request.
 TEST_F(SystemProxyTest, RequestGoesThroughTheSwitchedProxy) {
-  const std::string tinyproxy = FindTool("tinyproxy");
-  const std::string curl = FindTool("curl");
-  ASSERT_FALSE(tinyproxy.empty()) << "tinyproxy is missing (scripts/deps installs it)";
+  const std::string curl = FindProgram("curl");
   ASSERT_FALSE(curl.empty()) << "curl is missing (scripts/deps installs it)";
 
-  LoopbackHttpServer server("veilgate-through-proxy");
+  nettest::TestHttpServer server([](const nettest::Request&, nettest::Connection& c) {
+    c.Write(nettest::Response(200, "veilgate-through-proxy"));
+  });
   ASSERT_GT(server.Port(), 0);
-  const int proxyPort = FreeLoopbackPort();
-  ASSERT_GT(proxyPort, 0);
-  std::string config = "Port " + std::to_string(proxyPort) +
-                       "\nListen 127.0.0.1\nTimeout 30\nLogLevel Info\nMaxClients 8\n"
-                       "Allow 127.0.0.1\n";
-  if (::geteuid() == 0) config += "User nobody\nGroup nogroup\n";
-  sb().WriteFile("tinyproxy.conf", config);
-  const std::string proxyLog = sb().Path("tinyproxy.log");
-  Background proxy({tinyproxy, "-d", "-c", sb().Path("tinyproxy.conf")}, proxyLog);
-  ASSERT_TRUE(WaitFor([&] { return CanConnect(proxyPort) || !proxy.Running(); }))
-      << "tinyproxy did not start listening: " << ReadFileText(proxyLog);
-  ASSERT_TRUE(proxy.Running()) << "tinyproxy ended: " << ReadFileText(proxyLog);
+  nettest::TinyProxy proxy;
+  std::string error;
+  ASSERT_TRUE(proxy.Start(sb().Path("tinyproxy"), &error)) << error;
+  const int proxyPort = proxy.Port();
 
   Settings({"SWITCH.IE=1"});
   SetIEProxy("127.0.0.1:" + std::to_string(proxyPort));
@@ -326,16 +319,15 @@ TEST_F(SystemProxyTest, RequestGoesThroughTheSwitchedProxy) {
   ASSERT_TRUE(applied.useProxy);
 
   const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/through-proxy-check";
-  RunResult r = RunTool({curl, "-s", "-S", "--max-time", "15", "-x", "http://" + applied.server, url},
+  RunResult r = RunProgram({curl, "-s", "-S", "--max-time", "15", "-x", "http://" + applied.server, url},
                     {{"no_proxy", nullptr}, {"NO_PROXY", nullptr}, {"http_proxy", nullptr},
                      {"HTTP_PROXY", nullptr}, {"all_proxy", nullptr}, {"ALL_PROXY", nullptr}},
                     30000);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "veilgate-through-proxy");
-  EXPECT_TRUE(WaitFor([&] {
-    return ReadFileText(proxyLog).find("GET " + url) != std::string::npos;
-  }, 5000)) << ReadFileText(proxyLog);
-  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_TRUE(WaitUntil([&] { return proxy.Log().find("GET " + url) != std::string::npos; }))
+      << proxy.Log();
+  ASSERT_EQ(server.RequestCount(), 1);
 
   // Back to direct: the platform reports no proxy any more.
   SetIEProxy("");

@@ -25,13 +25,13 @@ class UserProxyTest : public SwitchTest {
 
   // gsettings with the system's schemas and the sandbox's key file.
   std::string Get(const std::string& schema, const std::string& key) {
-    RunResult r = RunTool({FindTool("gsettings"), "get", schema, key}, Desktop());
+    RunResult r = RunProgram({FindProgram("gsettings"), "get", schema, key}, Desktop());
     std::string out = r.out;
     while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
     return r.exitCode == 0 ? out : "<failed: " + r.err + ">";
   }
   void Set(const std::string& schema, const std::string& key, const std::string& value) {
-    RunResult r = RunTool({FindTool("gsettings"), "set", schema, key, value}, Desktop());
+    RunResult r = RunProgram({FindProgram("gsettings"), "set", schema, key, value}, Desktop());
     ASSERT_EQ(r.exitCode, 0) << r.err;
   }
   // The switch in a child process of its own (GIO binds to the environment
@@ -41,7 +41,7 @@ class UserProxyTest : public SwitchTest {
     argv.insert(argv.end(), steps.begin(), steps.end());
     EnvChanges env = Desktop();
     env.insert(env.end(), extra.begin(), extra.end());
-    return RunTool(argv, env);
+    return RunProgram(argv, env);
   }
   EnvChanges Desktop() { return {{"XDG_DATA_DIRS", SystemDataDirs()}}; }
   bool Saved() { return sb().Exists("data/veilgate/desktop-proxy.saved"); }
@@ -75,7 +75,7 @@ class UserProxyTest : public SwitchTest {
 }  // namespace
 
 TEST_F(UserProxyTest, GnomeConfigurationSurvivesStopAndAKilledRun) {
-  ASSERT_FALSE(FindTool("gsettings").empty()) << "gsettings is missing (scripts/deps)";
+  ASSERT_FALSE(FindProgram("gsettings").empty()) << "gsettings is missing (scripts/deps)";
   UserPacConfiguration();
 
   // Hide, change the IP, stop.
@@ -106,7 +106,7 @@ TEST_F(UserProxyTest, GnomeConfigurationSurvivesStopAndAKilledRun) {
 }
 
 TEST_F(UserProxyTest, SomeoneElsesChangeWhileHidingIsKept) {
-  ASSERT_FALSE(FindTool("gsettings").empty()) << "gsettings is missing (scripts/deps)";
+  ASSERT_FALSE(FindProgram("gsettings").empty()) << "gsettings is missing (scripts/deps)";
   UserPacConfiguration();
   ASSERT_EQ(Switch({"192.0.2.1:8080"}).exitCode, 0);
   // The user (or another program) sets a proxy of their own meanwhile.
@@ -196,13 +196,14 @@ TEST_F(UserProxyTest, ReachIsNoneWithoutAKeepingBackendOrKdeAndTheLogSaysWhy) {
 // The signal KDE's proxy page sends, received by a subscriber on a private
 // session bus; without a bus the file is still written and the log says so.
 TEST_F(UserProxyTest, KdeProgramsAreToldOnTheSessionBus) {
-  const std::string daemon = FindTool("dbus-daemon");
+  const std::string daemon = FindProgram("dbus-daemon");
   ASSERT_FALSE(daemon.empty()) << "dbus-daemon is missing (scripts/deps installs it)";
   const std::string socket = sb().Path("run/test-bus");
   const std::string address = "unix:path=" + socket;
-  Background bus({daemon, "--session", "--nofork", "--nopidfile", "--address=" + address},
-                 sb().Path("dbus.log"));
-  ASSERT_TRUE(WaitFor([&] { return platform::PathExists(socket) || !bus.Running(); }))
+  ChildProcess bus;
+  ASSERT_TRUE(bus.Start({daemon, "--session", "--nofork", "--nopidfile", "--address=" + address},
+                        sb().Path("dbus.log")));
+  ASSERT_TRUE(WaitUntil([&] { return platform::PathExists(socket) || !bus.Running(); }))
       << sb().ReadFile("dbus.log");
 
   GError* error = nullptr;
@@ -240,11 +241,11 @@ TEST_F(UserProxyTest, KdeProgramsAreToldOnTheSessionBus) {
   RunResult r = Switch({"192.0.2.1:8080"}, {{"XDG_CURRENT_DESKTOP", "KDE"},
                                             {"DBUS_SESSION_BUS_ADDRESS", address.c_str()}});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  while (seen.count == 0 && std::chrono::steady_clock::now() < until) {
-    if (!g_main_context_iteration(context, FALSE))
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  WaitUntil([&] {
+    while (g_main_context_iteration(context, FALSE)) {
+    }
+    return seen.count > 0;
+  }, 20000);
   EXPECT_EQ(seen.count, 1);
   EXPECT_EQ(seen.argument, "");
   g_dbus_connection_signal_unsubscribe(subscriber, id);

@@ -1,6 +1,10 @@
 // The system description, fed with version records of known systems.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <string>
+#include <utility>
+
 #include "framework/WinVersion.h"
 #include "platform/Registry.h"
 #include "SwitchTestSupport.h"
@@ -34,165 +38,109 @@ class WinVersionTest : public SwitchTest {};
 
 }  // namespace
 
-TEST_F(WinVersionTest, VistaAndLaterWorkstations) {
-  // A 32-bit process on 64-bit Vista.
-  platform::VersionInfo v = Nt(6, 0, 6002, 1, 0, "Service Pack 2");
-  v.isWow64 = true;
-  v.servicePackMajor = 2;
-  TWindowsTypeEx w = Describe(v);
-  EXPECT_EQ(w.OSKind, winVista64);
-  EXPECT_EQ(w.Product, "Microsoft Windows Vista 64 Edition");
-  EXPECT_EQ(w.Full, "Microsoft Windows Vista 64 Edition Professional");
-  EXPECT_EQ(w.Kind.AsType, wptWorkstation);
-  EXPECT_FALSE(w.Server);
-  EXPECT_EQ(w.OSVersion.AsString, "6.0");
-  EXPECT_EQ(w.OSBuild, 6002);
-  EXPECT_EQ(w.ServicePack, "Service Pack 2 (Build 6002)");
-  EXPECT_EQ(w.ServicePackVersion.AsString, "2.0");
-
-  v.isWow64 = false;
-  v.suiteMask = 0x0200;
-  w = Describe(v);
-  EXPECT_EQ(w.OSKind, winVista);
-  EXPECT_EQ(w.Full, "Microsoft Windows Vista Home Edition");
-
-  // Vista's server sibling.
-  w = Describe(Nt(6, 0, 6001, 3));
-  EXPECT_EQ(w.OSKind, winLonghorn);
-  EXPECT_EQ(w.Product, "Microsoft Windows Server Longhorn");
-  EXPECT_TRUE(w.Server);
-  EXPECT_EQ(w.Kind.AsString, "Server 4.0");
-
-  // Windows 7 matches no product.
-  w = Describe(Nt(6, 1, 7601, 1, 0, "Service Pack 1"));
-  EXPECT_EQ(w.OSKind, winUnknown);
-  EXPECT_EQ(w.Product, "");
-  EXPECT_EQ(w.OSVersion.AsString, "6.1");
-  EXPECT_EQ(w.OSVersion.Major, 6);
-  EXPECT_EQ(w.OSVersion.Minor, 1);
-}
-
-TEST_F(WinVersionTest, XpAnd2003Family) {
-  platform::VersionInfo xp = Nt(5, 1, 2600, 1, 0x0200, "Service Pack 3");
-  TWindowsTypeEx w = Describe(xp);
-  EXPECT_EQ(w.OSKind, winXP);
-  EXPECT_EQ(w.Full, "Microsoft Windows XP Home Edition");
-  EXPECT_EQ(w.ServicePack, "Service Pack 3 (Build 2600)");
-
-  // The build's high word is cut from the service-pack text only.
-  xp.build = 0x0A280A28;  // 2600 in the low word
-  xp.suiteMask = 0;
-  w = Describe(xp);
-  EXPECT_EQ(w.Full, "Microsoft Windows XP Professional");
-  EXPECT_EQ(w.ServicePack, "Service Pack 3 (Build 2600)");
-  EXPECT_EQ(w.OSBuild, 0x0A280A28);
-
-  platform::VersionInfo x64 = Nt(5, 2, 3790, 1);
-  x64.processorArchitecture = 9;
-  w = Describe(x64);
-  EXPECT_EQ(w.OSKind, winXPx64);
-  EXPECT_EQ(w.Product, "Microsoft Windows XP Professional x64 Edition");
-  EXPECT_EQ(w.Kind.AsString, "");
-
-  platform::VersionInfo r2 = Nt(5, 2, 3790, 3, 0x0002, "Service Pack 2");
-  r2.serverR2 = 1;
-  w = Describe(r2);
-  EXPECT_EQ(w.OSKind, win2003R2);
-  EXPECT_EQ(w.Full, "Microsoft Windows Server 2003 R2 Enterprise Edition");
-  EXPECT_TRUE(w.Server);
-  EXPECT_EQ(w.Kind.AsType, wptServer);
-
-  // The 2003 editions, first match wins.
-  const std::pair<uint16_t, const char*> x86[] = {
-      {0x0080 | 0x0002, "Datacenter Edition"}, {0x0002, "Enterprise Edition"},
-      {0x0400, "Web Edition"},                 {0x0001, "Small Business Server"},
-      {0x0020, "Small Business Server ( Restricted )"}, {0, "Standard Edition"}};
-  for (const auto& [suite, edition] : x86) {
-    w = Describe(Nt(5, 2, 3790, 3, suite));
-    EXPECT_EQ(w.OSKind, win2003) << edition;
-    EXPECT_EQ(w.Full, std::string("Microsoft Windows Server 2003 family ") + edition);
-  }
-  platform::VersionInfo amd = Nt(5, 2, 3790, 2, 0);
-  amd.processorArchitecture = 9;
-  EXPECT_EQ(Describe(amd).Kind.AsString, "Standard x64 Edition");
-  amd.suiteMask = 0x0080;
-  EXPECT_EQ(Describe(amd).Kind.AsString, "Datacenter x64 Edition");
-  platform::VersionInfo ia64 = Nt(5, 2, 3790, 3, 0x0002);
-  ia64.processorArchitecture = 6;
-  EXPECT_EQ(Describe(ia64).Kind.AsString, "Enterprise Edition for Itanium-based Systems");
-  ia64.suiteMask = 0;
-  EXPECT_EQ(Describe(ia64).Kind.AsString, "");
-}
-
-TEST_F(WinVersionTest, Windows2000AndNt4) {
-  TWindowsTypeEx w = Describe(Nt(5, 0, 2195, 3, 0x0002, "Service Pack 4"));
-  EXPECT_EQ(w.OSKind, win2000);
-  EXPECT_EQ(w.Full, "Microsoft Windows Server 2000 family Advanced Server");
-  w = Describe(Nt(5, 0, 2195, 1));
-  EXPECT_EQ(w.Full, "Microsoft Windows 2000 Professional");
-
-  // NT 4 Service Pack 6 with the hotfix key reads 6a.
-  platform::VersionInfo nt4 = Nt(4, 0, 1381, 1, 0, "Service Pack 6");
-  w = Describe(nt4);
-  EXPECT_EQ(w.OSKind, winNT);
-  EXPECT_EQ(w.Full, "Microsoft Windows NT Workstation 4.0");
-  EXPECT_EQ(w.ServicePack, "Service Pack 6 (Build 1381)");
-  platform::RegCreateKey(RegRoot::LocalMachine, "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009");
-  EXPECT_EQ(Describe(nt4).ServicePack, "Service Pack 6a (Build 1381)");
-
-  // Without extended data the edition comes from the registry.
-  nt4.extendedData = false;
-  nt4.productType = 0;
-  w = Describe(nt4);
-  EXPECT_EQ(w.Kind.AsString, " 4.0 ");
-  platform::RegWriteString(RegRoot::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
-                           "ProductType", "LanmanNt");
-  w = Describe(nt4);
-  EXPECT_EQ(w.Kind.AsString, "Server 4.0 ");
-  EXPECT_EQ(w.Full, "Microsoft Windows NT Server 4.0 ");
-  platform::RegWriteString(RegRoot::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
-                           "ProductType", "WinNT");
-  EXPECT_EQ(Describe(nt4).Kind.AsString, "Workstation 4.0 ");
-  platform::RegWriteString(RegRoot::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
-                           "ProductType", "SERVERNT");
-  EXPECT_EQ(Describe(nt4).Kind.AsString, "Advanced Server 4.0 ");
-}
-
-TEST_F(WinVersionTest, Windows9xAndWin32s) {
+platform::VersionInfo Nine(uint32_t minor, const std::string& csd = "") {
   platform::VersionInfo v;
   v.systemName = "Windows";
   v.platformId = 1;
   v.major = 4;
-  v.minor = 0;
-  v.csdVersion = " C";
-  TWindowsTypeEx w = Describe(v);
-  EXPECT_EQ(w.OSKind, win95OSR2);
-  EXPECT_EQ(w.Full, "Microsoft Windows 95 OSR2");
-  EXPECT_EQ(w.ServicePack, "C");
-  v.csdVersion = "";
-  EXPECT_EQ(Describe(v).OSKind, win95);
+  v.minor = minor;
+  v.csdVersion = csd;
+  return v;
+}
 
-  v.minor = 10;
-  v.csdVersion = " A ";
-  w = Describe(v);
-  EXPECT_EQ(w.OSKind, win98se);
-  EXPECT_EQ(w.Full, "Microsoft Windows 98 SE");
-  v.csdVersion = " B";
-  EXPECT_EQ(Describe(v).OSKind, win98);
+// A few systems users really ran, as the about box and the service see them.
+TEST_F(WinVersionTest, RealSystemsAreNamed) {
+  platform::VersionInfo vista64 = Nt(6, 0, 6002, 1, 0, "Service Pack 2");
+  vista64.isWow64 = true;
+  platform::VersionInfo r2 = Nt(5, 2, 3790, 3, 0x0002, "Service Pack 2");
+  r2.serverR2 = 1;
+  platform::VersionInfo xp64 = Nt(5, 2, 3790, 1);
+  xp64.processorArchitecture = 9;
+  struct Case {
+    platform::VersionInfo v;
+    TWindowsType kind;
+    const char* full;
+  };
+  const Case cases[] = {
+      {Nt(5, 1, 2600, 1, 0x0200, "Service Pack 3"), winXP, "Microsoft Windows XP Home Edition"},
+      {Nt(5, 1, 2600, 1), winXP, "Microsoft Windows XP Professional"},
+      {xp64, winXPx64, "Microsoft Windows XP Professional x64 Edition "},
+      {vista64, winVista64, "Microsoft Windows Vista 64 Edition Professional"},
+      {Nt(6, 0, 6001, 1, 0x0200), winVista, "Microsoft Windows Vista Home Edition"},
+      {r2, win2003R2, "Microsoft Windows Server 2003 R2 Enterprise Edition"},
+      {Nt(5, 2, 3790, 3), win2003, "Microsoft Windows Server 2003 family Standard Edition"},
+      {Nt(5, 0, 2195, 1), win2000, "Microsoft Windows 2000 Professional"},
+      {Nt(5, 0, 2195, 3, 0x0002), win2000, "Microsoft Windows Server 2000 family Advanced Server"},
+      {Nt(4, 0, 1381, 1), winNT, "Microsoft Windows NT Workstation 4.0"},
+      {Nine(0, " C"), win95OSR2, "Microsoft Windows 95 OSR2"},
+      {Nine(10, " A "), win98se, "Microsoft Windows 98 SE"},
+      {Nine(90), winME, "Microsoft Windows Millennium Edition"},
+  };
+  for (const Case& c : cases) {
+    const TWindowsTypeEx w = Describe(c.v);
+    EXPECT_EQ(w.OSKind, c.kind) << c.full;
+    EXPECT_EQ(w.Full, c.full);
+  }
+  // The service pack with the build number (its low word only).
+  platform::VersionInfo xp = Nt(5, 1, 0x0A280A28, 1, 0, "Service Pack 3");
+  EXPECT_EQ(Describe(xp).ServicePack, "Service Pack 3 (Build 2600)");
+  EXPECT_EQ(Describe(xp).OSBuild, 0x0A280A28);
+  EXPECT_EQ(Describe(Nine(0, " C")).ServicePack, "C");
+}
 
-  v.minor = 90;
-  w = Describe(v);
-  EXPECT_EQ(w.OSKind, winME);
-  EXPECT_EQ(w.Full, "Microsoft Windows Millennium Edition");
+// What holds for every NT record: the version text, the server flag from the
+// product type, the full name built from the product, the build in the
+// service-pack text; systems newer than the table are not given a name.
+TEST_F(WinVersionTest, PropertiesOfEveryNtRecord) {
+  for (uint32_t major : {4u, 5u, 6u, 10u})
+    for (uint32_t minor : {0u, 1u, 2u, 3u})
+      for (uint8_t type : {1, 2, 3}) {
+        SCOPED_TRACE(std::to_string(major) + "." + std::to_string(minor) + " type " +
+                     std::to_string(type));
+        const TWindowsTypeEx w = Describe(Nt(major, minor, 7000, type, 0, "Service Pack 1"));
+        EXPECT_EQ(w.OSVersion.AsString, std::to_string(major) + "." + std::to_string(minor));
+        EXPECT_EQ(w.OSVersion.Major, static_cast<int>(major));
+        EXPECT_EQ(w.Server, type != 1);
+        EXPECT_EQ(w.Kind.AsType, type != 1 ? wptServer : wptWorkstation);
+        EXPECT_EQ(w.Full.rfind(w.Product, 0), 0u) << w.Full;
+        EXPECT_EQ(w.ServicePack, "Service Pack 1 (Build 7000)");
+        const bool known = (major == 5 && minor <= 2) || (major == 6 && minor == 0) || major == 4;
+        EXPECT_EQ(w.OSKind != winUnknown, known);
+        EXPECT_EQ(!w.Product.empty(), known);
+      }
+}
 
-  platform::VersionInfo s;
-  s.systemName = "Windows";
-  s.platformId = 0;
-  s.major = 3;
-  s.minor = 11;
-  w = Describe(s);
-  EXPECT_EQ(w.OSKind, win31);
-  EXPECT_EQ(w.Full, "Microsoft Win32s");
+// Later releases of a line never get an earlier kind.
+TEST_F(WinVersionTest, KindsFollowTheReleaseOrder) {
+  const TWindowsType nt[] = {Describe(Nt(4, 0, 1381, 1)).OSKind, Describe(Nt(5, 0, 2195, 1)).OSKind,
+                             Describe(Nt(5, 1, 2600, 1)).OSKind, Describe(Nt(6, 0, 6000, 1)).OSKind};
+  const TWindowsType nine[] = {Describe(Nine(0)).OSKind, Describe(Nine(0, " B")).OSKind,
+                               Describe(Nine(10)).OSKind, Describe(Nine(10, " A")).OSKind,
+                               Describe(Nine(90)).OSKind};
+  for (size_t i = 1; i < std::size(nt); ++i) EXPECT_LT(nt[i - 1], nt[i]) << i;
+  for (size_t i = 1; i < std::size(nine); ++i) EXPECT_LT(nine[i - 1], nine[i]) << i;
+}
+
+// Without extended data (NT 4 before Service Pack 6) the edition comes from
+// the registry, and the hotfix key makes Service Pack 6 read 6a.
+TEST_F(WinVersionTest, Nt4ReadsTheRegistry) {
+  platform::VersionInfo nt4 = Nt(4, 0, 1381, 1, 0, "Service Pack 6");
+  EXPECT_EQ(Describe(nt4).ServicePack, "Service Pack 6 (Build 1381)");
+  platform::RegCreateKey(RegRoot::LocalMachine,
+                         "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Hotfix\\Q246009");
+  EXPECT_EQ(Describe(nt4).ServicePack, "Service Pack 6a (Build 1381)");
+
+  nt4.extendedData = false;
+  nt4.productType = 0;
+  EXPECT_EQ(Describe(nt4).Kind.AsString, " 4.0 ");  // nothing in the registry
+  const char* const options = "SYSTEM\\CurrentControlSet\\Control\\ProductOptions";
+  for (const auto& [type, kind] : {std::pair<const char*, const char*>{"LanmanNt", "Server 4.0 "},
+                                   {"WinNT", "Workstation 4.0 "},
+                                   {"SERVERNT", "Advanced Server 4.0 "}}) {
+    platform::RegWriteString(RegRoot::LocalMachine, options, "ProductType", type);
+    EXPECT_EQ(Describe(nt4).Kind.AsString, kind) << type;
+  }
+  EXPECT_EQ(Describe(nt4).Full, "Microsoft Windows NT Advanced Server 4.0 ");
 }
 
 TEST_F(WinVersionTest, ThisSystemAndFailedQueries) {

@@ -4,15 +4,14 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QImage>
-#include <QThread>
 
 #include <functional>
 
 #include <string>
 #include <vector>
 
+#include "QtTestApp.h"
 #include "framework/CLEngine.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
@@ -27,7 +26,8 @@
 
 namespace appdlg {
 
-// The boxes the engine would show, answered with OK.
+// The boxes the engine would show, answered with OK; a test may tick "do
+// not show again" for the next ones.
 class TRecordingBoxes : public ICLMessageBoxes {
  public:
   TCLMessageBoxReply ShowMessageBox(const TCLMessageBoxRequest& request) override {
@@ -35,8 +35,10 @@ class TRecordingBoxes : public ICLMessageBoxes {
     if (OnBox) OnBox(request);
     TCLMessageBoxReply reply;
     reply.Result = 1;
+    reply.ShowAgainFlagValue = !TickDoNotShowAgain;
     return reply;
   }
+  bool TickDoNotShowAgain = false;
   std::vector<std::string> Texts() const {
     std::vector<std::string> texts;
     for (const auto& r : Requests) texts.push_back(r.Text);
@@ -97,18 +99,6 @@ inline void WriteSolidPng(const std::string& path, QRgb colour) {
   QImage img(48, 48, QImage::Format_ARGB32);
   img.fill(colour);
   img.save(QString::fromStdString(path), "PNG");
-}
-
-// Runs the event loop until pred holds or timeoutMs passes.
-inline bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  QElapsedTimer t;
-  t.start();
-  while (!pred()) {
-    if (t.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    QThread::msleep(1);
-  }
-  return true;
 }
 
 // The colour in the middle of a picture.

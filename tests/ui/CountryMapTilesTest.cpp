@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "net/NetTestServers.h"
+#include "support/NetTestServers.h"
 #include "proxy/uProxyManager.h"
 #include "support/Sandbox.h"
 #include "ui/uChooseIPCountry.h"

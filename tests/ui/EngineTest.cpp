@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include "QtTestApp.h"
-#include "TestWindows.h"
+#include "EngineHostWindow.h"
+#include "vcl/Controls.h"
+#include "ui/uSettings.h"
 
 #include <QGuiApplication>
 
@@ -48,8 +50,8 @@ class EngineTest : public SandboxTest {
   void WriteSkin(const std::string& file, const std::string& sheet) {
     sb().WriteFile("app/skins/" + file, SkinCompress(sheet));
   }
-  static std::unique_ptr<TfrmSettings> Window() {
-    return std::unique_ptr<TfrmSettings>(CreateForm<TfrmSettings>(true));
+  static std::unique_ptr<TfrmEngineHost> Window() {
+    return std::unique_ptr<TfrmEngineHost>(CreateForm<TfrmEngineHost>());
   }
   // The value as it stands in the user's settings file.
   static bool UserFileHas(const std::string& line) {
@@ -233,8 +235,8 @@ TEST_F(EngineTest, SkinAndLanguageListsAndMenus) {
   sb().WriteFile("app/lang/English.lan", kEnglish);
   sb().WriteFile("app/lang/Deutsch.lan", kGerman);
 
-  auto* w = new TfrmSettings(true);
-  std::unique_ptr<TfrmSettings> owner(w);
+  auto* w = new TfrmEngineHost;
+  std::unique_ptr<TfrmEngineHost> owner(w);
   auto* pm = new TPopupMenu(w);
   auto* miSkins = new TMenuItem(w);
   miSkins->SetName("miSkins");
@@ -275,8 +277,8 @@ TEST_F(EngineTest, SkinAndLanguageListsAndMenus) {
 }
 
 TEST_F(EngineTest, MenuOfASingleNameIsHidden) {
-  auto* w = new TfrmSettings(true);
-  std::unique_ptr<TfrmSettings> owner(w);
+  auto* w = new TfrmEngineHost;
+  std::unique_ptr<TfrmEngineHost> owner(w);
   auto* miSkins = new TMenuItem(w);
   w->CLEngine->SetSkinMenuItem(miSkins);
   w->AfterConstruction();
@@ -288,8 +290,8 @@ TEST_F(EngineTest, LanguageSelectionAppliesTextsAndFallsBack) {
   sb().WriteFile("app/lang/English.lan", kEnglish);
   sb().WriteFile("app/lang/Deutsch.lan", kGerman);
   std::vector<std::string> events;
-  auto* w = new TfrmSettings(true);
-  std::unique_ptr<TfrmSettings> owner(w);
+  auto* w = new TfrmEngineHost;
+  std::unique_ptr<TfrmEngineHost> owner(w);
   TCLEngine* e = w->CLEngine;
   e->OnLanguageChanged = [&](TCLEngine*) { events.push_back("language"); };
   e->OnSkinChanged = [&](TCLEngine*) { events.push_back("skin"); };
@@ -299,12 +301,15 @@ TEST_F(EngineTest, LanguageSelectionAppliesTextsAndFallsBack) {
   QCoreApplication::processEvents();
   EXPECT_EQ(events, (std::vector<std::string>{"language", "skin"}));
   EXPECT_EQ(e->Language(), "English");
-  EXPECT_EQ(w->btnCancel->text(), "&Cancel");
+  // The settings dialog, open over the main window, speaks the language.
+  std::unique_ptr<TfrmSettings> d(CreateForm<TfrmSettings>(w));
+  EXPECT_EQ(d->btnCancel->text(), "&Cancel");
 
   e->SetLanguage("Deutsch");
   EXPECT_EQ(e->Language(), "Deutsch");
-  EXPECT_EQ(w->btnCancel->text(), "&Abbrechen");
-  EXPECT_EQ(w->btnOK->text(), "&OK");
+  EXPECT_EQ(d->btnCancel->text(), "&Abbrechen");
+  EXPECT_EQ(d->windowTitle(), "Einstellungen");
+  EXPECT_EQ(d->btnOK->text(), "&OK");  // no entry: the design's caption stays
   EXPECT_EQ(e->GetAppName(), "Schleiertor");
   EXPECT_EQ(w->windowTitle(), "Schleiertor  1.2.3");  // the title follows the language
   EXPECT_TRUE(UserFileHas("Language=Deutsch"));
@@ -326,7 +331,7 @@ TEST_F(EngineTest, LanguageSelectionAppliesTextsAndFallsBack) {
   e->SetLanguage("deutsch");
   EXPECT_EQ(e->Language(), "English");
   EXPECT_EQ(events.size(), 4u);
-  EXPECT_EQ(w->btnCancel->text(), "&Abbrechen");
+  EXPECT_EQ(d->btnCancel->text(), "&Abbrechen");
   EXPECT_EQ(table.Values("MSG_BTN_YES"), "&Yes");  // the built-in text again
   EXPECT_EQ(e->GetAppString("AppName"), "");
   EXPECT_TRUE(UserFileHas("Language=English"));

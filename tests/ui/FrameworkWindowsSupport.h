@@ -14,12 +14,13 @@
 #include <vector>
 
 #include "QtTestApp.h"
-#include "TestWindows.h"
+#include "EngineHostWindow.h"
 #include "framework/CLQtDispatcher.h"
 #include "framework/CLSettings.h"
 #include "framework/windows/CLFrameworkWindows.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
+#include "support/EnvGuard.h"
 #include "support/Sandbox.h"
 
 class FrameworkWindowsTest : public SandboxTest {
@@ -34,9 +35,8 @@ class FrameworkWindowsTest : public SandboxTest {
                    "#!/bin/sh\nprintf '%s\\n' \"$1\" >> \"" + sb().Path("opened.txt") + "\"\n");
     ::chmod(sb().Path("bin/xdg-open").c_str(), 0755);
     const char* path = std::getenv("PATH");
-    FHadPath = path != nullptr;
-    if (path) FSavedPath = path;
-    ::setenv("PATH", (sb().Path("bin") + ":" + FSavedPath).c_str(), 1);
+    FPath = std::make_unique<testsupport::EnvGuard>("PATH",
+                                                   sb().Path("bin") + ":" + (path ? path : ""));
     for (const char* lang : {"English.lan", "Deutsch.lan"}) {
       std::string text;
       platform::ReadWholeFile(std::string(VG_SOURCE_DIR) + "/lang/" + lang, text);
@@ -48,10 +48,7 @@ class FrameworkWindowsTest : public SandboxTest {
     FDispatcher.reset();
     CLFrameworkWindows() = TCLFrameworkWindows{};
     ReleaseCLSettings();
-    if (FHadPath)
-      ::setenv("PATH", FSavedPath.c_str(), 1);
-    else
-      ::unsetenv("PATH");
+    FPath.reset();
     SandboxTest::TearDown();
   }
 
@@ -63,10 +60,10 @@ class FrameworkWindowsTest : public SandboxTest {
   }
   // The main window with its engine (skin, language "English" unless the
   // settings name another). Worker results reach it through the Qt loop.
-  TfrmSettings* Main() {
+  TfrmEngineHost* Main() {
     if (!FMain) {
       FDispatcher = std::make_unique<TCLQtDispatcher>();
-      FMain.reset(CreateForm<TfrmSettings>(true));
+      FMain.reset(CreateForm<TfrmEngineHost>());
     }
     return FMain.get();
   }
@@ -99,7 +96,6 @@ class FrameworkWindowsTest : public SandboxTest {
 
  private:
   std::unique_ptr<TCLQtDispatcher> FDispatcher;
-  std::unique_ptr<TfrmSettings> FMain;
-  std::string FSavedPath;
-  bool FHadPath = false;
+  std::unique_ptr<TfrmEngineHost> FMain;
+  std::unique_ptr<testsupport::EnvGuard> FPath;
 };

@@ -1,5 +1,7 @@
-// Every text of every window fits the control that shows it, in each
-// shipped language: no caption is cut off by its own control's edge. The
+// Every window as a user sees it, in each shipped language: every text fits
+// the control that shows it (no caption is cut off by its own control's
+// edge), and no visible control covers another or reaches outside its
+// parent. The
 // suite runs these checks again with QT_SCALE_FACTOR=2 (see
 // tests/CMakeLists.txt), where fonts and windows grow together.
 #include <gtest/gtest.h>
@@ -87,6 +89,36 @@ std::vector<std::string> Overflows(QWidget* window) {
   return out;
 }
 
+// Controls a user cannot tell apart: a visible control that reaches outside
+// its parent, or covers a visible sibling; as "name: what".
+std::vector<std::string> Collisions(QWidget* window) {
+  std::vector<std::string> out;
+  auto name = [](QWidget* w) {
+    return w->objectName().isEmpty() ? std::string(w->metaObject()->className())
+                                     : w->objectName().toStdString();
+  };
+  for (QWidget* parent : window->findChildren<QWidget*>()) {
+    if (!parent->isVisible() || parent->isWindow()) continue;
+    if (frmFlashForm && (parent == frmFlashForm || frmFlashForm->isAncestorOf(parent))) continue;
+    std::vector<QWidget*> kids;
+    for (QObject* o : parent->children()) {
+      auto* w = qobject_cast<QWidget*>(o);
+      // The named controls of the window's design, as the user sees them.
+      if (w && w->isVisible() && !w->isWindow() && !w->objectName().isEmpty() &&
+          !w->objectName().startsWith("qt_") && w->width() > 0 && w->height() > 0)
+        kids.push_back(w);
+    }
+    for (size_t i = 0; i < kids.size(); ++i) {
+      if (!parent->rect().contains(kids[i]->geometry()))
+        out.push_back(name(kids[i]) + ": outside " + name(parent));
+      for (size_t j = i + 1; j < kids.size(); ++j)
+        if (kids[i]->geometry().intersects(kids[j]->geometry()))
+          out.push_back(name(kids[i]) + ": covers " + name(kids[j]));
+    }
+  }
+  return out;
+}
+
 class LabelFitTest : public MainWindowTest {
  protected:
   TfrmMain& Shown(const std::string& language) {
@@ -104,6 +136,7 @@ class LabelFitTest : public MainWindowTest {
     QCoreApplication::processEvents();
     std::string all;
     for (const std::string& o : Overflows(w)) all += "\n  " + o;
+    for (const std::string& c : Collisions(w)) all += "\n  " + c;
     return all;
   }
 };

@@ -24,9 +24,10 @@
 #include <thread>
 #include <vector>
 
+#include "AppDialogsSupport.h"
 #include "QtTestApp.h"
 #include "framework/CLDebugLog.h"
-#include "net/NetTestServers.h"
+#include "support/NetTestServers.h"
 #include "framework/CLEngine.h"
 #include "framework/CLQtDispatcher.h"
 #include "framework/CLSettings.h"
@@ -36,7 +37,10 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/Registry.h"
+#include "support/EnvGuard.h"
+#include "support/LogCapture.h"
 #include "support/Sandbox.h"
+#include "support/Wait.h"
 #include "switch/uVGUtils.h"
 #include "ui/uMain.h"
 
@@ -48,62 +52,10 @@ namespace mainwin {
 
 // Boxes answered with OK; a test may tick "do not show again" for the next
 // ones.
-class TBoxes : public ICLMessageBoxes {
- public:
-  TCLMessageBoxReply ShowMessageBox(const TCLMessageBoxRequest& request) override {
-    Requests.push_back(request);
-    if (OnBox) OnBox(request);
-    TCLMessageBoxReply reply;
-    reply.Result = 1;
-    reply.ShowAgainFlagValue = !TickDoNotShowAgain;
-    return reply;
-  }
-  std::vector<TCLMessageBoxRequest> Requests;
-  bool TickDoNotShowAgain = false;
-  std::function<void(const TCLMessageBoxRequest&)> OnBox;
-};
+using TBoxes = appdlg::TRecordingBoxes;
 
 // The lines written under one tag of the debug log while it lives.
-class TLogLines {
- public:
-  explicit TLogLines(std::string tag) : FTag(std::move(tag)) {
-    FWasActive = CLDebugLog::Active();
-    CLDebugLog::SetActive(true);
-    FId = CLDebugLog::AddSink([this](const std::string& tag, const std::string& line) {
-      if (tag != FTag) return;
-      std::lock_guard<std::mutex> g(FLock);
-      FLines.push_back(line);
-    });
-  }
-  ~TLogLines() {
-    CLDebugLog::RemoveSink(FId);
-    CLDebugLog::SetActive(FWasActive);
-  }
-  std::vector<std::string> Lines() {
-    std::lock_guard<std::mutex> g(FLock);
-    return FLines;
-  }
-  // The lines since the last call.
-  std::vector<std::string> Take() {
-    std::lock_guard<std::mutex> g(FLock);
-    std::vector<std::string> out(FLines.begin() + static_cast<long>(FTaken), FLines.end());
-    FTaken = FLines.size();
-    return out;
-  }
-  bool Has(const std::string& part) {
-    for (const std::string& l : Lines())
-      if (l.find(part) != std::string::npos) return true;
-    return false;
-  }
-
- private:
-  std::string FTag;
-  bool FWasActive = false;
-  int FId = 0;
-  std::mutex FLock;
-  std::vector<std::string> FLines;
-  size_t FTaken = 0;
-};
+using TLogLines = testsupport::LogCapture;
 
 // The popup's commands, as the movie received them, since the last call.
 inline std::vector<std::string> Commands(TLogLines& movieLog) {
@@ -160,50 +112,7 @@ inline QRgb Middle(const QPixmap& p) {
   return p.isNull() ? 0 : p.toImage().pixel(p.width() / 2, p.height() / 2);
 }
 
-// Runs the event loop until pred holds or timeoutMs passes.
-inline bool ProcessUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
-inline bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  return ProcessUntil(pred, timeoutMs);
-}
-
-// Calls action with the modal window as soon as one is open (from inside
-// its modal loop). Gives up after timeoutMs.
-inline void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 5000) {
-  auto* timer = new QTimer;
-  auto started = std::chrono::steady_clock::now();
-  QObject::connect(timer, &QTimer::timeout, [timer, action, started, timeoutMs] {
-    QWidget* w = QApplication::activeModalWidget();
-    const bool late = std::chrono::steady_clock::now() - started > std::chrono::milliseconds(timeoutMs);
-    if (!w && !late) return;
-    timer->stop();
-    timer->deleteLater();
-    if (w) action(w);
-  });
-  timer->start(5);
-}
-
-// A key press and release as the keyboard gives them to the focused control.
-inline void PressKey(QWidget* window, int key) {
-  QWidget* target = window->focusWidget() ? window->focusWidget() : window;
-  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
-  QApplication::sendEvent(target, &press);
-  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
-  QApplication::sendEvent(target, &release);
-}
-
-inline std::string ReadText(const std::string& path) {
-  std::string bytes;
-  platform::ReadWholeFile(path, bytes);
-  return bytes;
-}
+using testsupport::ReadText;
 
 inline const char* const kInternetSettings =
     "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
@@ -234,9 +143,7 @@ class MainWindowTest : public SandboxTest {
     if (!GetDispatcher()) new TCLQtDispatcher;  // lives as long as the process
     // GIO binds to the environment of its first use in a process, and the
     // sandboxes of these tests come and go: no desktop proxy settings here.
-    FSavedDataDirs = std::getenv("XDG_DATA_DIRS") ? std::getenv("XDG_DATA_DIRS") : "";
-    FHadDataDirs = std::getenv("XDG_DATA_DIRS") != nullptr;
-    setenv("XDG_DATA_DIRS", sb().Path("no-system-data").c_str(), 1);
+    FEnv = std::make_unique<testsupport::EnvGuard>("XDG_DATA_DIRS", sb().Path("no-system-data"));
     ReleaseCLSettings();
     FNow = 46000.5;  // a fixed day, noon
     MainClock() = [this] { return FNow; };
@@ -286,10 +193,7 @@ class MainWindowTest : public SandboxTest {
     MainClock() = [] { return platform::NowLocal(); };
     SetPlainMessageBox(nullptr);
     ReleaseCLSettings();
-    if (FHadDataDirs)
-      setenv("XDG_DATA_DIRS", FSavedDataDirs.c_str(), 1);
-    else
-      unsetenv("XDG_DATA_DIRS");
+    FEnv.reset();
     SandboxTest::TearDown();
   }
 
@@ -375,10 +279,16 @@ class MainWindowTest : public SandboxTest {
  private:
   std::mutex FLaunchLock;
   std::vector<std::string> FFirefoxLaunches;
-  std::string FSavedDataDirs;
-  bool FHadDataDirs = false;
+  std::unique_ptr<testsupport::EnvGuard> FEnv;
   TCLFrameworkWindows FSavedWindows;
 };
+
+// The proxy lists of the tests: three normal proxies in two countries and
+// one super proxy.
+inline const char* const kLists =
+    "NORMAL_IPS=192.0.2.1:8080|United States|US|-97|38;192.0.2.2:3128|United States|US|-90|35;"
+    "192.0.2.3:80|France|FR|2|48";
+inline const char* const kSuper = "SUPER_IPS=192.0.2.9:8000|Japan|JP|138|36";
 
 // The real-IP answer of the tests: named lines, latitude and longitude.
 inline const char* const kHomeInfo =

@@ -4,7 +4,8 @@
 #include <gtest/gtest.h>
 
 #include "QtTestApp.h"
-#include "TestWindows.h"
+#include "EngineHostWindow.h"
+#include "vcl/Controls.h"
 
 #include <QCheckBox>
 #include <QPushButton>
@@ -18,16 +19,8 @@
 
 namespace {
 
-class MessageDialogTest : public SandboxTest {
+class MessageDialogTest : public UiSandboxTest {
  protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    TestApp();
-  }
-  void TearDown() override {
-    ReleaseCLSettings();
-    SandboxTest::TearDown();
-  }
   // Shows a box and answers it with a key once it is open; what the dialog
   // looked like is recorded.
   struct Seen {
@@ -179,7 +172,7 @@ TEST_F(MessageDialogTest, BuiltInCaptionsSurviveALanguagesSkinRes) {
 TEST_F(MessageDialogTest, EngineBoxTickedOnceThenSilent) {
   sb().WriteFile("app/lang/English.lan",
                  "[AppRes]\r\nAppName=Veilgate\r\nMSGBox.CloseNotify=Still running in the tray.\r\n");
-  std::unique_ptr<TfrmSettings> w(CreateForm<TfrmSettings>(true));
+  std::unique_ptr<TfrmEngineHost> w(CreateForm<TfrmEngineHost>());
   TCLEngine* e = w->CLEngine;
   std::string text, caption;
   WhenModal([&](QWidget* dlg) {

@@ -1,7 +1,19 @@
-// The one QApplication of a UI test program (offscreen by default).
+// The one QApplication of a UI test program (offscreen by default), and
+// driving it without a person: waiting with the event loop running,
+// answering modal windows, pressing keys.
 #pragma once
 
 #include <QApplication>
+#include <QKeyEvent>
+#include <QTimer>
+#include <QWidget>
+
+#include <chrono>
+#include <functional>
+
+#include "framework/CLSettings.h"
+#include "support/Sandbox.h"
+#include "support/Wait.h"
 
 inline QApplication* TestApp() {
   static int argc = 1;
@@ -11,4 +23,55 @@ inline QApplication* TestApp() {
                                  ? static_cast<QApplication*>(QApplication::instance())
                                  : new QApplication(argc, argv);
   return app;
+}
+
+// Fixture of the window tests: a sandbox with the application object, and
+// the settings store let go afterwards.
+class UiSandboxTest : public SandboxTest {
+ protected:
+  void SetUp() override {
+    SandboxTest::SetUp();
+    TestApp();
+  }
+  void TearDown() override {
+    ReleaseCLSettings();
+    SandboxTest::TearDown();
+  }
+};
+
+// Runs the event loop until pred holds or timeoutMs passes.
+inline bool ProcessUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
+  return testsupport::WaitUntil([&] {
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return pred();
+  }, timeoutMs, 1);
+}
+inline bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
+  return ProcessUntil(pred, timeoutMs);
+}
+
+// Calls action with the modal window as soon as one is open (from inside
+// its modal loop). Gives up after timeoutMs.
+inline void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 5000) {
+  auto* timer = new QTimer;
+  const auto started = std::chrono::steady_clock::now();
+  QObject::connect(timer, &QTimer::timeout, [timer, action, started, timeoutMs] {
+    QWidget* w = QApplication::activeModalWidget();
+    const bool late =
+        std::chrono::steady_clock::now() - started > std::chrono::milliseconds(timeoutMs);
+    if (!w && !late) return;
+    timer->stop();
+    timer->deleteLater();
+    if (w) action(w);
+  });
+  timer->start(5);
+}
+
+// A key press and release as the keyboard gives them to the focused control.
+inline void PressKey(QWidget* window, int key) {
+  QWidget* target = window->focusWidget() ? window->focusWidget() : window;
+  QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &press);
+  QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
+  QApplication::sendEvent(target, &release);
 }

@@ -120,11 +120,7 @@ TEST_F(EngineHookTest, OtherProcessesReachTheEngineThroughItsWindow) {
     reply = platform::SendInstanceMessage(windows[0], platform::RegisterMessage("CL GetAppID"),
                                           0, 0, 5000);
   });
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-  while (reply == -1 && std::chrono::steady_clock::now() < end) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  }
+  ProcessUntil([&] { return reply != -1; }, 10000);
   sender.join();
   EXPECT_EQ(reply, 4711);
 }

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include "QtTestApp.h"
-#include "TestWindows.h"
+#include "EngineHostWindow.h"
+#include "vcl/Controls.h"
+#include "ui/uSettings.h"
 
 #include <QTabWidget>
 
@@ -18,17 +20,7 @@
 
 namespace {
 
-class TranslationUiTest : public SandboxTest {
- protected:
-  void SetUp() override {
-    SandboxTest::SetUp();
-    TestApp();
-  }
-  void TearDown() override {
-    ReleaseCLSettings();
-    SandboxTest::TearDown();
-  }
-};
+class TranslationUiTest : public UiSandboxTest {};
 
 // A window with the four kinds the collected file must show.
 class TfrmCollect : public TForm {
@@ -296,7 +288,8 @@ TEST_F(TranslationUiTest, LanguageFileWriterCollectsDesignTexts) {
   std::string error;
   const bool ok = CLWriteLanguageFile(
       sb().Path("New.lan"), sb().Path("app/lang/English.lan"),
-      {[] { return CreateForm<TfrmSettings>(true); }}, error);
+      {[] { return CreateForm<TfrmSettings>(); }, [] { return CreateForm<TfrmEngineHost>(); }},
+      error);
   ASSERT_TRUE(ok) << error;
   EXPECT_FALSE(CLDesigning());
   const std::string text = sb().ReadFile("New.lan");
@@ -311,11 +304,12 @@ TEST_F(TranslationUiTest, LanguageFileWriterCollectsDesignTexts) {
   EXPECT_NE(text.find("[TfrmSettings]\r\nbtnCancel.Caption=&Cancel\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("btnOK.Caption=&OK\r\n"), std::string::npos);
   EXPECT_NE(text.find("tsBrowser.Caption=Browser\r\n"), std::string::npos);
-  EXPECT_NE(text.find("cbAutoRun.Caption=Automatically run Veilgate when I log on to Windows\r\n"),
-            std::string::npos);
+  EXPECT_NE(text.find("cbAutoRun.Caption=Automatically run Veilgate when I log"), std::string::npos);
   // Skin data, the engine and the skinned frame are not translated.
+  EXPECT_NE(text.find("[TfrmEngineHost]\r\n"), std::string::npos) << text;
   EXPECT_EQ(text.find("spSkinData"), std::string::npos);
   EXPECT_EQ(text.find("CLEngine"), std::string::npos);
+  EXPECT_EQ(text.find("spDynamicSkinForm"), std::string::npos);
   // Built in the designer's way: no instance window was published.
   EXPECT_TRUE(platform::FindInstanceWindows("TfrmSettings").empty());
 

@@ -21,7 +21,7 @@
 #include "FrameworkWindowsSupport.h"
 #include "framework/CLEngine.h"
 #include "framework/windows/CLUpdateForm.h"
-#include "net/NetTestServers.h"
+#include "support/NetTestServers.h"
 #include "net/SingleDownloader.h"
 #include "proxy/ServiceProcess.h"
 #include "platform/Process.h"
@@ -317,7 +317,7 @@ TEST_F(UpdateFormTest, CheckBoxIsSavedOnlyByTheOkButtonsAndNeverWhenHidden) {
 }
 
 TEST_F(UpdateFormTest, EscapeAbortsAHangingRequestAndEndsTheModalRun) {
-  proxytest::TSilentListener silent;
+  nettest::SilentListener silent;
   Use("http://127.0.0.1:" + std::to_string(silent.Port()) + "/update", {}, "WORD-1");
   bool connecting = false;
   WhenModal([&](QWidget* m) {
@@ -345,7 +345,7 @@ TEST_F(UpdateFormTest, EscapeAbortsAHangingRequestAndEndsTheModalRun) {
 }
 
 TEST_F(UpdateFormTest, RequestErrorShowsTheNetworkTextOnlyToAVisibleWindow) {
-  Use("http://127.0.0.1:" + std::to_string(proxytest::ClosedPort()) + "/update", {}, "WORD-1");
+  Use("http://127.0.0.1:" + std::to_string(nettest::FreePort()) + "/update", {}, "WORD-1");
   TShown shown;
   AnswerModalWithOk(shown);
   Engine()->AppUpdate(true);
@@ -535,7 +535,7 @@ TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideSt
   // (Only the sandbox's programs are on the search path, and every start is
   // reported as it happens.)
   sb().WriteFile("app/ffextension.xpi", "extension");
-  ::setenv("PATH", sb().Path("bin").c_str(), 1);
+  testsupport::EnvGuard path("PATH", sb().Path("bin"));
   std::vector<std::string> started;
   platform::SetProcessStartObserver([&](const std::string& line) { started.push_back(line); });
   SetFirefoxProxy("192.0.2.7:8080");

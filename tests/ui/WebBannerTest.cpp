@@ -12,7 +12,7 @@
 #include "FrameworkWindowsSupport.h"
 #include "framework/CLEngine.h"
 #include "framework/windows/CLWebBanner.h"
-#include "net/NetTestServers.h"
+#include "support/NetTestServers.h"
 
 namespace {
 

@@ -14,7 +14,7 @@
 #include "FrameworkWindowsSupport.h"
 #include "framework/CLEngine.h"
 #include "framework/windows/CLWebBanner.h"
-#include "net/NetTestServers.h"
+#include "support/NetTestServers.h"
 #include "vcl/WebHosts.h"
 
 namespace {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "WinTestSupport.h"
 #include "platform/Instance.h"
 #include "platform/Mutex.h"

@@ -8,14 +8,13 @@
 #undef RegCreateKey
 #undef RegDeleteKey
 
-#include <chrono>
-#include <functional>
 #include <string>
 
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/System.h"
 #include "support/Sandbox.h"
+#include "support/Wait.h"
 
 namespace wintest {
 
@@ -29,20 +28,8 @@ inline std::string NativePath(const std::string& path) {
   return out;
 }
 
-inline bool WaitUntil(const std::function<bool()>& done, int timeoutMs = 10000) {
-  auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < end) {
-    if (done()) return true;
-    platform::SleepMs(20);
-  }
-  return done();
-}
-
-inline std::string ReadText(const std::string& path) {
-  std::string text;
-  platform::ReadWholeFile(path, text);
-  return text;
-}
+using testsupport::ReadText;
+using testsupport::WaitUntil;
 
 inline std::wstring Wide(const std::string& s) {
   int n = MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);

@@ -194,7 +194,7 @@ TEST_F(Screenshots, AboutAndUpdateWindows) {
     return u;
   };
   {
-    proxytest::TSilentListener silent;
+    nettest::SilentListener silent;
     const std::string url = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/update";
     TfrmCLUpdateForm* u = update(url);
     u->StartUpdate(false, true, true, false, false);

@@ -18,11 +18,6 @@ using namespace mainwin;
 
 namespace {
 
-const char* const kLists =
-    "NORMAL_IPS=192.0.2.1:8080|United States|US|-97|38;192.0.2.2:3128|United States|US|-90|35;"
-    "192.0.2.3:80|France|FR|2|48";
-const char* const kSuper = "SUPER_IPS=192.0.2.9:8000|Japan|JP|138|36";
-
 class HideStopLoadTest : public MainWindowTest {};
 
 TEST_F(HideStopLoadTest, TenThousandCyclesKeepListsTimersAndMemoryConsistent) {

@@ -16,7 +16,7 @@
 #include "FrameworkWindowsSupport.h"
 #include "framework/CLIniFile.h"
 #include "framework/windows/CLUpdateForm.h"
-#include "net/NetTestServers.h"
+#include "support/NetTestServers.h"
 #include "support/SanitizerBuild.h"
 
 namespace {

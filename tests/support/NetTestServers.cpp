@@ -1,5 +1,5 @@
 #ifndef _WIN32
-#include "NetTestServers.h"
+#include "support/NetTestServers.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -17,9 +17,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
+#include "platform/System.h"
+
 namespace nettest {
+
+using testsupport::FindProgram;
+using testsupport::ReadText;
+using testsupport::WaitUntil;
 
 namespace {
 
@@ -244,72 +251,6 @@ void TestHttpServer::Serve(int fd) {
 
 // --- processes -----------------------------------------------------------------------------
 
-bool ChildProcess::Start(const std::vector<std::string>& argv, const std::string& outputFile) {
-  Stop();
-  pid_t pid = ::fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    int out = ::open(outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND, 0666);
-    if (out >= 0) {
-      ::dup2(out, 1);
-      ::dup2(out, 2);
-    }
-    int devnull = ::open("/dev/null", O_RDONLY);
-    if (devnull >= 0) ::dup2(devnull, 0);
-    std::vector<char*> args;
-    for (auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-    args.push_back(nullptr);
-    ::execv(args[0], args.data());
-    ::_exit(127);
-  }
-  FPid = pid;
-  return true;
-}
-
-bool ChildProcess::Running() {
-  if (FPid <= 0) return false;
-  int status = 0;
-  pid_t r = ::waitpid(FPid, &status, WNOHANG);
-  if (r == FPid) {
-    FPid = -1;
-    return false;
-  }
-  return true;
-}
-
-void ChildProcess::Stop() {
-  if (FPid <= 0) return;
-  ::kill(FPid, SIGTERM);
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-  int status = 0;
-  while (std::chrono::steady_clock::now() < end) {
-    if (::waitpid(FPid, &status, WNOHANG) == FPid) {
-      FPid = -1;
-      return;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ::kill(FPid, SIGKILL);
-  ::waitpid(FPid, &status, 0);
-  FPid = -1;
-}
-
-std::string ReadText(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-bool WaitFor(const std::function<bool()>& pred, int timeoutMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() >= end) return pred();
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return true;
-}
-
 int FreePort() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in addr{};
@@ -325,47 +266,104 @@ int FreePort() {
   return port;
 }
 
-std::string FindProgram(const std::string& name) {
-  const char* path = std::getenv("PATH");
-  std::string dirs = path ? path : "/usr/bin:/bin";
-  dirs += ":/usr/sbin:/sbin:/usr/local/bin:/usr/local/sbin";
-  std::istringstream s(dirs);
-  std::string dir;
-  while (std::getline(s, dir, ':')) {
-    std::string full = dir + "/" + name;
-    if (::access(full.c_str(), X_OK) == 0) return full;
-  }
-  return "";
+bool CanConnect(int port) {
+  const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  ::close(s);
+  return ok;
 }
 
 // --- tinyproxy ---------------------------------------------------------------------------------
 
-bool TinyProxy::Start(const std::string& dir, std::string* error) {
-  const std::string exe = FindProgram("tinyproxy");
-  if (exe.empty()) {
+bool TinyProxy::Start(const std::string& dir, std::string* error, const std::string& address) {
+  if (FindProgram("tinyproxy").empty()) {
     if (error) *error = "tinyproxy is not installed (scripts/deps installs it)";
     return false;
   }
+  FDir = dir;
+  FAddress = address;
+  FLogFile = dir + "/tinyproxy.log";
   ::mkdir(dir.c_str(), 0777);
   for (int attempt = 0; attempt < 5; ++attempt) {
     FPort = FreePort();
-    const std::string conf = dir + "/tinyproxy.conf";
-    FLogFile = dir + "/tinyproxy.log";
-    std::ofstream f(conf, std::ios::trunc);
-    // As root tinyproxy insists on dropping to an unprivileged account.
-    if (::geteuid() == 0) f << "User nobody\nGroup nogroup\n";
-    f << "Port " << FPort << "\nListen 127.0.0.1\nTimeout 30\nLogLevel Info\n"
-      << "MaxClients 50\nAllow 127.0.0.1\n";
-    f.close();
-    if (!FProcess.Start({exe, "-d", "-c", conf}, FLogFile)) continue;
-    bool up = WaitFor([&] {
-      return Log().find("Accepting connections") != std::string::npos || !FProcess.Running();
-    }, 5000);
-    if (up && FProcess.Running()) return true;
-    FProcess.Stop();
+    if (Launch()) return true;
   }
   if (error) *error = "tinyproxy did not start: " + Log();
   return false;
+}
+
+bool TinyProxy::Restart() {
+  Stop();
+  // The port may linger a moment after the old process.
+  for (int attempt = 0; attempt < 20; ++attempt) {
+    if (Launch()) return true;
+    platform::SleepMs(200);
+  }
+  return false;
+}
+
+void TinyProxy::Stop() {
+  if (FProcess.Pid() > 0) ::kill(FProcess.Pid(), SIGCONT);
+  FProcess.Stop();
+}
+
+void TinyProxy::Pause() {
+  if (FProcess.Pid() > 0) ::kill(FProcess.Pid(), SIGSTOP);
+}
+
+bool TinyProxy::Launch() {
+  const std::string conf = FDir + "/tinyproxy.conf";
+  std::ofstream f(conf, std::ios::trunc);
+  // As root tinyproxy insists on dropping to an unprivileged account.
+  if (::geteuid() == 0) f << "User nobody\nGroup nogroup\n";
+  f << "Port " << FPort << "\nListen " << FAddress << "\nBind " << FAddress
+    << "\nTimeout 30\nLogLevel Info\nMaxClients 50\nAllow 127.0.0.0/8\n";
+  f.close();
+  std::remove(FLogFile.c_str());
+  if (!FProcess.Start({FindProgram("tinyproxy"), "-d", "-c", conf}, FLogFile)) return false;
+  const bool up = WaitUntil([&] {
+    return Log().find("Accepting connections") != std::string::npos || !FProcess.Running();
+  }, 5000);
+  if (up && FProcess.Running()) return true;
+  FProcess.Stop();
+  return false;
+}
+
+// --- the reference service ---------------------------------------------------------------------
+
+bool ServiceProcess::Start(const std::string& exe, const std::string& config,
+                           const std::string& outputFile, std::string* output) {
+  FOutput = outputFile;
+  std::remove(outputFile.c_str());
+  if (!FProcess.Start({exe, "--config", config, "--port", "0"}, outputFile)) return false;
+  // "listening on http://127.0.0.1:<port>"
+  std::smatch m;
+  std::string out;
+  const std::regex listening("listening on (https?)://127\\.0\\.0\\.1:([0-9]+)");
+  WaitUntil([&] {
+    out = ReadText(outputFile);
+    return std::regex_search(out, m, listening) || !FProcess.Running();
+  }, 10000);
+  if (output) *output = out;
+  if (!std::regex_search(out, m, listening)) return false;
+  FPort = std::stoi(m[2].str());
+  FScheme = m[1].str();
+  return true;
+}
+
+// --- a listener that never answers -------------------------------------------------------------
+
+SilentListener::~SilentListener() {
+  if (FFd >= 0) ::close(FFd);
+}
+
+bool SilentListener::HasCaller(int timeoutMs) const {
+  pollfd p{FFd, POLLIN, 0};
+  return ::poll(&p, 1, timeoutMs) > 0;
 }
 
 // --- certificates -------------------------------------------------------------------------------
