@@ -6,6 +6,7 @@
 
 #include "QtTestApp.h"
 #include "EngineHostWindow.h"
+#include "support/NetTestServers.h"
 #include "vcl/Controls.h"
 #include "ui/uSettings.h"
 
@@ -28,6 +29,7 @@
 #include "framework/windows/CLFrameworkWindows.h"
 #include "framework/windows/CLMessageBox.h"
 #include "platform/Files.h"
+#include "platform/System.h"
 #include "support/Sandbox.h"
 #include "vcl/spMessage.h"
 
@@ -84,59 +86,20 @@ const char* const kGerman =
 // counted.
 class TinyHttpServer {
  public:
-  TinyHttpServer() {
-    FSocket = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(FSocket, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(FSocket, reinterpret_cast<sockaddr*>(&addr), &len);
-    FPort = ntohs(addr.sin_port);
-    listen(FSocket, 8);
-    FThread = std::thread([this] { Serve(); });
-  }
-  ~TinyHttpServer() {
-    FStop = true;
-    shutdown(FSocket, SHUT_RDWR);
-    close(FSocket);
-    FThread.join();
-  }
-  std::string Base() const { return "http://127.0.0.1:" + std::to_string(FPort); }
-  int Hits() const { return FHits; }
+  std::string Base() const { return FServer.Base(); }
+  int Hits() const { return FServer.RequestCount(); }
 
  private:
-  void Serve() {
-    while (!FStop) {
-      const int c = accept(FSocket, nullptr, nullptr);
-      if (c < 0) break;
-      std::string request;
-      char buf[1024];
-      while (request.find("\r\n\r\n") == std::string::npos) {
-        const ssize_t n = recv(c, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        request.append(buf, static_cast<size_t>(n));
-      }
-      const size_t start = request.find(" /") + 2;
-      const size_t end = request.find(".png", start);
-      const std::string name =
-          end == std::string::npos ? std::string() : request.substr(start, end - start);
-      ++FHits;
-      if (name == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(150));
-      const std::string body = "PNG:" + name;
-      // "cut" promises more than it sends: a transfer cut short.
-      const size_t length = name == "cut" ? body.size() + 100 : body.size();
-      const std::string reply = "HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
-                                std::to_string(length) + "\r\nConnection: close\r\n\r\n" + body;
-      send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
-      close(c);
-    }
-  }
-  int FSocket = -1;
-  int FPort = 0;
-  std::atomic<bool> FStop{false};
-  std::atomic<int> FHits{0};
-  std::thread FThread;
+  nettest::TestHttpServer FServer{[](const nettest::Request& r, nettest::Connection& c) {
+    const size_t end = r.target.find(".png");
+    const std::string name = end == std::string::npos ? std::string() : r.target.substr(1, end - 1);
+    if (name == "slow") platform::SleepMs(150);
+    const std::string body = "PNG:" + name;
+    // "cut" promises more than it sends: a transfer cut short.
+    const size_t length = name == "cut" ? body.size() + 100 : body.size();
+    c.Write("HTTP/1.1 200 OK\r\nContent-Type: image/png\r\nContent-Length: " +
+            std::to_string(length) + "\r\nConnection: close\r\n\r\n" + body);
+  }};
 };
 
 }  // namespace
