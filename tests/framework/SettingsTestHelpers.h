@@ -12,6 +12,7 @@
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "support/Sandbox.h"
+#include "support/Wait.h"
 
 // The engine's override and default lists as the store sees them.
 class FakeSettingsEngine : public ICLSettingsLayers {
@@ -73,11 +74,7 @@ class SettingsStoreTest : public SandboxTest {
     return std::filesystem::equivalent(a, b);
   }
 
-  static std::string Slurp(const std::string& path) {
-    std::string bytes;
-    platform::ReadWholeFile(path, bytes);
-    return bytes;
-  }
+  static std::string Slurp(const std::string& path) { return testsupport::ReadText(path); }
   static void Put(const std::string& path, const std::string& bytes) {
     platform::ForceDirectories(path.substr(0, path.find_last_of("/\\")));
     ASSERT_TRUE(platform::WriteWholeFile(path, bytes)) << path;

@@ -31,12 +31,6 @@ int64_t RegNumber(const std::string& name) {
   return v;
 }
 
-std::string ReadFileText(const std::string& path) {
-  std::string bytes;
-  platform::ReadWholeFile(path, bytes);
-  return bytes;
-}
-
 // One value read with the real gsettings command (trailing line break cut).
 std::string GSettingsGet(const EnvChanges& env, const std::string& schema, const std::string& key) {
   std::string tool = FindProgram("gsettings");
@@ -65,7 +59,7 @@ TEST_F(SystemProxyTest, RegistryValuesFollowTheSwitchSettingAndTheUsersComeBack)
   EXPECT_EQ(applied.server, "192.0.2.1:8080");
   EXPECT_EQ(applied.bypass, "");
   // The values are in the registry file as REGEDIT4 text.
-  std::string file = ReadFileText(platform::RegBackingFile(RegRoot::CurrentUser));
+  std::string file = testsupport::ReadText(platform::RegBackingFile(RegRoot::CurrentUser));
   EXPECT_NE(file.find("\"ProxyServer\"=\"http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;\""),
             std::string::npos)
       << file;
@@ -205,7 +199,7 @@ TEST_F(SystemProxyTest, MissingGnomeSchemaIsReportedOnceAndChangesNothing) {
   ASSERT_EQ(r.exitCode, 0) << r.err;
   // This process still follows the switch.
   EXPECT_EQ(r.out, "proxy 192.0.2.7:3128\n");
-  std::string text = ReadFileText(log);
+  std::string text = testsupport::ReadText(log);
   size_t first = text.find("org.gnome.system.proxy");
   ASSERT_NE(first, std::string::npos) << text;
   EXPECT_EQ(text.find("org.gnome.system.proxy", first + 1), std::string::npos) << text;

@@ -56,6 +56,10 @@ TEST_F(WinVersionTest, RealSystemsAreNamed) {
   r2.serverR2 = 1;
   platform::VersionInfo xp64 = Nt(5, 2, 3790, 1);
   xp64.processorArchitecture = 9;
+  platform::VersionInfo win32s = Nine(0);
+  win32s.platformId = 0;
+  win32s.major = 3;
+  win32s.minor = 11;
   struct Case {
     platform::VersionInfo v;
     TWindowsType kind;
@@ -75,6 +79,7 @@ TEST_F(WinVersionTest, RealSystemsAreNamed) {
       {Nine(0, " C"), win95OSR2, "Microsoft Windows 95 OSR2"},
       {Nine(10, " A "), win98se, "Microsoft Windows 98 SE"},
       {Nine(90), winME, "Microsoft Windows Millennium Edition"},
+      {win32s, win31, "Microsoft Win32s"},
   };
   for (const Case& c : cases) {
     const TWindowsTypeEx w = Describe(c.v);
