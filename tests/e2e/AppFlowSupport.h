@@ -82,8 +82,8 @@ class AppFlowTest : public SandboxTest {
     for (int i = 0; i < proxies; ++i) {
       auto p = std::make_unique<TLoopProxy>();
       std::string error;
-      ASSERT_TRUE(p->Start(sb().Path("proxy" + std::to_string(i)), &error, "127.0.0." + std::to_string(i + 2)))
-          << error;
+      const std::string address = "127.0.0." + std::to_string(i + 2);
+      ASSERT_TRUE(p->Start(sb().Path("proxy" + std::to_string(i)), &error, address)) << error;
       FProxies.push_back(std::move(p));
     }
     auto expand = [this](std::string r) {

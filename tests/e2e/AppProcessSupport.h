@@ -52,7 +52,8 @@ class AppProcessTest : public SandboxTest {
   // box that waits for the user). withData copies the language, skin and
   // res/ files of the build too (the page engine module is linked, not
   // copied).
-  Installation Install(const std::string& name, const std::string& constDat, bool withData = false) {
+  Installation Install(const std::string& name, const std::string& constDat,
+                       bool withData = false) {
     Installation inst;
     inst.dir = sb().Path(name) + "/";
     fs::create_directories(inst.dir + "res");
@@ -81,7 +82,8 @@ class AppProcessTest : public SandboxTest {
   // nowhere).
   pid_t Start(const Installation& inst, const std::vector<std::string>& args,
               const std::string& outFile = "", testsupport::EnvChanges env = {}) {
-    env.insert(env.begin(), {{"VEILGATE_DEBUG_LOG", inst.log.c_str()}, {"QT_QPA_PLATFORM", "offscreen"}});
+    env.insert(env.begin(),
+               {{"VEILGATE_DEBUG_LOG", inst.log.c_str()}, {"QT_QPA_PLATFORM", "offscreen"}});
     std::vector<std::string> argv{inst.exe};
     argv.insert(argv.end(), args.begin(), args.end());
     auto child = std::make_unique<testsupport::ChildProcess>();

@@ -175,7 +175,8 @@ RunResult RunProgram(const std::vector<std::string>& argv, const EnvChanges& env
       ::kill(pid, SIGKILL);
       break;
     }
-    pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0}, {errOpen ? errPipe[0] : -1, POLLIN, 0}};
+    pollfd fds[2] = {{outOpen ? outPipe[0] : -1, POLLIN, 0},
+                     {errOpen ? errPipe[0] : -1, POLLIN, 0}};
     const int n = ::poll(fds, 2, static_cast<int>(left));
     if (n < 0 && errno != EINTR) break;
     char buf[4096];

@@ -108,7 +108,8 @@ std::pair<int, int> CaptionGap(QWidget* w) {
     left += w->style()->pixelMetric(QStyle::PM_IndicatorWidth, nullptr, w) +
             w->style()->pixelMetric(QStyle::PM_CheckBoxLabelSpacing, nullptr, w);
   const QFontMetrics fm(w->font());
-  return {left + fm.horizontalAdvance(text.left(start)), left + fm.horizontalAdvance(text.left(end))};
+  return {left + fm.horizontalAdvance(text.left(start)),
+          left + fm.horizontalAdvance(text.left(end))};
 }
 
 // Whether a lies wholly inside the room b's caption leaves for it.

@@ -304,7 +304,8 @@ TEST_F(TranslationUiTest, LanguageFileWriterCollectsDesignTexts) {
   EXPECT_NE(text.find("[TfrmSettings]\r\nbtnCancel.Caption=&Cancel\r\n"), std::string::npos) << text;
   EXPECT_NE(text.find("btnOK.Caption=&OK\r\n"), std::string::npos);
   EXPECT_NE(text.find("tsBrowser.Caption=Browser\r\n"), std::string::npos);
-  EXPECT_NE(text.find("cbAutoRun.Caption=Automatically run Veilgate when I log"), std::string::npos);
+  EXPECT_NE(text.find("cbAutoRun.Caption=Automatically run Veilgate when I log"),
+            std::string::npos);
   // Skin data, the engine and the skinned frame are not translated.
   EXPECT_NE(text.find("[TfrmEngineHost]\r\n"), std::string::npos) << text;
   EXPECT_EQ(text.find("spSkinData"), std::string::npos);
