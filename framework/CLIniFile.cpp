@@ -8,28 +8,14 @@
 
 namespace clini {
 
-namespace {
-inline unsigned char Fold(unsigned char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<unsigned char>(c + ('a' - 'A')) : c;
-}
-}  // namespace
-
 uint32_t HashName(std::string_view s) {
   // FNV-1a over the folded bytes.
   uint32_t h = 2166136261u;
-  for (unsigned char c : s) {
-    h ^= Fold(c);
+  for (char c : s) {
+    h ^= static_cast<unsigned char>(LowerAscii(c));
     h *= 16777619u;
   }
   return h;
-}
-
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Fold(static_cast<unsigned char>(a[i])) != Fold(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
 }
 
 void NameIndex::Add(uint32_t pos, uint32_t hash) {
@@ -85,14 +71,6 @@ void TCLIniSection::Reindex() {
 // --- document -------------------------------------------------------------------
 
 namespace {
-
-// Trims every character up to and including the space character.
-std::string_view TrimView(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
 
 // A line break inside a name or value would split the line on the next read.
 std::string OneLine(std::string_view s) {
@@ -209,7 +187,7 @@ void TCLMemIniFile::DeleteKey(std::string_view section, std::string_view name) {
   std::vector<TCLIniEntry> kept;
   kept.reserve(sec->Entries.size());
   for (auto& e : sec->Entries)
-    if (!clini::SameName(e.Name, name)) kept.push_back(std::move(e));
+    if (!SameText(e.Name, name)) kept.push_back(std::move(e));
   sec->Entries.swap(kept);
   sec->Reindex();
 }
@@ -219,7 +197,7 @@ void TCLMemIniFile::EraseSection(std::string_view section) {
   kept.reserve(FSections.size());
   bool changed = false;
   for (auto& s : FSections) {
-    if (clini::SameName(s->Name, section))
+    if (SameText(s->Name, section))
       changed = true;
     else
       kept.push_back(std::move(s));

@@ -21,12 +21,12 @@
 #include <utility>
 #include <vector>
 
+#include "platform/AsciiText.h"
+
 namespace clini {
 
 // Hash of a name with ASCII letters folded to lower case.
 uint32_t HashName(std::string_view s);
-// Names equal without regard to ASCII letter case.
-bool SameName(std::string_view a, std::string_view b);
 
 // Positions of named items, found by name. The items live elsewhere; the
 // index keeps each item's position and hash.
@@ -42,7 +42,7 @@ class NameIndex {
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       const Slot& s = FSlots[i];
       if (s.Pos == kEmpty) return -1;
-      if (s.Hash == hash && SameName(nameOf(s.Pos), name)) return s.Pos;
+      if (s.Hash == hash && SameText(nameOf(s.Pos), name)) return s.Pos;
     }
   }
   // Adds an item; the caller makes sure the name is not indexed yet.

@@ -50,9 +50,7 @@ void CLCloseSplash() {
 
 bool IsSwitch(const std::string& param, char letter) {
   if (param.size() != 2 || (param[0] != '-' && param[0] != '/')) return false;
-  const char c = param[1];
-  const char lower = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-  return lower == letter;
+  return LowerAscii(param[1]) == letter;
 }
 
 bool FindSwitch(const std::vector<std::string>& params, char letter) {

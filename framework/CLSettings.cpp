@@ -8,6 +8,7 @@
 #include "framework/CLConst.h"
 #include "framework/CLDebugLog.h"
 #include "framework/lang/CLMultiLangLan.h"
+#include "platform/AsciiText.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "platform/Registry.h"
@@ -63,13 +64,6 @@ uint8_t MaskUnit(uint32_t mask, size_t position) {
   unsigned shift = static_cast<unsigned>((position % 8) * 4);
   uint32_t rotated = shift == 0 ? mask : ((mask >> shift) | (mask << (32 - shift)));
   return static_cast<uint8_t>(rotated & 0xFF);
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
 }
 
 }  // namespace
@@ -285,13 +279,11 @@ void TCLSettings::EndUpdate() {
 // beyond one byte are thus stored byte by byte and read back unchanged.
 
 std::string TCLSettings::EncodeSecString(const std::string& plain) const {
-  static const char kHex[] = "0123456789ABCDEF";
   std::string out;
   out.reserve(plain.size() * 2);
   for (size_t i = 0; i < plain.size(); ++i) {
     uint8_t b = static_cast<uint8_t>(plain[i]) ^ MaskUnit(FEncodeMask, i);
-    out += kHex[b >> 4];
-    out += kHex[b & 0x0F];
+    AppendHexByte(out, b);
   }
   return out;
 }
@@ -300,7 +292,7 @@ std::string TCLSettings::DecodeSecString(const std::string& scrambled) const {
   std::string out;
   out.reserve(scrambled.size() / 2);
   for (size_t i = 0; i + 1 < scrambled.size(); i += 2) {
-    int hi = HexDigit(scrambled[i]), lo = HexDigit(scrambled[i + 1]);
+    int hi = HexDigitValue(scrambled[i]), lo = HexDigitValue(scrambled[i + 1]);
     uint8_t b = (hi < 0 || lo < 0) ? 32 : static_cast<uint8_t>(hi * 16 + lo);
     out += static_cast<char>(b ^ MaskUnit(FEncodeMask, i / 2));
   }

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "platform/AsciiText.h"
 #include "platform/Registry.h"
 
 namespace {
@@ -30,20 +31,6 @@ constexpr uint16_t kArchAmd64 = 9;
 
 std::string VersionText(int major, int minor) {
   return std::to_string(major) + "." + std::to_string(minor);
-}
-
-std::string Upper(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
-// Trims blanks and line breaks at both ends.
-std::string TrimAll(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
 }
 
 void Windows9x(const platform::VersionInfo& v, TWindowsTypeEx& w) {
@@ -134,7 +121,7 @@ void NtEditionFromRegistry(const platform::VersionInfo& v, TWindowsTypeEx& w) {
   std::string type;
   platform::RegReadString(RegRoot::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
                           "ProductType", type);
-  type = Upper(type);
+  type = UpperCase(type);
   std::string kind;
   if (type == "WINNT")
     kind = "Workstation";
@@ -230,7 +217,7 @@ void GetWindowsTypeExFrom(const platform::VersionInfo& Info, TWindowsTypeEx& Win
     default:
       break;
   }
-  WinType.ServicePack = TrimAll(WinType.ServicePack);
+  WinType.ServicePack = Trim(WinType.ServicePack);
 }
 
 void GetWindowsTypeEx(TWindowsTypeEx& WinType) {

@@ -12,13 +12,6 @@ namespace {
 // Form encoding of text taken in the ANSI code page.
 std::string EncodeParam(const std::string& text) { return URLEncode(platform::Utf8ToAnsi(text)); }
 
-std::string Hex8(uint32_t v) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out(8, '0');
-  for (int i = 7; i >= 0; --i, v >>= 4) out[static_cast<size_t>(i)] = digits[v & 15];
-  return out;
-}
-
 std::string TwoDigits(int v) {
   std::string s = std::to_string(v);
   return s.size() < 2 ? "0" + s : s;
@@ -69,7 +62,7 @@ std::string GetURLParamAt(int seconds, int milliseconds) {
   r += "&LANG=" + EncodeParam(s->GetSettingString("Language"));
   r += "&DAY=" + std::to_string(s->GetRunDays());
   r += "&RUNTIME=" + std::to_string(s->RunTimes());
-  r += "&VER=" + Hex8(VersionTextToNumber(s->GetSettingString("App.Ver")));
+  r += "&VER=" + HexText(VersionTextToNumber(s->GetSettingString("App.Ver")), 8);
   r += "&SVER=" + std::to_string(s->GetSettingInteger("App.SubVer"));
   r += "&WVER=" + EncodeParam(wver);
   r += "&WLANG=" + std::to_string(platform::SystemDefaultLangId());

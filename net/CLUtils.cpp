@@ -19,38 +19,6 @@
 
 namespace {
 
-inline unsigned char Up(unsigned char c) {
-  return (c >= 'a' && c <= 'z') ? static_cast<unsigned char>(c - 32) : c;
-}
-
-inline bool SameTextAt(const std::string& s, size_t pos, const std::string& what) {
-  for (size_t i = 0; i < what.size(); ++i)
-    if (Up(static_cast<unsigned char>(s[pos + i])) != Up(static_cast<unsigned char>(what[i])))
-      return false;
-  return true;
-}
-
-const char kHexDigits[] = "0123456789ABCDEF";
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  return -1;
-}
-
-std::string HexUpper(uint32_t v) {
-  char buf[9];
-  int n = 0;
-  do {
-    buf[n++] = kHexDigits[v & 0xF];
-    v >>= 4;
-  } while (v != 0);
-  std::string out;
-  while (n > 0) out += buf[--n];
-  return out;
-}
-
 // Decodes one code point from UTF-8 at pos; a byte that does not start a
 // valid sequence is taken as the code point of the same value.
 uint32_t NextCodePoint(const std::string& s, size_t& pos) {
@@ -156,46 +124,6 @@ std::string FormatPlaceholders(const std::string& Template, const std::vector<st
   return result;
 }
 
-bool StartsWithText(const std::string& S, const std::string& Prefix) {
-  return S.size() >= Prefix.size() && SameTextAt(S, 0, Prefix);
-}
-
-bool SameText(const std::string& a, const std::string& b) {
-  return a.size() == b.size() && SameTextAt(a, 0, b);
-}
-
-int CompareText(const std::string& a, const std::string& b) {
-  const size_t n = a.size() < b.size() ? a.size() : b.size();
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char x = Up(static_cast<unsigned char>(a[i]));
-    unsigned char y = Up(static_cast<unsigned char>(b[i]));
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
-std::string UpperCase(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return out;
-}
-
-std::string LowerCase(const std::string& s) {
-  std::string out = s;
-  for (char& c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + 32);
-  return out;
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
-}
-
 std::string StringReplaceAll(const std::string& s, const std::string& from, const std::string& to,
                              bool ignoreCase) {
   if (from.empty() || s.size() < from.size()) return s;
@@ -204,7 +132,8 @@ std::string StringReplaceAll(const std::string& s, const std::string& from, cons
   size_t i = 0;
   const size_t last = s.size() - from.size();
   while (i <= last) {
-    bool hit = ignoreCase ? SameTextAt(s, i, from) : s.compare(i, from.size(), from) == 0;
+    bool hit = ignoreCase ? SameText(std::string_view(s).substr(i, from.size()), from)
+                          : s.compare(i, from.size(), from) == 0;
     if (hit) {
       out += to;
       i += from.size();
@@ -240,7 +169,7 @@ int32_t StrToIntDefault(const std::string& S, int32_t Default) {
   uint64_t v = 0;
   if (hex) {
     for (; i < n; ++i) {
-      int d = HexValue(S[i]);
+      int d = HexDigitValue(S[i]);
       if (d < 0) return Default;
       v = v * 16 + static_cast<uint64_t>(d);
       if (v > 0xFFFFFFFFull) return Default;
@@ -389,20 +318,13 @@ void TextToRect(const std::string& S, TRect& R) {
 std::string CharsToHex(const std::string& P, int N) {
   std::u16string w = Utf8ToUtf16(P);
   std::string out;
-  for (size_t i = 0; i < w.size() && static_cast<int>(i) < N; ++i) {
-    unsigned char b = static_cast<unsigned char>(w[i] & 0xFF);
-    out += kHexDigits[b >> 4];
-    out += kHexDigits[b & 0xF];
-  }
+  for (size_t i = 0; i < w.size() && static_cast<int>(i) < N; ++i)
+    AppendHexByte(out, static_cast<uint8_t>(w[i] & 0xFF));
   return out;
 }
 
 std::string IntToHexPadded(uint32_t V, int Digits) {
-  std::string hex = HexUpper(V);
-  if (Digits < 0) Digits = 0;
-  const size_t width = static_cast<size_t>(Digits) * 2;
-  if (hex.size() < width) hex.insert(0, width - hex.size(), '0');
-  return hex;
+  return HexText(V, Digits > 0 ? static_cast<size_t>(Digits) * 2 : 1);
 }
 
 std::string GetVolumeIdHex(const std::string& Drive) {
@@ -494,7 +416,7 @@ std::string URLEncode(const std::string& S) {
   out.reserve(S.size() * 3);
   for (char ch : S) {
     unsigned char c = static_cast<unsigned char>(ch);
-    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+    if (IsAsciiAlnum(static_cast<char>(c))) {
       out += ch;
       continue;
     }
@@ -508,8 +430,7 @@ std::string URLEncode(const std::string& S) {
         break;
       default:
         out += '%';
-        out += kHexDigits[c >> 4];
-        out += kHexDigits[c & 0xF];
+        AppendHexByte(out, c);
     }
   }
   return out;
@@ -530,7 +451,7 @@ bool URLDecode(const std::string& S, std::string& out) {
         continue;
       }
       if (i + 2 >= n) return false;
-      int hi = HexValue(S[i + 1]), lo = HexValue(S[i + 2]);
+      int hi = HexDigitValue(S[i + 1]), lo = HexDigitValue(S[i + 2]);
       if (hi < 0 || lo < 0) return false;
       r += static_cast<char>(hi * 16 + lo);
       i += 2;
@@ -666,7 +587,7 @@ std::string MakeTempFileName(const std::string& Dir, const std::string& Prefix,
       }
       number = std::uniform_int_distribution<uint32_t>(0, 0xFFFFE)(generator);
     }
-    std::string path = JoinPath(Dir, Prefix + HexUpper(number) + "." + Ext);
+    std::string path = JoinPath(Dir, Prefix + HexText(number) + "." + Ext);
     if (!platform::PathExists(path)) return path;
   }
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "net/StringList.h"
+#include "platform/AsciiText.h"
 #include "platform/Registry.h"
 
 struct TRect {
@@ -17,19 +18,12 @@ struct TRect {
 };
 
 // --- text -------------------------------------------------------------------
+// Letter case, trimming and hexadecimal digits: platform/AsciiText.h.
 // Appends the pieces of S split at Delim to List (List is not emptied).
 // Empty pieces and the last piece are kept; an empty S appends nothing.
 void SplitString(const std::string& S, char Delim, TStringList* List);
 // Replaces "{1}", "{2}", ... by the arguments in order.
 std::string FormatPlaceholders(const std::string& Template, const std::vector<std::string>& Args);
-bool StartsWithText(const std::string& S, const std::string& Prefix);
-// Case-insensitive comparison (ASCII letters; other bytes compare as they are).
-bool SameText(const std::string& a, const std::string& b);
-int CompareText(const std::string& a, const std::string& b);
-std::string UpperCase(const std::string& s);
-std::string LowerCase(const std::string& s);
-// Trims every character up to and including the space character.
-std::string Trim(const std::string& s);
 // Replaces every occurrence of from by to; ignoreCase compares ASCII letters
 // without regard to case.
 std::string StringReplaceAll(const std::string& s, const std::string& from, const std::string& to,

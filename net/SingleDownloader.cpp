@@ -24,10 +24,6 @@ std::filesystem::path FsPath(const std::string& utf8) {
       std::u8string(reinterpret_cast<const char8_t*>(utf8.data()), utf8.size()));
 }
 
-bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && SameText(s.substr(0, prefix.size()), prefix);
-}
-
 // Bytes as the characters U+0000..U+00FF of the same value, in UTF-8, so that
 // TextToLowBytes gives the bytes back.
 std::string BytesAsLatin1Text(const std::string& bytes) {
@@ -180,9 +176,9 @@ TSingleDownloaderThread::TParsedURL TSingleDownloaderThread::ParseURL(const std:
   TParsedURL r;
   std::string rest = url;
   // The scheme is recognised at the front of the address only.
-  if (StartsWithNoCase(rest, "http://")) {
+  if (StartsWithText(rest, "http://")) {
     rest.erase(0, 7);
-  } else if (StartsWithNoCase(rest, "https://")) {
+  } else if (StartsWithText(rest, "https://")) {
     rest.erase(0, 8);
     r.SSL = true;
   }

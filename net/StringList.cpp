@@ -8,17 +8,8 @@ namespace {
 // regard to case. No allocation: this runs for every lookup of a setting,
 // a language text or a service answer field.
 bool LineHasName(const std::string& line, const std::string& name) {
-  size_t eq = line.find('=');
-  if (eq == std::string::npos || eq != name.size()) return false;
-  for (size_t i = 0; i < eq; ++i) {
-    unsigned char a = static_cast<unsigned char>(line[i]);
-    unsigned char b = static_cast<unsigned char>(name[i]);
-    if (a == b) continue;
-    if (a >= 'a' && a <= 'z') a = static_cast<unsigned char>(a - 32);
-    if (b >= 'a' && b <= 'z') b = static_cast<unsigned char>(b - 32);
-    if (a != b) return false;
-  }
-  return true;
+  return line.find('=') == name.size() &&
+         SameText(std::string_view(line).substr(0, name.size()), name);
 }
 
 }  // namespace

@@ -2,8 +2,7 @@
 // mapping of locale names to language identifiers.
 #include "platform/LanguageTable.h"
 
-#include <cctype>
-
+#include "platform/AsciiText.h"
 #include "platform/Locale.h"
 
 namespace platform {
@@ -148,18 +147,6 @@ const LangEntry kSerbianLatin = {"sr", "RS", 0x241A, "Serbian (Latin, Serbia)"};
 
 constexpr uint16_t kEnglishUS = 0x0409;
 
-std::string LowerAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return s;
-}
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
-
 }  // namespace
 
 uint16_t LangIdFromLocaleName(const std::string& locale) {
@@ -168,17 +155,17 @@ uint16_t LangIdFromLocaleName(const std::string& locale) {
   // language[_territory][.codeset][@modifier]; "-" accepted for "_".
   std::string language, territory, modifier;
   size_t i = 0;
-  while (i < locale.size() && std::isalpha(static_cast<unsigned char>(locale[i])))
+  while (i < locale.size() && IsAsciiLetter(locale[i]))
     language += locale[i++];
   if (i < locale.size() && (locale[i] == '_' || locale[i] == '-')) {
     ++i;
-    while (i < locale.size() && std::isalnum(static_cast<unsigned char>(locale[i])))
+    while (i < locale.size() && IsAsciiAlnum(locale[i]))
       territory += locale[i++];
   }
   size_t at = locale.find('@');
-  if (at != std::string::npos) modifier = LowerAscii(locale.substr(at + 1));
-  language = LowerAscii(language);
-  territory = UpperAscii(territory);
+  if (at != std::string::npos) modifier = LowerCase(locale.substr(at + 1));
+  language = LowerCase(language);
+  territory = UpperCase(territory);
   if (language.empty()) return 0;
   if (language == "sr" && modifier == "latin") return kSerbianLatin.id;
   const LangEntry* primary = nullptr;

@@ -1,5 +1,6 @@
 #include "platform/PrivateProfile.h"
 
+#include "platform/AsciiText.h"
 #include "platform/Files.h"
 
 namespace platform {
@@ -27,25 +28,8 @@ std::vector<Line> SplitLines(const std::string& text) {
   return lines;
 }
 
-bool IsBlankChar(char c) { return c == ' ' || c == '\t'; }
-
-std::string TrimBlanks(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && IsBlankChar(s[b])) ++b;
-  while (e > b && IsBlankChar(s[e - 1])) --e;
-  return s.substr(b, e - b);
-}
-
-bool SameAsciiText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
+// Keys and section names are trimmed of spaces and tabs only.
+std::string TrimBlanks(const std::string& s) { return std::string(TrimView(s, " \t")); }
 
 const std::string kBom = "\xEF\xBB\xBF";
 
@@ -88,7 +72,7 @@ std::string WriteProfileValuesToText(const std::string& text, const std::string&
       sectionEnd = i;
       break;
     }
-    if (SameAsciiText(name, TrimBlanks(section))) header = i;
+    if (SameText(name, TrimBlanks(section))) header = i;
   }
   if (header == std::string::npos) {
     if (!lines.empty() && lines.back().brk.empty()) lines.back().brk = brk;
@@ -102,7 +86,7 @@ std::string WriteProfileValuesToText(const std::string& text, const std::string&
     bool found = false;
     for (size_t i = header + 1; i < sectionEnd; ++i) {
       std::string name;
-      if (!KeyName(lines[i].body, name) || !SameAsciiText(name, TrimBlanks(key))) continue;
+      if (!KeyName(lines[i].body, name) || !SameText(name, TrimBlanks(key))) continue;
       lines[i].body = lines[i].body.substr(0, lines[i].body.find('=') + 1) + value;
       found = true;
       break;
@@ -112,7 +96,7 @@ std::string WriteProfileValuesToText(const std::string& text, const std::string&
       bool merged = false;
       for (Line& l : added) {
         std::string name;
-        if (KeyName(l.body, name) && SameAsciiText(name, TrimBlanks(key))) {
+        if (KeyName(l.body, name) && SameText(name, TrimBlanks(key))) {
           l.body = key + "=" + value;
           merged = true;
         }
@@ -148,7 +132,7 @@ void FindSection(const std::vector<Line>& lines, const std::string& section, siz
       sectionEnd = i;
       return;
     }
-    if (SameAsciiText(name, TrimBlanks(section))) header = i;
+    if (SameText(name, TrimBlanks(section))) header = i;
   }
 }
 
@@ -165,7 +149,7 @@ bool ReadProfileSection(const std::string& text, const std::string& section, Pro
     std::string name;
     if (!KeyName(lines[i].body, name)) continue;
     bool seen = false;
-    for (const auto& v : values) seen = seen || SameAsciiText(v.first, name);
+    for (const auto& v : values) seen = seen || SameText(v.first, name);
     if (!seen) values.emplace_back(name, lines[i].body.substr(lines[i].body.find('=') + 1));
   }
   return true;
@@ -187,9 +171,9 @@ std::string ReplaceProfileSectionInText(const std::string& text, const std::stri
       std::string name;
       if (i > header && i < sectionEnd && KeyName(lines[i].body, name)) {
         bool wanted = false;
-        for (const auto& v : *values) wanted = wanted || SameAsciiText(v.first, name);
+        for (const auto& v : *values) wanted = wanted || SameText(v.first, name);
         bool firstOfKey = true;
-        for (const std::string& n : seen) firstOfKey = firstOfKey && !SameAsciiText(n, name);
+        for (const std::string& n : seen) firstOfKey = firstOfKey && !SameText(n, name);
         seen.push_back(name);
         if (!wanted || !firstOfKey) continue;
       }

@@ -45,15 +45,6 @@ struct TRecordFields {
   std::string_view CountryShort() const { return F[2]; }
 };
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool SameTextView(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
-  return true;
-}
-
 // Key of the case-blind look-ups: ASCII letters folded to lower case, the
 // same rule as SameText.
 void FoldInto(std::string_view s, std::string& out) {
@@ -62,7 +53,7 @@ void FoldInto(std::string_view s, std::string& out) {
 }
 
 bool MatchesCountry(std::string_view code, const std::string& aCountry) {
-  return aCountry == kAnyCountry || SameTextView(code, aCountry);
+  return aCountry == kAnyCountry || SameText(code, aCountry);
 }
 
 // A record the lists keep: five fields, an address in front of the first
@@ -381,7 +372,7 @@ int TProxyManager::GetcountryListCount(const std::string& aCountry, bool aInclud
   for (const TStringList* list : {&FNormalProxyList, &FSuperProxyList}) {
     if (list == &FSuperProxyList && !aIncludeSuper) break;
     for (const std::string& rec : list->Lines())
-      if (SameTextView(TRecordFields(rec).CountryShort(), aCountry)) ++count;
+      if (SameText(TRecordFields(rec).CountryShort(), aCountry)) ++count;
   }
   return count;
 }
@@ -390,7 +381,7 @@ std::string TProxyManager::GetCountryLong(const std::string& aCountryShort) cons
   for (const TStringList* list : {&FNormalProxyList, &FSuperProxyList})
     for (const std::string& rec : list->Lines()) {
       const TRecordFields f(rec);
-      if (SameTextView(f.CountryShort(), aCountryShort))
+      if (SameText(f.CountryShort(), aCountryShort))
         return std::string(f.CountryLong());
     }
   return std::string();
@@ -400,7 +391,7 @@ std::string TProxyManager::GetCountryShort(const std::string& aCountryLong) cons
   for (const TStringList* list : {&FNormalProxyList, &FSuperProxyList})
     for (const std::string& rec : list->Lines()) {
       const TRecordFields f(rec);
-      if (SameTextView(f.CountryLong(), aCountryLong)) return std::string(f.CountryShort());
+      if (SameText(f.CountryLong(), aCountryLong)) return std::string(f.CountryShort());
     }
   return std::string();
 }
@@ -410,7 +401,7 @@ void TProxyManager::GetCountryPosition(const std::string& aCountryLong, std::str
   for (const TStringList* list : {&FNormalProxyList, &FSuperProxyList})
     for (int i = 0; i < list->Count(); ++i) {
       const TRecordFields f((*list)[i]);
-      if (SameTextView(f.CountryLong(), aCountryLong)) {
+      if (SameText(f.CountryLong(), aCountryLong)) {
         TProxyRec rec;
         GetProxyRec(*list, i, false, rec);
         aLongi = rec.Longitude;

@@ -31,10 +31,7 @@ bool SettingOn(const char* name) {
   }
 }
 
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsHostChar(char c) {
-  return IsDigit(c) || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '.' || c == '-';
-}
+bool IsHostChar(char c) { return IsAsciiAlnum(c) || c == '.' || c == '-'; }
 
 // Starts Firefox with one argument text: the executable in double quotes, a
 // space and the text; not hidden and not waited for. A path that holds a
@@ -119,7 +116,7 @@ bool SplitSafeProxy(const std::string& aProxy, std::string& aAddress, std::strin
   for (char c : address)
     if (!IsHostChar(c)) return false;
   for (char c : port)
-    if (!IsDigit(c)) return false;
+    if (!IsAsciiDigit(c)) return false;
   aAddress = address;
   aPort = port;
   return true;
@@ -298,9 +295,10 @@ int ProxyTypeIn(const std::string& text) {
     size_t comma = text.find(',', pos);
     if (comma == std::string::npos) break;
     size_t digit = text.find_first_not_of(" \t", comma + 1);
-    if (digit == std::string::npos || !IsDigit(text[digit])) continue;
+    if (digit == std::string::npos || !IsAsciiDigit(text[digit])) continue;
     int n = 0;
-    while (digit < text.size() && IsDigit(text[digit]) && n < 1000) n = n * 10 + (text[digit++] - '0');
+    while (digit < text.size() && IsAsciiDigit(text[digit]) && n < 1000)
+      n = n * 10 + (text[digit++] - '0');
     value = n;
   }
   return value;

@@ -1,7 +1,5 @@
 #include "ui/uChooseIPCountry.h"
 
-#include <cctype>
-
 #include <QImage>
 #include <QSignalBlocker>
 #include <QPainter>
@@ -15,6 +13,7 @@
 #include "framework/lang/CLMultiLang.h"
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
+#include "platform/AsciiText.h"
 #include "platform/Files.h"
 #include "proxy/LocalInfo.h"
 #include "proxy/uProxyManager.h"
@@ -35,7 +34,7 @@ const char* const kAutoSelected = "- Auto Selected -";
 bool SafeCountryCode(const std::string& code) {
   if (code.empty() || code.size() > 8) return false;
   for (char c : code)
-    if (!std::isalnum(static_cast<unsigned char>(c))) return false;
+    if (!IsAsciiAlnum(c)) return false;
   return true;
 }
 

@@ -76,9 +76,7 @@ void Store(const std::function<void(TCLSettings*)>& write) {
 bool SafeCode(const std::string& code) {
   if (code.empty() || code.size() > 8) return false;
   for (char c : code)
-    if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_' ||
-          c == '-'))
-      return false;
+    if (!IsAsciiAlnum(c) && c != '_' && c != '-') return false;
   return true;
 }
 

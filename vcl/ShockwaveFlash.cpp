@@ -87,10 +87,6 @@ std::string Join(const std::vector<std::string>& f, size_t from, size_t to) {
   return out;
 }
 
-bool EndsWithText(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && SameText(s.substr(s.size() - tail.size()), tail);
-}
-
 int Percent(const std::string& s, int fallback) {
   const int v = StrToIntDefault(Trim(s), fallback);
   return std::clamp(v, 0, 1000);

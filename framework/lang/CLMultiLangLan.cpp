@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "platform/AsciiText.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 
@@ -12,40 +13,10 @@ namespace {
 constexpr std::array<std::string_view, 5> kReservedSections = {"Info", "BasicRes", "SkinRes",
                                                                "LibRes", "AppRes"};
 
-inline unsigned char FoldByte(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  return (u >= 'A' && u <= 'Z') ? static_cast<unsigned char>(u + ('a' - 'A')) : u;
-}
-
-bool SameTextView(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (FoldByte(a[i]) != FoldByte(b[i])) return false;
-  return true;
-}
-
-int CompareTextView(std::string_view a, std::string_view b) {
-  const size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    const unsigned char x = FoldByte(a[i]), y = FoldByte(b[i]);
-    if (x != y) return x < y ? -1 : 1;
-  }
-  if (a.size() == b.size()) return 0;
-  return a.size() < b.size() ? -1 : 1;
-}
-
 bool IsReserved(std::string_view name) {
   for (std::string_view r : kReservedSections)
-    if (SameTextView(name, r)) return true;
+    if (SameText(name, r)) return true;
   return false;
-}
-
-// Removes every character up to and including the space at both ends.
-std::string_view TrimView(std::string_view s) {
-  size_t b = 0, e = s.size();
-  while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-  while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-  return s.substr(b, e - b);
 }
 
 // Replaces every occurrence of an ASCII marker, matched without regard to
@@ -56,7 +27,7 @@ std::string ReplaceNoCase(std::string_view s, std::string_view marker, std::stri
   size_t i = 0;
   while (i < s.size()) {
     if (s[i] == '<' && i + marker.size() <= s.size() &&
-        SameTextView(s.substr(i, marker.size()), marker)) {
+        SameText(s.substr(i, marker.size()), marker)) {
       out.append(with);
       i += marker.size();
     } else {
@@ -150,7 +121,7 @@ size_t TCLMultiLangLan::TNoCaseHash::operator()(std::string_view s) const noexce
   // FNV-1a over the folded bytes.
   uint64_t h = 1469598103934665603ull;
   for (char c : s) {
-    h ^= FoldByte(c);
+    h ^= static_cast<unsigned char>(LowerAscii(c));
     h *= 1099511628211ull;
   }
   return static_cast<size_t>(h);
@@ -158,7 +129,7 @@ size_t TCLMultiLangLan::TNoCaseHash::operator()(std::string_view s) const noexce
 
 bool TCLMultiLangLan::TNoCaseEqual::operator()(std::string_view a,
                                                std::string_view b) const noexcept {
-  return SameTextView(a, b);
+  return SameText(a, b);
 }
 
 const TCLMultiLangLan::TLanLine* TCLMultiLangLan::TLanSection::Find(std::string_view name) const {
@@ -446,7 +417,7 @@ void TCLMultiLangLan::SortData() {
   for (const auto& [name, index] : FIniData.Index)
     if (!IsReserved(name)) others.push_back(&FIniData.Sections[index]);
   std::sort(others.begin(), others.end(), [](const TLanSection* a, const TLanSection* b) {
-    return CompareTextView(a->Name, b->Name) < 0;
+    return CompareText(a->Name, b->Name, LetterCase::Lower) < 0;
   });
 
   std::vector<std::pair<std::string, const TLanSection*>> order;
@@ -465,9 +436,9 @@ void TCLMultiLangLan::SortData() {
     for (const TLanLine& l : section->Lines)
       if (l.HasName()) lines.push_back(&l);
     if (lines.empty()) continue;
-    if (!SameTextView(name, "Info"))
+    if (!SameText(name, "Info"))
       std::stable_sort(lines.begin(), lines.end(), [](const TLanLine* a, const TLanLine* b) {
-        return CompareTextView(a->Text, b->Text) < 0;
+        return CompareText(a->Text, b->Text, LetterCase::Lower) < 0;
       });
     TLanSection& dest = sorted.FindOrAdd(name);
     dest.Lines.reserve(lines.size());

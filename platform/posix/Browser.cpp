@@ -8,10 +8,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
+
+#include "platform/AsciiText.h"
 
 namespace platform {
 
@@ -82,7 +83,7 @@ bool FirefoxRunning(const std::string& exePath) {
   while (!found) {
     dirent* e = ::readdir(proc);
     if (!e) break;
-    if (!std::isdigit(static_cast<unsigned char>(e->d_name[0]))) continue;
+    if (!IsAsciiDigit(e->d_name[0])) continue;
     const std::string dir = std::string("/proc/") + e->d_name;
     struct stat st {};
     if (::stat(dir.c_str(), &st) != 0 || st.st_uid != me) continue;

@@ -2,19 +2,19 @@
 #include "platform/Files.h"
 
 #include <dirent.h>
-#include <strings.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
+
+#include "platform/AsciiText.h"
 
 namespace platform {
 
@@ -83,7 +83,7 @@ bool MaskMatch(const char* mask, const char* name) {
       starName = name;
       continue;
     }
-    if (m == '?' || (m && std::tolower(m) == std::tolower(c))) {
+    if (m == '?' || (m && LowerAscii(m) == LowerAscii(c))) {
       ++mask;
       ++name;
       continue;
@@ -384,7 +384,7 @@ double NowLocal() {
 }
 
 std::string DefaultShellFolder(const std::string& name) {
-  if (strcasecmp(name.c_str(), "AppData") == 0) {
+  if (SameText(name, "AppData")) {
     std::string dir = EnvOr("XDG_CONFIG_HOME");
     if (dir.empty() || dir[0] != '/') {
       std::string home = EnvOr("HOME");
@@ -392,7 +392,7 @@ std::string DefaultShellFolder(const std::string& name) {
     }
     return dir;
   }
-  if (strcasecmp(name.c_str(), "Common AppData") == 0) return "/var/lib";
+  if (SameText(name, "Common AppData")) return "/var/lib";
   return std::string();
 }
 

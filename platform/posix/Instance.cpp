@@ -27,6 +27,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/AsciiText.h"
 #include "platform/posix/RuntimeFolder.h"
 
 namespace platform {
@@ -66,10 +67,9 @@ uint64_t GetLE(const std::string& in, size_t pos, int bytes) {
 std::string SafeClassName(const std::string& className) {
   std::string safe;
   bool changed = false;
-  for (unsigned char c : className) {
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '_' || c == '-';
-    safe += ok ? static_cast<char>(c) : '_';
+  for (char c : className) {
+    const bool ok = IsAsciiAlnum(c) || c == '_' || c == '-';
+    safe += ok ? c : '_';
     if (!ok) changed = true;
   }
   if (safe.size() > 40) {
@@ -315,9 +315,8 @@ class SocketEndpoint : public InstanceEndpoint {
 
 uint32_t RegisterMessage(const std::string& name) {
   uint32_t h = 2166136261u;
-  for (unsigned char c : name) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-    h ^= c;
+  for (char c : name) {
+    h ^= static_cast<unsigned char>(LowerAscii(c));
     h *= 16777619u;
   }
   return 0xC000u + h % 0x4000u;

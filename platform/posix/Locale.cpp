@@ -14,6 +14,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/AsciiText.h"
 #include "platform/LanguageTable.h"
 
 namespace platform {
@@ -21,12 +22,6 @@ namespace platform {
 namespace {
 
 constexpr uint16_t kEnglishUS = 0x0409;
-
-std::string UpperAscii(std::string s) {
-  for (char& c : s)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return s;
-}
 
 std::string EnvValue(const char* name) {
   const char* v = std::getenv(name);
@@ -42,7 +37,7 @@ std::string EffectiveLocale(const char* categoryVar) {
 }
 
 bool IsUtf8Identity(const std::string& codeset) {
-  std::string c = UpperAscii(codeset);
+  std::string c = UpperCase(codeset);
   std::string stripped;
   for (char ch : c)
     if (ch != '-' && ch != '_') stripped += ch;

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/AsciiText.h"
 #include "platform/posix/RuntimeFolder.h"
 
 namespace platform {
@@ -34,11 +35,10 @@ std::string LockFileName(const std::string& name) {
     hash *= 1099511628211ULL;
   }
   std::string safe;
-  for (unsigned char c : name) {
+  for (char c : name) {
     if (safe.size() >= 80) break;
-    bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-              c == '-' || c == '_' || c == '.' || c == '{' || c == '}';
-    safe += ok ? static_cast<char>(c) : '_';
+    const bool ok = IsAsciiAlnum(c) || c == '-' || c == '_' || c == '.' || c == '{' || c == '}';
+    safe += ok ? c : '_';
   }
   if (!safe.empty() && safe[0] == '.') safe[0] = '_';
   char hex[20];

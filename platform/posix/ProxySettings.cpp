@@ -15,11 +15,11 @@
 #include <gio/gsettingsbackend.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
 
+#include "platform/AsciiText.h"
 #include "platform/Files.h"
 #include "platform/PrivateProfile.h"
 #include "platform/ProxySettings.h"
@@ -54,11 +54,11 @@ bool SplitServer(const std::string& server, std::string& host, int& port) {
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
     host = host.substr(1, host.size() - 2);
     for (char c : host)
-      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
+      if (!IsHexDigit(c) && c != ':' && c != '.') return false;
     return true;
   }
   for (char c : host)
-    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_')
+    if (!IsAsciiAlnum(c) && c != '.' && c != '-' && c != '_')
       return false;
   return true;
 }
@@ -250,9 +250,7 @@ bool IsKdeSession() {
       size_t end = list.find(':', pos);
       if (end == std::string::npos) end = list.size();
       std::string item = list.substr(pos, end - pos);
-      std::transform(item.begin(), item.end(), item.begin(),
-                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
-      if (item == "KDE") return true;
+      if (SameText(item, "KDE")) return true;
       pos = end + 1;
     }
   }

@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/AsciiText.h"
 #include "platform/Files.h"
 
 namespace platform {
@@ -52,24 +53,6 @@ const char* RootName(RegRoot root) {
     case RegRoot::Users: return "HKEY_USERS";
   }
   return "HKEY_CURRENT_USER";
-}
-
-std::string Lower(const std::string& s) {
-  std::string r = s;
-  for (char& c : r)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  return r;
-}
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
 }
 
 std::string RegistryFolder() { return posix::UserDataFolder() + "/registry"; }
@@ -126,16 +109,9 @@ bool ParseQuoted(const std::string& s, size_t& pos, std::string& out) {
   return false;  // unterminated
 }
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 RegKey* FindKey(RegDocument& doc, const std::string& path) {
   for (RegKey& k : doc.keys)
-    if (SameName(k.path, path)) return &k;
+    if (SameText(k.path, path)) return &k;
   return nullptr;
 }
 
@@ -166,19 +142,19 @@ RegKey& EnsureKey(RegDocument& doc, const std::vector<std::string>& parts) {
 
 RegValue* FindValue(RegKey& key, const std::string& name) {
   for (RegValue& v : key.values)
-    if (SameName(v.name, name)) return &v;
+    if (SameText(v.name, name)) return &v;
   return nullptr;
 }
 
 const RegKey* FindKey(const RegDocument& doc, const std::string& path) {
   for (const RegKey& k : doc.keys)
-    if (SameName(k.path, path)) return &k;
+    if (SameText(k.path, path)) return &k;
   return nullptr;
 }
 
 const RegValue* FindValue(const RegKey& key, const std::string& name) {
   for (const RegValue& v : key.values)
-    if (SameName(v.name, name)) return &v;
+    if (SameText(v.name, name)) return &v;
   return nullptr;
 }
 
@@ -215,7 +191,7 @@ void ParseDocument(const std::string& text, RegRoot root, RegDocument& doc) {
       std::string full = line.substr(1, close - 1);
       if (!full.empty() && full[0] == '-') continue;  // deletion entries are not state
       std::string head = full.substr(0, full.find('\\'));
-      if (!SameName(head, rootName)) continue;
+      if (!SameText(head, rootName)) continue;
       std::string rest = full.size() > head.size() ? full.substr(head.size() + 1) : "";
       std::vector<std::string> parts;
       if (!SplitKey(rest, parts)) continue;
@@ -241,14 +217,14 @@ void ParseDocument(const std::string& text, RegRoot root, RegDocument& doc) {
       size_t q = 0;
       if (!ParseQuoted(data, q, value.text)) continue;
       value.type = ValueType::String;
-    } else if (data.size() >= 6 && SameName(data.substr(0, 6), "dword:")) {
+    } else if (StartsWithText(data, "dword:")) {
       std::string hex = data.substr(6);
       while (!hex.empty() && (hex.back() == ' ' || hex.back() == '\t')) hex.pop_back();
       if (hex.empty() || hex.size() > 8) continue;
       uint32_t n = 0;
       bool ok = true;
       for (char c : hex) {
-        int d = HexDigit(c);
+        int d = HexDigitValue(c);
         if (d < 0) {
           ok = false;
           break;
@@ -520,7 +496,7 @@ bool RegDeleteValue(RegRoot root, const std::string& key, const std::string& nam
     RegKey* k = FindKey(doc, JoinKey(parts, parts.size()));
     if (!k) return false;
     for (auto it = k->values.begin(); it != k->values.end(); ++it) {
-      if (SameName(it->name, name)) {
+      if (SameText(it->name, name)) {
         k->values.erase(it);
         return true;
       }
@@ -554,13 +530,13 @@ bool RegDeleteKey(RegRoot root, const std::string& key) {
   if (!SplitKey(key, parts)) return false;
   if (parts.empty()) return false;  // the root cannot be deleted
   return Modify(root, [&](RegDocument& doc, bool&) {
-    std::string path = Lower(JoinKey(parts, parts.size()));
+    std::string path = LowerCase(JoinKey(parts, parts.size()));
     std::string prefix = path + "\\";
     size_t before = doc.keys.size();
     std::vector<RegKey> kept;
     kept.reserve(doc.keys.size());
     for (RegKey& k : doc.keys) {
-      std::string lower = Lower(k.path);
+      std::string lower = LowerCase(k.path);
       if (lower == path || lower.compare(0, prefix.size(), prefix) == 0) continue;
       kept.push_back(std::move(k));
     }
@@ -574,18 +550,18 @@ std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
   if (!SplitKey(key, parts)) return {};
   return Read(root, [&](const RegDocument& doc) {
     std::vector<std::string> result;
-    std::string base = Lower(JoinKey(parts, parts.size()));
+    std::string base = LowerCase(JoinKey(parts, parts.size()));
     std::string prefix = base.empty() ? std::string() : base + "\\";
     for (const RegKey& k : doc.keys) {
       if (k.path.empty()) continue;
-      std::string lower = Lower(k.path);
+      std::string lower = LowerCase(k.path);
       if (lower.size() <= prefix.size() || lower.compare(0, prefix.size(), prefix) != 0)
         continue;
       std::string rest = k.path.substr(prefix.size());
       std::string child = rest.substr(0, rest.find('\\'));
       bool seen = false;
       for (const std::string& r : result)
-        if (SameName(r, child)) seen = true;
+        if (SameText(r, child)) seen = true;
       if (!seen) result.push_back(child);
     }
     return result;

@@ -9,6 +9,7 @@
 #include <cwctype>
 #include <mutex>
 
+#include "platform/AsciiText.h"
 #include "platform/win32/WinText.h"
 
 namespace platform {
@@ -119,8 +120,7 @@ std::string EnvOr(const wchar_t* name) {
 char PathSeparator() { return '\\'; }
 
 bool IsAbsolutePath(const std::string& path) {
-  if (path.size() >= 3 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
-      IsSep(path[2]))
+  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == ':' && IsSep(path[2]))
     return true;
   return path.size() >= 2 && IsSep(path[0]) && IsSep(path[1]);  // \\server\share
 }
@@ -403,12 +403,10 @@ double NowLocal() {
 std::string DefaultShellFolder(const std::string& name) {
   int csidl;
   const wchar_t* env;
-  if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), -1, "AppData", -1) ==
-      CSTR_EQUAL) {
+  if (SameText(name, "AppData")) {
     csidl = CSIDL_APPDATA;
     env = L"APPDATA";
-  } else if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), -1,
-                            "Common AppData", -1) == CSTR_EQUAL) {
+  } else if (SameText(name, "Common AppData")) {
     csidl = CSIDL_COMMON_APPDATA;
     env = L"ProgramData";
   } else {

@@ -41,22 +41,8 @@ TEST(FormatPlaceholders, ReplacesEveryOccurrenceInArgumentOrder) {
   EXPECT_EQ(FormatPlaceholders("{10}{1}", ten), "Ja");
 }
 
-TEST(CaseInsensitiveText, ComparesAsciiLettersWithoutCase) {
-  EXPECT_TRUE(SameText("Hello", "hELLO"));
-  EXPECT_FALSE(SameText("Hello", "Hell"));
-  EXPECT_FALSE(SameText("\xC3\xA9", "\xC3\x89"));  // non-ASCII compares as it is
-  EXPECT_EQ(CompareText("abc", "ABD"), -1);
-  EXPECT_EQ(CompareText("b", "A"), 1);
-  EXPECT_EQ(CompareText("ab", "AB"), 0);
-  EXPECT_LT(CompareText("ab", "abc"), 0);
-  EXPECT_LT(CompareText("A", "_"), 0);  // letters fold to upper case
-  EXPECT_TRUE(StartsWithText("HTTP://x", "http:"));
-  EXPECT_FALSE(StartsWithText("ht", "http"));
-  EXPECT_TRUE(StartsWithText("x", ""));
-  EXPECT_EQ(UpperCase("aZ\xC3\xA9-1"), "AZ\xC3\xA9-1");
-  EXPECT_EQ(LowerCase("aZ-1"), "az-1");
-  EXPECT_EQ(Trim(" \t\r\n x y \x01"), "x y");
-  EXPECT_EQ(Trim("\xC2\xA0"), "\xC2\xA0");  // bytes above space are not blanks
+// Letter case and trimming: tests/platform/AsciiTextTest.cpp.
+TEST(StringReplaceAll, ReplacesWithoutOverlapAndOptionallyWithoutCase) {
   EXPECT_EQ(StringReplaceAll("a%1b%1", "%1", "X"), "aXbX");
   EXPECT_EQ(StringReplaceAll("aBcbc", "BC", "-", true), "a--");
   EXPECT_EQ(StringReplaceAll("aBcbc", "BC", "-"), "aBcbc");

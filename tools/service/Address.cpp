@@ -5,16 +5,11 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/AsciiText.h"
+
 namespace svc {
 
 namespace {
-
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
 
 // "ADDRESS" or "ADDRESS/BITS"; bits counted over the 16-byte form.
 bool ParseNetwork(const std::string& text, IP& ip, int& bits) {
@@ -101,7 +96,7 @@ Client ResolveClient(const std::string& peer, const std::string& forwardedFor,
   while (start <= forwardedFor.size()) {
     size_t comma = forwardedFor.find(',', start);
     if (comma == std::string::npos) comma = forwardedFor.size();
-    hops.push_back(Trim(forwardedFor.substr(start, comma - start)));
+    hops.push_back(Trim(std::string_view(forwardedFor).substr(start, comma - start), " \t"));
     start = comma + 1;
   }
   for (auto it = hops.rbegin(); it != hops.rend(); ++it) {

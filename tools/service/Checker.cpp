@@ -7,7 +7,6 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -15,6 +14,7 @@
 
 #include "Metrics.h"
 #include "ProxyPool.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -29,7 +29,7 @@ int LeftMs(Clock::time_point end) {
 // address such as 127.0.0.20 for 127.0.0.2.
 bool NamesAddress(const std::string& body, const std::string& address) {
   for (size_t p = body.find(address); p != std::string::npos; p = body.find(address, p + 1)) {
-    const auto edge = [](char c) { return !(std::isdigit(static_cast<unsigned char>(c)) || c == '.'); };
+    const auto edge = [](char c) { return !(IsAsciiDigit(c) || c == '.'); };
     const bool before = p == 0 || edge(body[p - 1]);
     const size_t after = p + address.size();
     if (before && (after >= body.size() || edge(body[after]))) return true;

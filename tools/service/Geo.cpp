@@ -3,12 +3,12 @@
 #include <GeoIP.h>
 #include <maxminddb.h>
 
-#include <cctype>
 #include <cstdio>
 #include <cstring>
 
 #include "Address.h"
 #include "ServiceConfig.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -128,8 +128,8 @@ GeoInfo GeoLocator::Lookup(const std::string& address) const {
     g.name = Latin1ToUtf8(GeoIP_name_by_id(id));
   }
   // Codes of no country ("A1" anonymous proxy, "EU", "AP", "--").
-  if (g.code.size() != 2 || g.code == "--" || !std::isalpha(static_cast<unsigned char>(g.code[0])) ||
-      std::isdigit(static_cast<unsigned char>(g.code[1])) || g.code == "EU" || g.code == "AP")
+  if (g.code.size() != 2 || g.code == "--" || !IsAsciiLetter(g.code[0]) || IsAsciiDigit(g.code[1]) ||
+      g.code == "EU" || g.code == "AP")
     return GeoInfo{};
   if (g.name.empty()) g.name = CountryName(g.code);
   if (!havePosition) havePosition = CountryCentre(g.code, lat, lon);
@@ -143,9 +143,7 @@ GeoInfo GeoLocator::Lookup(const std::string& address) const {
 
 std::string CountryName(const std::string& code) {
   if (code.size() != 2) return "";
-  const char c[3] = {static_cast<char>(std::toupper(static_cast<unsigned char>(code[0]))),
-                     static_cast<char>(std::toupper(static_cast<unsigned char>(code[1]))), 0};
-  const int id = GeoIP_id_by_code(c);
+  const int id = GeoIP_id_by_code(UpperCase(code).c_str());
   if (id <= 0) return "";
   return Latin1ToUtf8(GeoIP_name_by_id(id));
 }

@@ -2,7 +2,6 @@
 
 #include <sqlite3.h>
 
-#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -10,6 +9,7 @@
 
 #include "Address.h"
 #include "Geo.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -33,13 +33,6 @@ bool Number(const std::string& v, double min, double max) {
   return *end == '\0' && std::isfinite(d) && d >= min && d <= max;
 }
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
 }  // namespace
 
 std::string PoolProxy::Record() const {
@@ -48,12 +41,12 @@ std::string PoolProxy::Record() const {
 
 bool ParseProxyLine(const std::string& text, PoolProxy& out, std::string& error) {
   out = PoolProxy{};
-  const std::string line = Trim(text);
+  const std::string line = Trim(text, " \t\r\n");
   std::vector<std::string> fields;
   size_t start = 0;
   while (true) {
     const size_t bar = line.find('|', start);
-    fields.push_back(Trim(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start)));
+    fields.push_back(Trim(std::string_view(line).substr(start, bar - start), " \t\r\n"));
     if (bar == std::string::npos) break;
     start = bar + 1;
   }
@@ -83,12 +76,11 @@ bool ParseProxyLine(const std::string& text, PoolProxy& out, std::string& error)
   if (fields.size() == 5) {
     out.name = fields[1];
     out.code = fields[2];
-    if (out.code.size() != 2 || !std::isalpha(static_cast<unsigned char>(out.code[0])) ||
-        !std::isalpha(static_cast<unsigned char>(out.code[1]))) {
+    if (out.code.size() != 2 || !IsAsciiLetter(out.code[0]) || !IsAsciiLetter(out.code[1])) {
       error = "\"" + out.code + "\" is not a two-letter country code";
       return false;
     }
-    for (char& c : out.code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    out.code = UpperCase(out.code);
     if (!Number(fields[3], -180, 180) || !Number(fields[4], -90, 90)) {
       error = "longitude and latitude must be numbers (-180..180, -90..90)";
       return false;

@@ -1,6 +1,5 @@
 #include "Service.h"
 
-#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -9,19 +8,12 @@
 
 #include "Address.h"
 #include "ServiceAnswers.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
 const char* const kText = "text/plain; charset=utf-8";
 const char* const kHtml = "text/html; charset=utf-8";
-
-bool SameText(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 std::string Param(const ServiceRequest& req, const std::string& name) {
   const auto it = req.params.find(name);
@@ -46,18 +38,11 @@ std::string Iso(int64_t at) {
   return buf;
 }
 
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
 std::string Decode(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() && Hex(s[i + 1]) >= 0 && Hex(s[i + 2]) >= 0) {
-      out += static_cast<char>(Hex(s[i + 1]) * 16 + Hex(s[i + 2]));
+    if (s[i] == '%' && i + 2 < s.size() && IsHexDigit(s[i + 1]) && IsHexDigit(s[i + 2])) {
+      out += static_cast<char>(HexDigitValue(s[i + 1]) * 16 + HexDigitValue(s[i + 2]));
       i += 2;
     } else {
       out += s[i] == '+' ? ' ' : s[i];
@@ -76,9 +61,8 @@ std::string Field(const std::string& v) {
   std::string out = "\"";
   for (unsigned char c : v) {
     if (c < 0x20 || c >= 0x7f || c == '"' || c == '\\') {
-      char buf[8];
-      std::snprintf(buf, sizeof buf, "\\x%02x", c);
-      out += buf;
+      out += "\\x";
+      AppendHexByte(out, c, LetterCase::Lower);
     } else {
       out += static_cast<char>(c);
     }
@@ -256,9 +240,9 @@ void Service::ServePage(const std::string& page, const ServiceRequest& req, Serv
 void Service::ServeFlag(const std::string& file, ServiceResponse& res) {
   // Only plain names ending in ".PNG" (any case); the folder's files are
   // matched without regard to case.
-  bool ok = file.size() > 4 && file.size() < 64 && SameText(file.substr(file.size() - 4), ".png");
+  bool ok = file.size() > 4 && file.size() < 64 && EndsWithText(file, ".png");
   for (size_t i = 0; ok && i + 4 < file.size(); ++i)
-    ok = std::isalnum(static_cast<unsigned char>(file[i])) || file[i] == '_' || file[i] == '-';
+    ok = IsAsciiAlnum(file[i]) || file[i] == '_' || file[i] == '-';
   std::string bytes;
   bool found = false;
   std::error_code ec;

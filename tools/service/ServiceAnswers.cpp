@@ -1,22 +1,10 @@
 #include "ServiceAnswers.h"
 
-#include <cctype>
+#include "platform/AsciiText.h"
 
 namespace {
 
 const char* const CRLF = "\r\n";
-
-bool SameName(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
-bool StartsWithName(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && SameName(s.substr(0, prefix.size()), prefix);
-}
 
 // Line breaks would split one value into several answer lines.
 std::string OneLine(std::string v) {
@@ -56,14 +44,14 @@ std::string UpdateAnswer(const ServiceConfig& config, const std::string& self, c
   line("info", ServiceConfig::Get(config.update, "info"));
   line("page", ServiceConfig::Get(config.update, "page"));
   for (auto& [name, value] : config.update)
-    if (!SameName(name, "Result") && !SameName(name, "info") && !SameName(name, "page"))
+    if (!SameText(name, "Result") && !SameText(name, "info") && !SameText(name, "page"))
       line(name, value);
   for (auto& [name, value] : config.banner)
-    line(StartsWithName(name, "Banner.") ? name : "Banner." + name, value);
+    line(StartsWithText(name, "Banner.") ? name : "Banner." + name, value);
   bool ownNormal = false, ownSuper = false;
   for (auto& [name, value] : config.settings) {
-    if (SameName(name, "NORMAL_IPS")) ownNormal = true;
-    if (SameName(name, "SUPER_IPS")) ownSuper = true;
+    if (SameText(name, "NORMAL_IPS")) ownNormal = true;
+    if (SameText(name, "SUPER_IPS")) ownSuper = true;
   }
   // The lists are records of the pool or of the operator's file: no
   // "{service}" inside, and no line breaks.

@@ -1,6 +1,5 @@
 #include "ServiceConfig.h"
 
-#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
@@ -8,20 +7,12 @@
 #include <sstream>
 
 #include "Address.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+// Blanks around names, values and list items.
+const char* const kBlanks = " \t\r\n";
 
 std::string Resolve(const std::string& base, const std::string& path) {
   if (path.empty() || path[0] == '/') return path;
@@ -48,7 +39,7 @@ bool ParseSeconds(const std::string& v, double max, double& out) {
 }
 
 bool ParseBool(const std::string& v, bool& out) {
-  const std::string l = Lower(v);
+  const std::string l = LowerCase(v);
   if (l == "1" || l == "true" || l == "yes" || l == "on") out = true;
   else if (l == "0" || l == "false" || l == "no" || l == "off") out = false;
   else return false;
@@ -60,7 +51,7 @@ std::vector<std::string> SplitList(const std::string& v) {
   std::string item;
   std::istringstream in(v);
   while (std::getline(in, item, ',')) {
-    item = Trim(item);
+    item = Trim(item, kBlanks);
     if (!item.empty()) out.push_back(item);
   }
   return out;
@@ -70,7 +61,7 @@ std::vector<std::string> SplitList(const std::string& v) {
 
 std::string ServiceConfig::Get(const Pairs& pairs, const std::string& name) {
   for (auto& p : pairs)
-    if (Lower(p.first) == Lower(name)) return p.second;
+    if (SameText(p.first, name)) return p.second;
   return "";
 }
 
@@ -90,10 +81,10 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
   };
   while (std::getline(f, line)) {
     ++number;
-    const std::string t = Trim(line);
+    const std::string t = Trim(line, kBlanks);
     if (t.empty() || t[0] == ';' || t[0] == '#') continue;
     if (t.front() == '[' && t.back() == ']') {
-      section = Lower(Trim(t.substr(1, t.size() - 2)));
+      section = LowerCase(Trim(t.substr(1, t.size() - 2), kBlanks));
       static const char* const known[] = {"service", "geoip",    "checker", "update", "banner",
                                           "settings", "localinfo", "pages",  "normal", "super"};
       bool ok = false;
@@ -108,9 +99,9 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
     }
     const size_t eq = t.find('=');
     if (eq == std::string::npos) return fail("expected name = value");
-    const std::string name = Trim(t.substr(0, eq));
-    const std::string value = Trim(t.substr(eq + 1));
-    const std::string n = Lower(name);
+    const std::string name = Trim(t.substr(0, eq), kBlanks);
+    const std::string value = Trim(t.substr(eq + 1), kBlanks);
+    const std::string n = LowerCase(name);
     long num = 0;
     if (section == "service") {
       if (n == "listen") {

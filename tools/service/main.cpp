@@ -34,6 +34,7 @@
 #include "ServiceAnswers.h"
 #include "ServiceConfig.h"
 #include "ServiceHttp.h"
+#include "platform/AsciiText.h"
 
 namespace {
 
@@ -91,8 +92,7 @@ int PoolCommand(Service& service, const std::vector<std::string>& words) {
           std::cerr << "veilgate-service: \"" << code << "\" is not a known two-letter country code\n";
           return 1;
         }
-        p.code = code;
-        for (char& c : p.code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        p.code = UpperCase(code);
         p.name.clear();
       } else {
         return Usage();
