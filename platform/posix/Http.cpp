@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/HttpAddress.h"
 #include "platform/posix/HttpCurl.h"
 
 namespace platform {
@@ -35,22 +36,6 @@ void EnsureCurlInitialised() {
 // set-up itself raced with the library's own clean-up at process exit).
 const bool gCurlInitialisedAtStart = (EnsureCurlInitialised(), true);
 
-std::string EscapeUrlBytes(const std::string& text) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(text.size());
-  for (unsigned char c : text) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  return out;
-}
-
 void UseTrustedAuthorities(CURL* curl) {
   if (const char* f = std::getenv("SSL_CERT_FILE"); f && *f) curl_easy_setopt(curl, CURLOPT_CAINFO, f);
   if (const char* d = std::getenv("SSL_CERT_DIR"); d && *d) curl_easy_setopt(curl, CURLOPT_CAPATH, d);
@@ -74,10 +59,7 @@ void SetError(std::string* error, const std::string& text) {
 
 bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std::string* error) {
   body.clear();
-  if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) {
-    SetError(error, "not an http:// or https:// address: " + url);
-    return false;
-  }
+  if (!CheckDirectAddress(url, error)) return false;
   posix_http::EnsureCurlInitialised();
   CURL* curl = curl_easy_init();
   if (!curl) {
@@ -86,7 +68,8 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std
   }
   if (timeoutMs <= 0) timeoutMs = 30000;
   char errbuf[CURL_ERROR_SIZE] = {0};
-  const std::string escaped = posix_http::EscapeUrlBytes(url);
+  // Unescaped, libcurl refuses the whole address.
+  const std::string escaped = EscapeRequestBytes(url);
   curl_easy_setopt(curl, CURLOPT_URL, escaped.c_str());
   // An empty proxy string disables proxies completely, including the ones
   // libcurl would otherwise pick up from the environment.

@@ -12,12 +12,6 @@ namespace platform::posix_http {
 // this platform honours them.
 void UseTrustedAuthorities(CURL* curl);
 
-// The text as libcurl takes it in an address: bytes that may not appear in
-// a request line (controls, space, non-ASCII) are percent-encoded;
-// everything else is sent as written. Unescaped, libcurl refuses the whole
-// address.
-std::string EscapeUrlBytes(const std::string& text);
-
 // curl_global_init exactly once per process, from whichever thread comes
 // first.
 void EnsureCurlInitialised();

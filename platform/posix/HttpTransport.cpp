@@ -9,14 +9,15 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "platform/AsciiText.h"
 #include "platform/Http.h"
+#include "platform/HttpAddress.h"
 #include "platform/ProxySettings.h"
 #include "platform/posix/HttpCurl.h"
 
@@ -25,52 +26,7 @@ namespace {
 
 constexpr long kBlockSize = 16384;
 
-bool IEquals(const std::string& a, const std::string& b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-    if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string TrimSpaces(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && (s[b] == ' ' || s[b] == '\t' || s[b] == '\r' || s[b] == '\n')) ++b;
-  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t' || s[e - 1] == '\r' || s[e - 1] == '\n'))
-    --e;
-  return s.substr(b, e - b);
-}
-
-// A host is a DNS name, an IPv4 address or a bracketed IPv6 address. Bytes of
-// 0x80 and above are left to the resolver (internationalised names).
-bool ValidHost(const std::string& host) {
-  if (host.empty()) return false;
-  if (host.front() == '[') {
-    if (host.size() < 3 || host.back() != ']') return false;
-    for (size_t i = 1; i + 1 < host.size(); ++i) {
-      char c = host[i];
-      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
-    }
-    return true;
-  }
-  for (unsigned char c : host) {
-    if (c >= 0x80) continue;
-    if (std::isalnum(c) || c == '.' || c == '-' || c == '_') continue;
-    return false;
-  }
-  return true;
-}
-
-// The object as libcurl takes it (see EscapeUrlBytes), always starting
-// with "/".
-std::string EscapeObject(const std::string& object) {
-  std::string out = posix_http::EscapeUrlBytes(object);
-  if (out.empty() || out[0] != '/') out.insert(0, "/");
-  return out;
-}
+std::string TrimSpaces(const std::string& s) { return std::string(TrimView(s, " \t\r\n")); }
 
 // The proxy server for one scheme out of the per-connection server text:
 // either "host:port" for every protocol or "http=host:port;https=host:port".
@@ -83,7 +39,7 @@ std::string ProxyForScheme(const std::string& server, bool secure) {
     if (end == std::string::npos) end = server.size();
     std::string item = server.substr(pos, end - pos);
     size_t eq = item.find('=');
-    if (eq != std::string::npos && IEquals(item.substr(0, eq), wanted))
+    if (eq != std::string::npos && SameText(item.substr(0, eq), wanted))
       return TrimSpaces(item.substr(eq + 1));
     pos = end + 1;
   }
@@ -168,14 +124,7 @@ class CurlConnection final : public HttpConnection {
 
 bool CurlConnection::Prepare(std::string* error) {
   posix_http::EnsureCurlInitialised();
-  if (!ValidHost(FOptions.host)) {
-    Fail(error, FOptions.host.empty() ? "no host name" : "invalid host name: " + FOptions.host);
-    return false;
-  }
-  if (FOptions.port <= 0 || FOptions.port > 65535) {
-    Fail(error, "invalid port: " + std::to_string(FOptions.port));
-    return false;
-  }
+  if (!CheckRequestAddress(FOptions.host, FOptions.port, error)) return false;
   FEasy = curl_easy_init();
   FMulti = curl_multi_init();
   if (!FEasy || !FMulti) {
@@ -183,7 +132,7 @@ bool CurlConnection::Prepare(std::string* error) {
     return false;
   }
   const std::string url = std::string(FOptions.secure ? "https://" : "http://") + FOptions.host +
-                          ":" + std::to_string(FOptions.port) + EscapeObject(FOptions.object);
+                          ":" + std::to_string(FOptions.port) + RequestObject(FOptions.object);
   CURL* e = FEasy;
   curl_easy_setopt(e, CURLOPT_ERRORBUFFER, FErrorBuffer);
   if (curl_easy_setopt(e, CURLOPT_URL, url.c_str()) != CURLE_OK) {
@@ -295,7 +244,7 @@ size_t CurlConnection::OnHeader(char* data, size_t size, size_t count, void* use
     const int s = self->FBlockStatus;
     bool hasLocation = false;
     for (auto& h : self->FBlockHeaders)
-      if (IEquals(h.first, "Location")) hasLocation = true;
+      if (SameText(h.first, "Location")) hasLocation = true;
     bool interim = (s >= 100 && s < 200) ||
                    (hasLocation && (s == 301 || s == 302 || s == 303 || s == 307 || s == 308)) ||
                    (s == 401 && (!self->FOptions.userName.empty() || !self->FOptions.password.empty()));
@@ -378,7 +327,7 @@ bool CurlConnection::Send(std::string* error) {
 
 bool CurlConnection::QueryHeader(const std::string& name, std::string& value) const {
   for (auto& h : FFinalHeaders) {
-    if (IEquals(h.first, name)) {
+    if (SameText(h.first, name)) {
       value = h.second;
       return true;
     }

@@ -18,13 +18,14 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
 #include <mutex>
 #include <thread>
 
+#include "platform/AsciiText.h"
+#include "platform/HttpAddress.h"
 #include "platform/win32/WinText.h"
 
 namespace platform {
@@ -52,44 +53,6 @@ std::string InetErrorText(DWORD code) {
   return win32::ErrorText(code);
 }
 
-// A host is a DNS name, an IPv4 address or a bracketed IPv6 address. Bytes of
-// 0x80 and above are left to the resolver (internationalised names).
-bool ValidHost(const std::string& host) {
-  if (host.empty()) return false;
-  if (host.front() == '[') {
-    if (host.size() < 3 || host.back() != ']') return false;
-    for (size_t i = 1; i + 1 < host.size(); ++i) {
-      char c = host[i];
-      if (!std::isxdigit(static_cast<unsigned char>(c)) && c != ':' && c != '.') return false;
-    }
-    return true;
-  }
-  for (unsigned char c : host) {
-    if (c >= 0x80) continue;
-    if (std::isalnum(c) || c == '.' || c == '-' || c == '_') continue;
-    return false;
-  }
-  return true;
-}
-
-// The object as it goes into the request line: bytes that may not appear
-// there (controls, space, non-ASCII) are percent-encoded.
-std::string EscapeObject(const std::string& object) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : object) {
-    if (c <= 0x20 || c >= 0x7F) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (out.empty() || out[0] != '/') out.insert(0, "/");
-  return out;
-}
-
 void SetTimeouts(HINTERNET h, int connectMs, int dataMs) {
   DWORD connect = static_cast<DWORD>(std::max(1, connectMs));
   DWORD data = static_cast<DWORD>(std::max(1, dataMs));
@@ -104,8 +67,7 @@ void SetTimeouts(HINTERNET h, int connectMs, int dataMs) {
 // header looked up by name (HTTP_QUERY_CUSTOM).
 bool QueryResponseHeader(HINTERNET request, const std::string& name, std::string& value) {
   if (!request) return false;
-  const bool isLength = CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), -1,
-                                       "Content-Length", -1) == CSTR_EQUAL;
+  const bool isLength = SameText(name, "Content-Length");
   std::wstring wname = Wide(name);
   std::wstring buf(std::max<size_t>(wname.size() + 1, 512), L'\0');
   for (int attempt = 0; attempt < 4; ++attempt) {
@@ -234,7 +196,7 @@ bool WinInetConnection::Send(std::string* error) {
   const DWORD flags = FOptions.secure ? INTERNET_FLAG_SECURE
                                       : (FOptions.reload ? INTERNET_FLAG_RELOAD : 0);
   const std::wstring verb = Wide(FOptions.verb.empty() ? std::string("GET") : FOptions.verb);
-  const std::wstring object = Wide(EscapeObject(FOptions.object));
+  const std::wstring object = Wide(RequestObject(FOptions.object));
   const std::wstring referer = Wide(FOptions.referer);
   const std::wstring accept = Wide(FOptions.acceptType.empty() ? std::string("*") : FOptions.acceptType);
   LPCWSTR acceptTypes[] = {accept.c_str(), nullptr};
@@ -333,23 +295,13 @@ long WinInetConnection::Read(char* buffer, size_t size, std::string* error) {
 
 std::unique_ptr<HttpConnection> HttpOpenRequest(const HttpRequestOptions& options,
                                                 std::string* error) {
-  if (!ValidHost(options.host)) {
-    SetError(error, options.host.empty() ? "no host name" : "invalid host name: " + options.host);
-    return nullptr;
-  }
-  if (options.port <= 0 || options.port > 65535) {
-    SetError(error, "invalid port: " + std::to_string(options.port));
-    return nullptr;
-  }
+  if (!CheckRequestAddress(options.host, options.port, error)) return nullptr;
   return std::make_unique<WinInetConnection>(options);
 }
 
 bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std::string* error) {
   body.clear();
-  if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) {
-    SetError(error, "not an http:// or https:// address: " + url);
-    return false;
-  }
+  if (!CheckDirectAddress(url, error)) return false;
   if (timeoutMs <= 0) timeoutMs = 30000;
   HINTERNET inet = InternetOpenW(nullptr, INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0);
   if (!inet) {
