@@ -8,16 +8,6 @@
 
 namespace clini {
 
-uint32_t HashName(std::string_view s) {
-  // FNV-1a over the folded bytes.
-  uint32_t h = 2166136261u;
-  for (char c : s) {
-    h ^= static_cast<unsigned char>(LowerAscii(c));
-    h *= 16777619u;
-  }
-  return h;
-}
-
 void NameIndex::Add(uint32_t pos, uint32_t hash) {
   if ((FCount + 1) * 2 > FSlots.size()) Grow();
   const size_t mask = FSlots.size() - 1;
@@ -88,7 +78,7 @@ TCLMemIniFile::TCLMemIniFile(std::string fileName) : FFileName(std::move(fileNam
 
 const TCLIniSection* TCLMemIniFile::FindSection(std::string_view name) const {
   int64_t pos =
-      FSectionIndex.Find(name, clini::HashName(name),
+      FSectionIndex.Find(name, HashSameText32(name),
                          [this](uint32_t p) -> std::string_view { return FSections[p]->Name; });
   return pos < 0 ? nullptr : FSections[static_cast<size_t>(pos)].get();
 }
@@ -99,7 +89,7 @@ TCLIniSection* TCLMemIniFile::FindSection(std::string_view name) {
 
 TCLIniSection* TCLMemIniFile::AddSection(std::string name) {
   auto sec = std::make_unique<TCLIniSection>();
-  sec->Hash = clini::HashName(name);
+  sec->Hash = HashSameText32(name);
   sec->Name = std::move(name);
   FSections.push_back(std::move(sec));
   FSectionIndex.Add(static_cast<uint32_t>(FSections.size() - 1), FSections.back()->Hash);
@@ -115,7 +105,7 @@ void TCLMemIniFile::ReindexSections() {
 const std::string* TCLMemIniFile::Find(std::string_view section, std::string_view name) const {
   const TCLIniSection* sec = FindSection(section);
   if (!sec) return nullptr;
-  const TCLIniEntry* e = sec->Find(name, clini::HashName(name));
+  const TCLIniEntry* e = sec->Find(name, HashSameText32(name));
   return e ? &e->Value : nullptr;
 }
 
@@ -166,7 +156,7 @@ void TCLMemIniFile::WriteString(std::string_view section, std::string_view name,
   std::string valName = OneLine(name);
   TCLIniSection* sec = FindSection(secName);
   if (!sec) sec = AddSection(std::move(secName));
-  uint32_t hash = clini::HashName(valName);
+  uint32_t hash = HashSameText32(valName);
   if (TCLIniEntry* e = sec->Find(valName, hash))
     e->Value = OneLine(value);
   else
@@ -183,7 +173,7 @@ void TCLMemIniFile::WriteBool(std::string_view section, std::string_view name, b
 
 void TCLMemIniFile::DeleteKey(std::string_view section, std::string_view name) {
   TCLIniSection* sec = FindSection(section);
-  if (!sec || !sec->Find(name, clini::HashName(name))) return;
+  if (!sec || !sec->Find(name, HashSameText32(name))) return;
   std::vector<TCLIniEntry> kept;
   kept.reserve(sec->Entries.size());
   for (auto& e : sec->Entries)
@@ -240,7 +230,7 @@ void TCLMemIniFile::SetText(std::string_view text) {
     std::string_view name = TrimView(line.substr(0, eq));
     if (name.empty()) continue;
     std::string_view value = TrimView(line.substr(eq + 1));
-    current->Add(std::string(name), std::string(value), clini::HashName(name));
+    current->Add(std::string(name), std::string(value), HashSameText32(name));
   }
 }
 

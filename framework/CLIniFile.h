@@ -25,11 +25,8 @@
 
 namespace clini {
 
-// Hash of a name with ASCII letters folded to lower case.
-uint32_t HashName(std::string_view s);
-
 // Positions of named items, found by name. The items live elsewhere; the
-// index keeps each item's position and hash.
+// index keeps each item's position and hash (HashSameText32 of its name).
 class NameIndex {
  public:
   static constexpr uint32_t kEmpty = 0xFFFFFFFFu;

@@ -2,6 +2,19 @@
 
 namespace {
 
+template <class T, T kBasis, T kPrime, bool kFold>
+T Fnv1a(std::string_view s) {
+  T h = kBasis;
+  for (char c : s) {
+    h ^= static_cast<unsigned char>(kFold ? LowerAscii(c) : c);
+    h *= kPrime;
+  }
+  return h;
+}
+
+constexpr uint32_t kBasis32 = 2166136261u, kPrime32 = 16777619u;
+constexpr uint64_t kBasis64 = 1469598103934665603ull, kPrime64 = 1099511628211ull;
+
 unsigned char Folded(char c, LetterCase fold) {
   return static_cast<unsigned char>(fold == LetterCase::Upper ? UpperAscii(c) : LowerAscii(c));
 }
@@ -71,6 +84,11 @@ void AppendHexByte(std::string& out, uint8_t byte, LetterCase letters) {
   out += HexDigit(byte >> 4, letters);
   out += HexDigit(byte, letters);
 }
+
+uint32_t HashText32(std::string_view s) { return Fnv1a<uint32_t, kBasis32, kPrime32, false>(s); }
+uint64_t HashText64(std::string_view s) { return Fnv1a<uint64_t, kBasis64, kPrime64, false>(s); }
+uint32_t HashSameText32(std::string_view s) { return Fnv1a<uint32_t, kBasis32, kPrime32, true>(s); }
+uint64_t HashSameText64(std::string_view s) { return Fnv1a<uint64_t, kBasis64, kPrime64, true>(s); }
 
 std::string HexText(uint64_t v, size_t minDigits) {
   char buf[16];

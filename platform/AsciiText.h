@@ -66,3 +66,15 @@ void AppendHexByte(std::string& out, uint8_t byte, LetterCase letters = LetterCa
 // v in upper-case digits, without leading zeros but padded with zeros to at
 // least minDigits ("0" for 0 and minDigits 1).
 std::string HexText(uint64_t v, size_t minDigits = 1);
+
+// --- hashes -------------------------------------------------------------------
+// FNV-1a hashes of the bytes, stable across builds and platforms: lock files,
+// kernel objects and sockets are named with them, and a running older build
+// must find the same names. The 64-bit form starts from 1469598103934665603,
+// the basis these names have always used (the published basis has one more
+// digit). The SameText forms hash ASCII letters folded to lower case, so
+// texts SameText finds equal hash alike.
+uint32_t HashText32(std::string_view s);
+uint64_t HashText64(std::string_view s);
+uint32_t HashSameText32(std::string_view s);
+uint64_t HashSameText64(std::string_view s);

@@ -118,13 +118,7 @@ std::string DecodeLanguageFileBytes(const std::string& bytes) {
 // --- case-insensitive index ---------------------------------------------------
 
 size_t TCLMultiLangLan::TNoCaseHash::operator()(std::string_view s) const noexcept {
-  // FNV-1a over the folded bytes.
-  uint64_t h = 1469598103934665603ull;
-  for (char c : s) {
-    h ^= static_cast<unsigned char>(LowerAscii(c));
-    h *= 1099511628211ull;
-  }
-  return static_cast<size_t>(h);
+  return static_cast<size_t>(HashSameText64(s));
 }
 
 bool TCLMultiLangLan::TNoCaseEqual::operator()(std::string_view a,

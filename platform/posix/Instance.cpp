@@ -78,13 +78,8 @@ std::string SafeClassName(const std::string& className) {
   }
   if (safe.empty()) changed = true;
   if (changed) {
-    uint32_t h = 2166136261u;
-    for (unsigned char c : className) {
-      h ^= c;
-      h *= 16777619u;
-    }
     char hex[12];
-    std::snprintf(hex, sizeof hex, "_%08x", h);
+    std::snprintf(hex, sizeof hex, "_%08x", HashText32(className));
     safe += hex;
   }
   return safe;
@@ -314,12 +309,7 @@ class SocketEndpoint : public InstanceEndpoint {
 }  // namespace
 
 uint32_t RegisterMessage(const std::string& name) {
-  uint32_t h = 2166136261u;
-  for (char c : name) {
-    h ^= static_cast<unsigned char>(LowerAscii(c));
-    h *= 16777619u;
-  }
-  return 0xC000u + h % 0x4000u;
+  return 0xC000u + HashSameText32(name) % 0x4000u;
 }
 
 std::vector<InstanceWindow> FindInstanceWindows(const std::string& className) {

@@ -29,11 +29,7 @@ std::vector<int> gHeld;
 // "_", and a hash of the whole name appended so that different names never
 // share a file (and long names stay short).
 std::string LockFileName(const std::string& name) {
-  uint64_t hash = 1469598103934665603ULL;
-  for (unsigned char c : name) {
-    hash ^= c;
-    hash *= 1099511628211ULL;
-  }
+  const uint64_t hash = HashText64(name);
   std::string safe;
   for (char c : name) {
     if (safe.size() >= 80) break;

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/AsciiText.h"
 #include "platform/win32/WinText.h"
 
 namespace platform {
@@ -32,11 +33,7 @@ std::wstring ObjectName(const std::string& name) {
   std::wstring rest = wide.substr(prefix);
   if (!rest.empty() && rest.find(L'\\') == std::wstring::npos && wide.size() < MAX_PATH)
     return wide;
-  uint64_t hash = 1469598103934665603ULL;
-  for (unsigned char c : name) {
-    hash ^= c;
-    hash *= 1099511628211ULL;
-  }
+  const uint64_t hash = HashText64(name);
   std::wstring safe;
   for (wchar_t c : rest) {
     if (safe.size() >= 80) break;

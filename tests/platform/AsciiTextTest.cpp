@@ -134,4 +134,27 @@ TEST(AsciiText, HexDigitsReadBackWhatIsWritten) {
   EXPECT_EQ(HexText(UINT64_MAX), "FFFFFFFFFFFFFFFF");
 }
 
+TEST(AsciiText, HashesStayTheSameAcrossBuilds) {
+  // Published FNV-1a test values.
+  EXPECT_EQ(HashText32(""), 0x811C9DC5u);
+  EXPECT_EQ(HashText32("a"), 0xE40C292Cu);
+  EXPECT_EQ(HashText32("foobar"), 0xBF9CF968u);
+  // The 64-bit form names lock files and kernel objects: these are the
+  // values those names have always carried.
+  EXPECT_EQ(HashText64(""), 0x14650FB0739D0383u);
+  EXPECT_EQ(HashText64("a"), 0x44BD8AD473CD9906u);
+  EXPECT_EQ(HashText64("Global\\Veilgate"), 0xF1EF88543A120E2Bu);
+
+  // Texts SameText finds equal hash alike, in both widths; the plain forms
+  // keep case apart.
+  EXPECT_EQ(HashSameText32("Content-LENGTH"), HashText32("content-length"));
+  EXPECT_EQ(HashSameText64("Content-LENGTH"), HashText64("content-length"));
+  EXPECT_NE(HashText32("A"), HashText32("a"));
+  EXPECT_NE(HashText64("A"), HashText64("a"));
+  EXPECT_NE(HashSameText32("\xC9"), HashSameText32("\xE9"));
+  EXPECT_NE(HashSameText32("@"), HashSameText32("`"));
+  // Every byte counts, a NUL too.
+  EXPECT_NE(HashText64("ab"), HashText64("ab\0"s));
+}
+
 }  // namespace
