@@ -83,7 +83,7 @@ TEST(AsciiText, TrimRemovesBlanksAtBothEndsOnly) {
   EXPECT_EQ(Trim(""), "");
   EXPECT_EQ(Trim(" \t\r\n"), "");
   EXPECT_EQ(Trim(" \t\r\n x y \x01"), "x y");
-  EXPECT_EQ(Trim("\0a\0"s), "a");          // NUL is a control byte
+  EXPECT_EQ(Trim("\0a\0"s), "a");           // NUL is a control byte
   EXPECT_EQ(Trim("\xC2\xA0"), "\xC2\xA0");  // bytes above the space are no blanks
   EXPECT_EQ(Trim("\x7F"), "\x7F");
 

@@ -13,7 +13,7 @@ using platform::CheckRequestAddress;
 
 TEST(HttpAddress, RequestsTakeNamesAddressesAndPortsTheNetworkCanUse) {
   for (const char* host : {"example.com", "my_host-1.lan", "127.0.0.1", "[::1]", "[2001:db8::1]",
-                           "[::ffff:127.0.0.1]", "b\xC3\xBC" "cher.example"}) {
+                           "[::ffff:127.0.0.1]", "b\303\274cher.example"}) {
     std::string error = "untouched";
     EXPECT_TRUE(CheckRequestAddress(host, 80, &error)) << host;
     EXPECT_EQ(error, "untouched") << host;
@@ -48,8 +48,8 @@ TEST(HttpAddress, DirectRequestsTakeOnlyWebAddresses) {
   std::string error;
   EXPECT_TRUE(CheckDirectAddress("http://127.0.0.1:8080/x", &error));
   EXPECT_TRUE(CheckDirectAddress("https://example.com", &error));
-  for (const char* url : {"", "ftp://example.com/", "file:///etc/passwd", "http:/x", "//x/y",
-                          " http://x"}) {
+  for (const char* url :
+       {"", "ftp://example.com/", "file:///etc/passwd", "http:/x", "//x/y", " http://x"}) {
     EXPECT_FALSE(CheckDirectAddress(url, &error)) << url;
     EXPECT_EQ(error, std::string("not an http:// or https:// address: ") + url);
   }
