@@ -31,13 +31,17 @@ Q_COREAPP_STARTUP_FUNCTION(SetApplicationIdentity)
 
 // A plain modal box with the application's title and one OK button. It may
 // be needed before the application object exists (the country gate runs
-// first), so it brings its own when there is none.
+// first), so it brings its own when there is none. The text goes to the
+// standard error stream too, as the box is shown: a start from a terminal or
+// a script learns why the program waits or stops.
 void PlainMessageBox(const std::string& aText) {
   static int argc = 1;
   static char arg0[] = "veilgate";
   static char* argv[] = {arg0, nullptr};
   std::unique_ptr<QApplication> own;
   if (!QCoreApplication::instance()) own = std::make_unique<QApplication>(argc, argv);
+  std::fprintf(stderr, "%s\n", aText.c_str());
+  std::fflush(stderr);
   QMessageBox::information(nullptr, QStringLiteral("Veilgate"), QString::fromStdString(aText),
                            QMessageBox::Ok);
 }

@@ -65,7 +65,7 @@ TEST_F(InstanceLoadTest, FiftySecondInstancesAtOnceAllHandOverAndEnd) {
 
   // Still one main window, still answering, and it ends on request.
   EXPECT_EQ(platform::FindInstanceWindows("TfrmMain").size(), 1u);
-  EXPECT_TRUE(WaitReady(401, 5000));
+  EXPECT_TRUE(WaitReady(401));
   EXPECT_EQ(CloseWith(inst), 0);
   EXPECT_EQ(WaitExit(first, 20000), 0) << ReadText(sb().Path("first.err"));
 }

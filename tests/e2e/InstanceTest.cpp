@@ -4,13 +4,12 @@
 
 #include <signal.h>
 
-#include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "AppProcessSupport.h"
+#include "switch/uVGUtils.h"
 
 namespace {
 
@@ -122,10 +121,13 @@ TEST_F(AppProcessTest, TenThousandArgumentsStillStart) {
 TEST_F(AppProcessTest, ChineseSimplifiedPrcSystemLanguageStopsTheStart) {
   Installation inst = Install("one", kConst1);
   // The gate's box waits for the user: the process stays, but no main
-  // window is ever published and no setting is read.
-  const pid_t gated = Start(inst, {}, "", {{"LC_ALL", "zh_CN.UTF-8"}});
-  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-  EXPECT_EQ(WaitExit(gated, 10), -1) << "the box should be waiting";
+  // window is ever published and no setting is read. The box's text on the
+  // standard error stream shows the gate has been reached.
+  const std::string err = sb().Path("gated.err");
+  const pid_t gated = Start(inst, {}, err, {{"LC_ALL", "zh_CN.UTF-8"}});
+  ASSERT_TRUE(testsupport::WaitForText(err, CountryUnavailableMessage, 30000))
+      << "no box: " << ReadText(err);
+  EXPECT_EQ(WaitExit(gated, 0), -1) << "the box should be waiting";
   EXPECT_TRUE(platform::FindInstanceWindows("TfrmMain").empty());
   EXPECT_FALSE(AnySettingFile(sb().Root()));
   kill(gated, SIGKILL);

@@ -7,7 +7,10 @@
 #include <sys/wait.h>
 #endif
 
+#include <cerrno>
 #include <chrono>
+#include <csignal>
+#include <future>
 #include <thread>
 
 #include "platform/Files.h"
@@ -90,18 +93,42 @@ TEST_F(ProcessTest, StartsInWorkingFolderAndWaits) {
 }
 
 TEST_F(ProcessTest, WaitEndsAtTimeoutAndChildrenAreReaped) {
-  auto start = Clock::now();
-  ASSERT_TRUE(platform::StartProcess("/bin/sh -c \"sleep 2\"", "", false, true, 200));
-  auto took = Clock::now() - start;
-  EXPECT_GE(took, std::chrono::milliseconds(190));
-  EXPECT_LT(took, std::chrono::milliseconds(1500));
+  // A child that runs until the test lets it go: a wait with a time limit
+  // can only end by that limit, with the child still running.
+  const std::string pidFile = sb().Path("child.pid");
+  const std::string release = sb().Path("release");
+  const std::string cmd = "/bin/sh -c \"echo $$ > '" + pidFile + "'; while [ ! -e '" + release +
+                          "' ]; do sleep 0.05; done\"";
+  auto waited = std::async(std::launch::async,
+                           [&] { return platform::StartProcess(cmd, "", false, true, 200); });
+  // A wait that ignores its limit would hold until the child ends: let the
+  // child go then, so the test fails instead of hanging.
+  const bool returnedWhileRunning =
+      waited.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+  if (!returnedWhileRunning) sb().WriteFile("release", "");
+  EXPECT_TRUE(waited.get());
+  ASSERT_TRUE(returnedWhileRunning) << "the wait did not end at its time limit";
 
+  ASSERT_TRUE(WaitForFile(pidFile, 10000));
+  const pid_t child = static_cast<pid_t>(std::stol(sb().ReadFile("child.pid")));
+  ASSERT_GT(child, 0);
+  EXPECT_EQ(::kill(child, 0), 0) << "the child did not outlive the time limit";
+
+  // Let go, it ends and is reaped: its process entry disappears instead of
+  // staying behind as a zombie.
+  sb().WriteFile("release", "");
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return ::kill(child, 0) != 0 && errno == ESRCH; },
+                                     10000, 20))
+      << ZombieChildren() << " zombies";
+
+  // A child not waited for is reaped all the same once it ends.
   std::string out = sb().Path("later.txt");
-  ASSERT_TRUE(platform::StartProcess("/bin/sh -c \"echo done > '" + out + "'\"", "", false,
+  ASSERT_TRUE(platform::StartProcess("/bin/sh -c \"echo $$ > '" + out + "'\"", "", false,
                                      false, 0));
-  EXPECT_TRUE(WaitForFile(out, 5000));
-  // Ended children do not stay behind as zombies.
-  EXPECT_TRUE(testsupport::WaitUntil([] { return ZombieChildren() == 0; }, 5000, 20))
+  ASSERT_TRUE(WaitForFile(out, 5000));
+  const pid_t later = static_cast<pid_t>(std::stol(sb().ReadFile("later.txt")));
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return ::kill(later, 0) != 0 && errno == ESRCH; },
+                                     10000, 20))
       << ZombieChildren() << " zombies";
 }
 
