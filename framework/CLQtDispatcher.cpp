@@ -20,6 +20,11 @@ TCLQtDispatcher::~TCLQtDispatcher() {
   RetireDispatcher(this);
 }
 
+int TCLQtDispatcher::Queued() {
+  std::lock_guard<std::mutex> g(FShared->lock);
+  return FShared->queued;
+}
+
 bool TCLQtDispatcher::IsDispatchThread() const { return QThread::currentThread() == thread(); }
 
 void TCLQtDispatcher::Post(std::function<void()> call) {

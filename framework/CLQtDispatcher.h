@@ -23,6 +23,8 @@ class TCLQtDispatcher : public QObject, public IDispatcher {
   // Processes the application's pending events; waits up to timeoutMs for a
   // handed-over call when none is queued.
   bool ProcessPending(int timeoutMs) override;
+  // How many handed-over calls have not run yet (a waiting Send's among them).
+  int Queued();
 
  private:
   struct Shared {

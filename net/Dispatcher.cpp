@@ -97,6 +97,11 @@ void TLoopDispatcher::Shutdown() {
   FChanged.notify_all();
 }
 
+int TLoopDispatcher::Queued() {
+  std::lock_guard<std::mutex> g(FLock);
+  return static_cast<int>(FQueue.size());
+}
+
 bool TLoopDispatcher::IsDispatchThread() const { return std::this_thread::get_id() == FOwner; }
 
 void TLoopDispatcher::Post(std::function<void()> call) {

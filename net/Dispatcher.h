@@ -54,6 +54,8 @@ class TLoopDispatcher : public IDispatcher {
   // Pumps until pred() holds or timeoutMs passes; returns pred().
   bool PumpUntil(const std::function<bool()>& pred, int timeoutMs);
   void Shutdown();
+  // How many calls wait in the queue (a waiting Send's among them).
+  int Queued();
 
  private:
   struct Item {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "net/Dispatcher.h"
+#include "support/Wait.h"
 
 TEST(DispatcherTest, CallsRunOnThePumpingThreadInOrder) {
   TLoopDispatcher d;
@@ -32,8 +33,8 @@ TEST(DispatcherTest, ShutdownReleasesWaitingSendersWithoutRunningTheirCalls) {
   std::atomic<int> result{-1};
   bool ran = false;
   std::thread worker([&] { result = d->Send([&] { ran = true; }) ? 1 : 0; });
-  // Give the worker time to queue its call and start waiting.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  // The worker's call is queued: it waits for a pump that never comes.
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return d->Queued() == 1; }, 30000));
   EXPECT_EQ(result, -1);
   d->Shutdown();
   worker.join();
@@ -52,7 +53,8 @@ TEST(DispatcherTest, AWorkerHoldingTheDispatcherOutlivesItSafely) {
   ASSERT_NE(held, nullptr);
   std::atomic<int> result{-1};
   std::thread worker([&] { result = held->Send([] {}) ? 1 : 0; });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return d->Queued() == 1; }, 30000));
+  EXPECT_EQ(result, -1);
   d.reset();  // the application ends while the worker waits
   worker.join();
   EXPECT_EQ(result, 0);

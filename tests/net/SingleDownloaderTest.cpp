@@ -305,7 +305,7 @@ TEST_F(DownloaderTest, AbortDeliversNothingEvenWhenTheWorkerEndsLater) {
   EXPECT_TRUE(sd.Aborted());
   // The cancelled worker ends promptly and frees itself; nothing arrives.
   EXPECT_TRUE(testsupport::WaitUntil([&] { return worker.expired(); }, 5000));
-  PumpFor(300);
+  PumpQueued();
   EXPECT_EQ(o.Events(), 0);
   EXPECT_EQ(o.progress, 0);
   EXPECT_EQ(hanging.Accepted(), 1);  // the second start sent nothing
@@ -318,10 +318,10 @@ TEST_F(DownloaderTest, AbortDeliversNothingEvenWhenTheWorkerEndsLater) {
   EXPECT_FALSE(sd.Aborted());
   ASSERT_TRUE(sd.Thread()->WaitFinished(5000));
   sd.Abort();
-  PumpFor(200);
+  PumpQueued();
   EXPECT_EQ(o.Events(), 0);
   const size_t linesAfterAbort = o.Log().size();
-  PumpFor(100);
+  PumpQueued();
   EXPECT_EQ(o.Log().size(), linesAfterAbort);
 }
 
@@ -339,7 +339,7 @@ TEST_F(DownloaderTest, DestroyedComponentDetachesItsWorker) {
     worker = sd->Thread();
   }
   EXPECT_TRUE(testsupport::WaitUntil([&] { return worker.expired(); }, 5000));
-  PumpFor(200);
+  PumpQueued();
   EXPECT_EQ(o.Events(), 0);
   EXPECT_FALSE(sb().Exists("never.bin"));
   EXPECT_EQ(TempFilesLeft(), 0);

@@ -243,16 +243,27 @@ TEST(LocalInfoExit, ProcessEndsWithoutWaitingForARequest) {
   char self[4096] = {0};
   ASSERT_GT(::readlink("/proc/self/exe", self, sizeof self - 1), 0);
   const std::string url = "http://127.0.0.1:" + std::to_string(silent.Port()) + "/getinfo";
+  // The child ends only once its request has reached the listener and this
+  // file exists.
+  char goTemplate[] = "/tmp/vg-exit-go-XXXXXX";
+  ASSERT_NE(::mkdtemp(goTemplate), nullptr);
+  const std::string go = std::string(goTemplate) + "/go";
   testsupport::ChildProcess child;
   ASSERT_TRUE(child.Start({self, "--gtest_filter=LocalInfoExit.DISABLED_ChildBody",
                            "--gtest_also_run_disabled_tests"},
-                          "", {{"VG_PROXY_EXIT_URL", url.c_str()}}));
-  // The request's own limit is 30 s: a process that waited for it would
-  // still run when this bound passes.
+                          "",
+                          {{"VG_PROXY_EXIT_URL", url.c_str()}, {"VG_PROXY_EXIT_GO", go.c_str()}}));
+  const bool called = silent.HasCaller(30000);
+  std::FILE* f = std::fopen(go.c_str(), "w");
+  if (f) std::fclose(f);
+  // The request's own limit is 30 s from its start: a process that waited
+  // for it would still run when this bound passes.
   const int code = child.Wait(20000);
+  std::remove(go.c_str());
+  ::rmdir(goTemplate);
+  EXPECT_TRUE(called) << "the child's request never reached the listener";
   ASSERT_NE(code, -1) << "the process waited for the request";
   EXPECT_EQ(code, 0);
-  EXPECT_TRUE(silent.HasCaller(0)) << "the child's request never reached the listener";
 }
 
 TEST(LocalInfoExit, DISABLED_ChildBody) {
@@ -265,7 +276,10 @@ TEST(LocalInfoExit, DISABLED_ChildBody) {
   auto pm = std::make_unique<TProxyManager>();
   pm->FOnGetCurrentLocalInfo = [](TProxyManager*) { std::_Exit(3); };
   pm->GetCurrentLocalInfo();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  const char* go = std::getenv("VG_PROXY_EXIT_GO");
+  ASSERT_NE(go, nullptr);
+  ASSERT_TRUE(testsupport::WaitUntil([go] { return ::access(go, F_OK) == 0; }, 60000));
+  // The listener never answers: the request is still under way.
   EXPECT_EQ(TInfoGotThread::RunningCount(), 1);
   pm.reset();
   SetDispatcher(nullptr);

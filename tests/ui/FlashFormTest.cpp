@@ -257,7 +257,7 @@ TEST_F(FlashFormTest, ARightClickOpensNoMenuOnThePopup) {
   // Through the popup's filter the player sees a button-up instead.
   Click(p, QPointF(50, 50), Qt::RightButton);
   p->Perform(WM_RBUTTONDOWN_MSG, 2, MakeLParam(60, 60));
-  ProcessUntil([] { return false; }, 100);
+  ASSERT_TRUE(ProcessPosted());
   EXPECT_EQ(p->OpenContextMenu(), nullptr);
   // Every other message passes through unchanged: a left click still works.
   popup.SetIPInfo("Local", "True", "", "203.0.113.5", "United States", "", "100", "100");

@@ -158,10 +158,15 @@ class MainWindowTest : public SandboxTest {
     sb().WriteFile("app/res/veilip.dat", ReadText(VG_SOURCE_DIR "/res/veilip.dat"));
     sb().WriteFile("app/res/flag_short/US.PNG", SolidPng(kUsColour));
     sb().WriteFile("app/res/flag_short/UN.PNG", SolidPng(kUnColour));
-    // The stand-in Firefox stays a moment for an installation, as a real one
-    // would; its command lines are recorded by the launcher, in the order
-    // the program started them (two of them may run in either order).
-    sb().WriteFile("app/firefox", "#!/bin/sh\ncase \"$*\" in *.xpi*) sleep 2;; esac\n");
+    // The stand-in Firefox stays for an installation, as a real one would:
+    // until the sandbox goes (at most a minute), so that the program finds
+    // it running however late it looks. Its command lines are recorded by
+    // the launcher, in the order the program started them (two of them may
+    // run in either order).
+    sb().WriteFile("app/firefox",
+                   "#!/bin/sh\ncase \"$*\" in *.xpi*) i=0\n"
+                   "  while [ -e \"$0\" ] && [ $i -lt 600 ]; do sleep 0.1; i=$((i+1)); done;;\n"
+                   "esac\n");
     sb().WriteFile("app/ffextension.xpi", "extension");
     FirefoxExe = sb().Path("app/firefox");
     platform::SetProcessStartObserver([this](const std::string& commandLine) {

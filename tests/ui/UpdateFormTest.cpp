@@ -10,7 +10,6 @@
 
 #include <sys/stat.h>
 
-#include <chrono>
 #include <functional>
 #include <map>
 #include <utility>
@@ -171,7 +170,7 @@ TEST_F(UpdateFormTest, UpToDateClosesQuietlyWhenScheduledAndSaysSoWhenAsked) {
   Serve(ServiceConf("Result = 0\ninfo = unused\n"));
   TfrmCLUpdateForm* w = ScheduledCheck();
   ASSERT_NE(w, nullptr);
-  ProcessUntil([] { return false; }, 300);
+  ASSERT_TRUE(ProcessPosted());
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(w->Info(), "");
   EXPECT_EQ(Times(), 1);
@@ -204,9 +203,7 @@ TEST_F(UpdateFormTest, FirstContactRunsCompactAndAnswersFromTheCount) {
     height = w->ClientHeight();
     stripHeight = w->pnProcess->height();
   });
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_TRUE(Engine()->AppWaitFirstUpdate());  // returns when the window closed itself
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_TRUE(compact);
   EXPECT_TRUE(infoHidden);
   EXPECT_TRUE(frameless);
@@ -223,9 +220,7 @@ TEST_F(UpdateFormTest, FirstContactRunsCompactAndAnswersFromTheCount) {
 TEST_F(UpdateFormTest, FirstContactWithTheServiceDownAnswersFalse) {
   Serve(ServiceConf("Result = 0\n"));
   FService->Stop();
-  const auto start = std::chrono::steady_clock::now();
   EXPECT_FALSE(Engine()->AppWaitFirstUpdate());
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
   EXPECT_EQ(Times(), 0);
   EXPECT_EQ(Setting("NORMAL_IPS"), "");
   // A failed request is not an answer: the date of the last answer stays.
@@ -319,19 +314,20 @@ TEST_F(UpdateFormTest, CheckBoxIsSavedOnlyByTheOkButtonsAndNeverWhenHidden) {
 TEST_F(UpdateFormTest, EscapeAbortsAHangingRequestAndEndsTheModalRun) {
   nettest::SilentListener silent;
   Use("http://127.0.0.1:" + std::to_string(silent.Port()) + "/update", {}, "WORD-1");
-  bool connecting = false;
+  bool connecting = false, abortedOnEscape = false;
   WhenModal([&](QWidget* m) {
     auto* w = dynamic_cast<TfrmCLUpdateForm*>(m);
     if (!w) return;
-    ProcessUntil([&] { return silent.HasCaller(0); }, 5000);
+    ProcessUntil([&] { return silent.HasCaller(0); }, 30000);
     connecting = w->Updating() && w->Downloader()->Busy() &&
                  w->lbInfo->Caption() == Engine()->GetLibString("Update.Connecting");
     PressKey(w, Qt::Key_Escape);
+    // The key itself ended the request, not its time limit later on.
+    abortedOnEscape = !w->Downloader()->Busy();
   });
-  const auto start = std::chrono::steady_clock::now();
   Engine()->AppUpdate(true);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8));
   EXPECT_TRUE(connecting);
+  EXPECT_TRUE(abortedOnEscape);
   EXPECT_EQ(Times(), 0);
 
   // A window that is not modal closes on Escape as well: nothing would be
@@ -355,7 +351,7 @@ TEST_F(UpdateFormTest, RequestErrorShowsTheNetworkTextOnlyToAVisibleWindow) {
   // A silent check closes without a word; nothing is written.
   TfrmCLUpdateForm* w = ScheduledCheck();
   ASSERT_NE(w, nullptr);
-  ProcessUntil([] { return false; }, 200);
+  ASSERT_TRUE(ProcessPosted());
   EXPECT_FALSE(w->isVisible());
   EXPECT_EQ(Setting("Update.LastDate"), "");
   EXPECT_EQ(Times(), 0);

@@ -82,7 +82,7 @@ TEST_F(WebBannerTest, RemoteAddressShowsTheFallbackFirstAndTheCacheNextTime) {
   EXPECT_EQ(next->URL(), cache);
   EXPECT_EQ(next->LocationURL(), "file://" + cache);
   EXPECT_EQ(next->PendingDownload(), "");
-  ProcessUntil([] { return false; }, 200);
+  ASSERT_TRUE(ProcessPosted());
   EXPECT_EQ(FServer->RequestCount(), 1);
   EXPECT_EQ(Engine()->DownloadCacheList().Count(), 1);
 }
@@ -143,7 +143,8 @@ TEST_F(WebBannerTest, LinksPassTheEngineFirstThenTheUserHandler) {
   EXPECT_TRUE(user[0].second);  // the engine had already cancelled it
   EXPECT_TRUE(user[1].second);
   EXPECT_FALSE(user[2].second);
-  ProcessUntil([] { return false; }, 300);
+  Opened(1, 30000);
+  ASSERT_TRUE(ProcessPosted());
   EXPECT_EQ(Opened().size(), 1u);
 }
 

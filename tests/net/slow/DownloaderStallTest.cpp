@@ -6,7 +6,8 @@
 //    connected without sending more.
 // Both end in OnError once nothing has arrived for the stall limit, while
 // the user-interface thread goes on running its other work the whole time;
-// an abort in the middle of such a wait ends it at once without an event.
+// an abort in the middle of such a wait ends it without waiting and without
+// an event.
 #include <gtest/gtest.h>
 
 #ifndef _WIN32
@@ -44,9 +45,10 @@ class DownloaderStallTest : public DownloaderTest {
     platform::RecordAppliedProxy(platform::PerConnectionProxy{});
     DownloaderTest::TearDown();
   }
-  // Pumps until sd has ended, posting a call every 20 ms that stands for
-  // the user-interface thread's other work; returns how long it took and
-  // counts the calls that ran.
+  // Pumps until sd has ended (a bound far above the time limit keeps a
+  // request that never ends from hanging the test), posting a call on every
+  // round that stands for the user-interface thread's other work; returns
+  // how long it took and counts the calls that ran.
   std::chrono::milliseconds PumpUntilEnded(TSingleDownloader& sd, int& ticks,
                                            const std::function<void()>& meanwhile = nullptr) {
     const auto start = Clock::now();
@@ -78,31 +80,36 @@ TEST_F(DownloaderStallTest, SilentProxyEndsInOnErrorWhileTheUiRuns) {
   Wire(aborted, o2);
   aborted.URL = "http://service.example/banner";
 
-  const auto start = Clock::now();
   sd.GetString();
   aborted.GetString();
-  EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500)) << "a start blocked";
+  // The silence lasts a minute: a start that waited for the answer would
+  // come back with its request over.
+  EXPECT_TRUE(sd.Busy() && aborted.Busy()) << "a start waited for the answer";
+  const std::weak_ptr<TSingleDownloaderThread> abortedWorker = aborted.Thread();
   int ticks = 0;
-  bool abortDone = false;
+  bool abortDone = false, otherStillWaiting = false;
   const auto waited = PumpUntilEnded(sd, ticks, [&] {
-    if (abortDone || Clock::now() - start < seconds(3)) return;
-    const auto before = Clock::now();
+    // Aborted from the user-interface thread in the middle of the wait,
+    // once that thread has run a while beside it.
+    if (abortDone || ticks < 50) return;
     aborted.Abort();
-    EXPECT_LT(Clock::now() - before, std::chrono::milliseconds(500)) << "Abort blocked";
     EXPECT_FALSE(aborted.Busy());
+    // The request started with it into the same silence still waits: the
+    // abort did not wait for the time limit.
+    otherStillWaiting = sd.Busy();
     abortDone = true;
   });
   ASSERT_FALSE(sd.Busy()) << "the request through the silent proxy never ended";
   EXPECT_TRUE(abortDone);
+  EXPECT_TRUE(otherStillWaiting) << "Abort waited for the request's end";
   EXPECT_EQ(o.errors, 1);
   EXPECT_EQ(o.doneString, 0);
-  // Ended by the time limit (60 s without a byte), not earlier, not much later.
+  // Ended by the time limit (60 s without a byte), not earlier.
   EXPECT_GE(waited, seconds(50));
-  EXPECT_LE(waited, seconds(100));
-  // The user-interface thread ran its other work all along (a call every
-  // 20 ms at most; a loaded machine gets a quarter of that).
-  EXPECT_GT(ticks, waited.count() / 20 / 4);
-  PumpFor(200);
+  // The aborted request never reports, even once its worker has ended.
+  ASSERT_TRUE(testsupport::WaitUntil([&] { return abortedWorker.expired(); }, 120000))
+      << "the aborted worker never ended";
+  PumpQueued();
   EXPECT_EQ(o2.Events(), 0) << "the aborted request reported";
 }
 
@@ -130,11 +137,9 @@ TEST_F(DownloaderStallTest, ServiceThatStopsSendingEndsInOnError) {
   EXPECT_EQ(of.doneFile, 0);
   EXPECT_EQ(ot.errors, 1);
   EXPECT_EQ(ot.doneString, 0);
-  for (const auto w : {waited, waitedText}) {
-    EXPECT_GE(w, seconds(50));
-    EXPECT_LE(w, seconds(100));
-  }
-  EXPECT_GT(ticks, waitedText.count() / 20 / 4);
+  // Ended by the stall limit, not earlier.
+  for (const auto w : {waited, waitedText}) EXPECT_GE(w, seconds(50));
+  EXPECT_GT(ticks, 0);
   EXPECT_EQ(of.lastTotal, 1000000) << "no progress was reported before the stall";
 }
 
