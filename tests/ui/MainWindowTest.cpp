@@ -398,6 +398,7 @@ TEST_F(MainTest, AMissingFlagIsDownloadedOnceIntoTheUserDataFolder) {
   ASSERT_TRUE(Until([&] { return flags.Count("/flags/FR.PNG") == 2; }));
   ASSERT_TRUE(Until([&] { return !platform::FileExists(file); }));
   EXPECT_EQ(Middle(w.imgFL->Picture()), green);
+  ASSERT_TRUE(Until([&] { return !w.sdFlag->Busy(); }, 30000));
   // A code that is not a plain code touches no file and asks for nothing.
   w.LoadFlag("../FR");
   w.LoadFlag("");

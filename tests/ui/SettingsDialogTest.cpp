@@ -83,8 +83,9 @@ class SettingsDialogTest : public SandboxTest {
   // minute at most; the test ends it earlier).
   std::string FakeFirefox(const std::string& rel) {
     sb().WriteFile(rel, "#!/bin/sh\necho $$ >> '" + sb().Path("firefox.pids") + "'\necho \"$*\" >> '" +
-                            FFirefoxLog + "'\ni=0\nwhile [ -e \"$0\" ] && [ $i -lt 300 ]; do sleep 0.2; "
-                            "i=$((i+1)); done\n");
+                            FFirefoxLog + "'\ni=0\n"
+                            "while [ -e \"$0\" ] && [ $i -lt 300 ]; do\n"
+                            "  sleep 0.2; i=$((i+1))\ndone\n");
     const std::string path = sb().Path(rel);
     ::chmod(path.c_str(), 0755);
     return path;
