@@ -11,6 +11,7 @@
 #include <QByteArray>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -45,7 +46,12 @@ inline constexpr int kProxyCheckModuleAbi = 1;
 using TProxyCheckAbiFunc = int (*)();
 using TCreateProxyCheckFunc = IProxyCheck* (*)(QObject* parent);
 
-// Loads the module on the first call (beside the executable, else one folder
-// up) and creates a check owned by parent. Null when the module cannot be
-// loaded; error then says why.
+// The files the module is looked for in, without their suffix: beside the
+// executable, else one folder up (the test programs live in a folder below
+// the build folder). Tests point it elsewhere.
+QStringList& ProxyCheckModuleCandidates();
+
+// Loads the module from the first candidate that holds it (a module loaded
+// once stays loaded) and creates a check owned by parent. Null when the
+// module cannot be loaded; error then names each file tried and why.
 IProxyCheck* CreateProxyCheck(QObject* parent, QString* error);
