@@ -235,7 +235,18 @@ bool TCLSettings::GetSettingExists(const std::string& strName) const {
 
 void TCLSettings::WriteUserValue(const std::string& section, const std::string& name,
                                  const std::string& value) {
+  // A value the user's file already holds is not written again (the start
+  // sets the skin and the language it has just read): the file would come
+  // out the same, and every write flushes it to the disk. After a failed
+  // write the file is behind the values here, and the next one writes;
+  // without the cache another process may have changed the file, and the
+  // value is written.
+  if (!FUnsaved && !FNoCache) {
+    const std::string* current = FSettingIni->Find(section, name);
+    if (current && *current == value) return;
+  }
   FSettingIni->WriteString(section, name, value);
+  FUnsaved = true;
   if (!FUpdating) UpdateSettingINI();
 }
 
@@ -263,7 +274,9 @@ void TCLSettings::SetSettingRect(const std::string& strName, const TRect& rcValu
 
 void TCLSettings::UpdateSettingINI() {
   std::string error;
+  FUnsaved = true;
   if (!FSettingIni->UpdateFile(&error)) throw ECLSettingsWriteError(FSettingIni->FileName(), error);
+  FUnsaved = false;
 }
 
 void TCLSettings::BeginUpdate() { FUpdating = true; }

@@ -156,6 +156,8 @@ class TCLSettings {
   int32_t FRunTimes = 0;
   uint32_t FEncodeMask = 0;
   bool FUpdating = false;
+  // Values changed here that the user's file does not hold yet.
+  bool FUnsaved = false;
   std::string FConfigPathWord;
   std::string FSettingFilename;
   bool FNoCache = false;

@@ -9,6 +9,7 @@
 #include <thread>
 #include <unordered_set>
 
+#include "framework/CLDebugLog.h"
 #include "framework/CLSettings.h"
 #include "net/CLUtils.h"
 #include "net/Dispatcher.h"
@@ -299,8 +300,11 @@ void TInfoGotThread::WaitFor() {
 }
 
 void TInfoGotThread::Execute() {
-  std::string body;
-  if (platform::HttpGetDirect(FURL, body, kTimeoutMs)) FRet = std::move(body);
+  std::string body, error;
+  if (platform::HttpGetDirect(FURL, body, kTimeoutMs, &error))
+    FRet = std::move(body);
+  else
+    CLDebugLog::Write("Request of " + FURL + " failed: " + error);
   if (FRet.empty() || !FOnInfoGot) return;
   // Synchronous hand-over: the handler runs on the user-interface thread
   // while this thread waits. Without a dispatcher there is no such thread

@@ -1,18 +1,17 @@
 #include "ui/uIPsTesting.h"
 
-#include <QNetworkAccessManager>
-#include <QNetworkProxy>
-#include <QNetworkReply>
-#include <QNetworkRequest>
 #include <QShowEvent>
+#include <QTimer>
 #include <QUrl>
 
 #include "framework/CLEngine.h"
 #include "framework/CLForm.h"
+#include "framework/CLDebugLog.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
 #include "net/CLUtils.h"
 #include "proxy/LocalInfo.h"
+#include "ui/ProxyCheckModule.h"
 #include "ui/uDesignFont.h"
 #include "ui/uMain.h"
 #include "vcl/Controls.h"
@@ -80,10 +79,7 @@ TfrmTesting::TfrmTesting(TCLComponent* AOwner) : TForm(AOwner) {
 TfrmTesting::~TfrmTesting() {
   // The check under way is dropped without its answer: nothing is written
   // and no further check starts while the window goes.
-  if (FReply) {
-    QObject::disconnect(FReply, nullptr, this, nullptr);
-    FReply->abort();
-  }
+  if (FCheck) FCheck->Abort();
   if (frmTesting == this) frmTesting = nullptr;
 }
 
@@ -112,7 +108,12 @@ void TfrmTesting::FormCreate() {
   if (CLMultiLang->LanguageData()) CLMultiLang->ApplyData();
   ggTesting->StartAnimation();
   FProxies = ProxiesToCheck();
-  FNet = new QNetworkAccessManager(this);
+  QString why;
+  FCheck = CreateProxyCheck(this, &why);
+  if (!FCheck) {
+    FCheckError = StdStr(why);
+    CLDebugLog::Write("Testing window: " + FCheckError);
+  }
   TForm::FormCreate();
   if (FProxies.empty()) {
     AddLine(Say("Testing.NoProxy"));
@@ -139,29 +140,29 @@ void TfrmTesting::CheckNext() {
   TCLSettings* settings = GetCLSettings();
   const std::string url = settings->GetSettingString("URL.GetInfo") + "?MagicWord=" +
                           settings->GetSettingString("App.MagicWord");
-  FNet->setProxy(QNetworkProxy(QNetworkProxy::HttpProxy, QStr(p.IP),
-                               static_cast<quint16>(StrToIntDefault(p.Port, 0))));
-  QNetworkRequest request{QUrl(QStr(url))};
-  request.setTransferTimeout(CheckTimeoutMs());
-  request.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
-  QNetworkReply* reply = FNet->get(request);
-  FReply = reply;
-  QObject::connect(reply, &QNetworkReply::finished, this, [this, reply] { CheckDone(reply); });
+  if (!FCheck) {
+    // Without the module no check can be sent: each proxy is reported
+    // failed with the reason, in turn, from the event loop.
+    TProxyCheckAnswer failed;
+    failed.error = QStr(FCheckError);
+    QTimer::singleShot(0, this, [this, failed] { CheckDone(failed); });
+    return;
+  }
+  FCheck->Start(QStr(p.IP), static_cast<quint16>(StrToIntDefault(p.Port, 0)), QUrl(QStr(url)),
+                CheckTimeoutMs(), [this](const TProxyCheckAnswer& answer) { CheckDone(answer); });
 }
 
-void TfrmTesting::CheckDone(QNetworkReply* reply) {
-  reply->deleteLater();
+void TfrmTesting::CheckDone(const TProxyCheckAnswer& answer) {
   if (FIndex >= FProxies.size()) return;
   const TProxyRec& p = FProxies[FIndex];
   const std::string proxy = p.IP + ":" + p.Port;
-  const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-  if (reply->error() == QNetworkReply::NoError && status >= 200 && status < 300) {
-    const TLocalInfo info = TLocalInfo::FromText(reply->readAll().toStdString());
+  if (answer.ok) {
+    const TLocalInfo info = TLocalInfo::FromText(answer.body.toStdString());
     ++FAnswered;
     AddLine(Say("Testing.Good", {proxy, p.Country_Long, info.IP, info.CountryLong}));
   } else {
     const std::string why =
-        status ? "HTTP " + std::to_string(status) : StdStr(reply->errorString());
+        answer.status ? "HTTP " + std::to_string(answer.status) : StdStr(answer.error);
     AddLine(Say("Testing.Bad", {proxy, p.Country_Long, why}));
   }
   ++FIndex;

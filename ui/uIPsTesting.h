@@ -6,16 +6,14 @@
 // dropped with it.
 #pragma once
 
-#include <QPointer>
-
 #include <string>
 #include <vector>
 
 #include "proxy/uProxyManager.h"
 #include "vcl/Forms.h"
 
-class QNetworkAccessManager;
-class QNetworkReply;
+class IProxyCheck;
+struct TProxyCheckAnswer;
 class TButton;
 class TCLForm;
 class TCLMultiLang;
@@ -53,15 +51,17 @@ class TfrmTesting : public TForm {
 
  private:
   void CheckNext();
-  void CheckDone(QNetworkReply* reply);
+  void CheckDone(const TProxyCheckAnswer& answer);
   void AddLine(const std::string& line);
 
   std::vector<TProxyRec> FProxies;
   size_t FIndex = 0;
   int FAnswered = 0;
   bool FFinished = false;
-  QNetworkAccessManager* FNet = nullptr;
-  QPointer<QNetworkReply> FReply;
+  // Sends the checks (Qt Network, in a module loaded with the window); null
+  // when the module is missing, and every check fails with FCheckError.
+  IProxyCheck* FCheck = nullptr;
+  std::string FCheckError;
 };
 
 // The testing window while it exists.

@@ -29,13 +29,6 @@ void EnsureCurlInitialised() {
   });
 }
 
-// libcurl, and the TLS library under it, are set up before main runs, while
-// the process has one thread: curl_global_init is not safe beside other
-// threads on every libcurl build, and the state it allocates must be
-// published to the worker threads that use it later (a worker that did the
-// set-up itself raced with the library's own clean-up at process exit).
-const bool gCurlInitialisedAtStart = (EnsureCurlInitialised(), true);
-
 void UseTrustedAuthorities(CURL* curl) {
   if (const char* f = std::getenv("SSL_CERT_FILE"); f && *f) curl_easy_setopt(curl, CURLOPT_CAINFO, f);
   if (const char* d = std::getenv("SSL_CERT_DIR"); d && *d) curl_easy_setopt(curl, CURLOPT_CAPATH, d);

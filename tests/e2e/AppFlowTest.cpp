@@ -202,6 +202,9 @@ TEST_F(AppFlowTest, TheProgramStartsAgainstTheServiceAndEndsDirect) {
   DesktopSettings(false);
   Start(1, {kRecords[0]}, {}, {"TARGET_COUNTRY=US", "App.Splash=0"});
   fs::copy_file(VG_APP_EXE, sb().Path("app/veilgate"), fs::copy_options::overwrite_existing);
+  // The modules it loads on first use lie beside it, as installed.
+  for (const char* module : {"libvghttp.so", "libvgdesktop.so", "libvgnetcheck.so"})
+    fs::create_symlink(fs::path(VG_APP_EXE).parent_path() / module, sb().Path("app/") + module);
   const std::string log = sb().Path("app.log");
   setenv("VEILGATE_DEBUG_LOG", log.c_str(), 1);
   testsupport::ChildProcess app;

@@ -50,8 +50,8 @@ class AppProcessTest : public SandboxTest {
   // A copy of the program in its own folder with its own supplied settings
   // and the popup's movie (without it the popup reports a file error in a
   // box that waits for the user). withData copies the language, skin and
-  // res/ files of the build too (the page engine module is linked, not
-  // copied).
+  // res/ files of the build too (the modules the program loads on first
+  // use are linked, not copied).
   Installation Install(const std::string& name, const std::string& constDat,
                        bool withData = false) {
     Installation inst;

@@ -50,6 +50,37 @@ TEST_F(SettingsStoreTest, WriteOverAFolderThrowsWithPathAndReason) {
   EXPECT_THROW(t.SetSettingInteger("X", 1), ECLSettingsWriteError);
 }
 
+TEST_F(SettingsStoreTest, AValueTheFileHoldsIsWrittenAgainOnlyAfterAFailedWrite) {
+  TCLSettings s;
+  const std::string path = s.SettingFilePath();
+  s.SetSettingstring("Skin", "Default");
+  // A section added from outside shows whether the file was written again
+  // (a write puts out what the store holds, without it).
+  Put(path, Slurp(path) + "[mark]\nSeen=1\n");
+  s.SetSettingstring("Skin", "Default");
+  EXPECT_NE(Slurp(path).find("[mark]"), std::string::npos) << Slurp(path);
+  s.SetSettingstring("Skin", "Dark");
+  EXPECT_EQ(Slurp(path).find("[mark]"), std::string::npos) << Slurp(path);
+  EXPECT_NE(Slurp(path).find("Skin=Dark"), std::string::npos) << Slurp(path);
+
+  // After a failed write the file is behind: the same value is written then.
+  fs::remove(path);
+  fs::create_directories(path);
+  EXPECT_THROW(s.SetSettingstring("Skin", "Light"), ECLSettingsWriteError);
+  fs::remove_all(path);
+  s.SetSettingstring("Skin", "Light");
+  EXPECT_NE(Slurp(path).find("Skin=Light"), std::string::npos);
+  // And after a failed batch, which changed nothing on the disk either.
+  fs::remove(path);
+  fs::create_directories(path);
+  s.BeginUpdate();
+  s.SetSettingstring("Size", "2");
+  EXPECT_THROW(s.EndUpdate(), ECLSettingsWriteError);
+  fs::remove_all(path);
+  s.SetSettingstring("Size", "2");
+  EXPECT_NE(Slurp(path).find("Size=2"), std::string::npos);
+}
+
 TEST_F(SettingsStoreTest, NoWritableFolderAtAllStillStarts) {
   // Both data folders lie below a plain file: nothing can be created.
   Put(sb().Path("blocker"), "x");

@@ -63,6 +63,12 @@ TEST_F(InstalledProgramTest, RunsThroughItsLinkWithItsDataAndWritesAnAutostartEn
   const std::string log = ReadText(FInst.log);
   EXPECT_NE(log.find("Language: English"), std::string::npos) << log;
   EXPECT_NE(log.find("Movie loaded: " + FRealDir + "/res/veilip.dat"), std::string::npos) << log;
+  // The service's lists are asked for at start: the HTTP transport module
+  // installed beside the program was found and loaded (the answer itself
+  // may fail, no service runs here).
+  EXPECT_TRUE(WaitLog(FInst, "HttpOpenRequest ok!", 30000)) << ReadText(FInst.log);
+  EXPECT_EQ(ReadText(FInst.log).find("no HTTP transport"), std::string::npos)
+      << ReadText(FInst.log);
   // The user's settings live in the XDG folder under the real path's word.
   std::string word = FRealDir + "/veilgate";
   for (char& c : word)

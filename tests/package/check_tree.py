@@ -78,7 +78,8 @@ for base, dirs, files in os.walk(root):
 for rel in ("veilgate", "const.dat", "lang/English.lan", "lang/Deutsch.lan",
             "skins/Midnight.skn", "skins/Daylight.nsf.skn", "res/veilip.dat", "res/map.tpl",
             "res/flag_short/UN.PNG", "res/flag_short/DE.PNG", "res/images/splash.png",
-            "res/images/about.png", "libvgwebengine.so"):
+            "res/images/about.png", "libvgwebengine.so", "libvghttp.so", "libvgdesktop.so",
+            "libvgnetcheck.so"):
     if not os.path.isfile(os.path.join(root, APPDIR, rel)):
         fault("%s/%s is missing" % (APPDIR, rel))
 link = os.path.join(root, "usr/bin/veilgate")

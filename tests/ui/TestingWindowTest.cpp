@@ -9,6 +9,7 @@
 
 #include "MainWindowSupport.h"
 #include "proxy/uProxyManager.h"
+#include "ui/ProxyCheckModule.h"
 #include "ui/uIPsTesting.h"
 #include "vcl/Controls.h"
 
@@ -90,6 +91,33 @@ TEST_F(TestingWindowTest, WithoutProxiesOfTheCountryItSaysSoAndStops) {
   // "UN" checks every proxy.
   w.FProxyManager->FTargetCountry = "UN";
   EXPECT_EQ(TfrmTesting::ProxiesToCheck().size(), 1u);
+}
+
+TEST_F(TestingWindowTest, WithoutItsRequestModuleEachProxyIsReportedFailedWithTheReason) {
+  Const({"Update.Times=1", "TARGET_COUNTRY=UN",
+         "NORMAL_IPS=192.0.2.3:80|France|FR|2|48;192.0.2.4:81|Germany|DE|10|51",
+         "URL.GetInfo=http://192.0.2.200/getinfo"});
+  TfrmMain& w = Window();
+  w.tmrInitTimer(w.tmrInit);
+  // The program installed without the module.
+  struct TCandidates {
+    QStringList saved = ProxyCheckModuleCandidates();
+    ~TCandidates() { ProxyCheckModuleCandidates() = saved; }
+  } restore;
+  const std::string missing = sb().Path("none/vgnetcheck");
+  ProxyCheckModuleCandidates() = {QString::fromStdString(missing)};
+  std::unique_ptr<TfrmTesting> t(CreateForm<TfrmTesting>(&w));
+  ASSERT_EQ(t->Proxies().size(), 2u);
+  ASSERT_TRUE(Until([&] { return t->Finished(); }));
+  const TStringList& lines = t->mmoLog->Lines();
+  ASSERT_EQ(lines.Count(), 3) << t->mmoLog->Text();
+  EXPECT_NE(lines[0].find("192.0.2.3:80"), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find("192.0.2.4:81"), std::string::npos) << lines[1];
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_NE(lines[i].find("proxy check module not found"), std::string::npos) << lines[i];
+    EXPECT_NE(lines[i].find(missing), std::string::npos) << lines[i];
+  }
+  EXPECT_FALSE(t->ggTesting->Animating());
 }
 
 }  // namespace
