@@ -137,6 +137,7 @@ struct Service {
 };
 
 Service StartService(const std::string& root) {
+  // clang-format off
   Write(root + "/service.conf",
         "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = VG-DEMO\ncheck_magicword = 1\n"
         "flags = " VG_BINARY_DIR "/res/flag_short\nlog = " + root + "/service.log\n"
@@ -147,6 +148,7 @@ Service StartService(const std::string& root) {
         "127.0.0.4:8888|Germany|DE|9|51\n"
         "[super]\n127.0.0.5:8888|Japan|JP|138|36\n"
         "[localinfo]\nip =\ncountry_short = US\ncountry_long = United States\ncity = Dallas\n");
+  // clang-format on
   Service s;
   s.pid = Spawn({VG_SERVICE_EXE, "--config", root + "/service.conf", "--port", "0"}, root + "/service.out");
   WaitFor([&] { return Read(root + "/service.out").find('\n') != std::string::npos; }, 5000);

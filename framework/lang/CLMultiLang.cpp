@@ -6,6 +6,7 @@
 
 namespace {
 
+// clang-format off
 const char* const kDefaultExcludeProps[] = {
     "TWebBrowser:",          ":TComponentName",      ".SkinDataName",
     "TspResourceStrData:",   "TShockwaveFlash:",     "TspSkinNotebook:",
@@ -18,6 +19,7 @@ const char* const kDefaultExcludeProps[] = {
     ".HeaderSkinDataName",   ".LVHeaderSkinDataName",
 };
 
+// clang-format on
 // Lines joined with CR LF, without a break after the last one.
 std::string JoinLines(const TStringList& sl) {
   std::string out;

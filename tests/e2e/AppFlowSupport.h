@@ -91,6 +91,7 @@ class AppFlowTest : public SandboxTest {
         r = StringReplaceAll(r, "{p" + std::to_string(i) + "}", FProxies[i]->Server());
       return r;
     };
+    // clang-format off
     std::string conf =
         "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = VG-DEMO\ncheck_magicword = 1\n"
         "flags = " + sb().Path("flags") + "\n"
@@ -98,6 +99,7 @@ class AppFlowTest : public SandboxTest {
         "[settings]\nSUPER_TOUCH = http://{service}/touch?ip={1}\n"
         "URL.CheckIP = http://{service}/checkip\nURL.FlagPath = http://{service}/flags/\n"
         "[normal]\n";
+    // clang-format on
     for (const auto& r : records) conf += expand(r) + "\n";
     conf += "[super]\n";
     for (const auto& r : superRecords) conf += expand(r) + "\n";

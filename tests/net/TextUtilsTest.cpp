@@ -51,6 +51,7 @@ TEST(StringReplaceAll, ReplacesWithoutOverlapAndOptionallyWithoutCase) {
 }
 
 TEST(StrToIntDefault, ReadsDecimalAndHexWithin32Bits) {
+  // clang-format off
   struct Case { const char* text; int32_t expected; } cases[] = {
       {"0", 0}, {"42", 42}, {"-42", -42}, {"+7", 7}, {"  12", 12},
       {"2147483647", 2147483647}, {"-2147483648", INT32_MIN},
@@ -61,6 +62,7 @@ TEST(StrToIntDefault, ReadsDecimalAndHexWithin32Bits) {
       {"12a", -9}, {"2147483648", -9}, {"-2147483649", -9}, {"$100000000", -9},
       {"99999999999999999999999", -9}, {"0x-1", -9}, {"--1", -9}, {"abc", -9},
   };
+  // clang-format on
   for (const Case& c : cases) EXPECT_EQ(StrToIntDefault(c.text, -9), c.expected) << c.text;
 }
 
@@ -227,6 +229,7 @@ TEST(URLCoding, DecodeAcceptsPlusDoublePercentAndRejectsBadEscapes) {
 
 TEST(Paths, JoinPathWindowsRules) {
   const auto W = PathStyle::Windows;
+  // clang-format off
   struct Case { const char* base; const char* rel; const char* expected; } cases[] = {
       {"C:\\app\\", "res\\map.tpl", "C:\\app\\res\\map.tpl"},
       {"C:\\app", "res/flag/x.PNG", "C:\\app\\res\\flag\\x.PNG"},
@@ -242,12 +245,14 @@ TEST(Paths, JoinPathWindowsRules) {
       {"C:\\app\\", "", "C:\\app\\"},
       {"ab:c", "x", "x"},                               // ":" not second
   };
+  // clang-format on
   for (const Case& c : cases)
     EXPECT_EQ(JoinPath(c.base, c.rel, W), c.expected) << c.base << " + " << c.rel;
 }
 
 TEST(Paths, JoinPathPosixRules) {
   const auto P = PathStyle::Posix;
+  // clang-format off
   struct Case { const char* base; const char* rel; const char* expected; } cases[] = {
       {"/opt/app/", "res\\map.tpl", "/opt/app/res/map.tpl"},
       {"/opt/app", "res/flag_short\\DE.PNG", "/opt/app/res/flag_short/DE.PNG"},
@@ -260,6 +265,7 @@ TEST(Paths, JoinPathPosixRules) {
       {"", "x", "x"},
       {"/opt/app", "", "/opt/app/"},
   };
+  // clang-format on
   for (const Case& c : cases)
     EXPECT_EQ(JoinPath(c.base, c.rel, P), c.expected) << c.base << " + " << c.rel;
 

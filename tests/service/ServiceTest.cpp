@@ -106,6 +106,7 @@ TEST_F(ServiceTest, UpdateAnswerDeliversSettingsThroughTheDownloader) {
   ASSERT_TRUE(FDispatcher->PumpUntil([&] { return !sd.Busy(); }, 10000));
   ASSERT_EQ(errors, 0);
   const std::string self = FBase.substr(7);
+  // clang-format off
   EXPECT_EQ(answer,
             "magicword=VG-TEST\r\n"
             "Result=1\r\n"
@@ -118,6 +119,7 @@ TEST_F(ServiceTest, UpdateAnswerDeliversSettingsThroughTheDownloader) {
             "__MODIFY__.SUPER_IPS=192.0.2.20:8080|Japan|JP|138|36\r\n"
             "__MODIFY__.SUPER_TOUCH=http://" + self + "/touch?ip={1}\r\n"
             "__MODIFY__.URL.CheckIP=http://" + self + "/checkip\r\n");
+  // clang-format on
   TStringList lines;
   lines.SetText(answer);
   EXPECT_EQ(lines.Values("MAGICWORD"), "VG-TEST");

@@ -380,6 +380,7 @@ bool MakeCertificates(const std::string& dir, Certificates& out, std::string* er
                         "basicConstraints=CA:FALSE\n";
   std::ofstream(dir + "/local.ext") << "subjectAltName=IP:127.0.0.1\nbasicConstraints=CA:FALSE\n";
   const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+  // clang-format off
   std::string cmd =
       "cd " + d + " && "
       "openssl req -x509 " + key + " -keyout ca.key -out ca.pem -days 2 -subj '/CN=Veilgate Test CA' && "
@@ -390,6 +391,7 @@ bool MakeCertificates(const std::string& dir, Certificates& out, std::string* er
       "openssl req " + key + " -keyout local.key -out local.csr -subj '/CN=127.0.0.1' && "
       "openssl x509 -req -in local.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 2 "
       "-extfile local.ext -out local.pem";
+  // clang-format on
   cmd = "(" + cmd + ") > " + d + "/openssl.log 2>&1";
   if (std::system(cmd.c_str()) != 0) {
     if (error) *error = "openssl failed: " + ReadText(dir + "/openssl.log");

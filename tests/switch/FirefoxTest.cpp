@@ -276,6 +276,7 @@ TEST_F(FirefoxTest, WithoutTheExtensionFileFirefoxIsNeverStarted) {
 
 TEST(FirefoxProfiles, ThoseThatDoNotUseTheSystemProxyAreNamed) {
   Sandbox box;
+  // clang-format off
   box.WriteFile("home/.mozilla/firefox/profiles.ini",
                 "[Install4F96D1932A9F858E]\nDefault=abc.default-esr\n\n"
                 "[Profile0]\nName=default-esr\nIsRelative=1\nPath=abc.default-esr\nDefault=1\n\n"
@@ -283,6 +284,7 @@ TEST(FirefoxProfiles, ThoseThatDoNotUseTheSystemProxyAreNamed) {
                 "[Profile2]\nName=manual\nIsRelative=0\nPath=" + box.Path("elsewhere/manual") + "\n\n"
                 "[Profile3]\nName=user-js\nIsRelative=1\nPath=ghi.userjs\n\n"
                 "[General]\nStartWithLastProfile=1\nVersion=2\n");
+  // clang-format on
   // No setting at all: 5, the system's settings.
   box.WriteFile("home/.mozilla/firefox/abc.default-esr/prefs.js",
                 "// Mozilla User Preferences\nuser_pref(\"browser.startup.page\", 3);\n");

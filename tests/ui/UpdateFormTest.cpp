@@ -476,6 +476,7 @@ TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideSt
   const std::string evil = EvilProgram();
   // Each setting that names a program, a file or a folder, the user's own
   // choices and the program's bookkeeping, with a value an attacker wants.
+  // clang-format off
   const std::vector<std::pair<std::string, std::string>> refused = {
       {"FireFoxPath", evil}, {"Language", "Deutsch"}, {"Language.Force", "Deutsch"},
       {"Skin", "../../evil"}, {"Path.Languages", "/tmp"}, {"Path.Skins", "/tmp"},
@@ -493,6 +494,7 @@ TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideSt
       {"SUPER_TOUCH", "file:///etc/passwd?{1}"}, {"URL.home", "file:///etc/passwd"},
       {"URL.help", "vgevil:run"}, {"URL.CheckIP", "javascript:alert(1)"},
       {"URL.Redirect", "%exepath%\\evil.html"}, {"Banner.Side.RemoteURL", "ftp://x/"}};
+  // clang-format on
   std::vector<std::string> supplied = {
       "FireFoxPath=", "SWITCH.FF=0", "TARGET_COUNTRY=US", "Language=English",
       "URL.home=http://127.0.0.1:9/home", "URL.help=http://127.0.0.1:9/help",

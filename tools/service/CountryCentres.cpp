@@ -12,6 +12,7 @@ struct Centre {
   double latitude, longitude;
 };
 
+// clang-format off
 const Centre kCentres[] = {
     {"AD", 42.5, 1.5},      {"AE", 24, 54},         {"AF", 33, 65},         {"AG", 17.05, -61.8},
     {"AI", 18.25, -63.17},  {"AL", 41, 20},         {"AM", 40, 45},         {"AO", -12.5, 18.5},
@@ -77,6 +78,7 @@ const Centre kCentres[] = {
     {"XK", 42.6, 20.9},     {"YE", 15, 48},         {"YT", -12.83, 45.17},  {"ZA", -29, 24},
     {"ZM", -15, 30},        {"ZW", -20, 30},
 };
+// clang-format on
 
 }  // namespace
 
