@@ -165,23 +165,23 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   std::vector<std::string> params;
   for (int i = 1; i < argc; ++i) params.emplace_back(argv[i]);
 
-  // 1. Floating-point exceptions stay masked (the default of this platform's
+  // Floating-point exceptions stay masked (the default of this platform's
   //    C runtime; made explicit because plug-ins may change it).
   std::feclearexcept(FE_ALL_EXCEPT);
 
-  // 2. The debug log stays off until the debug decision.
+  // The debug log stays off until the debug decision.
   CLDebugLog::SetActive(false);
   CLDebugLog::SetAutoStart(false);
 
-  // 3. "i" and "u": end before anything else runs.
+  // "i" and "u": end before anything else runs.
   if (FindSwitch(params, 'i') || FindSwitch(params, 'u')) return;
 
-  // 4. "s": ask the running instance to close.
+  // "s": ask the running instance to close.
   if (FindSwitch(params, 's')) {
     CloseApp(InstanceClass.ClassName);
     return;
   }
-  // 5. "r": ask it to close, give it time, then start normally.
+  // "r": ask it to close, give it time, then start normally.
   if (FindSwitch(params, 'r')) {
     CloseApp(InstanceClass.ClassName);
     platform::SleepMs(2000);
@@ -194,7 +194,7 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   // Worker threads hand their results to the user-interface thread through it.
   auto dispatcher = std::make_unique<TCLQtDispatcher>();
 
-  // 6. Debug decision.
+  // Debug decision.
   TCLSettings* settings = GetCLSettings();
   const bool debug = FindSwitch(params, 'd') ||
                      ((settings->GetSettingBool("Debug.Enabled") || CtrlAndShiftHeld()) &&
@@ -204,13 +204,13 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   CLDebugLog::SetAutoStart(debug);
   if (debug) CLDebugLog::Write("Enter Debug Mode...");
 
-  // 7. Autorun start only when autorun is permitted.
+  // Autorun start only when autorun is permitted.
   if (FindSwitch(params, 'a') && !settings->GetSettingBool("App.Autorun")) return;
 
-  // 8. The caller's veto.
+  // The caller's veto.
   if (Check && !Check()) return;
 
-  // 9. One instance per installation: hand over to the running one.
+  // One instance per installation: hand over to the running one.
   if (!settings->GetSettingBool("App.Multiple")) {
     const std::string name = std::string(CLConst::MutexPrefix) + settings->GetSettingString("App.GUID");
     if (!CheckSingleInstance(name)) {
@@ -221,27 +221,27 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
     }
   }
 
-  // 10./11. The splash window shows before the main window exists.
+  // The splash window shows before the main window exists.
   if (settings->GetSettingBool("App.Splash") && CLSplashFactory()) {
     CLSplashForm() = CLSplashFactory()();
     if (CLSplashForm()) ShowSplashPainted(CLSplashForm());
   }
 
-  // 12. The main window; its engine posts "CL InitPost" when loading ends.
+  // The main window; its engine posts "CL InitPost" when loading ends.
   Reference = InstanceClass.Create();
 
-  // 13. Shown unless started hidden or the window asked not to be shown.
+  // Shown unless started hidden or the window asked not to be shown.
   if (Reference && !FindSwitch(params, 'h') && CLShowMainForm()) Reference->show();
   // The splash has done its work once the main window is there: it goes
   // with the first turn of the message loop, whether or not the window
   // system ever moved the activation away from it.
   if (CLSplashForm()) QTimer::singleShot(0, [] { CLCloseSplash(); });
 
-  // 14. Message loop, unless termination was asked for while the windows
+  // Message loop, unless termination was asked for while the windows
   //     were being created (a modal box during start-up answers requests).
   if (!CLTerminateRequested()) QApplication::exec();
 
-  // 15. The settings store goes; a later access creates a fresh one.
+  // The settings store goes; a later access creates a fresh one.
   ReleaseCLSettings();
 
   // The windows belong to the application object and go with it.

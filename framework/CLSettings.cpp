@@ -96,18 +96,18 @@ ECLSettingsWriteError::ECLSettingsWriteError(const std::string& path, const std:
 // --- creation ----------------------------------------------------------------------
 
 TCLSettings::TCLSettings(const std::string& strSettingFile) {
-  // 1. File names.
+  // File names.
   FSettingFilename = strSettingFile.empty() ? kDefaultSettingFile : strSettingFile;
   const std::string constFile = strSettingFile.empty() ? kDefaultConstFile : strSettingFile;
 
-  // 2. Executable folder and the supplied files.
+  // Executable folder and the supplied files.
   const std::string module = platform::ModuleFileName();
   FConstDataPath = WithSeparator(ExtractFileDir(module));
   FConstDataPath = WithSeparator(platform::LongPathName(FConstDataPath));
   FConstValueIni = std::make_unique<TCLMemIniFile>(FConstDataPath + constFile);
   FOemValueIni = std::make_unique<TCLMemIniFile>(FConstDataPath + kPartnerPrefix + constFile);
 
-  // 3. Configuration word: no user file is open yet, so only the engine
+  // Configuration word: no user file is open yet, so only the engine
   // lists and the supplied files answer.
   FConfigPathWord = GetSettingString("App.ConfigPath");
   if (FConfigPathWord.empty()) {
@@ -116,14 +116,14 @@ TCLSettings::TCLSettings(const std::string& strSettingFile) {
       if (c == '\\' || c == ':' || c == '/') c = '_';
   }
 
-  // 4. Data folders and the scrambling mask.
+  // Data folders and the scrambling mask.
   const std::string sep(1, platform::PathSeparator());
   FUserDataPathCurrentUser = WithSeparator(ShellFolder("AppData", false)) + FConfigPathWord + sep;
   FUserDataPathAllUsers =
       WithSeparator(ShellFolder("Common AppData", true)) + FConfigPathWord + sep;
   FEncodeMask = kEncodeMask;
 
-  // 5. All-users decision. "UserFlag.ini" keeps the answer, so that a user
+  // All-users decision. "UserFlag.ini" keeps the answer, so that a user
   // whose flag is false stays in his own folder even when the all-users
   // folder becomes writable later.
   if (GetSettingInteger("Setting.NoAllUser") != 0) {
@@ -154,7 +154,7 @@ TCLSettings::TCLSettings(const std::string& strSettingFile) {
     SetAllUser(decided);
   }
 
-  // 6. Run counter: 0 on the first start.
+  // Run counter: 0 on the first start.
   FRunTimes = GetSettingInteger("RunTimes");
   try {
     SetSettingInteger("RunTimes", FRunTimes == INT32_MAX ? FRunTimes : FRunTimes + 1);

@@ -350,7 +350,7 @@ void TSingleDownloaderThread::Finish(bool result, std::string text) {
 }
 
 bool TSingleDownloaderThread::Run(std::string& text) {
-  // 1. The address.
+  // The address.
   const TParsedURL parsed = ParseURL(FTURL);
   FSSL.store(parsed.SSL);
   Log("ParseURL: " + FTURL);
@@ -358,7 +358,7 @@ bool TSingleDownloaderThread::Run(std::string& text) {
   Log("ParseURL: " + parsed.Object);
   if (Terminated()) return false;
 
-  // 2.-5. Open the request.
+  // Open the request.
   platform::HttpRequestOptions options;
   options.host = parsed.HostName;
   options.port = parsed.Port;
@@ -375,7 +375,7 @@ bool TSingleDownloaderThread::Run(std::string& text) {
   options.verb = post ? "POST" : "GET";
   Log(options.verb);
   if (post) {
-    // 6. A POST: the header text and the body, one byte per character.
+    // A POST: the header text and the body, one byte per character.
     options.headers =
         FTContentType.empty() ? std::string("Content-Type: application/x-www-form-urlencoded")
                               : FTContentType;
@@ -408,7 +408,7 @@ bool TSingleDownloaderThread::Run(std::string& text) {
     return false;
   }
 
-  // 7. Content-Length.
+  // Content-Length.
   std::string lengthText;
   const bool hasLength = connection->QueryHeader("Content-Length", lengthText);
   if (hasLength) {
@@ -427,13 +427,13 @@ bool TSingleDownloaderThread::Run(std::string& text) {
     Log("Content-Length: none");
   }
   if (Terminated()) return false;
-  // 8. Without a length, binary data is not read at all.
+  // Without a length, binary data is not read at all.
   if (!hasLength && FTBinaryData) {
     Log("No Content-Length for binary data");
     return false;
   }
 
-  // 9. Where the body goes.
+  // Where the body goes.
   FBytesReaded.store(0);
   std::string tempName;
   std::ofstream file;
@@ -460,7 +460,7 @@ bool TSingleDownloaderThread::Run(std::string& text) {
     }
   } remover{tempName};
 
-  // 10. Read the body block by block.
+  // Read the body block by block.
   char block[kBlockSize];
   bool readOk = true;
   bool writeOk = true;
@@ -496,7 +496,7 @@ bool TSingleDownloaderThread::Run(std::string& text) {
   Log("Readed: " + std::to_string(BytesReaded()));
 
   if (FTToFile) {
-    // 11. The file: compare with the length, then copy it over the target
+    // The file: compare with the length, then copy it over the target
     // even when the sizes differ.
     file.close();
     if (file.fail()) writeOk = false;
@@ -513,7 +513,7 @@ bool TSingleDownloaderThread::Run(std::string& text) {
     }
     return result;
   }
-  // 12. The text.
+  // The text.
   text = DecodeHttpText(buffer, FHttpCharset);
   return !buffer.empty() && readOk;
 }

@@ -50,30 +50,30 @@ TfrmFlashForm::~TfrmFlashForm() {
 void TfrmFlashForm::FormCreate() {
   // Built for its texts only (the language-file writer): no player.
   if (CLDesigning()) return TForm::FormCreate();
-  // 1. The player, owned by the window, in the window.
+  // The player, owned by the window, in the window.
   FlashPlayer = new TShockwaveFlash(this);
   FlashPlayer->SetName("FlashPlayer");
-  // 2. Its window procedure is kept and replaced by the filter.
+  // Its window procedure is kept and replaced by the filter.
   FFlashMes = FlashPlayer->WindowProc;
   FlashPlayer->OnFSCommand = [this](TShockwaveFlash* s, const std::string& c, const std::string& a) {
     FlashFSCommand(s, c, a);
   };
   FlashPlayer->WindowProc = [this](TMessage& m) { FlashWndProc(m); };
-  // 3./4. The movie next to the executable; a missing file is reported and
+  // The movie next to the executable; a missing file is reported and
   // the window goes on.
   FlashPlayer->SetMovie(GetAppPath() + SlashToBackslash("res\\veilip.dat"));
   if (!platform::FileExists(FlashPlayer->Movie()))
     ShowPlainMessage(FlashPlayer->Movie() + " File Error!");
-  // 5.
+  // The movie plays once, without its context menu, at high quality.
   FlashPlayer->SetMenu(false);
   FlashPlayer->SetLoop(false);
   FlashPlayer->SetQuality(1);
-  // 6. Its own size, at the window's top left corner.
+  // Its own size, at the window's top left corner.
   TCLSettings* settings = GetCLSettings();
   FlashPlayer->SetBounds(0, 0, settings->GetSettingInteger("FLS.Width"),
                          settings->GetSettingInteger("FLS.Height"));
   FlashPlayer->show();
-  // 7.-11. The start-up commands.
+  // The start-up commands.
   SetBackground(JoinPath(GetAppPath(), settings->GetSettingString("FLS.Background")));
   SetLogo(JoinPath(GetAppPath(), settings->GetSettingString("FLS.Logo")));
   SetIPInfo("Local", "", "", "", "", "", "0", "100");

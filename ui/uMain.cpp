@@ -344,29 +344,29 @@ void TfrmMain::FormCreate() {
   // A window built for its texts only (the language-file writer) does not
   // start: no proxy manager, no popup, no switching.
   if (CLDesigning()) return TForm::FormCreate();
-  // 1. The proxy manager.
+  // The proxy manager.
   FProxyManager = std::make_unique<TProxyManager>();
   FProxyManager->FOnGetCurrentLocalInfo = [this](TProxyManager* s) { LocalInfoGot(s); };
-  // 2. The popup in the top panel.
+  // The popup in the top panel.
   PlaceWindow();
-  // 3. Browsers to direct, timers off, the popup's ready text.
+  // Browsers to direct, timers off, the popup's ready text.
   actStopHideExecute(nullptr);
-  // 4.
+  // The user's settings.
   LoadSettings();
-  // 5./6. The user's own IP information is asked for.
+  // The user's own IP information is asked for.
   FLocalInfoGot = false;
   FProxyManager->GetCurrentLocalInfo();
-  // 7.
+  // The popup says the user's IP information is being checked.
   if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Verifing"), 0);
-  // 8. The Firefox extension, the first time Firefox is seen.
+  // The Firefox extension, the first time Firefox is seen.
   if (IsFirefoxInstalled() && !GetCLSettings()->GetSettingBool("FFEXT.INSTALLED")) {
     InstallFirefoxExtension();
     Store([](TCLSettings* s) { s->SetSettingBool("FFEXT.INSTALLED", true); });
     if (IsFirefoxRunning()) CLEngine->ShowMessageEx("MSGBox.FFRestart", {}, 0, mtInformation, mbOK);
   }
-  // 9.
+  // On top of other windows when the user chose so.
   SetAOT();
-  // 10. A command within the first second is refused.
+  // A command within the first second is refused.
   FLastActionTime = Now();
   TForm::FormCreate();
 }
@@ -423,17 +423,17 @@ std::string TfrmMain::PopupFlag(const std::string& aCode) const {
 }
 
 void TfrmMain::actVeilIPExecute(TBasicAction*) {
-  // 1./2.
+  // Too soon after the last command: refused with a note.
   if (!ActionGuard()) return;
   FLastActionTime = Now();
-  // 3. The service's data and the user's own information must be there.
+  // The service's data and the user's own information must be there.
   if (!CLEngine->AppWaitFirstUpdate() || !FLocalInfoGot) {
     Trace("Hide refused: no service data or local information yet");
     CLEngine->ShowMessageEx("MSGBox.CHKNET", {}, 0, mtError, mbOK);
     FProxyManager->GetCurrentLocalInfo();
     return;
   }
-  // 4. An idle proxy of the target country. None at all: nothing changes.
+  // An idle proxy of the target country. None at all: nothing changes.
   const TProxyRec p = FProxyManager->GetIdleProxy(FProxyManager->FTargetCountry, false, KAll, true);
   if (p.IP.empty()) {
     Trace("Hide refused: no proxy for " + FProxyManager->FTargetCountry);
@@ -442,16 +442,16 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
   }
   FProxyManager->FTargetProxy = p;
   const TProxyRec& t = FProxyManager->FTargetProxy;
-  // 5./6. The three switches, every time; each applies its own option.
+  // The three switches, every time; each applies its own option.
   const std::string a = t.IP + ":" + t.Port;
   Trace("Hide through " + a + " (" + t.Country_Short + ")");
   SetIEProxy(a);
   SetFirefoxProxy(a);
   SetOperaProxy(a);
   Trace("Switched to " + a);
-  // 7.
+  // The periodic change of proxy, when the user turned it on.
   if (GetCLSettings()->GetSettingBool("ChangeIP")) tmrChangeIP->SetEnabled(true);
-  // 8. A super proxy is kept alive.
+  // A super proxy is kept alive.
   if (t.IsSuper) {
     FProxyManager->Touch(t);
     FLastTouchTime = Now();
@@ -459,7 +459,7 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
   } else {
     tmrTouch->SetEnabled(false);
   }
-  // 9./10. The popup shows the fake location.
+  // The popup shows the fake location.
   if (frmFlashForm) {
     const std::string flag = PopupFlag(t.Country_Short);
     frmFlashForm->SetIPInfo("Target", "True", flag, t.IP, t.Country_Long, "", "0", "100");
@@ -467,11 +467,12 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
     frmFlashForm->SetIPInfoA("Local", "50", "100");
     frmFlashForm->TurnTarget();
   }
-  // 11.
+  // The hide button and the tray menu now stop hiding.
   btnHide->SetAction(actStopHide);
   VeilIP1->SetAction(btnHide->Action());
   ShowTrayState();
-  // 12./13.
+  // The time of this change, the popup's "hiding" text, and (once) a word to
+  // the user when the desktop switch reached no browser setting.
   FLastChangeIPTime = Now();
   if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Hiding"), 0);
   CheckDesktopReach(a);
@@ -642,9 +643,9 @@ void TfrmMain::TestIPfromLocal() {
 }
 
 void TfrmMain::LocalInfoGot(TProxyManager*) {
-  // 1. The country gate on the real IP.
+  // The country gate on the real IP.
   CheckLocalIP();
-  // 2. The flag: local folder, else the web address.
+  // The flag: local folder, else the web address.
   const TLocalInfo info = TLocalInfo::Read(FProxyManager->FLocalInfo);
   TCLSettings* settings = GetCLSettings();
   std::string flag;
@@ -653,14 +654,14 @@ void TfrmMain::LocalInfoGot(TProxyManager*) {
                                                    info.CountryShort + ".PNG"));
     if (flag.empty()) flag = settings->GetSettingString("URL.FlagPath") + info.CountryShort + ".PNG";
   }
-  // 3. Both cards show the real location until the first hide.
+  // Both cards show the real location until the first hide.
   if (frmFlashForm) {
     frmFlashForm->SetIPInfo("Local", "True", flag, info.IP, info.CountryLong, info.City, "100", "100");
     frmFlashForm->SetIPInfo("Target", "", flag, info.IP, info.CountryLong, info.City, "100", "100");
     frmFlashForm->SetTextInfo("", 0);
     frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Ready"), 16711680);
   }
-  // 4.
+  // The local information is in: hiding may start.
   FLocalInfoGot = true;
   Trace("Local information shown: " + info.IP + " " + info.CountryShort);
   ShowTrayState();

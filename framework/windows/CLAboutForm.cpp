@@ -80,7 +80,7 @@ void TfrmCLAboutForm::FormCreate() {
   auto libEx = [engine](const std::string& name, const std::vector<std::string>& args) {
     return engine ? engine->GetLibStringEx(name, args) : std::string();
   };
-  // 1. The logo decides the width and adds its height.
+  // The logo decides the width and adds its height.
   const std::string logo = JoinPath(GetAppPath(), "res\\images\\about.png");
   if (platform::FileExists(logo)) imgLogo->LoadFromFile(logo);  // a bad picture stays empty
   if (imgLogo->PictureHeight() > 0) {
@@ -91,10 +91,11 @@ void TfrmCLAboutForm::FormCreate() {
     SetClientSize(ClientWidth(), ClientHeight() - pnLogo->height());
     pnLogo->SetVisible(false);
   }
-  // 2.
+  // Caption and button in the current language.
   SetCaption(lib(ClassName() + ".Caption"));
   btnOK->SetCaption(lib("btnOk.Caption"));
-  // 3.
+  // The information lines: copyright and version, the operator's copyright and,
+  // in a translation, its language and translator.
   std::string info = lib("TfrmCLAboutForm.CopyRightLine1");
   info += "\r\n" + libEx("TfrmCLAboutForm.CopyRightLine2", {settings->GetSettingString("App.Ver")});
   info += "\r\n" + settings->GetSettingString("App.Copyright");
@@ -105,7 +106,7 @@ void TfrmCLAboutForm::FormCreate() {
     info += "\r\n" + libEx("TfrmCLAboutForm.CopyRightLine3", {language, translator});
   }
   lbInfo->SetCaption(StringReplaceAll(info, "\r\n", "\n"));
-  // 4.
+  // The support link and the address it opens.
   lblSupport->SetCaption(lib("lblSupport.Caption"));
   if (engine) FSupportURL = engine->GetURL("support", true);
   lblSupport->setToolTip(QStr(FSupportURL));

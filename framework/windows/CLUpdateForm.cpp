@@ -170,7 +170,7 @@ TfrmCLUpdateForm* TfrmCLUpdateForm::Create(TForm* AOwner) {
 void TfrmCLUpdateForm::FormCreate() {
   TForm::FormCreate();
   TCLSettings* settings = GetCLSettings();
-  // 1-2. The logo decides the window's width and adds its height.
+  // The logo decides the window's width and adds its height.
   const std::string logo = JoinPath(GetAppPath(), "res\\images\\update.png");
   if (platform::FileExists(logo)) imgLogo->LoadFromFile(logo);  // a bad picture stays empty
   if (imgLogo->PictureHeight() > 0) {
@@ -182,14 +182,14 @@ void TfrmCLUpdateForm::FormCreate() {
     imgLogo->SetVisible(false);
     SetClientSize(ClientWidth(), ClientHeight() - pnLogo->height());
   }
-  // 3. Texts.
+  // Texts.
   SetCaption(LibText(ClassName() + ".Caption"));
   btnOK->SetCaption(LibText("btnOk.Caption"));
   btnOK2->SetCaption(LibText("btnOk.Caption"));
   btnCancel->SetCaption(LibText("btnCancel.Caption"));
   cbAutoCheckUpdate->SetCaption(LibText("cbAutoCheckUpdate.Caption"));
   SetInfoText(LibText("Update.Connecting"));
-  // 4-6.
+  // Buttons and the automatic-check box as the settings say; the countdown's length.
   pnOkCancel->SetVisible(false);
   if (settings->GetSettingBool("Update.NoAutoCheck")) cbAutoCheckUpdate->SetVisible(false);
   cbAutoCheckUpdate->SetChecked(settings->GetSettingBool("Update.AutoCheck"));
@@ -254,7 +254,7 @@ void TfrmCLUpdateForm::SetInfoText(const std::string& text) {
 
 void TfrmCLUpdateForm::StartUpdate(bool AShowModal, bool AShowConnecting, bool ADoUpdate,
                                    bool AProcess, bool AAutoClose) {
-  // 1.
+  // Remember how this check runs.
   FStartTime = 0;
   FShowModal = AShowModal;
   FShowConnecting = AShowConnecting;
@@ -262,11 +262,11 @@ void TfrmCLUpdateForm::StartUpdate(bool AShowModal, bool AShowConnecting, bool A
   FProcess = AProcess;
   FAutoClose = AAutoClose;
   FUpdating = true;
-  // 2.
+  // The address of the update answer.
   std::string url;
   if (TCLEngine* engine = GetCLEngine()) url = engine->GetURL("Update", true);
   Log("Update URL : " + url);
-  // 3. Compact progress mode: only the progress strip, without a border.
+  // Compact progress mode: only the progress strip, without a border.
   if (AProcess) {
     pnProcess->SetVisible(true);
     pnOK->SetVisible(false);
@@ -277,10 +277,10 @@ void TfrmCLUpdateForm::StartUpdate(bool AShowModal, bool AShowConnecting, bool A
     SetClientSize(ClientWidth(), kProcessHeight);
     Realign();
   }
-  // 4.
+  // Fetch the answer on a worker; sdDownloadDoneString gets it.
   sdDownload->URL = url;
   sdDownload->GetString();
-  // 5.
+  // Show the window now when asked to: modal, or while connecting.
   if (AShowModal) {
     ShowModal();
   } else if (AShowConnecting) {
@@ -293,20 +293,20 @@ void TfrmCLUpdateForm::StartAutoClose() { tmrTimer->start(); }
 
 void TfrmCLUpdateForm::sdDownloadDoneString(TSingleDownloader*, const std::string& strResult) {
   TCLSettings* settings = GetCLSettings();
-  // 1-2.
+  // Log the answer and record the date of this check.
   Log("Update Net : " + strResult);
   WriteSetting("Update.LastDate", [&] { settings->SetSettingFloat("Update.LastDate", Clock()()); });
-  // 3.
+  // A check that has been abandoned meanwhile ends here.
   if (!FUpdating) return;
-  // 4.
+  // Only an answer with the right magic word counts.
   TStringList answer;
   answer.SetText(strResult);
   const bool accepted = SameText(answer.Values("magicword"), settings->GetSettingString("App.MagicWord"));
   bool display = false;
   if (accepted) {
-    // 5.
+    // Take over the settings it carries.
     ApplyAnswer(answer);
-    // 6.
+    // A new version, or on an open window "already the latest", is shown.
     if (FDoUpdate) {
       const int32_t result = StrToIntDefault(answer.Values("Result"), 0);
       if (result == 1) {
@@ -324,14 +324,14 @@ void TfrmCLUpdateForm::sdDownloadDoneString(TSingleDownloader*, const std::strin
   } else {
     Log("Update answer rejected: wrong magic word");
   }
-  // 8.
+  // The check is over; a rejected answer on an open window is a network error.
   FUpdating = false;
   if (!accepted && isVisible()) {
     FInfo = LibText("Update.NetError");
     FURL.clear();
     display = true;
   }
-  // 9.
+  // Show the result, or close when there is nothing to show.
   if (display)
     PostMessage(WM_CL_UPDATE_SHOWRESULT);
   else
@@ -402,9 +402,9 @@ void TfrmCLUpdateForm::WndProc(uint32_t Msg) {
 }
 
 void TfrmCLUpdateForm::ShowResult() {
-  // 1.
+  // The text of the result.
   SetInfoText(FInfo);
-  // 2.
+  // With a page to open: OK and Cancel; without: OK alone.
   if (!FURL.empty()) {
     pnOkCancel->SetVisible(true);
     btnCancel->SetVisible(true);
@@ -417,12 +417,12 @@ void TfrmCLUpdateForm::ShowResult() {
   btnOK->SetEnabled(true);
   btnOK2->SetEnabled(true);
   Realign();
-  // 3.
+  // Show the window if it is not open yet.
   if (!isVisible()) {
     PlaceWindow();
     show();
   }
-  // 4.
+  // Close by itself after the countdown when asked to.
   if (FAutoClose) StartAutoClose();
 }
 

@@ -53,25 +53,25 @@ std::string TCLWebBanner::DirectAddress(const std::string& setting) const {
 void TCLWebBanner::UpdateBanner() {
   TCLSettings* settings = GetCLSettings();
   const std::string prefix = "Banner." + FBannerName;
-  // 1. The before-navigate chain is this class's BeforeNavigate2.
+  // The before-navigate chain is this class's BeforeNavigate2.
   std::string target;
-  // 2.
+  // The cached copy of the alternative remote page, once it has been fetched.
   std::string remote = settings->GetSettingString(prefix + ".RemoteURLA");
   if (!remote.empty() && platform::FileExists(CacheFileName(remote))) target = CacheFileName(remote);
-  // 3.
+  // Else the alternative page's direct address.
   if (target.empty()) target = DirectAddress(prefix + ".URLA");
-  // 4.
+  // Without an alternative remote page: the cached copy of the main one.
   if (remote.empty()) {
     remote = settings->GetSettingString(prefix + ".RemoteURL");
     if (!remote.empty() && platform::FileExists(CacheFileName(remote)))
       target = CacheFileName(remote);
   }
-  // 5.
+  // Else the main page's direct address.
   if (target.empty()) target = DirectAddress(prefix + ".URL");
-  // 6.
+  // Show the page found.
   FURL = target;
   Navigate(target);
-  // 7. Fill the cache for the next time.
+  // Fetch the remote page into the cache for the next time.
   if (!remote.empty() && CacheFileName(remote) != target) {
     if (TCLEngine* engine = GetCLEngine()) {
       if (!FUrlString.empty()) engine->DownloadtoCacheCancel(FUrlString);
