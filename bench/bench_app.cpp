@@ -66,7 +66,9 @@ std::string Replace(std::string s, const std::string& from, const std::string& t
 
 double Median(std::vector<double> v) {
   std::sort(v.begin(), v.end());
-  return v.empty() ? 0 : v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+  return v.empty()      ? 0
+         : v.size() % 2 ? v[v.size() / 2]
+                        : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
 pid_t Spawn(const std::vector<std::string>& args, const std::string& out) {
@@ -116,7 +118,8 @@ long VmHwmKb(pid_t pid) {
 // A private home: HOME, XDG folders and a runtime folder under root; the
 // desktop settings go to a key file there.
 void PrivateHome(const std::string& root) {
-  for (const char* d : {"home", "config", "data", "cache", "run", "tmp"}) fs::create_directories(root + "/" + d);
+  for (const char* d : {"home", "config", "data", "cache", "run", "tmp"})
+    fs::create_directories(root + "/" + d);
   fs::permissions(root + "/run", fs::perms::owner_all, fs::perm_options::replace);
   setenv("HOME", (root + "/home").c_str(), 1);
   setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
@@ -128,7 +131,8 @@ void PrivateHome(const std::string& root) {
   // The all-users folder inside the private home as well.
   Write(root + "/data/veilgate/registry/HKEY_LOCAL_MACHINE.reg",
         "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\"
-        "Shell Folders]\n\"Common AppData\"=\"" + root + "/common\"\n");
+        "Shell Folders]\n\"Common AppData\"=\"" +
+            root + "/common\"\n");
 }
 
 struct Service {
@@ -150,7 +154,8 @@ Service StartService(const std::string& root) {
         "[localinfo]\nip =\ncountry_short = US\ncountry_long = United States\ncity = Dallas\n");
   // clang-format on
   Service s;
-  s.pid = Spawn({VG_SERVICE_EXE, "--config", root + "/service.conf", "--port", "0"}, root + "/service.out");
+  s.pid = Spawn({VG_SERVICE_EXE, "--config", root + "/service.conf", "--port", "0"},
+                root + "/service.out");
   WaitFor([&] { return Read(root + "/service.out").find('\n') != std::string::npos; }, 5000);
   // The first line says where it listens ("listening on http://host:port").
   std::string line = Read(root + "/service.out");
@@ -188,13 +193,15 @@ void StartUp(const std::string& root, int port, int runs) {
     const auto t0 = Clock::now();
     const pid_t pid = Spawn({app + "/veilgate", "-d"}, root + "/app.out");
     double tShown = -1, tReady = -1;
-    WaitFor([&] {
-      const std::string text = Read(log);
-      const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-      if (tShown < 0 && text.find("Main window shown") != std::string::npos) tShown = ms;
-      if (tReady < 0 && text.find("Local information shown") != std::string::npos) tReady = ms;
-      return tShown >= 0 && tReady >= 0;
-    }, 20000);
+    WaitFor(
+        [&] {
+          const std::string text = Read(log);
+          const double ms = std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+          if (tShown < 0 && text.find("Main window shown") != std::string::npos) tShown = ms;
+          if (tReady < 0 && text.find("Local information shown") != std::string::npos) tReady = ms;
+          return tShown >= 0 && tReady >= 0;
+        },
+        20000);
     Stop(pid);
     if (tShown < 0 || tReady < 0) {
       std::printf("run %d did not finish starting\n", i);
@@ -204,20 +211,23 @@ void StartUp(const std::string& root, int port, int runs) {
     ready.push_back(std::max(tShown, tReady));
   }
   if (!ready.empty())
-    std::printf("start-up to main window shown: median %.1f ms; to window shown and local "
-                "information displayed: median %.1f ms (min %.1f, max %.1f) over %zu runs\n",
-                Median(shown), Median(ready), *std::min_element(ready.begin(), ready.end()),
-                *std::max_element(ready.begin(), ready.end()), ready.size());
+    std::printf(
+        "start-up to main window shown: median %.1f ms; to window shown and local "
+        "information displayed: median %.1f ms (min %.1f, max %.1f) over %zu runs\n",
+        Median(shown), Median(ready), *std::min_element(ready.begin(), ready.end()),
+        *std::max_element(ready.begin(), ready.end()), ready.size());
 
   // Hidden in the tray from the start, lists loaded, a few idle seconds.
   const std::string log = root + "/idle.log";
   setenv("VEILGATE_DEBUG_LOG", log.c_str(), 1);
   const pid_t pid = Spawn({app + "/veilgate", "-d", "-h"}, root + "/app.out");
-  const bool ok = WaitFor([&] {
-    const std::string text = Read(log);
-    return text.find("Local information shown") != std::string::npos &&
-           text.find("Proxy lists loaded") != std::string::npos;
-  }, 20000);
+  const bool ok = WaitFor(
+      [&] {
+        const std::string text = Read(log);
+        return text.find("Local information shown") != std::string::npos &&
+               text.find("Proxy lists loaded") != std::string::npos;
+      },
+      20000);
   std::this_thread::sleep_for(std::chrono::seconds(5));
   const long hwm = VmHwmKb(pid);
   Stop(pid);
@@ -231,7 +241,8 @@ int HideTiming(const std::string& root, int port, int runs, int argc, char** arg
   Write(root + "/inproc/app/firefox", "#!/bin/sh\nexit 0\n");
   fs::permissions(root + "/inproc/app/firefox", fs::perms::owner_all);
   std::string c = Read(app + "/const.dat");
-  c = Replace(c, "[setting]", "[setting]\r\nFireFoxPath=" + root + "/inproc/app/firefox\r\nFFEXT.INSTALLED=1\r\n");
+  c = Replace(c, "[setting]",
+              "[setting]\r\nFireFoxPath=" + root + "/inproc/app/firefox\r\nFFEXT.INSTALLED=1\r\n");
   Write(app + "/const.dat", c);
   Write(root + "/config/Opera/Opera/operaprefs.ini", "[User Prefs]\nLanguage=en\n");
   Write(app + "/ffextension.xpi", "extension");
@@ -270,10 +281,12 @@ int HideTiming(const std::string& root, int port, int runs, int argc, char** arg
   auto* w = new TfrmMain;
   w->AfterConstruction();
   w->show();
-  const bool ready = WaitFor([&] {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return w->FLocalInfoGot && !w->tmrInit->Running();
-  }, 20000);
+  const bool ready = WaitFor(
+      [&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return w->FLocalInfoGot && !w->tmrInit->Running();
+      },
+      20000);
   if (!ready) {
     std::printf("hide: the window did not become ready\n");
     delete w;
@@ -300,10 +313,11 @@ int HideTiming(const std::string& root, int port, int runs, int argc, char** arg
               platform::DescribeProxyReach(reach).c_str(),
               fs::exists(busSocket) ? " (KDE signal on a private session bus)" : "");
   if (!times.empty())
-    std::printf("hide with all three switches on (system proxy with the desktop settings, Firefox, "
-                "Opera): median %.2f ms (min %.2f, max %.2f) over %zu hides\n",
-                Median(times), *std::min_element(times.begin(), times.end()),
-                *std::max_element(times.begin(), times.end()), times.size());
+    std::printf(
+        "hide with all three switches on (system proxy with the desktop settings, Firefox, "
+        "Opera): median %.2f ms (min %.2f, max %.2f) over %zu hides\n",
+        Median(times), *std::min_element(times.begin(), times.end()),
+        *std::max_element(times.begin(), times.end()), times.size());
   return 0;
 }
 

@@ -74,12 +74,15 @@ class BodyServer {
       if (n <= 0) break;
       req.append(buf, static_cast<size_t>(n));
     }
-    std::string head = "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
-                       std::to_string(FSize) + "\r\n\r\n";
-    bool ok = ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size());
+    std::string head =
+        "HTTP/1.0 200 OK\r\nContent-Type: application/octet-stream\r\nContent-Length: " +
+        std::to_string(FSize) + "\r\n\r\n";
+    bool ok =
+        ::send(fd, head.data(), head.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(head.size());
     long long left = FSize;
     while (ok && left > 0) {
-      size_t n = static_cast<size_t>(std::min<long long>(left, static_cast<long long>(FBlock.size())));
+      size_t n =
+          static_cast<size_t>(std::min<long long>(left, static_cast<long long>(FBlock.size())));
       ssize_t w = ::send(fd, FBlock.data(), n, MSG_NOSIGNAL);
       if (w <= 0) break;
       left -= w;
@@ -111,7 +114,8 @@ double Median(std::vector<double> v) {
 }
 
 // One file download by the downloader; seconds, or -1 on failure.
-double DownloadOnce(TLoopDispatcher& ui, const std::string& url, const std::string& file, bool progress) {
+double DownloadOnce(TLoopDispatcher& ui, const std::string& url, const std::string& file,
+                    bool progress) {
   TSingleDownloader sd;
   bool ok = false;
   sd.URL = url;
@@ -141,7 +145,9 @@ double CurlOnce(const std::string& url, const std::string& file) {
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
   signal(SIGPIPE, SIG_IGN);
-  const std::string dir = (std::filesystem::temp_directory_path() / ("vg-bench-" + std::to_string(::getpid()))).string();
+  const std::string dir =
+      (std::filesystem::temp_directory_path() / ("vg-bench-" + std::to_string(::getpid())))
+          .string();
   std::filesystem::create_directories(dir);
   setenv("TMPDIR", dir.c_str(), 1);
   TLoopDispatcher ui;
@@ -159,7 +165,8 @@ int main(int argc, char** argv) {
       oursProgress.push_back(DownloadOnce(ui, url, dir + "/progress.bin", true));
       theirs.push_back(CurlOnce(url, dir + "/curl.bin"));
     }
-    if (std::count(ours.begin(), ours.end(), -1.0) || std::count(theirs.begin(), theirs.end(), -1.0) ||
+    if (std::count(ours.begin(), ours.end(), -1.0) ||
+        std::count(theirs.begin(), theirs.end(), -1.0) ||
         std::count(oursProgress.begin(), oursProgress.end(), -1.0)) {
       std::printf("10 MB download: a run FAILED\n");
       ++failures;
@@ -170,7 +177,8 @@ int main(int argc, char** argv) {
       std::printf("  downloader            %7.1f ms  %7.1f MB/s\n", o * 1000, mb / o);
       std::printf("  downloader + progress %7.1f ms  %7.1f MB/s\n", p * 1000, mb / p);
       std::printf("  curl program          %7.1f ms  %7.1f MB/s\n", c * 1000, mb / c);
-      std::printf("  downloader / curl time ratio: %.2f (target <= 2.00) %s\n", o / c, o / c <= 2.0 ? "ok" : "MISSED");
+      std::printf("  downloader / curl time ratio: %.2f (target <= 2.00) %s\n", o / c,
+                  o / c <= 2.0 ? "ok" : "MISSED");
       if (o / c > 2.0) ++failures;
     }
   }
@@ -179,15 +187,18 @@ int main(int argc, char** argv) {
     constexpr long long kHundred = 100LL * 1024 * 1024;
     BodyServer server(kHundred);
     const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/hundred.bin";
-    DownloadOnce(ui, "http://127.0.0.1:" + std::to_string(server.Port()) + "/x", dir + "/w.bin", false);
+    DownloadOnce(ui, "http://127.0.0.1:" + std::to_string(server.Port()) + "/x", dir + "/w.bin",
+                 false);
     std::filesystem::remove(dir + "/w.bin");
     std::ofstream("/proc/self/clear_refs") << "5";  // peak := current
     const long idle = StatusKb("VmRSS");
     const double s = DownloadOnce(ui, url, dir + "/hundred.bin", false);
     const long peak = StatusKb("VmHWM");
     const long above = peak - idle;
-    std::printf("100 MB download: %s in %.0f ms; idle %ld kB, peak %ld kB, peak above idle %ld kB (target < 20480) %s\n",
-                s < 0 ? "FAILED" : "done", s * 1000, idle, peak, above, above < 20480 && s >= 0 ? "ok" : "MISSED");
+    std::printf(
+        "100 MB download: %s in %.0f ms; idle %ld kB, peak %ld kB, peak above idle %ld kB (target < 20480) %s\n",
+        s < 0 ? "FAILED" : "done", s * 1000, idle, peak, above,
+        above < 20480 && s >= 0 ? "ok" : "MISSED");
     if (s < 0 || above >= 20480) ++failures;
   }
 

@@ -33,7 +33,8 @@ std::string MakeFile(int windows, int perWindow) {
 
   std::string text;
   text.reserve(static_cast<size_t>(windows) * static_cast<size_t>(perWindow) * 48);
-  text += "[AppRes]\r\nAppName=Veilgate\r\nMSGBox.CHKNET=Please check your network<BR>connection\r\n\r\n";
+  text +=
+      "[AppRes]\r\nAppName=Veilgate\r\nMSGBox.CHKNET=Please check your network<BR>connection\r\n\r\n";
   for (int w : order) {
     text += "[TfrmWindow" + std::to_string(w) + "]\r\n";
     std::vector<int> entries(static_cast<size_t>(perWindow));
@@ -89,9 +90,10 @@ int main() {
     return 1;
   }
   const double ms = Median(loadSort);
-  std::printf("bench_lang: %d entries, LoadFromFile + SortData median of %d runs: %.2f ms "
-              "(target < 50 ms)\n",
-              windows * perWindow, runs, ms);
+  std::printf(
+      "bench_lang: %d entries, LoadFromFile + SortData median of %d runs: %.2f ms "
+      "(target < 50 ms)\n",
+      windows * perWindow, runs, ms);
   std::printf("bench_lang: %d GetProp lookups: %.2f ms (%.3f us each)\n", windows * perWindow,
               Median(lookups), Median(lookups) * 1000.0 / (windows * perWindow));
   return ms < 50.0 ? 0 : 2;

@@ -42,10 +42,10 @@ struct TCountry {
   const char* Lat;
 };
 const TCountry kCountries[] = {
-    {"United States", "US", "-97", "38"}, {"France", "FR", "2", "46"},
-    {"Germany", "DE", "10.5", "51"},      {"Japan", "JP", "138", "36"},
-    {"United Kingdom", "GB", "-2", "54"}, {"Canada", "CA", "-95", "60"},
-    {"Brazil", "BR", "-55", "-10"},       {"Cote d\\'Ivoire", "CI", "-5", "8"},
+    {"United States", "US", "-97", "38"},  {"France", "FR", "2", "46"},
+    {"Germany", "DE", "10.5", "51"},       {"Japan", "JP", "138", "36"},
+    {"United Kingdom", "GB", "-2", "54"},  {"Canada", "CA", "-95", "60"},
+    {"Brazil", "BR", "-55", "-10"},        {"Cote d\\'Ivoire", "CI", "-5", "8"},
     {"Netherlands", "NL", "5.75", "52.5"}, {"Korea, Republic of", "KR", "127.5", "37"}};
 
 std::string MakeList(int count, int firstOctet) {
@@ -71,10 +71,10 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main() {
-  const std::string root = (fs::temp_directory_path() /
-                            ("vg-bench-proxy-" +
-                             std::to_string(Clock::now().time_since_epoch().count() & 0xFFFFFFFF)))
-                               .string();
+  const std::string root =
+      (fs::temp_directory_path() /
+       ("vg-bench-proxy-" + std::to_string(Clock::now().time_since_epoch().count() & 0xFFFFFFFF)))
+          .string();
   std::error_code made;
   if (!fs::create_directory(root, made)) {
     std::printf("cannot create %s\n", root.c_str());

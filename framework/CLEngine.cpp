@@ -60,8 +60,9 @@ std::string StripLastExt(const std::string& name) {
 // File names of the folder matching the mask, in case-insensitive order.
 std::vector<std::string> SortedFiles(const std::string& folder, const std::string& mask) {
   std::vector<std::string> files = platform::ListFiles(folder, mask);
-  std::stable_sort(files.begin(), files.end(),
-                   [](const std::string& a, const std::string& b) { return CompareText(a, b) < 0; });
+  std::stable_sort(files.begin(), files.end(), [](const std::string& a, const std::string& b) {
+    return CompareText(a, b) < 0;
+  });
   return files;
 }
 
@@ -144,8 +145,10 @@ void TCLEngine::Create(QWidget* AOwner, const std::string& formClassName) {
   if (!CLDesigning()) {
     // Hook the window: publish it to other instances and answer their
     // requests from this thread's event loop.
-    FEndpoint = platform::CreateInstanceEndpoint(
-        formClassName, [this](const platform::InstanceMessage& m) { return WndProc(m); });
+    FEndpoint =
+        platform::CreateInstanceEndpoint(formClassName, [this](const platform::InstanceMessage& m) {
+          return WndProc(m);
+        });
     if (FEndpoint && FEndpoint->fd() >= 0) {
       FNotifier = new QSocketNotifier(FEndpoint->fd(), QSocketNotifier::Read, this);
       connect(FNotifier, &QSocketNotifier::activated, this, [this] {
@@ -293,9 +296,7 @@ void TCLEngine::InitPost() {
   Trace("Post-initialisation done");
 }
 
-void TCLEngine::SplashClose() {
-  CLCloseSplash();
-}
+void TCLEngine::SplashClose() { CLCloseSplash(); }
 
 // --- skins ------------------------------------------------------------------------------------
 
@@ -424,7 +425,8 @@ void TCLEngine::ApplySkinTexts() {
     applied[name] = value;
   }
   for (const auto& [name, value] : FSkinTexts)
-    if (!applied.count(name) && ours(name)) table.SetValue(name, TspResourceStrData::BuiltInStr(name));
+    if (!applied.count(name) && ours(name))
+      table.SetValue(name, TspResourceStrData::BuiltInStr(name));
   FSkinTexts = std::move(applied);
 }
 
@@ -761,7 +763,8 @@ int64_t TCLEngine::WndProc(const platform::InstanceMessage& m) {
 // --- the language-file writer ---------------------------------------------------------------------------------
 
 bool CLWriteLanguageFile(const std::string& strFileName, const std::string& baseLanguageFile,
-                         const std::vector<std::function<TForm*()>>& Windows, std::string& strError) {
+                         const std::vector<std::function<TForm*()>>& Windows,
+                         std::string& strError) {
   struct DesignMode {
     bool saved = CLDesigning();
     DesignMode() { CLDesigning() = true; }

@@ -190,9 +190,8 @@ class TCLEngine : public QObject, public TCLComponent, public ICLSettingsLayers 
   void PostMessage(uint32_t msg, int64_t wParam = 0, int64_t lParam = 0);
 
   // The registered numbers of the protocol's messages.
-  uint32_t FWM_CL_GET_APPID = 0, FWM_CL_CLOSE_APP = 0, FWM_CL_INITPOST = 0,
-           FWM_CL_CMDPARAM = 0, FWM_CL_IF_BUSY = 0, FWM_CL_BRING_TO_FRONT = 0,
-           FWM_CL_FORCE_FOREGROUND = 0;
+  uint32_t FWM_CL_GET_APPID = 0, FWM_CL_CLOSE_APP = 0, FWM_CL_INITPOST = 0, FWM_CL_CMDPARAM = 0,
+           FWM_CL_IF_BUSY = 0, FWM_CL_BRING_TO_FRONT = 0, FWM_CL_FORCE_FOREGROUND = 0;
 
   void Notification(TCLComponent* AComponent) override;
 
@@ -269,4 +268,5 @@ bool& CLDesigning();
 // designs give them. The windows are built as in a designer and freed
 // again. False with a message when the file cannot be written.
 bool CLWriteLanguageFile(const std::string& strFileName, const std::string& baseLanguageFile,
-                         const std::vector<std::function<TForm*()>>& Windows, std::string& strError);
+                         const std::vector<std::function<TForm*()>>& Windows,
+                         std::string& strError);

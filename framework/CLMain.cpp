@@ -212,7 +212,8 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
 
   // One instance per installation: hand over to the running one.
   if (!settings->GetSettingBool("App.Multiple")) {
-    const std::string name = std::string(CLConst::MutexPrefix) + settings->GetSettingString("App.GUID");
+    const std::string name =
+        std::string(CLConst::MutexPrefix) + settings->GetSettingString("App.GUID");
     if (!CheckSingleInstance(name)) {
       BringAppToFront(InstanceClass.ClassName);
       if (!params.empty() && !params[0].empty() && params[0][0] != '-' && params[0][0] != '/')

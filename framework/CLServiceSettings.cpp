@@ -8,14 +8,13 @@ namespace {
 
 // Settings the service sets by their full name.
 const char* const kServiceNames[] = {
-    "NORMAL_IPS",           // the proxy lists
+    "NORMAL_IPS",  // the proxy lists
     "SUPER_IPS",
-    "SUPER_TOUCH",          // the touch address of super proxies
-    "App.Copyright",        // shown in the about window
-    "Update.Days",          // how the service's own check is scheduled and shown
-    "Update.DelaySeconds",
-    "Update.AutoClose",
-    "FLS.Width",            // size of the popup the service's movie fills
+    "SUPER_TOUCH",    // the touch address of super proxies
+    "App.Copyright",  // shown in the about window
+    "Update.Days",    // how the service's own check is scheduled and shown
+    "Update.DelaySeconds", "Update.AutoClose",
+    "FLS.Width",  // size of the popup the service's movie fills
     "FLS.Height",
 };
 

@@ -66,5 +66,9 @@ void TfrmCLSplashForm::FormDeactivate() { PostClose(); }
 void TfrmCLSplashForm::PostClose() {
   QPointer<TfrmCLSplashForm> self(this);
   QMetaObject::invokeMethod(
-      this, [self] { if (self) self->Close(); }, Qt::QueuedConnection);
+      this,
+      [self] {
+        if (self) self->Close();
+      },
+      Qt::QueuedConnection);
 }

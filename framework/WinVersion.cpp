@@ -119,8 +119,9 @@ void NtEdition(const platform::VersionInfo& v, uint16_t arch, TWindowsTypeEx& w)
 // The edition from the registry, for systems without extended data.
 void NtEditionFromRegistry(const platform::VersionInfo& v, TWindowsTypeEx& w) {
   std::string type;
-  platform::RegReadString(RegRoot::LocalMachine, "SYSTEM\\CurrentControlSet\\Control\\ProductOptions",
-                          "ProductType", type);
+  platform::RegReadString(RegRoot::LocalMachine,
+                          "SYSTEM\\CurrentControlSet\\Control\\ProductOptions", "ProductType",
+                          type);
   type = UpperCase(type);
   std::string kind;
   if (type == "WINNT")
@@ -129,7 +130,8 @@ void NtEditionFromRegistry(const platform::VersionInfo& v, TWindowsTypeEx& w) {
     kind = "Server";
   else if (type == "SERVERNT")
     kind = "Advanced Server";
-  w.Kind.AsString = kind + " " + VersionText(static_cast<int>(v.major), static_cast<int>(v.minor)) + " ";
+  w.Kind.AsString =
+      kind + " " + VersionText(static_cast<int>(v.major), static_cast<int>(v.minor)) + " ";
 }
 
 void WindowsNT(const platform::VersionInfo& v, TWindowsTypeEx& w) {
@@ -208,14 +210,9 @@ void GetWindowsTypeExFrom(const platform::VersionInfo& Info, TWindowsTypeEx& Win
       WinType.Full = WinType.Product;
       WinType.OSKind = win31;
       break;
-    case kPlatformWindows9x:
-      Windows9x(Info, WinType);
-      break;
-    case kPlatformNT:
-      WindowsNT(Info, WinType);
-      break;
-    default:
-      break;
+    case kPlatformWindows9x: Windows9x(Info, WinType); break;
+    case kPlatformNT: WindowsNT(Info, WinType); break;
+    default: break;
   }
   WinType.ServicePack = Trim(WinType.ServicePack);
 }

@@ -48,8 +48,8 @@ struct TWindowsTypeEx {
   TWindowsType OSKind = winUnknown;
   TWindowsProductVersion OSVersion;
   int OSBuild = 0;
-  bool Server = false;       // a server or domain controller
-  std::string ServicePack;   // trimmed service-pack text
+  bool Server = false;      // a server or domain controller
+  std::string ServicePack;  // trimmed service-pack text
   TWindowsProductVersion ServicePackVersion;
 };
 

@@ -29,11 +29,17 @@ uint32_t NextCodePoint(const std::string& s, size_t& pos) {
     ++pos;
     return c;
   } else if ((c & 0xE0) == 0xC0) {
-    len = 2; cp = c & 0x1F; min = 0x80;
+    len = 2;
+    cp = c & 0x1F;
+    min = 0x80;
   } else if ((c & 0xF0) == 0xE0) {
-    len = 3; cp = c & 0x0F; min = 0x800;
+    len = 3;
+    cp = c & 0x0F;
+    min = 0x800;
   } else if ((c & 0xF8) == 0xF0) {
-    len = 4; cp = c & 0x07; min = 0x10000;
+    len = 4;
+    cp = c & 0x07;
+    min = 0x10000;
   } else {
     ++pos;
     return c;
@@ -421,16 +427,18 @@ std::string URLEncode(const std::string& S) {
       continue;
     }
     switch (c) {
-      case '!': case '$': case '\'': case '(': case ')': case '*': case '-': case '.':
-      case '@': case '_':
-        out += ch;
-        break;
-      case ' ':
-        out += '+';
-        break;
-      default:
-        out += '%';
-        AppendHexByte(out, c);
+      case '!':
+      case '$':
+      case '\'':
+      case '(':
+      case ')':
+      case '*':
+      case '-':
+      case '.':
+      case '@':
+      case '_': out += ch; break;
+      case ' ': out += '+'; break;
+      default: out += '%'; AppendHexByte(out, c);
     }
   }
   return out;
@@ -510,7 +518,9 @@ std::string SlashToBackslash(const std::string& P) {
   return out;
 }
 
-std::string IncludeBackslash(const std::string& P) { return IncludeBackslash(P, NativePathStyle()); }
+std::string IncludeBackslash(const std::string& P) {
+  return IncludeBackslash(P, NativePathStyle());
+}
 
 std::string IncludeBackslash(const std::string& P, PathStyle style) {
   if (P.empty()) return P;
@@ -680,8 +690,7 @@ bool OpenURLInBrowser(const std::string& URL) {
     CLDebugLog::Write("CLUtils", "Refused to open a non-web address: " + URL);
     return false;
   }
-  std::string command =
-      ::RegReadString(RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "", "");
+  std::string command = ::RegReadString(RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "", "");
   if (command.empty()) return platform::ShellOpen(URL);
   // A double quote in the address would end the quoted argument and let the
   // rest of the address become further arguments of the browser; "%22" is

@@ -79,7 +79,7 @@ std::string GetAppPathNoSlash();
 std::string GetTempDir();
 std::string GetLongPath(const std::string& P);
 std::string PathFromFile(const std::string& File, const std::string& Rel);
-std::string ExtractFileDir(const std::string& P);   // folder part without trailing separator
+std::string ExtractFileDir(const std::string& P);  // folder part without trailing separator
 std::string ExtractFileName(const std::string& P);
 std::string FileNameNoExt(const std::string& P);
 std::string MakeTempFileName(const std::string& Dir, const std::string& Prefix,

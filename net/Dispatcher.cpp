@@ -28,7 +28,10 @@ class TDispatcherGate : public IDispatcher {
   }
 
   void Post(std::function<void()> call) override {
-    With([&](IDispatcher* d) { d->Post(std::move(call)); return true; });
+    With([&](IDispatcher* d) {
+      d->Post(std::move(call));
+      return true;
+    });
   }
   bool Send(std::function<void()> call) override {
     return With([&](IDispatcher* d) { return d->Send(std::move(call)); });

@@ -99,11 +99,9 @@ std::string DecodeHttpText(const std::string& bytes, THttpCharset charset) {
                                      (static_cast<unsigned char>(bytes[2 * i + 1]) << 8));
       return Utf16ToUtf8(w);
     }
-    case THttpCharset::KUTF8:
-      return SanitiseUtf8(bytes);
+    case THttpCharset::KUTF8: return SanitiseUtf8(bytes);
     case THttpCharset::KAnsi:
-    default:
-      return SanitiseUtf8(platform::AnsiToUtf8(bytes));
+    default: return SanitiseUtf8(platform::AnsiToUtf8(bytes));
   }
 }
 
@@ -133,8 +131,8 @@ bool TFilePostGen::Make(const TStringList* slValues, const TStringList* slFiles,
       const std::string name = line.substr(0, eq);
       const std::string path = eq == std::string::npos ? std::string() : line.substr(eq + 1);
       body += "--" + B + CRLF;
-      body += "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + path + "\"" +
-              CRLF;
+      body +=
+          "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + path + "\"" + CRLF;
       if (path.empty()) {
         body += "Content-Transfer-Encoding: binary" + CRLF + CRLF;
         continue;
@@ -313,7 +311,8 @@ void TSingleDownloaderThread::Progress() {
   IDispatcher* dispatcher = GetDispatcher();
   if (!dispatcher) return;  // nothing may run the handler on this thread
   const int64_t total = FTFileSize(), readed = BytesReaded();
-  dispatcher->Send([self = shared_from_this(), total, readed] { self->CallProgress(total, readed); });
+  dispatcher->Send(
+      [self = shared_from_this(), total, readed] { self->CallProgress(total, readed); });
 }
 
 void TSingleDownloaderThread::Execute() {
@@ -376,14 +375,13 @@ bool TSingleDownloaderThread::Run(std::string& text) {
   Log(options.verb);
   if (post) {
     // A POST: the header text and the body, one byte per character.
-    options.headers =
-        FTContentType.empty() ? std::string("Content-Type: application/x-www-form-urlencoded")
-                              : FTContentType;
+    options.headers = FTContentType.empty()
+                          ? std::string("Content-Type: application/x-www-form-urlencoded")
+                          : FTContentType;
     options.body = TextToLowBytes(FTPostQuery);
   }
   std::string error;
-  std::shared_ptr<platform::HttpConnection> connection =
-      platform::HttpOpenRequest(options, &error);
+  std::shared_ptr<platform::HttpConnection> connection = platform::HttpOpenRequest(options, &error);
   if (!connection) {
     Log("HttpOpenRequest failed!");
     if (!error.empty()) Log("HttpOpenRequest: " + error);
@@ -581,7 +579,8 @@ void TSingleDownloader::ThreadDone(TSingleDownloaderThread* thread) {
   // The handlers may destroy this component: copy what is needed first.
   if (FResult) {
     if (keep->FTToFile) {
-      if (TOnDoneFileEvent handler = OnDoneFile) handler(this, keep->FTFileName, keep->FTFileSize());
+      if (TOnDoneFileEvent handler = OnDoneFile)
+        handler(this, keep->FTFileName, keep->FTFileSize());
     } else {
       if (TOnDoneStringEvent handler = OnDoneString) handler(this, keep->FTStringResult());
     }
@@ -595,7 +594,8 @@ void TSingleDownloader::SetPostValues(const TStringList* slValues) {
   if (slValues) {
     for (int i = 0; i < slValues->Count(); ++i) {
       if (i > 0) query += "&";
-      query += slValues->Names(i) + "=" + URLEncode(platform::Utf8ToAnsi(slValues->ValueFromIndex(i)));
+      query +=
+          slValues->Names(i) + "=" + URLEncode(platform::Utf8ToAnsi(slValues->ValueFromIndex(i)));
     }
   }
   PostQuery = query;

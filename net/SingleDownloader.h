@@ -82,26 +82,26 @@ class TSingleDownloader {
   TSingleDownloader& operator=(const TSingleDownloader&) = delete;
 
   // --- properties (copied into the worker when a request starts) ---------------
-  std::string Name;                  // component name, for the owner's use
-  std::string URL;                   // "http://" or "https://" (any case) in front
-  std::string AcceptTypes = "*/*";   // the one accept type; "*" when empty
-  std::string Agent;                 // user agent; none when empty
-  bool BinaryData = false;           // without a Content-Length the body is not read
-  bool UseCache = false;             // false: plain HTTP asks for a fresh copy
-  std::string FileName;              // target of GetFile
+  std::string Name;                 // component name, for the owner's use
+  std::string URL;                  // "http://" or "https://" (any case) in front
+  std::string AcceptTypes = "*/*";  // the one accept type; "*" when empty
+  std::string Agent;                // user agent; none when empty
+  bool BinaryData = false;          // without a Content-Length the body is not read
+  bool UseCache = false;            // false: plain HTTP asks for a fresh copy
+  std::string FileName;             // target of GetFile
   std::string UserName;
   std::string Password;
-  std::string ContentType;           // header text sent with a POST body
-  std::string PostQuery;             // the POST body; non-empty makes a POST
+  std::string ContentType;  // header text sent with a POST body
+  std::string PostQuery;    // the POST body; non-empty makes a POST
   std::string Referer;
-  bool WaitThread = false;           // GetFile/GetString return when the request ended
+  bool WaitThread = false;  // GetFile/GetString return when the request ended
   THttpCharset HttpCharset = THttpCharset::KAnsi;
 
   // --- events ------------------------------------------------------------------------
-  TOnProgressEvent OnProgress;   // user-interface thread, after each block
-  TOnDoneFileEvent OnDoneFile;   // user-interface thread
+  TOnProgressEvent OnProgress;  // user-interface thread, after each block
+  TOnDoneFileEvent OnDoneFile;  // user-interface thread
   TOnDoneStringEvent OnDoneString;
-  TNotifyEvent OnError;          // failed and not aborted
+  TNotifyEvent OnError;  // failed and not aborted
   // Worker thread; without it the lines go to the debug log. Abort waits for
   // a line in progress, so the handler must not wait for the user-interface
   // thread itself.
@@ -123,8 +123,8 @@ class TSingleDownloader {
   // --- state ---------------------------------------------------------------------------
   bool Busy() const { return FThread != nullptr; }
   const std::shared_ptr<TSingleDownloaderThread>& Thread() const { return FThread; }
-  bool Result() const { return FResult; }     // outcome of the last request
-  bool Aborted() const { return FAbort; }     // the last request was aborted
+  bool Result() const { return FResult; }  // outcome of the last request
+  bool Aborted() const { return FAbort; }  // the last request was aborted
 
  private:
   void Start(bool toFile);

@@ -26,9 +26,9 @@ class TStringList {
   int IndexOf(const std::string& text) const;
 
   // Name=value access.
-  int IndexOfName(const std::string& name) const;   // first line of that name, or -1
-  std::string Names(int index) const;               // name of line index ("" without "=")
-  std::string ValueFromIndex(int index) const;      // value of line index
+  int IndexOfName(const std::string& name) const;     // first line of that name, or -1
+  std::string Names(int index) const;                 // name of line index ("" without "=")
+  std::string ValueFromIndex(int index) const;        // value of line index
   std::string Values(const std::string& name) const;  // value of the first line of name
   // Replaces the first line of name, appends "name=value", or removes that
   // line when value is empty.
@@ -42,7 +42,9 @@ class TStringList {
 
   // Update bracket; kept for callers that bracket bulk changes.
   void BeginUpdate() { ++FUpdateCount; }
-  void EndUpdate() { if (FUpdateCount > 0) --FUpdateCount; }
+  void EndUpdate() {
+    if (FUpdateCount > 0) --FUpdateCount;
+  }
 
   bool operator==(const TStringList& other) const { return FLines == other.FLines; }
 

@@ -26,14 +26,14 @@ std::string LongPathName(const std::string& path);
 // The user's temporary folder with a trailing separator.
 std::string TempPath();
 
-bool FileExists(const std::string& path);       // a file, not a folder
+bool FileExists(const std::string& path);  // a file, not a folder
 bool DirectoryExists(const std::string& path);
-bool PathExists(const std::string& path);       // file or folder
+bool PathExists(const std::string& path);  // file or folder
 // Creates the folder with all missing parents; true when it exists afterwards.
 bool ForceDirectories(const std::string& path);
 bool DeleteFileAt(const std::string& path);
 bool RenameFile(const std::string& from, const std::string& to);
-int64_t FileSize(const std::string& path);      // -1 when missing
+int64_t FileSize(const std::string& path);  // -1 when missing
 
 // Reads the whole file as bytes. On failure returns false and a message.
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error = nullptr);

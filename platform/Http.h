@@ -23,7 +23,7 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs = 30
 
 // One request of the downloader. The request line is HTTP/1.0.
 struct HttpRequestOptions {
-  std::string host;          // name or address; "[...]" for an IPv6 literal
+  std::string host;  // name or address; "[...]" for an IPv6 literal
   int port = 80;
   bool secure = false;       // HTTPS: the certificate chain and the host
                              // name in the certificate are verified
@@ -32,7 +32,7 @@ struct HttpRequestOptions {
   std::string agent;         // User-Agent; empty: none is sent
   std::string referer;       // empty: none
   std::string acceptType = "*/*";
-  std::string userName;      // credentials answered to a server's challenge
+  std::string userName;  // credentials answered to a server's challenge
   std::string password;
   // Extra request header lines ("Name: value", separated by CR LF).
   std::string headers;

@@ -43,7 +43,7 @@ struct InstanceMessage {
   int64_t lParam = 0;
   bool isCopyData = false;  // msg == WM_COPYDATA_MSG with data below
   uint64_t dwData = 0;
-  std::string data;         // lpData bytes for copy-data
+  std::string data;  // lpData bytes for copy-data
 };
 using InstanceHandler = std::function<int64_t(const InstanceMessage&)>;
 
@@ -54,7 +54,7 @@ using InstanceHandler = std::function<int64_t(const InstanceMessage&)>;
 class InstanceEndpoint {
  public:
   virtual ~InstanceEndpoint() = default;
-  virtual int fd() const = 0;           // -1 where not applicable
+  virtual int fd() const = 0;  // -1 where not applicable
   virtual void ProcessPending() = 0;
   virtual InstanceWindow window() const = 0;
   // Names the real window this endpoint stands for (a native window handle),

@@ -13,7 +13,7 @@ struct LangEntry {
   const char* language;   // ISO 639 code
   const char* territory;  // ISO 3166 code, "" for the language's primary entry
   uint16_t id;
-  const char* name;       // as VerLanguageNameW gives it
+  const char* name;  // as VerLanguageNameW gives it
 };
 
 // The first entry of each language is its primary variant, used when the
@@ -155,12 +155,10 @@ uint16_t LangIdFromLocaleName(const std::string& locale) {
   // language[_territory][.codeset][@modifier]; "-" accepted for "_".
   std::string language, territory, modifier;
   size_t i = 0;
-  while (i < locale.size() && IsAsciiLetter(locale[i]))
-    language += locale[i++];
+  while (i < locale.size() && IsAsciiLetter(locale[i])) language += locale[i++];
   if (i < locale.size() && (locale[i] == '_' || locale[i] == '-')) {
     ++i;
-    while (i < locale.size() && IsAsciiAlnum(locale[i]))
-      territory += locale[i++];
+    while (i < locale.size() && IsAsciiAlnum(locale[i])) territory += locale[i++];
   }
   size_t at = locale.find('@');
   if (at != std::string::npos) modifier = LowerCase(locale.substr(at + 1));

@@ -8,8 +8,8 @@ namespace platform {
 namespace {
 
 struct Line {
-  std::string body;   // without the line break
-  std::string brk;    // "\r\n", "\n", "\r" or "" for a last line without one
+  std::string body;  // without the line break
+  std::string brk;   // "\r\n", "\n", "\r" or "" for a last line without one
 };
 
 std::vector<Line> SplitLines(const std::string& text) {
@@ -138,7 +138,8 @@ void FindSection(const std::vector<Line>& lines, const std::string& section, siz
 
 }  // namespace
 
-bool ReadProfileSection(const std::string& text, const std::string& section, ProfileValues& values) {
+bool ReadProfileSection(const std::string& text, const std::string& section,
+                        ProfileValues& values) {
   values.clear();
   bool bom = text.compare(0, kBom.size(), kBom) == 0;
   std::vector<Line> lines = SplitLines(bom ? text.substr(kBom.size()) : text);

@@ -12,9 +12,9 @@
 namespace platform {
 
 struct PerConnectionProxy {
-  bool useProxy = false;   // PROXY_TYPE_PROXY, else PROXY_TYPE_DIRECT
-  std::string server;      // "host:port" for every protocol; empty with direct
-  std::string bypass;      // the bypass list; may be empty
+  bool useProxy = false;  // PROXY_TYPE_PROXY, else PROXY_TYPE_DIRECT
+  std::string server;     // "host:port" for every protocol; empty with direct
+  std::string bypass;     // the bypass list; may be empty
 };
 
 // Applies the options to the desktop. False when nothing could be applied;

@@ -23,14 +23,12 @@ using ::RegRoot;
 bool RegReadString(RegRoot root, const std::string& key, const std::string& name,
                    std::string& value);
 // Reads a 32-bit number (REG_DWORD). False when missing or not a number.
-bool RegReadDword(RegRoot root, const std::string& key, const std::string& name,
-                  uint32_t& value);
+bool RegReadDword(RegRoot root, const std::string& key, const std::string& name, uint32_t& value);
 // Writes a text value (REG_SZ), creating the key and its parents.
 bool RegWriteString(RegRoot root, const std::string& key, const std::string& name,
                     const std::string& value);
 // Writes a REG_DWORD value, creating the key and its parents.
-bool RegWriteDword(RegRoot root, const std::string& key, const std::string& name,
-                   uint32_t value);
+bool RegWriteDword(RegRoot root, const std::string& key, const std::string& name, uint32_t value);
 // Deletes one value; false when it did not exist or could not be deleted.
 bool RegDeleteValue(RegRoot root, const std::string& key, const std::string& name);
 bool RegKeyExists(RegRoot root, const std::string& key);

@@ -7,11 +7,11 @@
 namespace platform {
 
 struct VersionInfo {
-  uint32_t platformId = 0;     // 2 = NT family, 1 = 9x family, 0 = unknown
+  uint32_t platformId = 0;  // 2 = NT family, 1 = 9x family, 0 = unknown
   uint32_t major = 0;
   uint32_t minor = 0;
   uint32_t build = 0;
-  std::string csdVersion;      // service pack text
+  std::string csdVersion;  // service pack text
   uint16_t servicePackMajor = 0;
   uint16_t servicePackMinor = 0;
   uint16_t suiteMask = 0;

@@ -216,7 +216,8 @@ bool PutBackUserProxy() {
     return false;
   }
   DesktopProxyState desktop, registry;
-  for (const auto& entry : copy.saved) (IsRegistryName(entry.first) ? registry : desktop).push_back(entry);
+  for (const auto& entry : copy.saved)
+    (IsRegistryName(entry.first) ? registry : desktop).push_back(entry);
   const bool ok = WriteDesktopProxyState(desktop);
   const bool regOk = PutBackRegistryValues(registry);
   if (!ok || !regOk) {

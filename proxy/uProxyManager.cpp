@@ -99,7 +99,8 @@ std::unordered_set<std::string> FoldedSet(const TStringList& List) {
 // Moves the entry at position from to position to (remove, then insert).
 void MoveEntry(std::vector<uint32_t>& seq, size_t from, size_t to) {
   if (to < from)
-    std::rotate(seq.begin() + static_cast<ptrdiff_t>(to), seq.begin() + static_cast<ptrdiff_t>(from),
+    std::rotate(seq.begin() + static_cast<ptrdiff_t>(to),
+                seq.begin() + static_cast<ptrdiff_t>(from),
                 seq.begin() + static_cast<ptrdiff_t>(from) + 1);
   else if (to > from)
     std::rotate(seq.begin() + static_cast<ptrdiff_t>(from),
@@ -231,10 +232,10 @@ class TClockRandom : public IProxyRandom {
  public:
   TClockRandom() { Randomize(); }
   void Randomize() override {
-    const uint64_t wall = static_cast<uint64_t>(
-        std::chrono::system_clock::now().time_since_epoch().count());
-    const uint64_t mono = static_cast<uint64_t>(
-        std::chrono::steady_clock::now().time_since_epoch().count());
+    const uint64_t wall =
+        static_cast<uint64_t>(std::chrono::system_clock::now().time_since_epoch().count());
+    const uint64_t mono =
+        static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
     FState = Mix(FState ^ wall) ^ Mix(mono + 0x9E3779B97F4A7C15ull);
   }
   int Random(int n) override {
@@ -315,7 +316,9 @@ void TInfoGotThread::Execute() {
 // --- TProxyManager: lists and countries -------------------------------------------------------
 
 TProxyManager::TProxyManager()
-    : FTargetCountry(kDefaultCountry), FRandom(CreateClockRandom()), FAlive(std::make_shared<int>(0)) {}
+    : FTargetCountry(kDefaultCountry),
+      FRandom(CreateClockRandom()),
+      FAlive(std::make_shared<int>(0)) {}
 
 TProxyManager::~TProxyManager() = default;
 
@@ -385,8 +388,7 @@ std::string TProxyManager::GetCountryLong(const std::string& aCountryShort) cons
   for (const TStringList* list : {&FNormalProxyList, &FSuperProxyList})
     for (const std::string& rec : list->Lines()) {
       const TRecordFields f(rec);
-      if (SameText(f.CountryShort(), aCountryShort))
-        return std::string(f.CountryLong());
+      if (SameText(f.CountryShort(), aCountryShort)) return std::string(f.CountryLong());
     }
   return std::string();
 }
@@ -524,8 +526,8 @@ void TProxyManager::Touch(const TProxyRec& aPR) {
 void TProxyManager::GetCurrentLocalInfo() {
   TCLSettings* settings = GetCLSettings();
   auto* thread = new TInfoGotThread();
-  thread->FURL = settings->GetSettingString("URL.GetInfo") + "?MagicWord=" +
-                 settings->GetSettingString("App.MagicWord");
+  thread->FURL = settings->GetSettingString("URL.GetInfo") +
+                 "?MagicWord=" + settings->GetSettingString("App.MagicWord");
   thread->FreeOnTerminate = true;
   // The answer arrives on the user-interface thread, where the manager is
   // also destroyed; a manager gone by then is not touched.

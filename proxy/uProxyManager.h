@@ -115,13 +115,13 @@ class TProxyManager {
   TProxyManager& operator=(const TProxyManager&) = delete;
 
   // --- fields -------------------------------------------------------------------
-  TStringList FLocalInfo;        // last local-information answer, one line per entry
-  TStringList FNormalProxyList;  // record texts of "NORMAL_IPS", in order
-  TStringList FSuperProxyList;   // record texts of "SUPER_IPS", in order
-  TStringList FUsedProxyList;    // addresses handed out, in order
-  std::string FSuperTouch;       // "SUPER_TOUCH" as read at load
-  std::string FTargetCountry;    // short code of the wanted country; "UN" = any
-  TProxyRec FTargetProxy;        // the proxy the browsers point at; set by the main window
+  TStringList FLocalInfo;               // last local-information answer, one line per entry
+  TStringList FNormalProxyList;         // record texts of "NORMAL_IPS", in order
+  TStringList FSuperProxyList;          // record texts of "SUPER_IPS", in order
+  TStringList FUsedProxyList;           // addresses handed out, in order
+  std::string FSuperTouch;              // "SUPER_TOUCH" as read at load
+  std::string FTargetCountry;           // short code of the wanted country; "UN" = any
+  TProxyRec FTargetProxy;               // the proxy the browsers point at; set by the main window
   TNotifyEvent FOnGetCurrentLocalInfo;  // called after FLocalInfo has been refreshed
 
   // --- lists and countries ---------------------------------------------------------

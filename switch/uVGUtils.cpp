@@ -64,8 +64,8 @@ void SetIEProxy(const std::string& aProxy) {
       SetPerConnectionProxy(true, "", proxy);
       WriteIEProxyRegistry(proxy);
       platform::NoteProxyWritten();
-      Trace("Desktop proxy set to " + proxy + ", reached: " +
-            platform::DescribeProxyReach(platform::LastProxyReach()));
+      Trace("Desktop proxy set to " + proxy +
+            ", reached: " + platform::DescribeProxyReach(platform::LastProxyReach()));
     } else {
       // Back to what the user had; without a saved copy (nothing was
       // switched) the desktop is left alone instead of being made direct.
@@ -367,8 +367,8 @@ std::unique_ptr<uint8_t[]> GetMem(uint32_t& size) {
 }  // namespace
 
 void ClearIECookies() {
-  const uint32_t kDeleteMask =
-      platform::COOKIE_CACHE_ENTRY | platform::URLHISTORY_CACHE_ENTRY | platform::NORMAL_CACHE_ENTRY;
+  const uint32_t kDeleteMask = platform::COOKIE_CACHE_ENTRY | platform::URLHISTORY_CACHE_ENTRY |
+                               platform::NORMAL_CACHE_ENTRY;
   try {
     platform::UrlCacheProvider& cache = platform::CurrentUrlCache();
 

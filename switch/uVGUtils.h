@@ -51,8 +51,8 @@ void ClearFirefoxCookies();
 // its "network.proxy.type" (user.js over prefs.js; absent means 5, "use
 // system proxy settings") is something else.
 struct TFirefoxProfileProxy {
-  std::string Name;   // the profile's name in profiles.ini
-  std::string Path;   // its folder
+  std::string Name;  // the profile's name in profiles.ini
+  std::string Path;  // its folder
   int ProxyType = 5;
 };
 // The profiles listed in profilesFolder's profiles.ini (the platform's

@@ -18,10 +18,10 @@
 
 // The answer of one check, handed over on the thread that started it.
 struct TProxyCheckAnswer {
-  bool ok = false;       // a 2xx answer arrived
-  int status = 0;        // the HTTP status; 0 when none arrived
-  QByteArray body;       // the body of a 2xx answer
-  QString error;         // why it failed, when no status arrived
+  bool ok = false;  // a 2xx answer arrived
+  int status = 0;   // the HTTP status; 0 when none arrived
+  QByteArray body;  // the body of a 2xx answer
+  QString error;    // why it failed, when no status arrived
 };
 
 class IProxyCheck {

@@ -299,10 +299,11 @@ void TfrmChooseIPCountry::ShowMap(const std::string& aLati, const std::string& a
   }
   TStringList lines;
   lines.SetText(text);
-  text = FormatPlaceholders(
-      lines.Text(), {HtmlEscape(aLong), HtmlEscape(aLati), std::to_string(pnlWB->width() + 30),
-                     std::to_string(pnlWB->height() + 30),
-                     HtmlEscape(GetCLSettings()->GetSettingString("URL.MapMask")), "3"});
+  text =
+      FormatPlaceholders(lines.Text(),
+                         {HtmlEscape(aLong), HtmlEscape(aLati), std::to_string(pnlWB->width() + 30),
+                          std::to_string(pnlWB->height() + 30),
+                          HtmlEscape(GetCLSettings()->GetSettingString("URL.MapMask")), "3"});
   lines.SetText(text);
   FMapHTML = lines.Text();
   wbMap->LoadFromString(FMapHTML);

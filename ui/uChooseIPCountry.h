@@ -50,8 +50,7 @@ class TfrmChooseIPCountry : public TForm {
   void LoadFlag(const std::string& aCountryName);
   // Draws one picture file into imgFL (an unreadable file leaves the old one).
   void LoadPNG(const std::string& aFileName);
-  void sdFlagDoneFile(TSingleDownloader* Sender, const std::string& strFileName,
-                      int64_t iFileSize);
+  void sdFlagDoneFile(TSingleDownloader* Sender, const std::string& strFileName, int64_t iFileSize);
   // Builds the page from "res/map.tpl" and loads it into wbMap.
   void ShowMap(const std::string& aLati, const std::string& aLong);
   // The browser's loading progress drives sgLoadingMap.

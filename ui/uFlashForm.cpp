@@ -55,9 +55,8 @@ void TfrmFlashForm::FormCreate() {
   FlashPlayer->SetName("FlashPlayer");
   // Its window procedure is kept and replaced by the filter.
   FFlashMes = FlashPlayer->WindowProc;
-  FlashPlayer->OnFSCommand = [this](TShockwaveFlash* s, const std::string& c, const std::string& a) {
-    FlashFSCommand(s, c, a);
-  };
+  FlashPlayer->OnFSCommand = [this](TShockwaveFlash* s, const std::string& c,
+                                    const std::string& a) { FlashFSCommand(s, c, a); };
   FlashPlayer->WindowProc = [this](TMessage& m) { FlashWndProc(m); };
   // The movie next to the executable; a missing file is reported and
   // the window goes on.
@@ -88,7 +87,9 @@ void TfrmFlashForm::Send(const std::string& aCommand) {
   if (FlashPlayer) FlashPlayer->SetVariable("callbackvar", aCommand);
 }
 
-void TfrmFlashForm::SetBackground(const std::string& aBGFileName) { Send("Background," + aBGFileName); }
+void TfrmFlashForm::SetBackground(const std::string& aBGFileName) {
+  Send("Background," + aBGFileName);
+}
 
 void TfrmFlashForm::SetLogo(const std::string& aLogoFileName) { Send("Logo," + aLogoFileName); }
 

@@ -124,9 +124,7 @@ void TfrmTesting::FormCreate() {
   CheckNext();
 }
 
-void TfrmTesting::AddLine(const std::string& line) {
-  mmoLog->appendPlainText(QStr(line));
-}
+void TfrmTesting::AddLine(const std::string& line) { mmoLog->appendPlainText(QStr(line)); }
 
 void TfrmTesting::CheckNext() {
   if (FIndex >= FProxies.size()) {
@@ -138,8 +136,8 @@ void TfrmTesting::CheckNext() {
   }
   const TProxyRec& p = FProxies[FIndex];
   TCLSettings* settings = GetCLSettings();
-  const std::string url = settings->GetSettingString("URL.GetInfo") + "?MagicWord=" +
-                          settings->GetSettingString("App.MagicWord");
+  const std::string url = settings->GetSettingString("URL.GetInfo") +
+                          "?MagicWord=" + settings->GetSettingString("App.MagicWord");
   if (!FCheck) {
     // Without the module no check can be sent: each proxy is reported
     // failed with the reason, in turn, from the event loop.

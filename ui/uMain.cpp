@@ -534,7 +534,8 @@ void TfrmMain::ResetCountryDisp() {
   if (country == "UN")
     lblIPCountry->SetCaption("Auto Selected");
   else
-    lblIPCountry->SetCaption(FProxyManager ? FProxyManager->GetCountryLong(country) : std::string());
+    lblIPCountry->SetCaption(FProxyManager ? FProxyManager->GetCountryLong(country)
+                                           : std::string());
 }
 
 // The window's flag: the shipped folder, then the user's data folder, then
@@ -652,11 +653,13 @@ void TfrmMain::LocalInfoGot(TProxyManager*) {
   if (SafeCode(info.CountryShort)) {
     flag = ExistingFile(JoinPath(GetAppPath(), settings->GetSettingString("URL.LocalFlagPath") +
                                                    info.CountryShort + ".PNG"));
-    if (flag.empty()) flag = settings->GetSettingString("URL.FlagPath") + info.CountryShort + ".PNG";
+    if (flag.empty())
+      flag = settings->GetSettingString("URL.FlagPath") + info.CountryShort + ".PNG";
   }
   // Both cards show the real location until the first hide.
   if (frmFlashForm) {
-    frmFlashForm->SetIPInfo("Local", "True", flag, info.IP, info.CountryLong, info.City, "100", "100");
+    frmFlashForm->SetIPInfo("Local", "True", flag, info.IP, info.CountryLong, info.City, "100",
+                            "100");
     frmFlashForm->SetIPInfo("Target", "", flag, info.IP, info.CountryLong, info.City, "100", "100");
     frmFlashForm->SetTextInfo("", 0);
     frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Ready"), 16711680);
@@ -678,8 +681,8 @@ void TfrmMain::tmrInitTimer(TTimer*) {
   FProxyManager->FSuperProxyList.Clear();
   if (!FProxyManager->LoadSettings()) return;
   tmrInit->SetEnabled(false);
-  Trace("Proxy lists loaded: " + std::to_string(FProxyManager->FNormalProxyList.Count()) + " normal, " +
-        std::to_string(FProxyManager->FSuperProxyList.Count()) + " super");
+  Trace("Proxy lists loaded: " + std::to_string(FProxyManager->FNormalProxyList.Count()) +
+        " normal, " + std::to_string(FProxyManager->FSuperProxyList.Count()) + " super");
   ResetCountryDisp();
   if (GetCLSettings()->GetSettingBool("TestIPfromLocal")) TestIPfromLocal();
 }
@@ -761,7 +764,8 @@ void TfrmMain::ShowTrayState() {
   spTrayIcon->SetHint(hint);
 }
 
-void TfrmMain::spDynamicSkinFormObjectCommand(TspDynamicSkinForm*, TStdCommand Command, bool& bCancel) {
+void TfrmMain::spDynamicSkinFormObjectCommand(TspDynamicSkinForm*, TStdCommand Command,
+                                              bool& bCancel) {
   switch (Command) {
     case cmClose: {
       if (CLEngine->SessionEnding() || FQuitting) return;
@@ -777,11 +781,8 @@ void TfrmMain::spDynamicSkinFormObjectCommand(TspDynamicSkinForm*, TStdCommand C
       break;
     }
     case cmMaximize:
-    case cmRollUp:
-      bCancel = true;
-      break;
-    default:
-      break;
+    case cmRollUp: bCancel = true; break;
+    default: break;
   }
 }
 

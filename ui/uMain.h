@@ -93,7 +93,8 @@ class TfrmMain : public TForm {
   // mark; the proxy's country and address) or not (the open gate; the
   // user's own country and address, once known).
   void ShowTrayState();
-  void spDynamicSkinFormObjectCommand(TspDynamicSkinForm* Sender, TStdCommand Command, bool& bCancel);
+  void spDynamicSkinFormObjectCommand(TspDynamicSkinForm* Sender, TStdCommand Command,
+                                      bool& bCancel);
 
   void actChooseIPCountryExecute(TBasicAction* Sender);
   void actSettingsExecute(TBasicAction* Sender);
@@ -193,7 +194,8 @@ class TfrmMain : public TForm {
   void StopHide(bool bypassGuard);
   void CLEngineCmdFile(const std::string& strFileName);
   std::string PopupFlag(const std::string& aCode) const;
-  TAction* NewAction(const char* name, const char* caption, void (TfrmMain::*handler)(TBasicAction*));
+  TAction* NewAction(const char* name, const char* caption,
+                     void (TfrmMain::*handler)(TBasicAction*));
   TMenuItem* NewItem(TPopupMenu* menu, const char* name, TAction* action);
   // The application is terminating (its message loop is asked to end):
   // the windows it closes on the way are not sent to the tray.

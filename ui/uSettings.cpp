@@ -218,9 +218,11 @@ void TfrmSettings::btnClearShowAgainFlagClick(TButton*) {
 
 std::string TfrmSettings::ChooseFirefoxPath() {
   std::string caption;
-  if (TCLEngine* engine = GetCLEngine()) caption = engine->GetAppString("Caption.ChooseFirefoxPath");
+  if (TCLEngine* engine = GetCLEngine())
+    caption = engine->GetAppString("Caption.ChooseFirefoxPath");
   if (caption.empty()) caption = "Choose Firefox Path";
-  const TFileChooser& chooser = FirefoxChooser() ? FirefoxChooser() : TFileChooser(DefaultFirefoxChooser);
+  const TFileChooser& chooser =
+      FirefoxChooser() ? FirefoxChooser() : TFileChooser(DefaultFirefoxChooser);
   return chooser(this, GetFirefoxPath(), caption);
 }
 

@@ -38,8 +38,8 @@ class TfrmSettings : public TForm {
   // Lets the user pick the Firefox executable; empty when cancelled.
   // Tests may replace the chooser (arguments: parent window, the file to
   // start from, the dialog's caption).
-  using TFileChooser =
-      std::function<std::string(QWidget* parent, const std::string& initial, const std::string& caption)>;
+  using TFileChooser = std::function<std::string(QWidget* parent, const std::string& initial,
+                                                 const std::string& caption)>;
   static TFileChooser& FirefoxChooser();
   std::string ChooseFirefoxPath();
 

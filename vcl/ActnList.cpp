@@ -27,19 +27,18 @@ TAction::~TAction() {
 
 const TCLPropTable& TAction::PropTable() const {
   using A = TAction;
-  static const TCLPropTable table =
-      TCLPropBuilder<A>(&TCLComponent::ComponentProps())
-          .Text("Caption", "string", &A::Caption, &A::SetCaption)
-          .Text("Category", "string", &A::Category, &A::SetCategory)
-          .Plain("Checked", "Boolean", TCLTypeKind::Enumeration)
-          .Plain("Enabled", "Boolean", TCLTypeKind::Enumeration)
-          .Text("Hint", "string", &A::Hint, &A::SetHint)
-          .Plain("ImageIndex", "TImageIndex")
-          .Plain("ShortCut", "TShortCut")
-          .Plain("Visible", "Boolean", TCLTypeKind::Enumeration)
-          .Event("OnExecute")
-          .Event("OnUpdate")
-          .Build();
+  static const TCLPropTable table = TCLPropBuilder<A>(&TCLComponent::ComponentProps())
+                                        .Text("Caption", "string", &A::Caption, &A::SetCaption)
+                                        .Text("Category", "string", &A::Category, &A::SetCategory)
+                                        .Plain("Checked", "Boolean", TCLTypeKind::Enumeration)
+                                        .Plain("Enabled", "Boolean", TCLTypeKind::Enumeration)
+                                        .Text("Hint", "string", &A::Hint, &A::SetHint)
+                                        .Plain("ImageIndex", "TImageIndex")
+                                        .Plain("ShortCut", "TShortCut")
+                                        .Plain("Visible", "Boolean", TCLTypeKind::Enumeration)
+                                        .Event("OnExecute")
+                                        .Event("OnUpdate")
+                                        .Build();
   return table;
 }
 

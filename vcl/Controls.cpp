@@ -316,11 +316,12 @@ TPanel::TPanel(TCLComponent* AOwner, QWidget* AParent) : TVclControl(AOwner, APa
 }
 
 const TCLPropTable& TPanel::PropTable() const {
-  static const TCLPropTable table = ControlProps<TPanel>()
-                                        .Plain("Align", "TAlign", TCLTypeKind::Enumeration)
-                                        .Plain("BevelOuter", "TBevelCut", TCLTypeKind::Enumeration)
-                                        .Text("Caption", "TCaption", &TPanel::Caption, &TPanel::SetCaption)
-                                        .Build();
+  static const TCLPropTable table =
+      ControlProps<TPanel>()
+          .Plain("Align", "TAlign", TCLTypeKind::Enumeration)
+          .Plain("BevelOuter", "TBevelCut", TCLTypeKind::Enumeration)
+          .Text("Caption", "TCaption", &TPanel::Caption, &TPanel::SetCaption)
+          .Build();
   return table;
 }
 
@@ -331,15 +332,9 @@ void TPanel::SetCaption(const std::string& v) {
 
 void TPanel::SetBevelOuter(TBevelCut b) {
   switch (b) {
-    case TBevelCut::bvNone:
-      setFrameStyle(QFrame::NoFrame);
-      break;
-    case TBevelCut::bvLowered:
-      setFrameStyle(QFrame::Panel | QFrame::Sunken);
-      break;
-    case TBevelCut::bvRaised:
-      setFrameStyle(QFrame::Panel | QFrame::Raised);
-      break;
+    case TBevelCut::bvNone: setFrameStyle(QFrame::NoFrame); break;
+    case TBevelCut::bvLowered: setFrameStyle(QFrame::Panel | QFrame::Sunken); break;
+    case TBevelCut::bvRaised: setFrameStyle(QFrame::Panel | QFrame::Raised); break;
   }
 }
 

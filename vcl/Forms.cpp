@@ -10,7 +10,9 @@
 #include <QScreen>
 #include <QVBoxLayout>
 
-QString QStr(const std::string& s) { return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size())); }
+QString QStr(const std::string& s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
 std::string StdStr(const QString& s) { return s.toUtf8().toStdString(); }
 
 namespace {
@@ -37,7 +39,8 @@ void TForm::SetMainForm(TForm* form) {
     QGuiApplication::setQuitOnLastWindowClosed(false);
 }
 
-TForm::TForm(TCLComponent* AOwner) : QWidget(OwnerWindow(AOwner), Qt::Window), TCLComponent(AOwner) {
+TForm::TForm(TCLComponent* AOwner)
+    : QWidget(OwnerWindow(AOwner), Qt::Window), TCLComponent(AOwner) {
   BeginLoading();
   setAttribute(Qt::WA_StyledBackground);
   FLayout = new QVBoxLayout(this);
@@ -168,11 +171,8 @@ void TForm::ApplyWindowFlags() {
           Qt::CustomizeWindowHint;
       break;
     case TFormBorderStyle::bsToolWindow:
-    case TFormBorderStyle::bsSizeToolWin:
-      f = Qt::Tool;
-      break;
-    default:
-      break;
+    case TFormBorderStyle::bsSizeToolWin: f = Qt::Tool; break;
+    default: break;
   }
   if (FFrameless || FBorderStyle == TFormBorderStyle::bsNone) f |= Qt::FramelessWindowHint;
   if (windowFlags() & Qt::WindowStaysOnTopHint) f |= Qt::WindowStaysOnTopHint;
@@ -322,17 +322,13 @@ void TForm::PlaceWindow() {
   const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
   QWidget* around = nullptr;
   switch (FPosition) {
-    case TPosition::poScreenCenter:
-      break;
+    case TPosition::poScreenCenter: break;
     case TPosition::poOwnerFormCenter:
       around = dynamic_cast<TForm*>(Owner());
       if (!around) around = GMainForm;
       break;
-    case TPosition::poMainFormCenter:
-      around = GMainForm;
-      break;
-    default:
-      return;
+    case TPosition::poMainFormCenter: around = GMainForm; break;
+    default: return;
   }
   if (around == this || (around && !around->isVisible())) around = nullptr;
   const QRect r = around ? around->frameGeometry() : area;
@@ -374,7 +370,11 @@ void TForm::changeEvent(QEvent* e) {
     if (nowMin && !wasMin && FFrame && !FFrame->FrameMinimize()) {
       QPointer<TForm> self(this);
       QMetaObject::invokeMethod(
-          this, [self] { if (self) self->showNormal(); }, Qt::QueuedConnection);
+          this,
+          [self] {
+            if (self) self->showNormal();
+          },
+          Qt::QueuedConnection);
     }
   }
   QWidget::changeEvent(e);

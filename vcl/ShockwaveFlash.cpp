@@ -103,7 +103,8 @@ double Ease(double t) { return t < 0.5 ? 2 * t * t : 1 - std::pow(-2 * t + 2, 2)
 
 QRectF Lerp(const QRectF& a, const QRectF& b, double t) {
   return QRectF(a.x() + (b.x() - a.x()) * t, a.y() + (b.y() - a.y()) * t,
-                a.width() + (b.width() - a.width()) * t, a.height() + (b.height() - a.height()) * t);
+                a.width() + (b.width() - a.width()) * t,
+                a.height() + (b.height() - a.height()) * t);
 }
 
 }  // namespace
@@ -226,7 +227,8 @@ const TCLPropTable& TShockwaveFlash::PropTable() const {
       ControlProps<TShockwaveFlash>()
           .WideText("Movie", "WideString", &TShockwaveFlash::Movie, &TShockwaveFlash::SetMovie)
           .Plain("Quality", "Integer")
-          .WideText("Quality2", "WideString", &TShockwaveFlash::Quality2, &TShockwaveFlash::SetQuality2)
+          .WideText("Quality2", "WideString", &TShockwaveFlash::Quality2,
+                    &TShockwaveFlash::SetQuality2)
           .Plain("Menu", "WordBool", TCLTypeKind::Enumeration)
           .Plain("Loop", "WordBool", TCLTypeKind::Enumeration)
           .Event("OnFSCommand", "TShockwaveFlashFSCommand")
@@ -365,7 +367,8 @@ void TShockwaveFlash::Command(const std::string& text) {
 
 double TShockwaveFlash::CardAlphaNow(const CardAnim& a) const {
   if (a.duration <= 0) return a.to;
-  const double t = std::clamp(static_cast<double>(FClock.elapsed() - a.start) / a.duration, 0.0, 1.0);
+  const double t =
+      std::clamp(static_cast<double>(FClock.elapsed() - a.start) / a.duration, 0.0, 1.0);
   return a.from + (a.to - a.from) * t;
 }
 
@@ -560,7 +563,8 @@ void TShockwaveFlash::PaintScene(QPainter& p) {
     f.setBold(bold);
     p.setFont(f);
     p.setPen(FromColorRef(colour));
-    const QString shown = QFontMetrics(f).elidedText(QStr(text), Qt::ElideRight, static_cast<int>(r.width()));
+    const QString shown =
+        QFontMetrics(f).elidedText(QStr(text), Qt::ElideRight, static_cast<int>(r.width()));
     p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, shown);
   };
   // The information lines sit on a light strip so that any colour reads.
@@ -654,7 +658,8 @@ void TShockwaveFlash::PaintCard(QPainter& p, const std::string& name, const TMov
     QFont f = font();
     f.setPixelSize(static_cast<int>(s.ipFont));
     f.setBold(true);
-    const double w = std::min<double>(QFontMetrics(f).horizontalAdvance(QStr(card.IP)), s.ip.width());
+    const double w =
+        std::min<double>(QFontMetrics(f).horizontalAdvance(QStr(card.IP)), s.ip.width());
     p.setPen(QPen(s.link, 1));
     p.drawLine(QPointF(s.ip.x(), s.ip.bottom() - 2), QPointF(s.ip.x() + w, s.ip.bottom() - 2));
   }
@@ -696,14 +701,9 @@ void TShockwaveFlash::DefaultWndProc(TMessage& message) {
   const int x = static_cast<int16_t>(message.LParam & 0xFFFF);
   const int y = static_cast<int16_t>((message.LParam >> 16) & 0xFFFF);
   switch (message.Msg) {
-    case WM_RBUTTONDOWN_MSG:
-      ShowContextMenu(mapToGlobal(QPoint(x, y)));
-      break;
-    case WM_LBUTTONUP_MSG:
-      HitTest(QPoint(x, y));
-      break;
-    default:
-      break;
+    case WM_RBUTTONDOWN_MSG: ShowContextMenu(mapToGlobal(QPoint(x, y))); break;
+    case WM_LBUTTONUP_MSG: HitTest(QPoint(x, y)); break;
+    default: break;
   }
   message.Result = 0;
 }

@@ -63,7 +63,8 @@ inline constexpr uint32_t WM_LBUTTONUP_MSG = 514;
 inline constexpr uint32_t WM_RBUTTONDOWN_MSG = 516;
 inline constexpr uint32_t WM_RBUTTONUP_MSG = 517;
 inline int64_t MakeLParam(int x, int y) {
-  return static_cast<int64_t>((static_cast<uint32_t>(y & 0xFFFF) << 16) | static_cast<uint32_t>(x & 0xFFFF));
+  return static_cast<int64_t>((static_cast<uint32_t>(y & 0xFFFF) << 16) |
+                              static_cast<uint32_t>(x & 0xFFFF));
 }
 
 // One card of the scene as the commands left it.
@@ -71,8 +72,8 @@ struct TMovieCard {
   std::string Display;  // "True" marks the card as the one in use
   std::string FlagURL;  // file path or web address of the flag picture
   std::string IP, Country, City;
-  int Alpha = 0;        // percent, as last set (the fade's goal while one runs)
-  int Scale = 100;      // percent
+  int Alpha = 0;    // percent, as last set (the fade's goal while one runs)
+  int Scale = 100;  // percent
 };
 
 // What the commands have set so far.

@@ -17,12 +17,12 @@
 // Switches of the browser's user interface; combine with |.
 enum TUserInterfaceOption : uint32_t {
   uioNone = 0,
-  uioDontUse3DBorders = 1u << 0,  // no sunken frame around the page
-  uioDontUseScrollBars = 1u << 1,  // the page never shows scroll bars
-  uioDisableSelection = 1u << 2,   // the user cannot select text
-  uioDisableHelpMenu = 1u << 3,    // F1 and the help menu do nothing
-  uioDisableContextMenu = 1u << 4, // no context menu of any kind
-  uioDisableDrop = 1u << 5,        // files or links dropped on the page are ignored
+  uioDontUse3DBorders = 1u << 0,    // no sunken frame around the page
+  uioDontUseScrollBars = 1u << 1,   // the page never shows scroll bars
+  uioDisableSelection = 1u << 2,    // the user cannot select text
+  uioDisableHelpMenu = 1u << 3,     // F1 and the help menu do nothing
+  uioDisableContextMenu = 1u << 4,  // no context menu of any kind
+  uioDisableDrop = 1u << 5,         // files or links dropped on the page are ignored
 };
 using TUserInterfaceOptions = uint32_t;
 
@@ -51,8 +51,7 @@ class IWebView {
   virtual void SetOptions(uint32_t options) = 0;
   // Runs a script in the page; result (may be empty) receives the script's
   // value as text once it has run.
-  virtual void RunJavaScript(const QString& script,
-                             std::function<void(const QString&)> result) = 0;
+  virtual void RunJavaScript(const QString& script, std::function<void(const QString&)> result) = 0;
 };
 
 // Version of this boundary; the module and the browser must agree.

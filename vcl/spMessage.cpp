@@ -101,12 +101,14 @@ int TspSkinMessage::MessageDlg2(const std::string& Msg, const std::string& ACapt
   int textLeft = kMargin;
   int iconHeight = 0;
   if (DlgType >= mtWarning && DlgType <= mtConfirmation) {
-    static const QStyle::StandardPixmap icons[] = {
-        QStyle::SP_MessageBoxWarning, QStyle::SP_MessageBoxCritical,
-        QStyle::SP_MessageBoxInformation, QStyle::SP_MessageBoxQuestion};
+    static const QStyle::StandardPixmap icons[] = {QStyle::SP_MessageBoxWarning,
+                                                   QStyle::SP_MessageBoxCritical,
+                                                   QStyle::SP_MessageBoxInformation,
+                                                   QStyle::SP_MessageBoxQuestion};
     auto* icon = new QLabel(client);
     icon->setObjectName("Image");
-    icon->setPixmap(QApplication::style()->standardIcon(icons[DlgType]).pixmap(kIconSize, kIconSize));
+    icon->setPixmap(
+        QApplication::style()->standardIcon(icons[DlgType]).pixmap(kIconSize, kIconSize));
     icon->setGeometry(kMargin, kMargin, kIconSize, kIconSize);
     textLeft += kIconSize + kMargin;
     iconHeight = kIconSize;
@@ -123,8 +125,8 @@ int TspSkinMessage::MessageDlg2(const std::string& Msg, const std::string& ACapt
   message->setTextFormat(Qt::PlainText);
   message->setWordWrap(true);
   message->setText(text);
-  message->setGeometry(textLeft, kMargin + std::max(0, (iconHeight - textHeight) / 2), textWidth + 2,
-                       textHeight);
+  message->setGeometry(textLeft, kMargin + std::max(0, (iconHeight - textHeight) / 2),
+                       textWidth + 2, textHeight);
 
   // Buttons of the requested kinds, in kind order.
   struct Made {
@@ -171,8 +173,8 @@ int TspSkinMessage::MessageDlg2(const std::string& Msg, const std::string& ACapt
     checkWidth = check->sizeHint().width();
   }
 
-  const int clientWidth = std::max({textLeft + textWidth + kMargin, buttonsWidth + 2 * kMargin,
-                                    checkWidth + 2 * kMargin, 200});
+  const int clientWidth = std::max(
+      {textLeft + textWidth + kMargin, buttonsWidth + 2 * kMargin, checkWidth + 2 * kMargin, 200});
   const int buttonsTop = kMargin + std::max(iconHeight, textHeight) + 16;
   int clientHeight = buttonsTop + kButtonHeight + kMargin;
   int x = (clientWidth - buttonsWidth) / 2;

@@ -11,7 +11,13 @@
 #include "vcl/Forms.h"
 #include "vcl/spSkinData.h"
 
-enum TMsgDlgType { mtWarning = 0, mtError = 1, mtInformation = 2, mtConfirmation = 3, mtCustom = 4 };
+enum TMsgDlgType {
+  mtWarning = 0,
+  mtError = 1,
+  mtInformation = 2,
+  mtConfirmation = 3,
+  mtCustom = 4
+};
 
 // Button kinds as set bits.
 enum TMsgDlgBtn : unsigned {

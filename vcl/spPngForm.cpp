@@ -8,9 +8,8 @@ TspPngForm::TspPngForm(TCLComponent* AOwner, QWidget* AParent) : TVclControl(AOw
 }
 
 const TCLPropTable& TspPngForm::PropTable() const {
-  static const TCLPropTable table = ControlProps<TspPngForm>()
-                                        .Plain("Picture", "TPicture", TCLTypeKind::Class)
-                                        .Build();
+  static const TCLPropTable table =
+      ControlProps<TspPngForm>().Plain("Picture", "TPicture", TCLTypeKind::Class).Build();
   return table;
 }
 

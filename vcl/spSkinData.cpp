@@ -143,7 +143,9 @@ const TStringList& TspResourceStrData::BuiltIn() {
   return table;
 }
 
-std::string TspResourceStrData::BuiltInStr(const std::string& name) { return BuiltIn().Values(name); }
+std::string TspResourceStrData::BuiltInStr(const std::string& name) {
+  return BuiltIn().Values(name);
+}
 
 std::string TspResourceStrData::GetResStr(const std::string& name) const {
   const int i = FResStrings.IndexOfName(name);
@@ -166,8 +168,8 @@ const TCLPropTable& TspSkinData::PropTable() const {
       TCLPropBuilder<D>(&TCLComponent::ComponentProps())
           .Object<TspCompressedStoredSkin>("CompressedStoredSkin", "TspCompressedStoredSkin",
                                            &D::CompressedStoredSkin, &D::SetCompressedStoredSkin)
-          .Object<TspResourceStrData>("ResourceStrData", "TspResourceStrData",
-                                      &D::ResourceStrData, &D::SetResourceStrData)
+          .Object<TspResourceStrData>("ResourceStrData", "TspResourceStrData", &D::ResourceStrData,
+                                      &D::SetResourceStrData)
           .Plain("SkinnableForm", "Boolean", TCLTypeKind::Enumeration)
           .Plain("ShowButtonGlowFrames", "Boolean", TCLTypeKind::Enumeration)
           .Plain("ShowCaptionButtonGlowFrames", "Boolean", TCLTypeKind::Enumeration)

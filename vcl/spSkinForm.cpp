@@ -294,9 +294,7 @@ bool TspDynamicSkinForm::ExecuteCommand(TStdCommand cmd) {
 void TspDynamicSkinForm::Perform(TStdCommand cmd) {
   if (!FForm) return;
   switch (cmd) {
-    case cmClose:
-      FForm->Close();
-      break;
+    case cmClose: FForm->Close(); break;
     case cmMinimize:
       FMinimizingByFrame = true;
       FForm->showMinimized();
@@ -308,12 +306,8 @@ void TspDynamicSkinForm::Perform(TStdCommand cmd) {
       else if (FSizeable)
         FForm->showMaximized();
       break;
-    case cmRollUp:
-      ToggleRollUp();
-      break;
-    case cmMinimizeToTray:
-      MinimizeToTray();
-      break;
+    case cmRollUp: ToggleRollUp(); break;
+    case cmMinimizeToTray: MinimizeToTray(); break;
     case cmSysMenu:
       if (FSystemMenu && FCaptionBar) {
         QWidget* b = FCaptionBar->Button(cmSysMenu);
@@ -321,8 +315,7 @@ void TspDynamicSkinForm::Perform(TStdCommand cmd) {
         FSystemMenu->Popup(at.x(), at.y());
       }
       break;
-    default:
-      break;
+    default: break;
   }
 }
 

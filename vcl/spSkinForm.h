@@ -25,7 +25,15 @@ class QLabel;
 class QSystemTrayIcon;
 class QToolButton;
 
-enum TStdCommand { cmClose, cmMaximize, cmMinimize, cmSysMenu, cmDefault, cmRollUp, cmMinimizeToTray };
+enum TStdCommand {
+  cmClose,
+  cmMaximize,
+  cmMinimize,
+  cmSysMenu,
+  cmDefault,
+  cmRollUp,
+  cmMinimizeToTray
+};
 
 // Caption buttons a skinned frame offers.
 enum TspBorderIcon : unsigned {

@@ -127,7 +127,9 @@ void TCLMultiLangData::GetSectionStrings(const std::string& strSection, TStringL
   sl.EndUpdate();
 }
 
-void TCLMultiLangData::ClearForm(const std::string& strForm) { FLangCurrentData.ClearForm(strForm); }
+void TCLMultiLangData::ClearForm(const std::string& strForm) {
+  FLangCurrentData.ClearForm(strForm);
+}
 
 void TCLMultiLangData::UpdateData() { FLangCurrentData.UpdateData(); }
 

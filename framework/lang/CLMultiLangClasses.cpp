@@ -99,11 +99,11 @@ TCLComponent::~TCLComponent() {
 }
 
 const TCLPropTable& TCLComponent::ComponentProps() {
-  static const TCLPropTable table = TCLPropBuilder<TCLComponent>(nullptr)
-                                        .Text("Name", "TComponentName", &TCLComponent::NameText,
-                                              &TCLComponent::SetName)
-                                        .Plain("Tag", "Integer")
-                                        .Build();
+  static const TCLPropTable table =
+      TCLPropBuilder<TCLComponent>(nullptr)
+          .Text("Name", "TComponentName", &TCLComponent::NameText, &TCLComponent::SetName)
+          .Plain("Tag", "Integer")
+          .Build();
   return table;
 }
 

@@ -19,14 +19,14 @@
 
 // Kinds of published properties.
 enum class TCLTypeKind {
-  LString,      // single-byte text
-  WString,      // wide text
-  Class,        // object-valued: string lists, collections and other objects
+  LString,  // single-byte text
+  WString,  // wide text
+  Class,    // object-valued: string lists, collections and other objects
   Integer,
   Enumeration,  // Booleans among them
   Float,
   Set,
-  Method,       // events
+  Method,  // events
 };
 
 class TCLObject;
@@ -207,8 +207,8 @@ class TCLPropBuilder {
   }
   // An object-valued property whose value is an object of class V.
   template <class V>
-  TCLPropBuilder& Object(const std::string& name, const std::string& typeName,
-                         V* (T::*get)() const, void (T::*set)(V*)) {
+  TCLPropBuilder& Object(const std::string& name, const std::string& typeName, V* (T::*get)() const,
+                         void (T::*set)(V*)) {
     TCLPropInfo p = Info(name, typeName, TCLTypeKind::Class, get != nullptr, set != nullptr);
     if (get) p.GetObject = [get](const TCLObject& o) -> TCLObject* { return (Cast(o).*get)(); };
     if (set)
@@ -244,8 +244,8 @@ class TCLPropBuilder {
   }
   TCLPropBuilder& StringsFn(const std::string& name, std::function<TStringList(const T&)> get,
                             std::function<void(T&, const TStringList&)> set) {
-    TCLPropInfo p = Info(name, "TStrings", TCLTypeKind::Class, static_cast<bool>(get),
-                         static_cast<bool>(set));
+    TCLPropInfo p =
+        Info(name, "TStrings", TCLTypeKind::Class, static_cast<bool>(get), static_cast<bool>(set));
     if (get) p.GetStrings = [get](const TCLObject& o) { return get(Cast(o)); };
     if (set) p.SetStrings = [set](TCLObject& o, const TStringList& v) { set(Cast(o), v); };
     FTable.Declare(std::move(p));

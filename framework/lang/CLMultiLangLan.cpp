@@ -418,7 +418,8 @@ void TCLMultiLangLan::SortData() {
   order.reserve(others.size() + kReservedSections.size());
   for (std::string_view r : kReservedSections) {
     auto it = FIniData.Index.find(r);
-    if (it != FIniData.Index.end()) order.emplace_back(std::string(r), &FIniData.Sections[it->second]);
+    if (it != FIniData.Index.end())
+      order.emplace_back(std::string(r), &FIniData.Sections[it->second]);
   }
   for (const TLanSection* s : others) order.emplace_back(s->Name, s);
 

@@ -65,12 +65,12 @@ class TCLMultiLangLan : public TCLPersistent {
 
   // The decoded text of strComp.strProp (strProp alone when strComp is empty)
   // in section strForm. False and strValue untouched when there is none.
-  bool GetProp(const std::string& strForm, const std::string& strComp,
-               const std::string& strProp, std::string& strValue);
+  bool GetProp(const std::string& strForm, const std::string& strComp, const std::string& strProp,
+               std::string& strValue);
   // Sets that text (appending the section and the entry when missing) and
   // regenerates the text form.
-  void SetProp(const std::string& strForm, const std::string& strComp,
-               const std::string& strProp, const std::string& strValue);
+  void SetProp(const std::string& strForm, const std::string& strComp, const std::string& strProp,
+               const std::string& strValue);
   // Removes the first section of that name; the text form follows at the
   // next regeneration.
   void ClearForm(const std::string& strForm);
@@ -110,8 +110,8 @@ class TCLMultiLangLan : public TCLPersistent {
   using TNameIndex = std::unordered_map<std::string, size_t, TNoCaseHash, TNoCaseEqual>;
 
   struct TLanLine {
-    std::string Text;                  // whole line: name=value, or as read
-    size_t Eq = std::string::npos;     // position of the first "=", npos: no name
+    std::string Text;               // whole line: name=value, or as read
+    size_t Eq = std::string::npos;  // position of the first "=", npos: no name
     bool HasName() const { return Eq != std::string::npos; }
     std::string_view Name() const { return std::string_view(Text).substr(0, Eq); }
     std::string_view Value() const { return std::string_view(Text).substr(Eq + 1); }
@@ -120,7 +120,7 @@ class TCLMultiLangLan : public TCLPersistent {
   struct TLanSection {
     std::string Name;
     std::vector<TLanLine> Lines;
-    TNameIndex Index;                  // entry name -> first line of that name
+    TNameIndex Index;  // entry name -> first line of that name
     const TLanLine* Find(std::string_view name) const;
     // Replaces the first line of name or appends one.
     void SetEntry(std::string_view name, std::string_view encodedValue);
@@ -128,7 +128,7 @@ class TCLMultiLangLan : public TCLPersistent {
 
   struct TIniDoc {
     std::vector<TLanSection> Sections;
-    TNameIndex Index;                  // section name -> first section of that name
+    TNameIndex Index;  // section name -> first section of that name
     void Clear();
     TLanSection* Find(std::string_view name);
     TLanSection& FindOrAdd(std::string_view name);

@@ -37,9 +37,9 @@ TCLMessageBoxReply TCLSkinMessageBoxes::ShowMessageBox(const TCLMessageBoxReques
   TCLMessageBoxReply reply;
   // The dialog component may go with its window while the box is open.
   TspSkinMessage* dlg = FMessageDlg;
-  reply.Result = dlg->MessageDlg2(request.Text, request.Caption,
-                                  static_cast<TMsgDlgType>(request.DlgType), request.Buttons,
-                                  request.HelpCtx);
+  reply.Result =
+      dlg->MessageDlg2(request.Text, request.Caption, static_cast<TMsgDlgType>(request.DlgType),
+                       request.Buttons, request.HelpCtx);
   if (FMessageDlg == dlg) reply.ShowAgainFlagValue = dlg->ShowAgainFlagValue();
   return reply;
 }

@@ -15,8 +15,8 @@ class TspSkinMessage;
 struct TCLMessageBoxRequest {
   std::string Text;
   std::string Caption;
-  int DlgType = 2;          // 0 warning, 1 error, 2 information, 3 confirmation, 4 custom
-  unsigned Buttons = 4;     // set of button kinds (Yes 1, No 2, OK 4, Cancel 8, ...)
+  int DlgType = 2;       // 0 warning, 1 error, 2 information, 3 confirmation, 4 custom
+  unsigned Buttons = 4;  // set of button kinds (Yes 1, No 2, OK 4, Cancel 8, ...)
   int HelpCtx = 0;
   bool ShowAgainFlag = false;  // the box carries the "do not display again" check box
 };

@@ -301,7 +301,8 @@ void TfrmCLUpdateForm::sdDownloadDoneString(TSingleDownloader*, const std::strin
   // Only an answer with the right magic word counts.
   TStringList answer;
   answer.SetText(strResult);
-  const bool accepted = SameText(answer.Values("magicword"), settings->GetSettingString("App.MagicWord"));
+  const bool accepted =
+      SameText(answer.Values("magicword"), settings->GetSettingString("App.MagicWord"));
   bool display = false;
   if (accepted) {
     // Take over the settings it carries.

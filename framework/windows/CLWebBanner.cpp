@@ -57,7 +57,8 @@ void TCLWebBanner::UpdateBanner() {
   std::string target;
   // The cached copy of the alternative remote page, once it has been fetched.
   std::string remote = settings->GetSettingString(prefix + ".RemoteURLA");
-  if (!remote.empty() && platform::FileExists(CacheFileName(remote))) target = CacheFileName(remote);
+  if (!remote.empty() && platform::FileExists(CacheFileName(remote)))
+    target = CacheFileName(remote);
   // Else the alternative page's direct address.
   if (target.empty()) target = DirectAddress(prefix + ".URLA");
   // Without an alternative remote page: the cached copy of the main one.

@@ -33,7 +33,8 @@ std::string ReadLink(const std::string& link) {
   std::string r(buf.data(), static_cast<size_t>(n));
   // A program replaced on disk while running (an update) still counts.
   const std::string deleted = " (deleted)";
-  if (r.size() > deleted.size() && r.compare(r.size() - deleted.size(), deleted.size(), deleted) == 0)
+  if (r.size() > deleted.size() &&
+      r.compare(r.size() - deleted.size(), deleted.size(), deleted) == 0)
     r.erase(r.size() - deleted.size());
   return r;
 }

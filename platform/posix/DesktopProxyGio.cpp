@@ -67,9 +67,8 @@ GSettingsSchema* GnomeSchema() {
     }
   }
   if (!schema)
-    std::call_once(GGnomeNoticeOnce, [&why] {
-      AddProxyNotice("The GNOME proxy settings are not switched: " + why);
-    });
+    std::call_once(GGnomeNoticeOnce,
+                   [&why] { AddProxyNotice("The GNOME proxy settings are not switched: " + why); });
   return schema;
 }
 
@@ -212,11 +211,12 @@ GDBusConnection* SessionBus(const std::string& address, GError** error) {
     GBus = nullptr;
   }
   if (!GBus && !address.empty()) {
-    GBus = g_dbus_connection_new_for_address_sync(
-        address.c_str(),
-        static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                          G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, error);
+    GBus =
+        g_dbus_connection_new_for_address_sync(address.c_str(),
+                                               static_cast<GDBusConnectionFlags>(
+                                                   G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                   G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                               nullptr, nullptr, error);
     if (GBus) {
       g_dbus_connection_set_exit_on_close(GBus, FALSE);
       GBusAddress = address;
@@ -239,9 +239,9 @@ bool NotifyKde(const std::string& address) {
   }
   // The signal KDE's proxy page sends: every KIO program re-reads its proxy
   // configuration.
-  bool ok = g_dbus_connection_emit_signal(bus, nullptr, "/KIO/Scheduler", "org.kde.KIO.Scheduler",
-                                          "reparseSlaveConfiguration", g_variant_new("(s)", ""),
-                                          &error);
+  bool ok =
+      g_dbus_connection_emit_signal(bus, nullptr, "/KIO/Scheduler", "org.kde.KIO.Scheduler",
+                                    "reparseSlaveConfiguration", g_variant_new("(s)", ""), &error);
   if (ok) ok = g_dbus_connection_flush_sync(bus, nullptr, &error);
   if (!ok) {
     AddProxyNotice(std::string("The KDE proxy signal could not be sent: ") +

@@ -261,8 +261,7 @@ void SweepStaleTemporaries(const std::string& folder, const std::string& prefix)
 
 }  // namespace
 
-bool WriteFileAtomic(const std::string& requested, const std::string& bytes,
-                     std::string* error) {
+bool WriteFileAtomic(const std::string& requested, const std::string& bytes, std::string* error) {
   if (requested.empty()) {
     if (error) *error = "Cannot write a file without a name";
     return false;
@@ -277,9 +276,8 @@ bool WriteFileAtomic(const std::string& requested, const std::string& bytes,
     }
   }
   std::string folder = ParentFolder(path);
-  std::string base = path.substr(path.find_last_of('/') == std::string::npos
-                                     ? 0
-                                     : path.find_last_of('/') + 1);
+  std::string base =
+      path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
   std::string tmpl = folder + "/." + base + ".tmp-XXXXXX";
   std::string buf = tmpl;
   int fd = ::mkstemp(buf.data());

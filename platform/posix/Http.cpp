@@ -30,8 +30,10 @@ void EnsureCurlInitialised() {
 }
 
 void UseTrustedAuthorities(CURL* curl) {
-  if (const char* f = std::getenv("SSL_CERT_FILE"); f && *f) curl_easy_setopt(curl, CURLOPT_CAINFO, f);
-  if (const char* d = std::getenv("SSL_CERT_DIR"); d && *d) curl_easy_setopt(curl, CURLOPT_CAPATH, d);
+  if (const char* f = std::getenv("SSL_CERT_FILE"); f && *f)
+    curl_easy_setopt(curl, CURLOPT_CAINFO, f);
+  if (const char* d = std::getenv("SSL_CERT_DIR"); d && *d)
+    curl_easy_setopt(curl, CURLOPT_CAPATH, d);
 }
 
 }  // namespace posix_http
@@ -69,7 +71,8 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std
   curl_easy_setopt(curl, CURLOPT_PROXY, "");
   curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(timeoutMs < 10000 ? timeoutMs : 10000));
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS,
+                   static_cast<long>(timeoutMs < 10000 ? timeoutMs : 10000));
   curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(timeoutMs));
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);

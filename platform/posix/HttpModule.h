@@ -23,8 +23,7 @@ struct THttpModuleHost {
 
 // The module's services: HttpGetDirect and HttpOpenRequest of platform/Http.h.
 struct THttpModule {
-  bool (*getDirect)(const std::string& url, std::string& body, int timeoutMs,
-                    std::string* error);
+  bool (*getDirect)(const std::string& url, std::string& body, int timeoutMs, std::string* error);
   std::unique_ptr<HttpConnection> (*openRequest)(const HttpRequestOptions& options,
                                                  std::string* error);
 };

@@ -108,7 +108,7 @@ class CurlConnection final : public HttpConnection {
   char FErrorBuffer[CURL_ERROR_SIZE] = {0};
   std::atomic<bool> FCancelled{false};
   bool FStarted = false;
-  bool FDone = false;          // the transfer has ended
+  bool FDone = false;  // the transfer has ended
   CURLcode FResult = CURLE_OK;
   bool FHeadersFinal = false;  // the headers of the final response are in
   // Headers of the response block being received and of the final one.
@@ -245,9 +245,10 @@ size_t CurlConnection::OnHeader(char* data, size_t size, size_t count, void* use
     bool hasLocation = false;
     for (auto& h : self->FBlockHeaders)
       if (SameText(h.first, "Location")) hasLocation = true;
-    bool interim = (s >= 100 && s < 200) ||
-                   (hasLocation && (s == 301 || s == 302 || s == 303 || s == 307 || s == 308)) ||
-                   (s == 401 && (!self->FOptions.userName.empty() || !self->FOptions.password.empty()));
+    bool interim =
+        (s >= 100 && s < 200) ||
+        (hasLocation && (s == 301 || s == 302 || s == 303 || s == 307 || s == 308)) ||
+        (s == 401 && (!self->FOptions.userName.empty() || !self->FOptions.password.empty()));
     self->FFinalStatus = s;
     self->FFinalHeaders = self->FBlockHeaders;
     if (!interim) self->FHeadersFinal = true;

@@ -148,7 +148,7 @@ bool ReceiveAll(int fd, char* data, size_t size, Clock::time_point deadline) {
 // Whether the process at the other end of a connected socket runs as this
 // user (the kernel's record of it, not anything the peer says).
 bool PeerIsThisUser(int fd) {
-  ucred cred {};
+  ucred cred{};
   socklen_t len = sizeof cred;
   return ::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) == 0 && len == sizeof cred &&
          cred.uid == ::getuid();
@@ -387,16 +387,16 @@ std::unique_ptr<InstanceEndpoint> CreateInstanceEndpoint(const std::string& clas
   std::string folder = posix::RuntimeSubfolder(kFolderName);
   if (folder.empty()) return nullptr;
   const unsigned serial = ++gCounter;
-  std::string path = folder + "/" + SafeClassName(className) + "." +
-                     std::to_string(::getpid()) + "." + std::to_string(serial) + ".sock";
+  std::string path = folder + "/" + SafeClassName(className) + "." + std::to_string(::getpid()) +
+                     "." + std::to_string(serial) + ".sock";
   sockaddr_un addr;
   if (!MakeAddress(path, addr)) return nullptr;
   // The socket is bound under a name the search skips and only renamed to
   // its findable name once it listens: a search that connected between bind
   // and listen would be refused and remove the file as a left-over, leaving
   // this window unreachable.
-  const std::string hidden = folder + "/.bind." + std::to_string(::getpid()) + "." +
-                             std::to_string(serial) + ".sock";
+  const std::string hidden =
+      folder + "/.bind." + std::to_string(::getpid()) + "." + std::to_string(serial) + ".sock";
   sockaddr_un hiddenAddr;
   if (!MakeAddress(hidden, hiddenAddr)) return nullptr;
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);

@@ -123,7 +123,6 @@ char gDecimal = '.';
 
 }  // namespace
 
-
 uint16_t SystemDefaultLangId() {
   uint16_t id = LangIdFromLocaleName(EffectiveLocale("LC_MESSAGES"));
   return id ? id : kEnglishUS;

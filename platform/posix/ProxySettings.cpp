@@ -50,8 +50,7 @@ bool SplitServer(const std::string& server, std::string& host, int& port) {
     return true;
   }
   for (char c : host)
-    if (!IsAsciiAlnum(c) && c != '.' && c != '-' && c != '_')
-      return false;
+    if (!IsAsciiAlnum(c) && c != '.' && c != '-' && c != '_') return false;
   return true;
 }
 
@@ -285,8 +284,6 @@ bool WriteDesktopProxyState(const DesktopProxyState& state) {
   return ok;
 }
 
-std::string SavedDesktopProxyFile() {
-  return posix::UserDataFolder() + "/desktop-proxy.saved";
-}
+std::string SavedDesktopProxyFile() { return posix::UserDataFolder() + "/desktop-proxy.saved"; }
 
 }  // namespace platform

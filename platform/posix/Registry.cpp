@@ -438,8 +438,7 @@ bool RegReadString(RegRoot root, const std::string& key, const std::string& name
   });
 }
 
-bool RegReadDword(RegRoot root, const std::string& key, const std::string& name,
-                  uint32_t& value) {
+bool RegReadDword(RegRoot root, const std::string& key, const std::string& name, uint32_t& value) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return false;
   return Read(root, [&](const RegDocument& doc) {
@@ -470,8 +469,7 @@ bool RegWriteString(RegRoot root, const std::string& key, const std::string& nam
   });
 }
 
-bool RegWriteDword(RegRoot root, const std::string& key, const std::string& name,
-                   uint32_t value) {
+bool RegWriteDword(RegRoot root, const std::string& key, const std::string& name, uint32_t value) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return false;
   return Modify(root, [&](RegDocument& doc, bool& changed) {
@@ -555,8 +553,7 @@ std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
     for (const RegKey& k : doc.keys) {
       if (k.path.empty()) continue;
       std::string lower = LowerCase(k.path);
-      if (lower.size() <= prefix.size() || lower.compare(0, prefix.size(), prefix) != 0)
-        continue;
+      if (lower.size() <= prefix.size() || lower.compare(0, prefix.size(), prefix) != 0) continue;
       std::string rest = k.path.substr(prefix.size());
       std::string child = rest.substr(0, rest.find('\\'));
       bool seen = false;

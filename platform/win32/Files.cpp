@@ -104,8 +104,9 @@ bool MaskMatch(const std::wstring& maskText, const std::wstring& nameText) {
 }
 
 HANDLE OpenForTimes(const std::wstring& path, DWORD flags) {
-  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, flags, nullptr);
+  return CreateFileW(path.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     flags, nullptr);
 }
 
 std::string EnvOr(const wchar_t* name) {
@@ -120,8 +121,7 @@ std::string EnvOr(const wchar_t* name) {
 char PathSeparator() { return '\\'; }
 
 bool IsAbsolutePath(const std::string& path) {
-  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == ':' && IsSep(path[2]))
-    return true;
+  if (path.size() >= 3 && IsAsciiLetter(path[0]) && path[1] == ':' && IsSep(path[2])) return true;
   return path.size() >= 2 && IsSep(path[0]) && IsSep(path[1]);  // \\server\share
 }
 

@@ -176,13 +176,14 @@ bool WinInetConnection::Send(std::string* error) {
   const std::wstring user = Wide(FOptions.userName);
   const std::wstring password = Wide(FOptions.password);
   const bool credentials = !FOptions.userName.empty() || !FOptions.password.empty();
-  HINTERNET connect = InternetConnectW(inet, whost.c_str(), static_cast<INTERNET_PORT>(FOptions.port),
-                                       credentials ? user.c_str() : nullptr,
-                                       credentials ? password.c_str() : nullptr,
-                                       INTERNET_SERVICE_HTTP, 0, 0);
+  HINTERNET connect =
+      InternetConnectW(inet, whost.c_str(), static_cast<INTERNET_PORT>(FOptions.port),
+                       credentials ? user.c_str() : nullptr,
+                       credentials ? password.c_str() : nullptr, INTERNET_SERVICE_HTTP, 0, 0);
   if (!connect) {
     DWORD err = GetLastError();
-    SetError(error, FCancelled.load() ? "cancelled" : "InternetConnect failed: " + InetErrorText(err));
+    SetError(error,
+             FCancelled.load() ? "cancelled" : "InternetConnect failed: " + InetErrorText(err));
     return false;
   }
   if (!Keep(FConnect, connect)) {
@@ -193,19 +194,21 @@ bool WinInetConnection::Send(std::string* error) {
   // HTTPS: secure, with WinINet's full certificate check (chain and host
   // name: a certificate for another name would let anyone holding one answer
   // for the service); HTTP: a fresh copy unless the cache may answer.
-  const DWORD flags = FOptions.secure ? INTERNET_FLAG_SECURE
-                                      : (FOptions.reload ? INTERNET_FLAG_RELOAD : 0);
+  const DWORD flags =
+      FOptions.secure ? INTERNET_FLAG_SECURE : (FOptions.reload ? INTERNET_FLAG_RELOAD : 0);
   const std::wstring verb = Wide(FOptions.verb.empty() ? std::string("GET") : FOptions.verb);
   const std::wstring object = Wide(RequestObject(FOptions.object));
   const std::wstring referer = Wide(FOptions.referer);
-  const std::wstring accept = Wide(FOptions.acceptType.empty() ? std::string("*") : FOptions.acceptType);
+  const std::wstring accept =
+      Wide(FOptions.acceptType.empty() ? std::string("*") : FOptions.acceptType);
   LPCWSTR acceptTypes[] = {accept.c_str(), nullptr};
-  HINTERNET request = HttpOpenRequestW(connect, verb.c_str(), object.c_str(), L"HTTP/1.0",
-                                       referer.empty() ? nullptr : referer.c_str(), acceptTypes,
-                                       flags, 0);
+  HINTERNET request =
+      HttpOpenRequestW(connect, verb.c_str(), object.c_str(), L"HTTP/1.0",
+                       referer.empty() ? nullptr : referer.c_str(), acceptTypes, flags, 0);
   if (!request) {
     DWORD err = GetLastError();
-    SetError(error, FCancelled.load() ? "cancelled" : "HttpOpenRequest failed: " + InetErrorText(err));
+    SetError(error,
+             FCancelled.load() ? "cancelled" : "HttpOpenRequest failed: " + InetErrorText(err));
     return false;
   }
   if (!Keep(FRequest, request)) {
@@ -235,7 +238,8 @@ bool WinInetConnection::Send(std::string* error) {
                         post && !body.empty() ? const_cast<char*>(body.data()) : nullptr,
                         post ? static_cast<DWORD>(body.size()) : 0)) {
     DWORD err = GetLastError();
-    SetError(error, FCancelled.load() ? "cancelled" : "HttpSendRequest failed: " + InetErrorText(err));
+    SetError(error,
+             FCancelled.load() ? "cancelled" : "HttpSendRequest failed: " + InetErrorText(err));
     return false;
   }
   if (FCancelled.load()) {

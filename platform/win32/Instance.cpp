@@ -56,8 +56,8 @@ class WindowEndpoint : public InstanceEndpoint {
     }
   }
   bool Create(const std::wstring& className) {
-    FHwnd = CreateWindowExW(WS_EX_TOOLWINDOW, className.c_str(), L"", WS_POPUP, 0, 0, 0, 0,
-                            nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+    FHwnd = CreateWindowExW(WS_EX_TOOLWINDOW, className.c_str(), L"", WS_POPUP, 0, 0, 0, 0, nullptr,
+                            nullptr, GetModuleHandleW(nullptr), nullptr);
     if (!FHwnd) return false;
     SetWindowLongPtrW(FHwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     return true;
@@ -176,8 +176,8 @@ int64_t SendCopyData(const InstanceWindow& window, uint64_t dwData, const std::s
   cds.cbData = static_cast<DWORD>(bytes.size());
   cds.lpData = const_cast<char*>(bytes.data());
   int64_t reply = 0;
-  if (!SendWithTimeout(HandleFromText(window.id), WM_COPYDATA, 0,
-                       reinterpret_cast<LPARAM>(&cds), timeoutMs, reply))
+  if (!SendWithTimeout(HandleFromText(window.id), WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&cds),
+                       timeoutMs, reply))
     return 0;
   return reply;
 }

@@ -77,8 +77,8 @@ std::vector<std::string> ProgramArguments(int argc, char** argv) {
 
 bool ShellOpen(const std::string& target) {
   if (target.empty()) return false;
-  HINSTANCE rc = ShellExecuteW(nullptr, L"open", Wide(target).c_str(), nullptr, nullptr,
-                               SW_SHOWNORMAL);
+  HINSTANCE rc =
+      ShellExecuteW(nullptr, L"open", Wide(target).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
   return reinterpret_cast<INT_PTR>(rc) > 32;
 }
 

@@ -48,9 +48,8 @@ class Key {
     return RegOpenKeyExW(RootKey(root), KeyPath(key).c_str(), 0, access, &FKey) == ERROR_SUCCESS;
   }
   bool Create(RegRoot root, const std::string& key, REGSAM access) {
-    return RegCreateKeyExW(RootKey(root), KeyPath(key).c_str(), 0, nullptr,
-                           REG_OPTION_NON_VOLATILE, access, nullptr, &FKey,
-                           nullptr) == ERROR_SUCCESS;
+    return RegCreateKeyExW(RootKey(root), KeyPath(key).c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                           access, nullptr, &FKey, nullptr) == ERROR_SUCCESS;
   }
   HKEY get() const { return FKey; }
 
@@ -95,8 +94,7 @@ bool RegReadString(RegRoot root, const std::string& key, const std::string& name
   return true;
 }
 
-bool RegReadDword(RegRoot root, const std::string& key, const std::string& name,
-                  uint32_t& value) {
+bool RegReadDword(RegRoot root, const std::string& key, const std::string& name, uint32_t& value) {
   DWORD type = 0;
   std::vector<BYTE> data;
   if (!QueryValue(root, key, name, type, data)) return false;
@@ -117,8 +115,7 @@ bool RegWriteString(RegRoot root, const std::string& key, const std::string& nam
                         static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
 }
 
-bool RegWriteDword(RegRoot root, const std::string& key, const std::string& name,
-                   uint32_t value) {
+bool RegWriteDword(RegRoot root, const std::string& key, const std::string& name, uint32_t value) {
   Key k;
   if (!k.Create(root, key, KEY_SET_VALUE)) return false;
   DWORD n = value;
@@ -145,8 +142,7 @@ bool RegCreateKey(RegRoot root, const std::string& key) {
 bool RegDeleteKey(RegRoot root, const std::string& key) {
   std::wstring path = KeyPath(key);
   if (path.empty()) return false;  // the root cannot be deleted
-  return RegDeleteTreeW(RootKey(root), path.c_str()) == ERROR_SUCCESS &&
-         !RegKeyExists(root, key);
+  return RegDeleteTreeW(RootKey(root), path.c_str()) == ERROR_SUCCESS && !RegKeyExists(root, key);
 }
 
 std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
@@ -154,8 +150,8 @@ std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
   Key k;
   if (!k.Open(root, key, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE)) return result;
   DWORD maxLen = 0;
-  RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, &maxLen, nullptr, nullptr,
-                   nullptr, nullptr, nullptr, nullptr);
+  RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, &maxLen, nullptr, nullptr, nullptr,
+                   nullptr, nullptr, nullptr);
   std::wstring name(maxLen + 2, L'\0');
   for (DWORD i = 0;; ++i) {
     DWORD len = static_cast<DWORD>(name.size());
@@ -176,8 +172,8 @@ std::vector<std::string> RegEnumValueNames(RegRoot root, const std::string& key)
   Key k;
   if (!k.Open(root, key, KEY_QUERY_VALUE)) return result;
   DWORD maxLen = 0;
-  RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
-                   &maxLen, nullptr, nullptr, nullptr);
+  RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxLen,
+                   nullptr, nullptr, nullptr);
   std::wstring name(maxLen + 2, L'\0');
   for (DWORD i = 0;; ++i) {
     DWORD len = static_cast<DWORD>(name.size());

@@ -16,7 +16,8 @@ class WinInetUrlCache : public UrlCacheProvider {
  public:
   UrlCacheEnum FindFirst(void* entry, uint32_t& size) override {
     DWORD n = size;
-    HANDLE h = FindFirstUrlCacheEntryW(nullptr, static_cast<INTERNET_CACHE_ENTRY_INFOW*>(entry), &n);
+    HANDLE h =
+        FindFirstUrlCacheEntryW(nullptr, static_cast<INTERNET_CACHE_ENTRY_INFOW*>(entry), &n);
     size = n;
     if (!h && GetLastError() == ERROR_NO_MORE_ITEMS) size = 0;
     return h;

@@ -13,8 +13,7 @@ bool VolumeSerialNumber(const std::string& drive, uint32_t& serial) {
   if (drive.empty()) return false;
   wchar_t root[4] = {static_cast<wchar_t>(static_cast<unsigned char>(drive[0])), L':', L'\\', 0};
   DWORD number = 0;
-  if (!GetVolumeInformationW(root, nullptr, 0, &number, nullptr, nullptr, nullptr, 0))
-    return false;
+  if (!GetVolumeInformationW(root, nullptr, 0, &number, nullptr, nullptr, nullptr, 0)) return false;
   serial = number;
   return true;
 }

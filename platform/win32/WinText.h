@@ -48,8 +48,8 @@ inline std::string ErrorText(DWORD code) {
   std::string text;
   if (n && buffer) text = Utf8(buffer, static_cast<int>(n));
   if (buffer) LocalFree(buffer);
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                           text.back() == '.'))
+  while (!text.empty() &&
+         (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' || text.back() == '.'))
     text.pop_back();
   if (text.empty()) text = "error " + std::to_string(code);
   return text;

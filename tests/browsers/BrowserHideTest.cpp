@@ -67,15 +67,18 @@ class BrowserHideTest : public AppFlowTest {
       if (!loopbackHost.empty())
         argv.insert(argv.end() - 1, "--host-resolver-rules=MAP " + loopbackHost + " 127.0.0.1");
     } else {
-      argv = {FFirefox, "--headless", "--no-remote", "--profile", profile, "--screenshot", shot, url};
+      argv = {FFirefox, "--headless",   "--no-remote", "--profile",
+              profile,  "--screenshot", shot,          url};
     }
     testsupport::ChildProcess browser;
     if (!browser.Start(argv, profile + ".out")) return false;
     bool shown = false;
-    testsupport::WaitUntil([&] {
-      shown = which == "chromium" ? !browser.Running() : platform::FileExists(shot);
-      return shown || (done && done()) || !browser.Running();
-    }, 120000);
+    testsupport::WaitUntil(
+        [&] {
+          shown = which == "chromium" ? !browser.Running() : platform::FileExists(shot);
+          return shown || (done && done()) || !browser.Running();
+        },
+        120000);
     browser.Stop();
     FLastOutput = testsupport::ReadText(profile + ".out");
     return shown;

@@ -77,7 +77,8 @@ class AppFlowTest : public SandboxTest {
 
   // tinyproxy forward proxies; the service with their records; the
   // installation with the shipped settings pointed at the service.
-  void Start(int proxies, const std::vector<std::string>& records, const std::vector<std::string>& superRecords,
+  void Start(int proxies, const std::vector<std::string>& records,
+             const std::vector<std::string>& superRecords,
              const std::vector<std::string>& constLines) {
     for (int i = 0; i < proxies; ++i) {
       auto p = std::make_unique<TLoopProxy>();
@@ -103,12 +104,14 @@ class AppFlowTest : public SandboxTest {
     for (const auto& r : records) conf += expand(r) + "\n";
     conf += "[super]\n";
     for (const auto& r : superRecords) conf += expand(r) + "\n";
-    conf += "[localinfo]\nip =\ncountry_short = US\ncountry_long = United States\ncity = Dallas\n"
-            "region = Texas\nlatitude = 38\nlongitude = -97\n";
+    conf +=
+        "[localinfo]\nip =\ncountry_short = US\ncountry_long = United States\ncity = Dallas\n"
+        "region = Texas\nlatitude = 38\nlongitude = -97\n";
     fs::create_directories(sb().Path("flags"));
     fs::copy_file(VG_BINARY_DIR "/res/flag_short/DE.PNG", sb().Path("flags/DE.PNG"));
     sb().WriteFile("service.conf", conf);
-    FService = std::make_unique<proxytest::TServiceProcess>(VG_SERVICE_EXE, sb().Path("service.conf"));
+    FService =
+        std::make_unique<proxytest::TServiceProcess>(VG_SERVICE_EXE, sb().Path("service.conf"));
     ASSERT_TRUE(FService->Running());
 
     // The shipped installation, its service addresses moved to this service.
@@ -116,11 +119,13 @@ class AppFlowTest : public SandboxTest {
     fs::copy(VG_BINARY_DIR "/res", sb().Path("app/res"), fs::copy_options::recursive);
     if (fs::exists(sb().Path("app/res/const.dat"))) fs::remove(sb().Path("app/res/const.dat"));
     std::string shipped = ReadText(VG_SOURCE_DIR "/res/const.dat");
-    shipped = StringReplaceAll(shipped, "127.0.0.1:8470", "127.0.0.1:" + std::to_string(FService->Port()));
+    shipped = StringReplaceAll(shipped, "127.0.0.1:8470",
+                               "127.0.0.1:" + std::to_string(FService->Port()));
     FirefoxLog = sb().Path("firefox.log");
     sb().WriteFile("app/firefox", "#!/bin/sh\necho \"$*\" >> '" + FirefoxLog + "'\n");
     fs::permissions(sb().Path("app/firefox"), fs::perms::owner_all);
-    std::string lines = "[setting]\r\nFireFoxPath=" + sb().Path("app/firefox") + "\r\nFFEXT.INSTALLED=1\r\n";
+    std::string lines =
+        "[setting]\r\nFireFoxPath=" + sb().Path("app/firefox") + "\r\nFFEXT.INSTALLED=1\r\n";
     for (const auto& l : constLines) lines += l + "\r\n";
     // Our lines first: the first line of a name wins.
     shipped = StringReplaceAll(shipped, "[setting]", lines);
@@ -143,7 +148,8 @@ class AppFlowTest : public SandboxTest {
     FWindow->show();
     TfrmMain& w = *FWindow;
     EXPECT_TRUE(Until([&] { return w.FLocalInfoGot && !w.tmrInit->Running(); }, 15000))
-        << "local information " << w.FLocalInfoGot << ", lists " << w.FProxyManager->FNormalProxyList.Count();
+        << "local information " << w.FLocalInfoGot << ", lists "
+        << w.FProxyManager->FNormalProxyList.Count();
     Advance(2);
     return w;
   }
@@ -172,7 +178,8 @@ class AppFlowTest : public SandboxTest {
   std::string DesktopProxy(bool desktop) {
     if (!desktop) return platform::AppliedProxy().server;
     std::string host = GSetting("org.gnome.system.proxy.http", "host");
-    if (host.size() >= 2 && host.front() == '\'' && host.back() == '\'') host = host.substr(1, host.size() - 2);
+    if (host.size() >= 2 && host.front() == '\'' && host.back() == '\'')
+      host = host.substr(1, host.size() - 2);
     return host + ":" + GSetting("org.gnome.system.proxy.http", "port");
   }
   // GET through a proxy with curl, as a desktop program would.

@@ -49,7 +49,8 @@ TEST_F(AppFlowTest, HideChangeCountryStopAndExitAgainstRealProxies) {
   EXPECT_EQ(movie.Front, "Target");
   if (desktop) {
     EXPECT_EQ(GSetting("org.gnome.system.proxy", "mode"), "'manual'");
-    EXPECT_EQ(GSetting("org.gnome.system.proxy.http", "host"), "'" + us.substr(0, us.find(':')) + "'");
+    EXPECT_EQ(GSetting("org.gnome.system.proxy.http", "host"),
+              "'" + us.substr(0, us.find(':')) + "'");
     EXPECT_EQ(GSetting("org.gnome.system.proxy.http", "port"), us.substr(us.find(':') + 1));
   }
   // A request through the desktop's proxy arrives through the chosen one.
@@ -65,13 +66,15 @@ TEST_F(AppFlowTest, HideChangeCountryStopAndExitAgainstRealProxies) {
   // Another country through the country dialog: hidden through it at once.
   Advance(2);
   bool chosen = false;
-  WhenModal([&](QWidget*) {
-    if (!frmChooseIPCountry) return;
-    TComboBox* list = frmChooseIPCountry->cbbCountry;
-    list->SetItemIndex(list->findText("Germany"));
-    chosen = list->Text() == "Germany";
-    frmChooseIPCountry->btnOK->Click();
-  }, 15000);
+  WhenModal(
+      [&](QWidget*) {
+        if (!frmChooseIPCountry) return;
+        TComboBox* list = frmChooseIPCountry->cbbCountry;
+        list->SetItemIndex(list->findText("Germany"));
+        chosen = list->Text() == "Germany";
+        frmChooseIPCountry->btnOK->Click();
+      },
+      15000);
   w.actChooseIPCountry->Execute();
   ASSERT_TRUE(chosen);
   const std::string de = FProxies[2]->Server();
@@ -157,7 +160,8 @@ TEST_F(AppFlowTest, TimedChangeClearsCookiesAndASuperProxyIsTouched) {
   EXPECT_EQ(Proxy(w), FProxies[2]->Server());
   EXPECT_TRUE(w.tmrTouch->Running());
   const std::string jp = FProxies[2]->Server();
-  EXPECT_TRUE(Until([&] { return FService->Touches().find(jp.substr(0, jp.find(':'))) != std::string::npos; }));
+  EXPECT_TRUE(Until(
+      [&] { return FService->Touches().find(jp.substr(0, jp.find(':'))) != std::string::npos; }));
 }
 
 TEST_F(AppFlowTest, TheTestingWindowChecksEachProxyThroughTheProxy) {
@@ -166,12 +170,14 @@ TEST_F(AppFlowTest, TheTestingWindowChecksEachProxyThroughTheProxy) {
         {"TARGET_COUNTRY=US", "TestIPfromLocal=1"});
   bool finished = false;
   std::string log;
-  WhenModal([&](QWidget* dlg) {
-    if (!frmTesting) return;
-    finished = Until([] { return frmTesting->Finished(); }, 20000);
-    log = frmTesting->mmoLog->Text();
-    PressKey(dlg, Qt::Key_Escape);
-  }, 20000);
+  WhenModal(
+      [&](QWidget* dlg) {
+        if (!frmTesting) return;
+        finished = Until([] { return frmTesting->Finished(); }, 20000);
+        log = frmTesting->mmoLog->Text();
+        PressKey(dlg, Qt::Key_Escape);
+      },
+      20000);
   TfrmMain& w = Running();
   ASSERT_TRUE(finished) << log;
   TStringList lines;
@@ -209,11 +215,14 @@ TEST_F(AppFlowTest, TheProgramStartsAgainstTheServiceAndEndsDirect) {
   setenv("VEILGATE_DEBUG_LOG", log.c_str(), 1);
   testsupport::ChildProcess app;
   ASSERT_TRUE(app.Start({sb().Path("app/veilgate"), "-d", "-h"}, sb().Path("app.out")));
-  EXPECT_TRUE(testsupport::WaitUntil([&] {
-    const std::string t = ReadText(log);
-    return t.find("Local information shown: 127.0.0.1 US") != std::string::npos &&
-           t.find("Proxy lists loaded: 1 normal") != std::string::npos;
-  }, 15000)) << ReadText(log);
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        const std::string t = ReadText(log);
+        return t.find("Local information shown: 127.0.0.1 US") != std::string::npos &&
+               t.find("Proxy lists loaded: 1 normal") != std::string::npos;
+      },
+      15000))
+      << ReadText(log);
   testsupport::ChildProcess closer;
   ASSERT_TRUE(closer.Start({sb().Path("app/veilgate"), "/s"}, sb().Path("closer.out")));
   EXPECT_TRUE(testsupport::WaitUntil([&] { return !app.Running(); }, 10000)) << ReadText(log);
@@ -223,7 +232,8 @@ TEST_F(AppFlowTest, TheProgramStartsAgainstTheServiceAndEndsDirect) {
   ASSERT_NE(close, std::string::npos) << t;
   EXPECT_NE(t.find("Switched to direct", close), std::string::npos) << t;
   // The popup went through its start-up commands, then the ready text.
-  EXPECT_NE(t.find("callbackvar=Info_Text,Verifing from Veilgate server ...,4474009"), std::string::npos);
+  EXPECT_NE(t.find("callbackvar=Info_Text,Verifing from Veilgate server ...,4474009"),
+            std::string::npos);
   EXPECT_NE(t.find("callbackvar=Local,True,"), std::string::npos);
   EXPECT_EQ(SystemProxyEnable(), 0u);
 }

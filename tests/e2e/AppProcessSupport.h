@@ -108,13 +108,15 @@ class AppProcessTest : public SandboxTest {
   bool WaitReady(int32_t appId, int timeoutMs = 20000) {
     const uint32_t getId = platform::RegisterMessage("CL GetAppID");
     const uint32_t ifBusy = platform::RegisterMessage("CL IfBusy");
-    return testsupport::WaitUntil([&] {
-      for (const auto& w : platform::FindInstanceWindows("TfrmMain"))
-        if (platform::SendInstanceMessage(w, getId, 0, 0, 1000) == appId &&
-            platform::SendInstanceMessage(w, ifBusy, 0, 0, 1000) == 0)
-          return true;
-      return false;
-    }, timeoutMs, 50);
+    return testsupport::WaitUntil(
+        [&] {
+          for (const auto& w : platform::FindInstanceWindows("TfrmMain"))
+            if (platform::SendInstanceMessage(w, getId, 0, 0, 1000) == appId &&
+                platform::SendInstanceMessage(w, ifBusy, 0, 0, 1000) == 0)
+              return true;
+          return false;
+        },
+        timeoutMs, 50);
   }
 
   static std::string ReadText(const std::string& path) { return testsupport::ReadText(path); }

@@ -146,8 +146,9 @@ TEST_F(AppProcessTest, CloseRequestDuringAStartUpBoxEndsTheProgram) {
   // for the user while the main window is still being created.
   fs::remove(inst.dir + "/res/veilip.dat");
   const pid_t p = Start(inst, {"-h"});
-  ASSERT_TRUE(testsupport::WaitUntil(
-      [] { return !platform::FindInstanceWindows("TfrmMain").empty(); }, 15000, 50));
+  ASSERT_TRUE(
+      testsupport::WaitUntil([] { return !platform::FindInstanceWindows("TfrmMain").empty(); },
+                             15000, 50));
   EXPECT_EQ(WaitExit(Start(inst, {"/s"}), 10000), 0);
   EXPECT_EQ(WaitExit(p, 10000), 0) << "the close request was lost in the start-up box";
 }

@@ -51,8 +51,8 @@ TEST_F(SettingsStoreTest, FullTmpfsReportsTheWriteAndKeepsTheOldFile) {
       if (e.Path() != path || e.Reason().empty()) return 12;
     }
     if (s.GetSettingString("Keep") != big) return 13;  // the value stays in memory
-    if (Slurp(path) != before) return 14;               // the old file is whole
-    if (Others(folder) != 0) return 15;                 // no temporary file left
+    if (Slurp(path) != before) return 14;              // the old file is whole
+    if (Others(folder) != 0) return 15;                // no temporary file left
 
     // A batch that does not fit fails at its end, the same way.
     s.BeginUpdate();
@@ -104,12 +104,14 @@ TEST_F(SettingsStoreTest, NamedPipesInPlaceOfTheFilesDoNotHoldTheStart) {
     }
   };
   std::string read = "<not read>";
-  EXPECT_TRUE(testsupport::ReturnsWithin([&] {
-    TCLSettings s;
-    read = s.GetSettingString("Anything");
-    // The write puts a regular file in the pipe's place.
-    s.SetSettingstring("After", "written");
-  }, 60000, letGo, "opening the settings"))
+  EXPECT_TRUE(testsupport::ReturnsWithin(
+      [&] {
+        TCLSettings s;
+        read = s.GetSettingString("Anything");
+        // The write puts a regular file in the pipe's place.
+        s.SetSettingstring("After", "written");
+      },
+      60000, letGo, "opening the settings"))
       << "a pipe held the settings";
   EXPECT_EQ(read, "");
   TCLSettings again;

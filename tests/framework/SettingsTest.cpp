@@ -163,7 +163,8 @@ TEST_F(SettingsStoreTest, ConfigurationWordSeparatesInstallations) {
   Put(sb().Path("other/place/const.dat"), "[setting]\nApp.ConfigPath=Veilgate\n");
   TCLSettings c;
   EXPECT_EQ(c.ConfigPathWord(), "Veilgate");
-  EXPECT_TRUE(SamePath(c.UserDataPath(), sb().CommonAppData() + kSandboxSep + "Veilgate" + kSandboxSep));
+  EXPECT_TRUE(
+      SamePath(c.UserDataPath(), sb().CommonAppData() + kSandboxSep + "Veilgate" + kSandboxSep));
 }
 
 TEST_F(SettingsStoreTest, TypedValues) {

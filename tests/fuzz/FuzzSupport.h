@@ -61,7 +61,7 @@ bool SameAscii(std::string_view a, std::string_view b);
 
 }  // namespace fuzz
 
-#define FUZZ_CHECK(cond, detail)                                \
-  do {                                                          \
+#define FUZZ_CHECK(cond, detail)                                    \
+  do {                                                              \
     if (!(cond)) ::fuzz::Fail(__FILE__, __LINE__, #cond, (detail)); \
   } while (0)

@@ -47,7 +47,8 @@ std::string Deliver(const std::string& bytes) {
   std::string reply;
   char buf[16];
   ssize_t n;
-  while ((n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0) reply.append(buf, static_cast<size_t>(n));
+  while ((n = ::recv(fd, buf, sizeof buf, MSG_DONTWAIT)) > 0)
+    reply.append(buf, static_cast<size_t>(n));
   ::close(fd);
   return reply;
 }
@@ -80,8 +81,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // bytes as the header announces. Whatever follows is never read.
   bool okOnSocket = false;
   if (size >= 40) {
-    const uint64_t announced = static_cast<uint64_t>(data[36]) | static_cast<uint64_t>(data[37]) << 8 |
-                               static_cast<uint64_t>(data[38]) << 16 | static_cast<uint64_t>(data[39]) << 24;
+    const uint64_t announced =
+        static_cast<uint64_t>(data[36]) | static_cast<uint64_t>(data[37]) << 8 |
+        static_cast<uint64_t>(data[38]) << 16 | static_cast<uint64_t>(data[39]) << 24;
     if (40 + announced <= size) {
       okOnSocket = platform::DecodeInstanceFrame(bytes.substr(0, 40 + announced), m);
       if (okOnSocket) FUZZ_CHECK(!ok || 40 + announced == size, "decoder accepted trailing bytes");

@@ -34,9 +34,7 @@ bool Carried(const std::string& v) {
   while (b < e && v[b] == ' ') ++b;
   while (e > b && v[e - 1] == ' ') --e;
   if (b == e) return true;
-  auto ok = [](char c) {
-    return c == '\r' || c == '\n' || static_cast<unsigned char>(c) > ' ';
-  };
+  auto ok = [](char c) { return c == '\r' || c == '\n' || static_cast<unsigned char>(c) > ' '; };
   return ok(v[b]) && ok(v[e - 1]);
 }
 
@@ -44,8 +42,7 @@ bool Carried(const std::string& v) {
 std::string CleanName(const std::string& raw, const char* fallback) {
   std::string n;
   for (char c : raw)
-    if (static_cast<unsigned char>(c) > ' ' && c != '=' && c != '[' && c != ']' && c != ';')
-      n += c;
+    if (static_cast<unsigned char>(c) > ' ' && c != '=' && c != '[' && c != ']' && c != ';') n += c;
   return n.empty() ? fallback : n.substr(0, 32);
 }
 
@@ -64,7 +61,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string file = in.Rest();
 
   const std::string decoded = DecodeLanguageFileBytes(file);
-  if (file.size() >= 2 && (file.compare(0, 2, "\xFF\xFE") == 0 || file.compare(0, 2, "\xFE\xFF") == 0))
+  if (file.size() >= 2 &&
+      (file.compare(0, 2, "\xFF\xFE") == 0 || file.compare(0, 2, "\xFE\xFF") == 0))
     FUZZ_CHECK(ValidUtf8(decoded), "UTF-16 file decoded to invalid UTF-8");
 
   TCLMultiLangLan lan;

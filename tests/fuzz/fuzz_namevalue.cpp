@@ -70,7 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     sl.SetValue(name, value);
     if (!plainName) continue;
     if (value.empty()) {
-      FUZZ_CHECK(sl.Count() == before - (first >= 0 ? 1 : 0), "empty value removed the wrong lines");
+      FUZZ_CHECK(sl.Count() == before - (first >= 0 ? 1 : 0),
+                 "empty value removed the wrong lines");
     } else {
       FUZZ_CHECK(sl.Count() == before + (first >= 0 ? 0 : 1), "SetValue added the wrong lines");
       FUZZ_CHECK(sl.Values(name) == value, "set value does not read back");

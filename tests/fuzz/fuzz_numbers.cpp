@@ -35,9 +35,9 @@ bool RefStrToInt(const std::string& s, int32_t& out) {
   // Digits only, leading zeros skipped, at most 10 significant digits.
   std::string digits = s.substr(i);
   for (char c : digits) {
-    const bool ok = base == 10 ? (c >= '0' && c <= '9')
-                               : ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') ||
-                                  (c >= 'A' && c <= 'F'));
+    const bool ok =
+        base == 10 ? (c >= '0' && c <= '9')
+                   : ((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'));
     if (!ok) return false;
   }
   size_t z = digits.find_first_not_of('0');

@@ -37,7 +37,8 @@ class TDraws : public IProxyRandom {
   void Randomize() override {}
   int Random(int n) override {
     if (n <= 0) return 0;
-    const unsigned char b = FBytes.empty() ? 0 : static_cast<unsigned char>(FBytes[FPos++ % FBytes.size()]);
+    const unsigned char b =
+        FBytes.empty() ? 0 : static_cast<unsigned char>(FBytes[FPos++ % FBytes.size()]);
     return b % n;
   }
 

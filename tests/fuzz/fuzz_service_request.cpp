@@ -48,9 +48,9 @@ int CountLines(const std::string& text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static const char* const paths[] = {"/update", "/update.php", "/redirect", "/page/banner", "/getinfo",
-                                      "/flags/US.PNG", "/touch", "/touches", "/checkip", "/metrics",
-                                      "/elsewhere"};
+  static const char* const paths[] = {"/update",  "/update.php",   "/redirect", "/page/banner",
+                                      "/getinfo", "/flags/US.PNG", "/touch",    "/touches",
+                                      "/checkip", "/metrics",      "/elsewhere"};
   static const char* const peers[] = {"127.0.0.1", "10.0.0.1", "192.0.2.44", "::1", "10.0.0.2"};
   fuzz::Reader in(data, size);
   const std::string path = paths[in.Byte() % (sizeof paths / sizeof *paths)];
@@ -74,30 +74,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const ServiceRequest req = FromHttplib(q);
   ServiceResponse res;
   service.Handle(req, res);
-  FUZZ_CHECK(res.status == 200 || res.status == 403 || res.status == 404, "status " + std::to_string(res.status));
+  FUZZ_CHECK(res.status == 200 || res.status == 403 || res.status == 404,
+             "status " + std::to_string(res.status));
 
   if (path == "/touches") {
     // Only a peer that is itself an administrator, or a trusted proxy that
     // names one, is answered.
     const bool trustedPeer = peer == "10.0.0.1" || peer == "10.0.0.2";
-    if (!trustedPeer && peer != "127.0.0.1") FUZZ_CHECK(res.status == 403, "touches shown to " + peer);
+    if (!trustedPeer && peer != "127.0.0.1")
+      FUZZ_CHECK(res.status == 403, "touches shown to " + peer);
     if (trustedPeer && forwarded.find("127.0.0.1") == std::string::npos)
       FUZZ_CHECK(res.status == 403, "touches shown through a proxy for " + forwarded);
   }
   if (path == "/getinfo" && res.status == 200) {
-    FUZZ_CHECK(CountLines(res.body) == 7, "local information of " + std::to_string(CountLines(res.body)) +
-                                              " lines");
+    FUZZ_CHECK(CountLines(res.body) == 7,
+               "local information of " + std::to_string(CountLines(res.body)) + " lines");
     FUZZ_CHECK(res.body.size() >= 3 && res.body.compare(0, 3, "IP=") == 0, "first line");
   }
   if (path == "/update" && res.status == 200) {
     // magicword, Result, info, page, the two lists and one setting.
-    FUZZ_CHECK(CountLines(res.body) == 7, "update answer of " + std::to_string(CountLines(res.body)) + " lines");
+    FUZZ_CHECK(CountLines(res.body) == 7,
+               "update answer of " + std::to_string(CountLines(res.body)) + " lines");
     FUZZ_CHECK(res.body.back() == '\n', "answer end");
   }
   const std::string line = service.LogLine(req, res.status, res.body.size(), 0.5);
-  FUZZ_CHECK(line.find('\n') == std::string::npos && line.find('\r') == std::string::npos, "log line break");
-  if (rightWord && forwarded.find(kWord) == std::string::npos && host.find(kWord) == std::string::npos &&
-      in.Left() == 0 && query.find(kWord) == query.rfind(kWord))
+  FUZZ_CHECK(line.find('\n') == std::string::npos && line.find('\r') == std::string::npos,
+             "log line break");
+  if (rightWord && forwarded.find(kWord) == std::string::npos &&
+      host.find(kWord) == std::string::npos && in.Left() == 0 &&
+      query.find(kWord) == query.rfind(kWord))
     FUZZ_CHECK(line.find(kWord) == std::string::npos, "magic word logged: " + line);
   return 0;
 }

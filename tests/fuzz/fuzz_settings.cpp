@@ -78,8 +78,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(again.GetSettingString("Fuzz.Out") == value, "written value not read back");
   FUZZ_CHECK(again.GetSettingsecString("Fuzz.Sec") == value, "scrambled value not read back");
   const int32_t expected = runTimes == INT32_MAX ? runTimes : runTimes + 1;
-  FUZZ_CHECK(again.RunTimes() == expected,
-             "run counter " + std::to_string(again.RunTimes()) + " after " +
-                 std::to_string(runTimes));
+  FUZZ_CHECK(again.RunTimes() == expected, "run counter " + std::to_string(again.RunTimes()) +
+                                               " after " + std::to_string(runTimes));
   return 0;
 }

@@ -114,7 +114,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (name == "update.times") continue;
     auto p = pushed.find(name);
     if (p != pushed.end()) {
-      FUZZ_CHECK(value == TrimmedValue(p->second), "pushed setting " + name + " not stored as sent");
+      FUZZ_CHECK(value == TrimmedValue(p->second),
+                 "pushed setting " + name + " not stored as sent");
     } else {
       auto b = before.settings.find(name);
       FUZZ_CHECK(b != before.settings.end() && b->second == value,
@@ -124,9 +125,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [name, value] : pushed)
     if (name != "update.times" && name != "update.lastdate")
       FUZZ_CHECK(after.settings.count(name) == 1, "pushed setting " + name + " missing");
-  const int32_t times = StrToIntDefault(after.settings.count("update.times") ? after.settings.at("update.times") : "", -99);
+  const int32_t times =
+      StrToIntDefault(after.settings.count("update.times") ? after.settings.at("update.times") : "",
+                      -99);
   if (accepted) {
-    const int32_t base = pushed.count("update.times") ? StrToIntDefault(pushed["update.times"], 0) : 4;
+    const int32_t base =
+        pushed.count("update.times") ? StrToIntDefault(pushed["update.times"], 0) : 4;
     FUZZ_CHECK(times == base + 1, "contact count " + std::to_string(times));
   } else {
     FUZZ_CHECK(times == 4, "a rejected answer changed the contact count");

@@ -27,8 +27,10 @@ bool Contains(const std::string& hay, const std::string& needle) {
 std::string Utf16(const std::string& ascii, bool bigEndian) {
   std::string out = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
   for (char c : ascii) {
-    if (bigEndian) out += '\0', out += c;
-    else out += c, out += '\0';
+    if (bigEndian)
+      out += '\0', out += c;
+    else
+      out += c, out += '\0';
   }
   return out;
 }
@@ -166,8 +168,8 @@ TEST(LanFlags, LazyParseAndRegeneration) {
   // ClearForm after SetProp: the text still shows what SetProp produced.
   lan.SetProp("TfrmD", "", "d", "4");
   lan.ClearForm("TfrmC");
-  EXPECT_EQ(lan.ToString(),
-            "[TfrmC]" + CRLF + "c.Caption=z" + CRLF + CRLF + "[TfrmD]" + CRLF + "d=4" + CRLF + CRLF);
+  EXPECT_EQ(lan.ToString(), "[TfrmC]" + CRLF + "c.Caption=z" + CRLF + CRLF + "[TfrmD]" + CRLF +
+                                "d=4" + CRLF + CRLF);
 
   // Both flags set: the newer text wins over the unregenerated change.
   TStringList fresh;
@@ -205,13 +207,13 @@ TEST(LanSort, CanonicalOrder) {
   // window sections sorted without regard to case; Info keeps its order;
   // the empty section is gone; of "key=old"/"KEY=new" the later in sorted
   // order wins, whatever their order in the file.
-  EXPECT_EQ(lan.ToString(),
-            "[Info]" + CRLF + "Version=3" + CRLF + "Language=English" + CRLF + "Translator=Me" +
-                CRLF + CRLF + "[SkinRes]" + CRLF + "MSG_BTN_OK=OK" + CRLF + CRLF + "[LibRes]" +
-                CRLF + "q=1" + CRLF + CRLF + "[AppRes]" + CRLF + "AppName=Veilgate" + CRLF + "Z=z" +
-                CRLF + CRLF + "[ResString]" + CRLF + "r=1" + CRLF + CRLF + "[tfrmAlpha]" + CRLF +
-                "key=old" + CRLF + "x=1" + CRLF + CRLF + "[TfrmZeta]" + CRLF + "A=1" + CRLF +
-                "b=2" + CRLF + CRLF);
+  EXPECT_EQ(lan.ToString(), "[Info]" + CRLF + "Version=3" + CRLF + "Language=English" + CRLF +
+                                "Translator=Me" + CRLF + CRLF + "[SkinRes]" + CRLF +
+                                "MSG_BTN_OK=OK" + CRLF + CRLF + "[LibRes]" + CRLF + "q=1" + CRLF +
+                                CRLF + "[AppRes]" + CRLF + "AppName=Veilgate" + CRLF + "Z=z" +
+                                CRLF + CRLF + "[ResString]" + CRLF + "r=1" + CRLF + CRLF +
+                                "[tfrmAlpha]" + CRLF + "key=old" + CRLF + "x=1" + CRLF + CRLF +
+                                "[TfrmZeta]" + CRLF + "A=1" + CRLF + "b=2" + CRLF + CRLF);
   EXPECT_EQ(Get(lan, "TfrmAlpha", "", "KEY"), "old");
 
   // Sorting is stable: a second sort changes nothing.
@@ -314,8 +316,7 @@ TEST_F(LanFileTest, SaveAndLoadRoundTripKeepsEveryText) {
   TCLMultiLangLan plain;
   plain.LoadFromString("[AppRes]\nAppName=Veilgate\n");
   plain.SaveToFile(fn);
-  EXPECT_EQ(sb().ReadFile("lang/Test.lan"),
-            "[AppRes]" + CRLF + "AppName=Veilgate" + CRLF + CRLF);
+  EXPECT_EQ(sb().ReadFile("lang/Test.lan"), "[AppRes]" + CRLF + "AppName=Veilgate" + CRLF + CRLF);
 }
 
 TEST_F(LanFileTest, ClearFormReachesTheSavedFile) {
@@ -329,7 +330,9 @@ TEST_F(LanFileTest, ClearFormReachesTheSavedFile) {
 
 TEST_F(LanFileTest, ByteOrderMarks) {
   // UTF-8 with BOM.
-  sb().WriteFile("u8.lan", "\xEF\xBB\xBF[AppRes]\r\nText=Gr\xC3\xBC\xC3\x9F" "e\r\n");
+  sb().WriteFile("u8.lan",
+                 "\xEF\xBB\xBF[AppRes]\r\nText=Gr\xC3\xBC\xC3\x9F"
+                 "e\r\n");
   TCLMultiLangLan lan;
   lan.LoadFromFile(sb().Path("u8.lan"));
   EXPECT_EQ(Get(lan, "AppRes", "", "Text"), "Grüße");
@@ -350,7 +353,7 @@ TEST_F(LanFileTest, ByteOrderMarks) {
   le += std::string("\x3D\xD8\x00\xDE", 4);       // U+1F600
   le += std::string("\x00\xD8", 2) + "x" + '\0';  // unpaired high, then "x"
   le += std::string("\x00\xDC", 2);               // unpaired low
-  le += "\x41";                                    // odd byte, dropped
+  le += "\x41";                                   // odd byte, dropped
   sb().WriteFile("bad16.lan", le);
   TCLMultiLangLan bad;
   ASSERT_NO_THROW(bad.LoadFromFile(sb().Path("bad16.lan")));
@@ -369,8 +372,8 @@ TEST_F(LanFileTest, ByteOrderMarks) {
   EXPECT_EQ(Get(end, "A", "", "t"), "x\xEF\xBF\xBD");
 
   // Only a byte-order mark, or a single byte after one: empty, no crash.
-  for (const std::string& tiny : {std::string("\xFF\xFE"), std::string("\xFE\xFF\x00", 3),
-                                  std::string("\xEF\xBB\xBF")}) {
+  for (const std::string& tiny :
+       {std::string("\xFF\xFE"), std::string("\xFE\xFF\x00", 3), std::string("\xEF\xBB\xBF")}) {
     sb().WriteFile("tiny.lan", tiny);
     TCLMultiLangLan t;
     t.LoadFromFile(sb().Path("tiny.lan"));

@@ -133,7 +133,8 @@ class TTestGrid : public TCLComponent {
     static const TCLPropTable t = [] {
       TCLPropBuilder<TTestGrid> b(&TCLComponent::ComponentProps());
       b.Collection<TCLCollection>("Columns", "TListColumns", &TTestGrid::GetColumns);
-      b.TextFn("Version", "string", [](const TTestGrid&) { return std::string("1.0"); }, nullptr);
+      b.TextFn(
+          "Version", "string", [](const TTestGrid&) { return std::string("1.0"); }, nullptr);
       b.TextFn(
           "Broken", "string",
           [](const TTestGrid&) -> std::string { throw std::runtime_error("cannot read"); },
@@ -280,14 +281,12 @@ TEST(MultiLangTest, ApplyingSetsTextsListsAndItemsAndIgnoresExclusion) {
     explicit TRejecting(TCLComponent* o) : TCLComponent(o) { SetName("rej"); }
     std::string ClassName() const override { return "TRejecting"; }
     const TCLPropTable& PropTable() const override {
-      static const TCLPropTable t = TCLPropBuilder<TRejecting>(&TCLComponent::ComponentProps())
-                                        .TextFn(
-                                            "Caption", "TCaption",
-                                            [](const TRejecting&) { return std::string(); },
-                                            [](TRejecting&, const std::string&) {
-                                              throw std::invalid_argument("rejected");
-                                            })
-                                        .Build();
+      static const TCLPropTable t =
+          TCLPropBuilder<TRejecting>(&TCLComponent::ComponentProps())
+              .TextFn(
+                  "Caption", "TCaption", [](const TRejecting&) { return std::string(); },
+                  [](TRejecting&, const std::string&) { throw std::invalid_argument("rejected"); })
+              .Build();
       return t;
     }
   };
@@ -302,8 +301,8 @@ TEST(MultiLangTest, ExclusionPatternsOfAllSixForms) {
   auto* lang = new TCLMultiLang(&form);
   lang->SetLanguageData(data);
   TStringList patterns;
-  for (const char* p : {"TSkinnedButton:", "TLabel:.Hint", ":TSecret", "lblNote.", "btnGo..Caption",
-                        ".Category"})
+  for (const char* p :
+       {"TSkinnedButton:", "TLabel:.Hint", ":TSecret", "lblNote.", "btnGo..Caption", ".Category"})
     patterns.Add(p);
   data->SetExcludeProps(patterns);
 

@@ -49,16 +49,20 @@ class LanguageFileFaultTest : public SandboxTest {
     TCLMultiLangLan lan;
     Prime(lan);
     std::string refusal;
-    const bool returned = testsupport::ReturnsWithin([&] {
-      try {
-        lan.LoadFromFile(path);
-      } catch (const EFileError& e) {
-        refusal = e.what();
-      }
-    }, 60000, [&] {
-      const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
-      if (fd >= 0) ::close(fd);
-    }, path);
+    const bool returned = testsupport::ReturnsWithin(
+        [&] {
+          try {
+            lan.LoadFromFile(path);
+          } catch (const EFileError& e) {
+            refusal = e.what();
+          }
+        },
+        60000,
+        [&] {
+          const int fd = ::open(path.c_str(), O_WRONLY | O_NONBLOCK);
+          if (fd >= 0) ::close(fd);
+        },
+        path);
     EXPECT_TRUE(returned) << path << " held the load";
     EXPECT_NE(refusal.find(path), std::string::npos) << "not refused: " << path << " " << refusal;
     EXPECT_EQ(Caption(lan), "&OK") << path;
@@ -131,7 +135,8 @@ TEST_F(LanguageFileFaultTest, FullDiskKeepsTheOldFile) {
     lan.SetProp("TfrmMain", "btnOK", "Caption", "&OK");
     lan.SaveToFile(path);
     std::string before;
-    if (!platform::ReadWholeFile(path, before) || before.find("btnOK.Caption=&OK") == std::string::npos)
+    if (!platform::ReadWholeFile(path, before) ||
+        before.find("btnOK.Caption=&OK") == std::string::npos)
       return 10;
     lan.SetProp("TfrmMain", "lblBig", "Caption", std::string(128 * 1024, 'w'));
     try {

@@ -31,7 +31,8 @@ class CLURLTest : public SandboxTest {
     const platform::VersionInfo v = platform::GetVersionInfo();
     return "&PID=" + pid + "&LANG=" + lang + "&DAY=" + std::to_string(s->GetRunDays()) +
            "&RUNTIME=" + std::to_string(s->RunTimes()) + "&VER=" + ver + "&SVER=" + sver +
-           "&WVER=" + URLEncode(std::to_string(v.major) + "_" + std::to_string(v.minor) + "_" + v.csdVersion) +
+           "&WVER=" +
+           URLEncode(std::to_string(v.major) + "_" + std::to_string(v.minor) + "_" + v.csdVersion) +
            "&WLANG=" + std::to_string(platform::SystemDefaultLangId()) + "&CHL=" + chl;
   }
   // Replaces the five time digits after "ACTION=page&" by "sszzz".
@@ -52,7 +53,8 @@ TEST_F(CLURLTest, ParametersAreAppendedInTheirOrder) {
       "Language=Chinese (Simplified)\n"
       "App.Ver=2.5.0.12 beta\n"
       "App.SubVer=7\n");
-  const std::string tail = Tail("Magic+Word%261", "Chinese+(Simplified)", "0205000C", "7", "756E6B6E6F77");
+  const std::string tail =
+      Tail("Magic+Word%261", "Chinese+(Simplified)", "0205000C", "7", "756E6B6E6F77");
   EXPECT_EQ(Mask(GetURL("home", true)), "http://svc.example/home?ACTION=home&sszzz" + tail);
   EXPECT_EQ(Mask(GetURL("help", true)), "http://svc.example/help?ACTION=help&sszzz" + tail);
   EXPECT_EQ(Mask(GetURL("support", true)), "HTTP://svc.example/s?x=1&ACTION=support&sszzz" + tail);
@@ -88,7 +90,8 @@ TEST_F(CLURLTest, VersionNumberAndChannel) {
 
   EXPECT_EQ(ChannelToHex("abc"), "616263");
   EXPECT_EQ(ChannelToHex("unknow"), "756E6B6E6F77");
-  EXPECT_EQ(ChannelToHex("\"C:\\Downloads\\setup_partner.exe\""), ChannelToHex("setup_partner.exe"));
+  EXPECT_EQ(ChannelToHex("\"C:\\Downloads\\setup_partner.exe\""),
+            ChannelToHex("setup_partner.exe"));
   EXPECT_EQ(ChannelToHex("a:b\\c"), "63");
   EXPECT_EQ(ChannelToHex("\xC3\xA9\xE4\xB8\xAD"), "E92D");  // low bytes of U+00E9 and U+4E2D
   EXPECT_EQ(ChannelToHex(""), "");
@@ -150,7 +153,8 @@ TEST_F(CLURLTest, ServiceEndpointsComeFromSettings) {
   EXPECT_EQ(ServiceEndpoints::FlagURL("FR"), "http://127.0.0.1:8470/flags/FR.PNG");
   EXPECT_EQ(ServiceEndpoints::CheckIPURL(), "http://127.0.0.1:8470/checkip");
   EXPECT_EQ(ServiceEndpoints::MapMask(), "http://tiles.example/{z}/{x}/{y}.png");
-  EXPECT_EQ(ServiceEndpoints::UpdateURL().rfind("http://127.0.0.1:8470/update?ACTION=Update&", 0), 0u);
+  EXPECT_EQ(ServiceEndpoints::UpdateURL().rfind("http://127.0.0.1:8470/update?ACTION=Update&", 0),
+            0u);
   // The touch address is read afresh; an empty one means no touch.
   GetCLSettings()->SetSettingString("SUPER_TOUCH", "");
   EXPECT_EQ(ServiceEndpoints::TouchURL("192.0.2.9"), "");

@@ -13,7 +13,10 @@ TEST(DispatcherTest, CallsRunOnThePumpingThreadInOrder) {
   std::vector<int> order;
   std::atomic<bool> sent{false};
   std::thread worker([&] {
-    d.Post([&] { order.push_back(1); EXPECT_EQ(std::this_thread::get_id(), owner); });
+    d.Post([&] {
+      order.push_back(1);
+      EXPECT_EQ(std::this_thread::get_id(), owner);
+    });
     // Send waits until the call has run on the owner's thread.
     EXPECT_TRUE(d.Send([&] { order.push_back(2); }));
     sent = true;

@@ -20,11 +20,13 @@ const std::string B = "---------------------------989989989";
 const std::string NUL(1, '\0');
 
 std::string ValuePart(const std::string& name, const std::string& encoded) {
-  return "--" + B + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + encoded + "\r\n";
+  return "--" + B + "\r\nContent-Disposition: form-data; name=\"" + name + "\"\r\n\r\n" + encoded +
+         "\r\n";
 }
 
 std::string FileHead(const std::string& name, const std::string& path) {
-  return "--" + B + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" + path + "\"\r\n";
+  return "--" + B + "\r\nContent-Disposition: form-data; name=\"" + name + "\"; filename=\"" +
+         path + "\"\r\n";
 }
 
 TStringList Lines(std::initializer_list<std::string> lines) {
@@ -71,17 +73,15 @@ TEST_F(FilePostGenTest, FilePartsFollowTheExtensionTable) {
   TFilePostGen gen;
   ASSERT_TRUE(gen.Make(&values, &files));
   const std::string expected =
-      ValuePart("k", "v") +
-      FileHead("p1", sb().Path("f/photo.jpeg")) + "Content-Type: image/pjpeg\r\n\r\nJPEGDATA\r\n" +
-      FileHead("p2", sb().Path("f/Pic.JPG")) + "Content-Type: image/pjpeg\r\n\r\nJ2\r\n" +
-      FileHead("p3", sb().Path("f/flag.Png")) + "Content-Type: image/x-png\r\n\r\n" +
-      std::string("\x89PNG\r\n\x1a\n\x00\xff", 10) + "\r\n" +
+      ValuePart("k", "v") + FileHead("p1", sb().Path("f/photo.jpeg")) +
+      "Content-Type: image/pjpeg\r\n\r\nJPEGDATA\r\n" + FileHead("p2", sb().Path("f/Pic.JPG")) +
+      "Content-Type: image/pjpeg\r\n\r\nJ2\r\n" + FileHead("p3", sb().Path("f/flag.Png")) +
+      "Content-Type: image/x-png\r\n\r\n" + std::string("\x89PNG\r\n\x1a\n\x00\xff", 10) + "\r\n" +
       FileHead("p4", sb().Path("f/doc.pdf")) + "Content-Type: application/pdf\r\n\r\n%PDF\r\n" +
       FileHead("p5", sb().Path("f/page.HTML")) + "Content-Type: text/html\r\n\r\n<p>\r\n" +
       FileHead("p6", sb().Path("f/anim.gif")) + "\r\nGIF89a\r\n" +
-      FileHead("p7", sb().Path("f.d/noext")) + "\r\nplain\r\n" +
-      FileHead("empty", "") + "Content-Transfer-Encoding: binary\r\n\r\n" +
-      "--" + B + "--\r\n" + NUL;
+      FileHead("p7", sb().Path("f.d/noext")) + "\r\nplain\r\n" + FileHead("empty", "") +
+      "Content-Transfer-Encoding: binary\r\n\r\n" + "--" + B + "--\r\n" + NUL;
   // The body on the wire is the low byte of every character.
   EXPECT_EQ(TextToLowBytes(gen.PostData()), expected);
 }
@@ -113,19 +113,21 @@ TEST_F(FilePostGenTest, PythonsMultipartParserReadsTheSameFields) {
   sb().WriteFile("up/data.bin", binary);
   sb().WriteFile("up/p.png", "png bytes");
   TStringList values = Lines({"name=Jo Smith", "note=a&b=c", "utf=caf\xC3\xA9"});
-  TStringList files = Lines({"file=" + sb().Path("up/data.bin"), "pic=" + sb().Path("up/p.png"), "none="});
+  TStringList files =
+      Lines({"file=" + sb().Path("up/data.bin"), "pic=" + sb().Path("up/p.png"), "none="});
   TFilePostGen gen;
   ASSERT_TRUE(gen.Make(&values, &files));
   // A message of the header line and the body, as a server would see it.
   sb().WriteFile("message.bin", gen.Headers() + "\r\n\r\n" + TextToLowBytes(gen.PostData()));
-  sb().WriteFile("parse.py",
-                 "import email, sys\n"
-                 "msg = email.message_from_bytes(open(sys.argv[1], 'rb').read())\n"
-                 "assert msg.is_multipart() and not msg.defects, msg.defects\n"
-                 "for p in msg.get_payload():\n"
-                 "    print('%s|%s|%s|%s' % (p.get_param('name', header='content-disposition'),\n"
-                 "          p.get_filename(), p.get_content_type() if p.get('Content-Type') else '-',\n"
-                 "          (p.get_payload(decode=True) or b'').hex()))\n");
+  sb().WriteFile(
+      "parse.py",
+      "import email, sys\n"
+      "msg = email.message_from_bytes(open(sys.argv[1], 'rb').read())\n"
+      "assert msg.is_multipart() and not msg.defects, msg.defects\n"
+      "for p in msg.get_payload():\n"
+      "    print('%s|%s|%s|%s' % (p.get_param('name', header='content-disposition'),\n"
+      "          p.get_filename(), p.get_content_type() if p.get('Content-Type') else '-',\n"
+      "          (p.get_payload(decode=True) or b'').hex()))\n");
   const std::string cmd = "python3 '" + sb().Path("parse.py") + "' '" + sb().Path("message.bin") +
                           "' > '" + sb().Path("parsed.txt") + "' 2>&1";
   ASSERT_EQ(std::system(cmd.c_str()), 0) << sb().ReadFile("parsed.txt");
@@ -134,13 +136,11 @@ TEST_F(FilePostGenTest, PythonsMultipartParserReadsTheSameFields) {
     for (unsigned char c : s) o << "0123456789abcdef"[c >> 4] << "0123456789abcdef"[c & 15];
     return o.str();
   };
-  const std::string expected =
-      "name|None|-|" + hex("Jo+Smith") + "\n" +
-      "note|None|-|" + hex("a%26b%3Dc") + "\n" +
-      "utf|None|-|" + hex("caf%C3%A9") + "\n" +
-      "file|" + sb().Path("up/data.bin") + "|-|" + hex(binary) + "\n" +
-      "pic|" + sb().Path("up/p.png") + "|image/x-png|" + hex("png bytes") + "\n" +
-      "none||-|\n";
+  const std::string expected = "name|None|-|" + hex("Jo+Smith") + "\n" + "note|None|-|" +
+                               hex("a%26b%3Dc") + "\n" + "utf|None|-|" + hex("caf%C3%A9") + "\n" +
+                               "file|" + sb().Path("up/data.bin") + "|-|" + hex(binary) + "\n" +
+                               "pic|" + sb().Path("up/p.png") + "|image/x-png|" + hex("png bytes") +
+                               "\n" + "none||-|\n";
   EXPECT_EQ(sb().ReadFile("parsed.txt"), expected);
 }
 
@@ -159,7 +159,7 @@ TEST_F(FilePostGenTest, ValuesAreEncodedInTheAnsiCodePage) {
   {
     testsupport::EnvGuard env("LOCPATH", sb().Path("locales"));
     env.Set("LC_ALL", "de_DE.ISO-8859-1");
-  // e-acute is one Latin-1 byte; a Chinese letter becomes the default "?".
+    // e-acute is one Latin-1 byte; a Chinese letter becomes the default "?".
     TStringList values = Lines({"v=caf\xC3\xA9 \xE4\xB8\xAD"});
     ASSERT_TRUE(gen.Make(&values, nullptr));
     sd.SetPostValues(&values);

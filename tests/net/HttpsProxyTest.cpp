@@ -35,9 +35,8 @@ TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
   // The certificate of this server names wrong-name.example, issued by the
   // trusted test authority; the address is 127.0.0.1.
   auto answer = [](const std::string& who) {
-    return [who](const Request& r, nettest::Connection& c) {
-      c.Write(Response(200, who + r.target));
-    };
+    return
+        [who](const Request& r, nettest::Connection& c) { c.Write(Response(200, who + r.target)); };
   };
   TestHttpServer misnamed(answer("misnamed "), certs.certFile, certs.keyFile);
   TestHttpServer named(answer("secure "), certs.localCertFile, certs.localKeyFile);
@@ -94,8 +93,8 @@ TEST_F(SecurityTransport, HttpsVerifiesTheChainAndTheHostName) {
 TEST_F(SecurityTransport, TheDemoAuthorityCertifiesTheServiceByItsNames) {
   const std::string dir = sb().Path("demo-ca");
   auto testCa = [&](const std::string& name) {
-    const std::string cmd = "'" + std::string(VG_SOURCE_DIR) + "/scripts/test-ca' '" + dir +
-                            "' " + name + " > '" + sb().Path("test-ca.log") + "' 2>&1";
+    const std::string cmd = "'" + std::string(VG_SOURCE_DIR) + "/scripts/test-ca' '" + dir + "' " +
+                            name + " > '" + sb().Path("test-ca.log") + "' 2>&1";
     return std::system(cmd.c_str()) == 0;
   };
   ASSERT_TRUE(testCa("127.0.0.1")) << testsupport::ReadText(sb().Path("test-ca.log"));
@@ -131,7 +130,8 @@ TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
   nettest::TinyProxy proxy;
   std::string error;
   ASSERT_TRUE(proxy.Start(sb().Path("tinyproxy"), &error)) << error;
-  TestHttpServer server([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "seen " + r.target)); });
+  TestHttpServer server(
+      [](const Request& r, nettest::Connection& c) { c.Write(Response(200, "seen " + r.target)); });
 
   // The platform reports a system proxy: the download goes through it.
   platform::RecordAppliedProxy({true, proxy.Server(), ""});
@@ -144,7 +144,8 @@ TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
   EXPECT_EQ(o.text, "seen /through-proxy");
   ASSERT_EQ(server.RequestCount(), 1);
   EXPECT_TRUE(ViaProxy(server.Requests()[0]));
-  EXPECT_TRUE(testsupport::WaitUntil([&] { return proxy.Log().find("/through-proxy") != std::string::npos; }, 3000))
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] { return proxy.Log().find("/through-proxy") != std::string::npos; }, 3000))
       << proxy.Log();
 
   // The local-information GET bypasses it, also with proxy variables set.
@@ -152,7 +153,8 @@ TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
     EnvGuard env1("http_proxy", "http://" + proxy.Server());
     EnvGuard env2("HTTP_PROXY", "http://" + proxy.Server());
     std::string body;
-    ASSERT_TRUE(platform::HttpGetDirect(server.Base() + "/local-info", body, 5000, &error)) << error;
+    ASSERT_TRUE(platform::HttpGetDirect(server.Base() + "/local-info", body, 5000, &error))
+        << error;
     EXPECT_EQ(body, "seen /local-info");
   }
   ASSERT_EQ(server.RequestCount(), 2);
@@ -187,7 +189,8 @@ TEST_F(DownloaderTest, HttpsDownloadTunnelsThroughTheProxy) {
   ASSERT_TRUE(proxy.Start(sb().Path("tinyproxy"), &error)) << error;
   nettest::Certificates certs;
   ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
-  TestHttpServer server([](const Request&, nettest::Connection& c) { c.Write(Response(200, "tunnelled")); },
+  TestHttpServer server([](const Request&,
+                           nettest::Connection& c) { c.Write(Response(200, "tunnelled")); },
                         certs.localCertFile, certs.localKeyFile);
   EnvGuard trust("SSL_CERT_FILE", certs.caFile);
   platform::RecordAppliedProxy({true, proxy.Server(), ""});
@@ -198,9 +201,13 @@ TEST_F(DownloaderTest, HttpsDownloadTunnelsThroughTheProxy) {
   sd.GetString();
   ASSERT_TRUE(PumpUntilIdle(sd));
   EXPECT_EQ(o.text, "tunnelled");
-  EXPECT_TRUE(testsupport::WaitUntil([&] {
-    return proxy.Log().find("CONNECT 127.0.0.1:" + std::to_string(server.Port())) != std::string::npos;
-  }, 30000)) << proxy.Log();
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        return proxy.Log().find("CONNECT 127.0.0.1:" + std::to_string(server.Port())) !=
+               std::string::npos;
+      },
+      30000))
+      << proxy.Log();
 }
 
 TEST_F(DownloaderTest, DirectGetReportsFailuresAndRespectsItsTimeout) {
@@ -218,7 +225,9 @@ TEST_F(DownloaderTest, DirectGetReportsFailuresAndRespectsItsTimeout) {
   EXPECT_FALSE(platform::HttpGetDirect(server.Base() + "/missing", body, 5000, &error));
   EXPECT_TRUE(body.empty());
   EXPECT_NE(error.find("404"), std::string::npos);
-  EXPECT_FALSE(platform::HttpGetDirect("http://127.0.0.1:" + std::to_string(nettest::FreePort()) + "/", body, 5000));
+  EXPECT_FALSE(
+      platform::HttpGetDirect("http://127.0.0.1:" + std::to_string(nettest::FreePort()) + "/", body,
+                              5000));
   EXPECT_FALSE(platform::HttpGetDirect("ftp://127.0.0.1/", body, 5000));
   // The server holds the request for as long as it runs: only the time
   // limit can end the call while it does. Stopping the server lets a call

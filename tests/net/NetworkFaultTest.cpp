@@ -34,7 +34,8 @@ class DyingService {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(FListen, 4) != 0 ||
+    if (::bind(FListen, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
+        ::listen(FListen, 4) != 0 ||
         ::getsockname(FListen, reinterpret_cast<sockaddr*>(&a), &len) != 0)
       return;
     FPort = ntohs(a.sin_port);
@@ -106,19 +107,22 @@ class NetworkFaultTest : public DownloaderTest {
   // Pumps until the request ended, counting how often a call posted every
   // 20 ms in the meantime ran: the user-interface thread's other work.
   bool PumpWhileBusy(TSingleDownloader& sd, int timeoutMs, int& uiTicks) {
-    return testsupport::WaitUntil([&] {
-      FDispatcher->Post([&uiTicks] { ++uiTicks; });
-      FDispatcher->Pump(0);   // the posted call
-      FDispatcher->Pump(20);  // then wait for the request's events
-      return !sd.Busy();
-    }, timeoutMs, 0);
+    return testsupport::WaitUntil(
+        [&] {
+          FDispatcher->Post([&uiTicks] { ++uiTicks; });
+          FDispatcher->Pump(0);   // the posted call
+          FDispatcher->Pump(20);  // then wait for the request's events
+          return !sd.Busy();
+        },
+        timeoutMs, 0);
   }
 };
 
 TEST_F(NetworkFaultTest, ServiceKilledMidDownloadEndsInOnError) {
   for (const bool toFile : {true, false}) {
     for (const bool headersFirst : {true, false}) {
-      SCOPED_TRACE(std::string(toFile ? "file" : "text") + (headersFirst ? ", mid-body" : ", before answering"));
+      SCOPED_TRACE(std::string(toFile ? "file" : "text") +
+                   (headersFirst ? ", mid-body" : ", before answering"));
       DyingService service(headersFirst);
       TSingleDownloader sd;
       Outcome o;
@@ -172,7 +176,8 @@ TEST_F(NetworkFaultTest, UnresolvableNameAndClosedPortEndInOnError) {
   }
   const std::vector<std::string> urls = {"http://no-such-host.invalid/update",
                                          "https://no-such-host.invalid/update",
-                                         "http://127.0.0.1:" + std::to_string(closedPort) + "/update"};
+                                         "http://127.0.0.1:" + std::to_string(closedPort) +
+                                             "/update"};
   for (const std::string& url : urls) {
     SCOPED_TRACE(url);
     TSingleDownloader sd;

@@ -100,7 +100,8 @@ TEST_F(DownloaderTest, TextRequestSendsTheRequestShapeAndReportsOnTheUiThread) {
 }
 
 TEST_F(DownloaderTest, PostBodiesAreSentByteForByte) {
-  TestHttpServer server([](const Request&, nettest::Connection& c) { c.Write(Response(200, "ok")); });
+  TestHttpServer server(
+      [](const Request&, nettest::Connection& c) { c.Write(Response(200, "ok")); });
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
@@ -137,10 +138,11 @@ TEST_F(DownloaderTest, PostBodiesAreSentByteForByte) {
   r = server.Requests()[1];
   const std::string B = TFilePostGen::Boundary;
   EXPECT_EQ(r.Header("Content-Type"), "multipart/form-data; boundary=" + B);
-  const std::string expected = "--" + B + "\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n" +
-                               "--" + B + "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
-                               sb().Path("upload/data.bin") + "\"\r\n\r\n" + all + "\r\n--" + B +
-                               "--\r\n" + std::string(1, '\0');
+  const std::string expected =
+      "--" + B + "\r\nContent-Disposition: form-data; name=\"k\"\r\n\r\nv\r\n" + "--" + B +
+      "\r\nContent-Disposition: form-data; name=\"file\"; filename=\"" +
+      sb().Path("upload/data.bin") + "\"\r\n\r\n" + all + "\r\n--" + B + "--\r\n" +
+      std::string(1, '\0');
   EXPECT_EQ(r.body, expected);
 }
 
@@ -311,7 +313,8 @@ TEST_F(DownloaderTest, AbortDeliversNothingEvenWhenTheWorkerEndsLater) {
   EXPECT_EQ(hanging.Accepted(), 1);  // the second start sent nothing
 
   // The worker finished and its end is queued, but not yet delivered.
-  TestHttpServer quick([](const Request&, nettest::Connection& c) { c.Write(Response(200, "quick")); });
+  TestHttpServer quick(
+      [](const Request&, nettest::Connection& c) { c.Write(Response(200, "quick")); });
   sd.URL = quick.Base() + "/quick";
   sd.OnProgress = nullptr;
   sd.GetString();
@@ -345,7 +348,8 @@ TEST_F(DownloaderTest, DestroyedComponentDetachesItsWorker) {
   EXPECT_EQ(TempFilesLeft(), 0);
 
   // A handler that destroys its component inside a waiting call.
-  TestHttpServer quick([](const Request&, nettest::Connection& c) { c.Write(Response(200, "bye")); });
+  TestHttpServer quick(
+      [](const Request&, nettest::Connection& c) { c.Write(Response(200, "bye")); });
   auto* sd = new TSingleDownloader;
   int done = 0;
   sd->URL = quick.Base() + "/bye";
@@ -359,7 +363,8 @@ TEST_F(DownloaderTest, DestroyedComponentDetachesItsWorker) {
 }
 
 TEST_F(DownloaderTest, WaitThreadReturnsAfterTheEndWithOrWithoutDispatcher) {
-  TestHttpServer server([](const Request& r, nettest::Connection& c) { c.Write(Response(200, "w" + r.target)); });
+  TestHttpServer server(
+      [](const Request& r, nettest::Connection& c) { c.Write(Response(200, "w" + r.target)); });
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
@@ -430,8 +435,9 @@ TEST_F(DownloaderTest, AddressesWithoutHostOrWithPorts) {
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
-  for (const std::string& url : {std::string("http://127.0.0.1"), std::string("http://127.0.0.1:99999/x"),
-                                 std::string("http://user@127.0.0.1/x"), std::string("")}) {
+  for (const std::string& url :
+       {std::string("http://127.0.0.1"), std::string("http://127.0.0.1:99999/x"),
+        std::string("http://user@127.0.0.1/x"), std::string("")}) {
     sd.URL = url;
     sd.GetString();
     ASSERT_TRUE(PumpUntilIdle(sd)) << url;
@@ -464,7 +470,8 @@ TEST_F(DownloaderTest, TextIsDecodedByCharset) {
   sd.HttpCharset = THttpCharset::KUTF8;
   sd.GetString();
   ASSERT_TRUE(PumpUntilIdle(sd));
-  EXPECT_EQ(o.text, "ok \xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD end");
+  EXPECT_EQ(o.text,
+            "ok \xC3\xA9 \xEF\xBF\xBD\xEF\xBF\xBD \xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD end");
   sd.URL = server.Base() + "/plain";
   sd.HttpCharset = THttpCharset::KAnsi;
   sd.GetString();
@@ -472,7 +479,12 @@ TEST_F(DownloaderTest, TextIsDecodedByCharset) {
   EXPECT_EQ(o.text, "plain");
   EXPECT_EQ(o.doneString, 3);
   // Unpaired surrogates in UTF-16 do not break the text.
-  EXPECT_EQ(DecodeHttpText(std::string("\x00\xD8" "a\x00", 4), THttpCharset::KUnicode), "\xEF\xBF\xBD" "a");
+  EXPECT_EQ(DecodeHttpText(std::string("\x00\xD8"
+                                       "a\x00",
+                                       4),
+                           THttpCharset::KUnicode),
+            "\xEF\xBF\xBD"
+            "a");
 }
 
 TEST_F(DownloaderTest, CredentialsAnswerTheServersChallenge) {
@@ -502,7 +514,8 @@ TEST_F(DownloaderTest, HundredMegabyteFileStreamsToDisk) {
   constexpr int64_t kSize = 100LL * 1024 * 1024;
   TestHttpServer server([](const Request&, nettest::Connection& c) {
     std::string block(1 << 20, 'v');
-    if (!c.Write("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kSize) + "\r\n\r\n")) return;
+    if (!c.Write("HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(kSize) + "\r\n\r\n"))
+      return;
     for (int64_t sent = 0; sent < kSize; sent += static_cast<int64_t>(block.size()))
       if (!c.Write(block)) return;
   });

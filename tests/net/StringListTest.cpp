@@ -45,9 +45,9 @@ TEST(StringList, NamesCompareWithoutCaseAndTheFirstLineWins) {
   EXPECT_EQ(l.IndexOfName("key"), 1);
   EXPECT_EQ(l.Values("kEy"), "one");
   EXPECT_EQ(l.Values("URL"), "http://h/?a=b");  // value keeps its own "="
-  EXPECT_EQ(l.Values("plain"), "");              // a line without "=" has no name
+  EXPECT_EQ(l.Values("plain"), "");             // a line without "=" has no name
   EXPECT_EQ(l.IndexOfName("plain"), -1);
-  EXPECT_EQ(l.IndexOfName("ke"), -1);            // no prefix matches
+  EXPECT_EQ(l.IndexOfName("ke"), -1);  // no prefix matches
   EXPECT_EQ(l.Values("missing"), "");
   EXPECT_EQ(l.Names(0), "");
   EXPECT_EQ(l.Names(2), "KEY");

@@ -28,7 +28,8 @@ class UtilsSandboxTest : public SandboxTest {
   // to outFile (through a temporary file, so a reader never sees half).
   std::string MakeRecorder(const std::string& rel, const std::string& outFile,
                            const std::string& before = "") {
-    sb().WriteFile(rel, "#!/bin/sh\n" + before + "{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > '" +
+    sb().WriteFile(rel, "#!/bin/sh\n" + before +
+                            "{ pwd; for a in \"$@\"; do printf '%s\\n' \"$a\"; done; } > '" +
                             outFile + ".tmp' && mv '" + outFile + ".tmp' '" + outFile + "'\n");
     fs::permissions(sb().Path(rel), fs::perms::owner_all);
     return sb().Path(rel);
@@ -74,7 +75,8 @@ TEST_F(UtilsSandboxTest, MakeTempFileNameNeverReturnsAnExistingName) {
     ASSERT_TRUE(made.insert(name).second);
     ASSERT_TRUE(platform::WriteWholeFile(name, ""));
     std::string file = ExtractFileName(name);
-    ASSERT_TRUE(StartsWithText(file, "vg") && file.size() > 6 && file.substr(file.size() - 4) == ".tmp")
+    ASSERT_TRUE(StartsWithText(file, "vg") && file.size() > 6 &&
+                file.substr(file.size() - 4) == ".tmp")
         << file;
     std::string hex = file.substr(2, file.size() - 6);
     ASSERT_TRUE(hex.size() <= 5 && (hex == "0" || hex[0] != '0')) << file;

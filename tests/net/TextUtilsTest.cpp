@@ -175,10 +175,10 @@ TEST(URLParams, ParseURLQueryCutsSplitsAndDecodes) {
   TStringList l(V{"keep=1", "drop=2"});
   ParseURLQuery("?Name=J%C3%BCrgen+M&keep=new&drop=&bad=%G0&A=1&a=2", &l, true);
   EXPECT_EQ(l.Values("keep"), "new");
-  EXPECT_EQ(l.IndexOfName("drop"), -1);        // empty value removes the name
-  EXPECT_EQ(l.IndexOfName("bad"), -1);         // undecodable value skipped
+  EXPECT_EQ(l.IndexOfName("drop"), -1);  // empty value removes the name
+  EXPECT_EQ(l.IndexOfName("bad"), -1);   // undecodable value skipped
   EXPECT_EQ(l.Values("name"), "J\xC3\xBCrgen M");
-  EXPECT_EQ(l.Values("a"), "2");               // a later piece replaces
+  EXPECT_EQ(l.Values("a"), "2");  // a later piece replaces
   EXPECT_EQ(l.Count(), 3);
 }
 

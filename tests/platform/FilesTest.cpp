@@ -64,11 +64,13 @@ TEST_F(FilesTest, AtomicWriteSweepsOnlyStaleTemporariesOfTheSameFile) {
   sb().WriteFile("w/.other.txt.tmp-CCCCCC", "old");
   sb().WriteFile("w/.file.txt.tmp-notmine", "old");
   const struct timespec hourAgo[2] = {{::time(nullptr) - 3600, 0}, {::time(nullptr) - 3600, 0}};
-  for (const char* n : {"w/.file.txt.tmp-AAAAAA", "w/.other.txt.tmp-CCCCCC", "w/.file.txt.tmp-notmine"})
+  for (const char* n :
+       {"w/.file.txt.tmp-AAAAAA", "w/.other.txt.tmp-CCCCCC", "w/.file.txt.tmp-notmine"})
     ASSERT_EQ(::utimensat(AT_FDCWD, sb().Path(n).c_str(), hourAgo, 0), 0);
   ASSERT_TRUE(platform::WriteFileAtomic(sb().Path("w/file.txt"), "new"));
   EXPECT_EQ(Sorted(platform::ListFiles(sb().Path("w"), "*")),
-            Sorted(V{".file.txt.tmp-BBBBBB", ".file.txt.tmp-notmine", ".other.txt.tmp-CCCCCC", "file.txt"}));
+            Sorted(V{".file.txt.tmp-BBBBBB", ".file.txt.tmp-notmine", ".other.txt.tmp-CCCCCC",
+                     "file.txt"}));
   EXPECT_EQ(sb().ReadFile("w/file.txt"), "new");
 }
 
@@ -86,7 +88,9 @@ TEST_F(FilesTest, AtomicWriteFailureKeepsOldFileAndSaysWhy) {
   testutil::Signal done;
   pid_t pid = testsupport::ForkChild([&] {
     ::signal(SIGXFSZ, SIG_IGN);
-    struct rlimit lim {16, 16};
+    struct rlimit lim {
+      16, 16
+    };
     if (::setrlimit(RLIMIT_FSIZE, &lim) != 0) return 2;
     std::string err;
     if (platform::WriteFileAtomic(target, std::string(100000, 'n'), &err)) return 3;

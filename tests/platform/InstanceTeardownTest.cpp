@@ -18,9 +18,9 @@ std::unique_ptr<platform::InstanceEndpoint> gHeldUntilExit;
 
 TEST(InstanceTeardownTest, EndpointHeldByAStaticObjectIsWithdrawnAtExit) {
   testsupport::ChildProcess child;
-  ASSERT_TRUE(child.Start({"/proc/self/exe",
-                           "--gtest_filter=InstanceTeardownTest.DISABLED_ChildBody",
-                           "--gtest_also_run_disabled_tests"}));
+  ASSERT_TRUE(
+      child.Start({"/proc/self/exe", "--gtest_filter=InstanceTeardownTest.DISABLED_ChildBody",
+                   "--gtest_also_run_disabled_tests"}));
   // 0: the child's test passed and its exit withdrew the endpoint without a
   // crash; -1: it did not end at all.
   EXPECT_EQ(child.Wait(30000), 0);

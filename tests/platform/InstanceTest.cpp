@@ -24,7 +24,6 @@ using platform::InstanceWindow;
 
 namespace {
 
-
 #ifndef _WIN32
 // The posix backend: sockets in the runtime folder, forked processes and the
 // wire format. The win32 backend is tested in tests/win32.
@@ -38,8 +37,8 @@ int ServeUntil(const std::string& className, testutil::Signal& ready, testutil::
                const std::string& expected) {
   const uint32_t getId = platform::RegisterMessage("Test GetAppID");
   const uint32_t sum = platform::RegisterMessage("Test Sum");
-  auto endpoint = platform::CreateInstanceEndpoint(
-      className, [&](const InstanceMessage& m) -> int64_t {
+  auto endpoint =
+      platform::CreateInstanceEndpoint(className, [&](const InstanceMessage& m) -> int64_t {
         if (m.isCopyData)
           return m.data == expected ? static_cast<int64_t>(m.dwData + m.data.size()) : -1;
         if (m.msg == getId) return 4242;
@@ -90,16 +89,15 @@ TEST_F(InstanceTest, MessagesTravelBetweenProcesses) {
 
   std::vector<InstanceWindow> found = platform::FindInstanceWindows("TfrmMain");
   ASSERT_EQ(found.size(), 1u);
-  EXPECT_EQ(found[0].id.rfind(sb().Path("run/veilgate-instances/TfrmMain."), 0), 0u)
-      << found[0].id;
+  EXPECT_EQ(found[0].id.rfind(sb().Path("run/veilgate-instances/TfrmMain."), 0), 0u) << found[0].id;
   EXPECT_TRUE(platform::FindInstanceWindows("TfrmOther").empty());
   EXPECT_TRUE(platform::FindInstanceWindows("tfrmmain").empty());  // class names keep case
 
-  EXPECT_EQ(platform::SendInstanceMessage(found[0], platform::RegisterMessage("test getappid"),
-                                          0, 0),
+  EXPECT_EQ(platform::SendInstanceMessage(found[0], platform::RegisterMessage("test getappid"), 0,
+                                          0),
             4242);
-  EXPECT_EQ(platform::SendInstanceMessage(found[0], platform::RegisterMessage("Test Sum"),
-                                          -5, 1000000000000LL),
+  EXPECT_EQ(platform::SendInstanceMessage(found[0], platform::RegisterMessage("Test Sum"), -5,
+                                          1000000000000LL),
             999999999995LL);
   EXPECT_EQ(platform::SendInstanceMessage(found[0], 0xC000, 1, 2), 0);
   EXPECT_EQ(platform::SendCopyData(found[0], 3, payload), 3 + 200000);
@@ -107,8 +105,8 @@ TEST_F(InstanceTest, MessagesTravelBetweenProcesses) {
   // More than the frame allows is refused without reaching the window.
   EXPECT_EQ(platform::SendCopyData(found[0], 0, std::string((1 << 20) + 1, 'x')), 0);
   // The window still answers afterwards.
-  EXPECT_EQ(platform::SendInstanceMessage(found[0], platform::RegisterMessage("Test GetAppID"),
-                                          0, 0),
+  EXPECT_EQ(platform::SendInstanceMessage(found[0], platform::RegisterMessage("Test GetAppID"), 0,
+                                          0),
             4242);
 
   stop.Notify();
@@ -226,11 +224,13 @@ TEST_F(InstanceTest, EndpointInThisProcess) {
   // From another thread the request waits until the owner processes it.
   std::atomic<int64_t> reply{-1};
   std::thread sender([&] { reply = platform::SendCopyData(found[0], 9, "bytes", 5000); });
-  testsupport::WaitUntil([&] {
-    pollfd p{endpoint->fd(), POLLIN, 0};
-    if (::poll(&p, 1, 20) > 0) endpoint->ProcessPending();
-    return reply != -1;
-  }, 5000, 0);
+  testsupport::WaitUntil(
+      [&] {
+        pollfd p{endpoint->fd(), POLLIN, 0};
+        if (::poll(&p, 1, 20) > 0) endpoint->ProcessPending();
+        return reply != -1;
+      },
+      5000, 0);
   sender.join();
   EXPECT_EQ(reply, 0);
   ASSERT_EQ(seen.size(), 2u);

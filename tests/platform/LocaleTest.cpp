@@ -85,8 +85,8 @@ TEST_F(LocaleTest, AsciiLocaleKeepsUtf8Text) {
 // Builds a Latin-1 German locale inside the sandbox with localedef; skipped
 // where the locale sources are not installed.
 bool MakeLatin1Locale(const Sandbox& sb) {
-  std::string cmd = "mkdir -p '" + sb.Path("locales") + "' && localedef -i de_DE -f ISO-8859-1 '" + sb.Path("locales/de_DE.ISO-8859-1") +
-                    "' >/dev/null 2>&1";
+  std::string cmd = "mkdir -p '" + sb.Path("locales") + "' && localedef -i de_DE -f ISO-8859-1 '" +
+                    sb.Path("locales/de_DE.ISO-8859-1") + "' >/dev/null 2>&1";
   return std::system(cmd.c_str()) == 0;
 }
 

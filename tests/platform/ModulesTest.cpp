@@ -79,11 +79,12 @@ TEST_F(ModulesTest, TheBuiltModulesLoadAndAnUnknownEntryPointIsReported) {
   EXPECT_NE(error.find("no entry point vg_no_such_entry"), std::string::npos) << error;
   // Only the entry points are visible: the module's own copies of the
   // backend's functions never stand in for the program's.
-  EXPECT_EQ(ModuleEntry("vghttp",
-                        "_ZN8platform13HttpGetDirectERKNSt7__cxx1112basic_stringIcSt11char_traitsIcE"
-                        "SaIcEEERS5_iPS5_",
-                        &error, {VG_BINARY_DIR}),
-            nullptr);
+  EXPECT_EQ(
+      ModuleEntry("vghttp",
+                  "_ZN8platform13HttpGetDirectERKNSt7__cxx1112basic_stringIcSt11char_traitsIcE"
+                  "SaIcEEERS5_iPS5_",
+                  &error, {VG_BINARY_DIR}),
+      nullptr);
 }
 
 // Run only as the child of the test below, from a copy of this program in a

@@ -117,23 +117,24 @@ TEST_F(ProcessTest, WaitEndsAtTimeoutAndChildrenAreReaped) {
   // Let go, it ends and is reaped: its process entry disappears instead of
   // staying behind as a zombie.
   sb().WriteFile("release", "");
-  EXPECT_TRUE(testsupport::WaitUntil([&] { return ::kill(child, 0) != 0 && errno == ESRCH; },
-                                     10000, 20))
+  EXPECT_TRUE(
+      testsupport::WaitUntil([&] { return ::kill(child, 0) != 0 && errno == ESRCH; }, 10000, 20))
       << ZombieChildren() << " zombies";
 
   // A child not waited for is reaped all the same once it ends.
   std::string out = sb().Path("later.txt");
-  ASSERT_TRUE(platform::StartProcess("/bin/sh -c \"echo $$ > '" + out + "'\"", "", false,
-                                     false, 0));
+  ASSERT_TRUE(
+      platform::StartProcess("/bin/sh -c \"echo $$ > '" + out + "'\"", "", false, false, 0));
   ASSERT_TRUE(WaitForFile(out, 5000));
   const pid_t later = static_cast<pid_t>(std::stol(sb().ReadFile("later.txt")));
-  EXPECT_TRUE(testsupport::WaitUntil([&] { return ::kill(later, 0) != 0 && errno == ESRCH; },
-                                     10000, 20))
+  EXPECT_TRUE(
+      testsupport::WaitUntil([&] { return ::kill(later, 0) != 0 && errno == ESRCH; }, 10000, 20))
       << ZombieChildren() << " zombies";
 }
 
 TEST_F(ProcessTest, ShellOpenHandsTheTargetToXdgOpen) {
-  sb().WriteFile("bin/xdg-open", "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > \"$(dirname \"$0\")/opened\"\n");
+  sb().WriteFile("bin/xdg-open",
+                 "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > \"$(dirname \"$0\")/opened\"\n");
   ASSERT_EQ(::chmod(sb().Path("bin/xdg-open").c_str(), 0755), 0);
   testsupport::EnvGuard env;
   env.Set("PATH", (sb().Path("bin") + ":/usr/bin:/bin").c_str());
@@ -162,8 +163,7 @@ TEST_F(ProcessTest, AutorunEntryIsAnAutostartFile) {
   // A command with parameters, quotes and a percent sign reads back the same.
   const std::string cmd = "\"/opt/x y/app\" -a 100% \"say \\\"hi\\\"\"";
   platform::SetAutoRunEntry(true, "Veilgate", cmd);
-  EXPECT_NE(sb().ReadFile("config/autostart/Veilgate.desktop").find(" 100%% "),
-            std::string::npos);
+  EXPECT_NE(sb().ReadFile("config/autostart/Veilgate.desktop").find(" 100%% "), std::string::npos);
   EXPECT_EQ(platform::GetAutoRunEntry("Veilgate"), cmd);
   EXPECT_EQ(platform::GetAutoRunEntry("Other"), "");
 

@@ -63,7 +63,8 @@ TEST_F(RegistryTest, BackingFileIsRegedit4Text) {
   ASSERT_TRUE(platform::RegWriteDword(kHKCU, "Software\\Veilgate", "Count", 10));
   ASSERT_TRUE(platform::RegWriteString(kHKCU, "Software\\Veilgate", "", "dflt"));
 
-  EXPECT_EQ(platform::RegBackingFile(kHKCU), sb().Path("data/veilgate/registry/HKEY_CURRENT_USER.reg"));
+  EXPECT_EQ(platform::RegBackingFile(kHKCU),
+            sb().Path("data/veilgate/registry/HKEY_CURRENT_USER.reg"));
   std::string text = BackingText(kHKCU);
   EXPECT_EQ(text.rfind("REGEDIT4\n", 0), 0u) << text;
   EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software]\n"), std::string::npos) << text;

@@ -168,7 +168,7 @@ TEST_F(SecurityOtherUser, ASocketOfAnotherUserIsNeitherFoundNorCalled) {
   const std::string path = sb().Path("run/veilgate-instances/SecTest.99999.1.sock");
   int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   ASSERT_GE(fd, 0);
-  sockaddr_un addr {};
+  sockaddr_un addr{};
   addr.sun_family = AF_UNIX;
   ASSERT_LT(path.size(), sizeof addr.sun_path);
   std::strcpy(addr.sun_path, path.c_str());
@@ -203,8 +203,10 @@ TEST_F(SecurityOtherUser, ALockFileOfAnotherUserDoesNotStopTheProgram) {
 
 TEST_F(SecurityOtherUser, AnInstanceDoesNotAnswerAnotherUser) {
   std::atomic<int> handled{0};
-  auto endpoint = platform::CreateInstanceEndpoint(
-      "SecTest", [&](const platform::InstanceMessage&) { return int64_t{++handled}; });
+  auto endpoint =
+      platform::CreateInstanceEndpoint("SecTest", [&](const platform::InstanceMessage&) {
+        return int64_t{++handled};
+      });
   ASSERT_NE(endpoint, nullptr);
   const std::string path = endpoint->window().id;
   // The file permissions gone wrong: the other user can reach the socket
@@ -227,7 +229,7 @@ TEST_F(SecurityOtherUser, AnInstanceDoesNotAnswerAnotherUser) {
   pid_t child = testsupport::ForkChild([&]() -> int {
     if (::setgid(kOtherUser) != 0 || ::setuid(kOtherUser) != 0) return 3;
     int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr {};
+    sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
     std::strcpy(addr.sun_path, path.c_str());
     if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {

@@ -35,9 +35,9 @@ TEST_F(SpecialFilesTest, OnlyRegularFilesAreReadAndNothingBlocks) {
     bool read = true;
     // A reader held by the pipe is let go by a writer that opens and
     // closes it, so that the test fails instead of hanging.
-    EXPECT_TRUE(testsupport::ReturnsWithin(
-        [&] { read = platform::ReadWholeFile(path, bytes, &error); }, 60000,
-        [&] { OpenAndCloseWriter(pipe); }, path))
+    EXPECT_TRUE(
+        testsupport::ReturnsWithin([&] { read = platform::ReadWholeFile(path, bytes, &error); },
+                                   60000, [&] { OpenAndCloseWriter(pipe); }, path))
         << path << " held the reader";
     EXPECT_FALSE(read) << path;
     EXPECT_TRUE(bytes.empty()) << path;

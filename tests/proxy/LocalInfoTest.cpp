@@ -58,9 +58,9 @@ using proxytest::TServiceProcess;
 std::string ServiceConfig(const std::string& ip, const std::string& code, const std::string& name,
                           const std::string& city, const std::string& lat, const std::string& lon) {
   return "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = WORD-1\ncheck_magicword = 1\n"
-         "[localinfo]\nip = " + ip + "\ncountry_short = " + code + "\ncountry_long = " + name +
-         "\ncity = " + city + "\nregion = Somewhere\nlatitude = " + lat + "\nlongitude = " + lon +
-         "\n";
+         "[localinfo]\nip = " +
+         ip + "\ncountry_short = " + code + "\ncountry_long = " + name + "\ncity = " + city +
+         "\nregion = Somewhere\nlatitude = " + lat + "\nlongitude = " + lon + "\n";
 }
 
 // Counts the calls workers hand over.
@@ -81,7 +81,8 @@ class LocalInfoServiceTest : public ProxyTest {
  protected:
   void SetUp() override {
     ProxyTest::SetUp();
-    sb().WriteFile("svc/a.conf", ServiceConfig("192.0.2.7", "US", "United States", "Dallas", "38", "-97"));
+    sb().WriteFile("svc/a.conf",
+                   ServiceConfig("192.0.2.7", "US", "United States", "Dallas", "38", "-97"));
     FService = std::make_unique<TServiceProcess>(VG_SERVICE_EXE, sb().Path("svc/a.conf"));
     ASSERT_TRUE(FService->Running()) << "the reference service did not start";
     SetDispatcher(&FLoop);
@@ -104,7 +105,8 @@ class LocalInfoServiceTest : public ProxyTest {
 TEST_F(LocalInfoServiceTest, DeliversTheAnswerOnTheUserInterfaceThread) {
   UseService(*FService);
   TProxyManager pm;
-  pm.FLocalInfo = TStringList({"old 1", "old 2", "old 3", "old 4", "old 5", "old 6", "old 7", "old 8"});
+  pm.FLocalInfo =
+      TStringList({"old 1", "old 2", "old 3", "old 4", "old 5", "old 6", "old 7", "old 8"});
   int calls = 0;
   TProxyManager* sender = nullptr;
   std::thread::id thread;
@@ -144,8 +146,9 @@ TEST_F(LocalInfoServiceTest, ASecondAnswerReplacesTheFirstWhole) {
   GetCLSettings()->SetSettingstring("URL.GetInfo", second.URL("/getinfo"));
   pm.GetCurrentLocalInfo();
   ASSERT_TRUE(FLoop.PumpUntil([&] { return calls == 2; }, 10000));
-  EXPECT_EQ(pm.FLocalInfo, TStringList({"IP=198.51.100.4", "COUNTRY_SHORT=FR", "COUNTRY_LONG=France",
-                                        "CITY=Paris", "REGION=Somewhere", "46", "2"}));
+  EXPECT_EQ(pm.FLocalInfo,
+            TStringList({"IP=198.51.100.4", "COUNTRY_SHORT=FR", "COUNTRY_LONG=France", "CITY=Paris",
+                         "REGION=Somewhere", "46", "2"}));
 }
 
 TEST_F(LocalInfoServiceTest, FailuresCallNobodyAndKeepTheInformation) {
@@ -169,8 +172,8 @@ TEST_F(LocalInfoServiceTest, FailuresCallNobodyAndKeepTheInformation) {
   UseService(*FService);
   FService->Stop();
   attempt("stopped service");
-  SupplySettings({{"URL.GetInfo", "http://127.0.0.1:" + std::to_string(nettest::FreePort()) +
-                                      "/getinfo"}});
+  SupplySettings(
+      {{"URL.GetInfo", "http://127.0.0.1:" + std::to_string(nettest::FreePort()) + "/getinfo"}});
   attempt("nothing listening");
 }
 
@@ -203,21 +206,22 @@ TEST_F(LocalInfoServiceTest, TouchCallsTheServiceWithTheProxyAddress) {
   // The template is read afresh on every call, not the one read at load.
   GetCLSettings()->SetSettingstring("SUPER_TOUCH", FService->URL("/touch?ip=again-{1}-{1}"));
   pm.Touch(TProxyRec{"192.0.2.56", "80", "", "", "", "", true});
-  EXPECT_TRUE(WaitUntil([&] { return FService->Touches().find("again-192.0.2.56-192.0.2.56\r\n") !=
-                                   std::string::npos; },
-                      10000))
+  EXPECT_TRUE(WaitUntil(
+      [&] {
+        return FService->Touches().find("again-192.0.2.56-192.0.2.56\r\n") != std::string::npos;
+      },
+      10000))
       << FService->Touches();
   EXPECT_EQ(pm.FSuperTouch, FService->URL("/touch?ip={1}"));
 
   // A template without "{1}" is called as it is.
   GetCLSettings()->SetSettingstring("SUPER_TOUCH", FService->URL("/touch?ip=fixed"));
   pm.Touch(proxy);
-  EXPECT_TRUE(WaitUntil([&] { return FService->Touches().find("fixed\r\n") != std::string::npos; },
-                      10000));
+  EXPECT_TRUE(
+      WaitUntil([&] { return FService->Touches().find("fixed\r\n") != std::string::npos; }, 10000));
   // No answer is handed to the user-interface thread.
   EXPECT_EQ(FLoop.Pump(0), 0);
 }
-
 
 TEST_F(LocalInfoServiceTest, AThreadKeptByItsCreatorHoldsTheAnswer) {
   TInfoGotThread thread;

@@ -79,7 +79,8 @@ TEST_F(ProxyTest, RandomBytesWithLineBreaksAndNULs) {
 }
 
 TEST_F(ProxyTest, OnlySeparators) {
-  SupplySettings({{"NORMAL_IPS", std::string(100000, ';')}, {"SUPER_IPS", std::string(100000, ';')}});
+  SupplySettings(
+      {{"NORMAL_IPS", std::string(100000, ';')}, {"SUPER_IPS", std::string(100000, ';')}});
   TProxyManager pm;
   EXPECT_FALSE(pm.LoadSettings());
   EXPECT_TRUE(pm.FNormalProxyList.Empty());
@@ -91,12 +92,13 @@ TEST_F(ProxyTest, OnlySeparators) {
 TEST_F(ProxyTest, ShortRecordsAndNULCharacters) {
   TExactSettings exact;
   std::vector<std::string> pieces;
-  for (int i = 0; i < 5000; ++i) pieces.push_back("10.1.0." + std::to_string(i % 250) + ":80|Qland");
+  for (int i = 0; i < 5000; ++i)
+    pieces.push_back("10.1.0." + std::to_string(i % 250) + ":80|Qland");
   pieces.push_back(kGood[0]);
-  pieces.push_back(std::string("10.9.9.9:80|Ql\0and|QQ|1|2", 25));   // NUL inside a field
+  pieces.push_back(std::string("10.9.9.9:80|Ql\0and|QQ|1|2", 25));  // NUL inside a field
   pieces.push_back(std::string("\0\0\0", 3));
   pieces.push_back(kGood[1]);
-  pieces.push_back(std::string("10.9.9.8:80|Qland|QQ|1|2\0", 25));   // NUL at the end
+  pieces.push_back(std::string("10.9.9.8:80|Qland|QQ|1|2\0", 25));  // NUL at the end
   pieces.push_back(kGood[2]);
   exact.Values["NORMAL_IPS"] = Join(pieces);
   exact.Values["SUPER_IPS"] = std::string("10.9.9.7\0:80|Qland|QQ|1|2", 25);

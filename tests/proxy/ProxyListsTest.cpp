@@ -51,10 +51,10 @@ TEST_F(ProxyTest, LoadRestoresStoredTargetCountry) {
 }
 
 TEST_F(ProxyTest, LoadSkipsRecordsThatCannotBeDecoded) {
-  SupplySettings({{"NORMAL_IPS", Join({"192.0.2.1:80|France|FR|2",      // four fields
-                                       "192.0.2.2:80",                  // one field
-                                       "noport|Spain|ES|-3|40",         // no address
-                                       ":8080|Spain|ES|-3|40",          // empty address
+  SupplySettings({{"NORMAL_IPS", Join({"192.0.2.1:80|France|FR|2",  // four fields
+                                       "192.0.2.2:80",              // one field
+                                       "noport|Spain|ES|-3|40",     // no address
+                                       ":8080|Spain|ES|-3|40",      // empty address
                                        Rec("10.0.0.1:3128:9", "N", "NN"),
                                        Rec("192.0.2.3:80", "Italy", "IT") + "|extra|more"})}});
   TProxyManager pm;
@@ -156,9 +156,9 @@ TEST_F(ProxyCountryTest, LongShortAndPositionLookups) {
 
 TEST_F(ProxyCountryTest, ExistsInNormalIsACaseSensitiveSubstringSearch) {
   EXPECT_TRUE(FManager.IsCountryExistsInNormal("FR"));
-  EXPECT_TRUE(FManager.IsCountryExistsInNormal("Fran"));   // any part of the text
+  EXPECT_TRUE(FManager.IsCountryExistsInNormal("Fran"));  // any part of the text
   EXPECT_TRUE(FManager.IsCountryExistsInNormal("192.0"));
-  EXPECT_FALSE(FManager.IsCountryExistsInNormal("fr"));    // case counts
-  EXPECT_FALSE(FManager.IsCountryExistsInNormal("JP"));    // super list not searched
+  EXPECT_FALSE(FManager.IsCountryExistsInNormal("fr"));  // case counts
+  EXPECT_FALSE(FManager.IsCountryExistsInNormal("JP"));  // super list not searched
   EXPECT_FALSE(FManager.IsCountryExistsInNormal("Germany"));
 }

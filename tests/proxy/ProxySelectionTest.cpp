@@ -39,8 +39,8 @@ std::vector<std::string> Numbered(const std::string& prefix, int count) {
 
 TEST(ProxyRandomSort, MatchesThePlainMoveRule) {
   TProxyManager pm;
-  const std::vector<std::pair<int, int>> sizes = {{0, 0},   {1, 0},   {2, 1},    {3, 2},
-                                                  {5, 7},   {10, 3},  {31, 17},  {200, 0},
+  const std::vector<std::pair<int, int>> sizes = {{0, 0},   {1, 0},     {2, 1},     {3, 2},
+                                                  {5, 7},   {10, 3},    {31, 17},   {200, 0},
                                                   {511, 2}, {512, 513}, {513, 600}, {1500, 700},
                                                   {4000, 1}};
   uint32_t seed = 7;
@@ -256,12 +256,14 @@ TEST_F(ProxySelectTest, RangesChooseTheSuperListAsRuled) {
 
 TEST_F(ProxySelectTest, ShuffledOrderDecidesTheTieBreak) {
   std::vector<std::string> normal;
-  for (int i = 0; i < 6; ++i) normal.push_back(Rec("192.0.2." + std::to_string(i) + ":80", "France", "FR"));
+  for (int i = 0; i < 6; ++i)
+    normal.push_back(Rec("192.0.2." + std::to_string(i) + ":80", "France", "FR"));
   Load(normal, {Rec("198.51.100.1:80", "Japan", "JP")});
   // Replaying one sequence through the reference shuffle predicts the choice.
   for (uint32_t seed = 100; seed < 110; ++seed) {
     FManager.FUsedProxyList.Clear();
-    std::vector<std::string> n = FManager.FNormalProxyList.Lines(), s = FManager.FSuperProxyList.Lines();
+    std::vector<std::string> n = FManager.FNormalProxyList.Lines(),
+                             s = FManager.FSuperProxyList.Lines();
     auto ref = SeededRandom(seed);
     ref->Randomize();
     RandomSortReference(n, s, true, *ref);

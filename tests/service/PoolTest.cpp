@@ -31,7 +31,8 @@ class PoolTest : public SandboxTest {
   void WriteConfig(const std::string& checker, const std::string& extra = "") {
     sb().WriteFile("svc/service.conf",
                    "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = W\ndatabase = pool.db\n"
-                   "log = requests.log\n[update]\nResult = 0\n[checker]\n" + checker + extra);
+                   "log = requests.log\n[update]\nResult = 0\n[checker]\n" +
+                       checker + extra);
   }
 
   int Pool(const std::vector<std::string>& args, std::string* out = nullptr) {
@@ -42,7 +43,9 @@ class PoolTest : public SandboxTest {
 
   void StartService() {
     std::string out;
-    ASSERT_TRUE(FService.Start(Conf(), sb().Path("svc/out" + std::to_string(++FStarts) + ".txt"), &out)) << out;
+    ASSERT_TRUE(
+        FService.Start(Conf(), sb().Path("svc/out" + std::to_string(++FStarts) + ".txt"), &out))
+        << out;
   }
 
   std::string Update() { return HttpFrom("127.0.0.1", FService.Port(), "/update").body; }
@@ -94,7 +97,8 @@ TEST_F(PoolTest, PoolCommandsAddImportListAndRemoveAllOrNothing) {
   // A line that clashes with the pool stops the whole import too.
   sb().WriteFile("svc/clash.txt", "192.0.2.30:80\n8.8.8.8:3128\n");
   EXPECT_EQ(Pool({"import", sb().Path("svc/clash.txt")}, &out), 1);
-  EXPECT_NE(out.find("8.8.8.8:3128 is already in the pool; nothing imported"), std::string::npos) << out;
+  EXPECT_NE(out.find("8.8.8.8:3128 is already in the pool; nothing imported"), std::string::npos)
+      << out;
   ASSERT_EQ(Pool({"list"}, &out), 0);
   EXPECT_NE(out.find("3 proxies"), std::string::npos) << out;
   EXPECT_EQ(out.find("192.0.2.20"), std::string::npos) << out;
@@ -108,17 +112,21 @@ TEST_F(PoolTest, PoolCommandsAddImportListAndRemoveAllOrNothing) {
   StartService();
   const std::string answer = Update();
   EXPECT_EQ(Line(answer, "__MODIFY__.NORMAL_IPS"),
-            "8.8.8.8:3128|United States|US|-97|38;192.0.2.11:80|Japan|JP|138|36") << answer;
+            "8.8.8.8:3128|United States|US|-97|38;192.0.2.11:80|Japan|JP|138|36")
+      << answer;
   EXPECT_EQ(Line(answer, "__MODIFY__.SUPER_IPS"),
-            "192.0.2.10:8080|France|FR|2|46;192.0.2.20:80||||;192.0.2.23:80|Peru|PE|-75|-10") << answer;
+            "192.0.2.10:8080|France|FR|2|46;192.0.2.20:80||||;192.0.2.23:80|Peru|PE|-75|-10")
+      << answer;
   ASSERT_EQ(Pool({"remove", "8.8.8.8:3128"}, &out), 0) << out;
   EXPECT_EQ(Pool({"remove", "8.8.8.8:3128"}, &out), 1);
   EXPECT_NE(out.find("not in the pool"), std::string::npos) << out;
-  EXPECT_TRUE(testsupport::WaitUntil([&] {
-    return Line(Update(), "__MODIFY__.NORMAL_IPS") == "192.0.2.11:80|Japan|JP|138|36";
-  }, 10000)) << Update();
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] { return Line(Update(), "__MODIFY__.NORMAL_IPS") == "192.0.2.11:80|Japan|JP|138|36"; },
+      10000))
+      << Update();
   // The proxies by country and state.
-  EXPECT_NE(Metrics().find("veilgate_proxies{country=\"JP\",state=\"alive\"} 1\n"), std::string::npos);
+  EXPECT_NE(Metrics().find("veilgate_proxies{country=\"JP\",state=\"alive\"} 1\n"),
+            std::string::npos);
 }
 
 TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
@@ -135,15 +143,19 @@ TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
   ASSERT_EQ(Pool({"add", silent.Server(), "--country", "JP", "--super"}, &out), 0) << out;
   StartService();
 
-  auto listed = [&](const LoopProxy& p) { return Update().find(p.Server() + "|") != std::string::npos; };
+  auto listed = [&](const LoopProxy& p) {
+    return Update().find(p.Server() + "|") != std::string::npos;
+  };
   // The proxy that never answers leaves the lists; the others stay.
   ASSERT_TRUE(testsupport::WaitUntil([&] { return !listed(silent); }, 30000)) << Update();
-  EXPECT_TRUE(testsupport::WaitUntil([&] { return listed(alive) && listed(killed); }, 30000)) << Update();
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return listed(alive) && listed(killed); }, 30000))
+      << Update();
   EXPECT_EQ(Line(Update(), "__MODIFY__.SUPER_IPS"), "");
   // The checks went through the proxies to the service's own /checkip.
   EXPECT_NE(alive.Log().find("checkip"), std::string::npos) << alive.Log();
   ASSERT_EQ(Pool({"list"}, &out), 0);
-  EXPECT_TRUE(std::regex_search(out, std::regex(silent.Server() + R"( +super +JP Japan +dead .*no answer in time)")))
+  EXPECT_TRUE(std::regex_search(out, std::regex(silent.Server() +
+                                                R"( +super +JP Japan +dead .*no answer in time)")))
       << out;
 
   // Killed in the middle of the run: it leaves; started again: it returns.
@@ -155,11 +167,19 @@ TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
   EXPECT_FALSE(listed(silent));
 
   const std::string metrics = Metrics();
-  EXPECT_TRUE(std::regex_search(metrics, std::regex(R"(veilgate_checks_total\{result="pass"\} [1-9])"))) << metrics;
-  EXPECT_TRUE(std::regex_search(metrics, std::regex(R"(veilgate_checks_total\{result="fail"\} [1-9])"))) << metrics;
-  EXPECT_NE(metrics.find("veilgate_proxies{country=\"JP\",state=\"dead\"} 1"), std::string::npos) << metrics;
-  EXPECT_TRUE(std::regex_search(metrics, std::regex(R"(veilgate_check_latency_seconds_count [1-9])"))) << metrics;
-  EXPECT_TRUE(std::regex_search(metrics, std::regex(R"(veilgate_requests_total\{endpoint="update",status="200"\} [1-9])")))
+  EXPECT_TRUE(
+      std::regex_search(metrics, std::regex(R"(veilgate_checks_total\{result="pass"\} [1-9])")))
+      << metrics;
+  EXPECT_TRUE(
+      std::regex_search(metrics, std::regex(R"(veilgate_checks_total\{result="fail"\} [1-9])")))
+      << metrics;
+  EXPECT_NE(metrics.find("veilgate_proxies{country=\"JP\",state=\"dead\"} 1"), std::string::npos)
+      << metrics;
+  EXPECT_TRUE(
+      std::regex_search(metrics, std::regex(R"(veilgate_check_latency_seconds_count [1-9])")))
+      << metrics;
+  EXPECT_TRUE(std::regex_search(
+      metrics, std::regex(R"(veilgate_requests_total\{endpoint="update",status="200"\} [1-9])")))
       << metrics;
 }
 
@@ -177,9 +197,13 @@ TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
   ASSERT_EQ(Pool({"add", alive.Server(), "--country", "US"}, &out), 0) << out;
   ASSERT_EQ(Pool({"add", silent.Server(), "--country", "JP"}, &out), 0) << out;
   StartService();
-  ASSERT_TRUE(testsupport::WaitUntil([&] {
-    return std::regex_search(Metrics(), std::regex(R"(veilgate_checks_total\{result="pass"\} [1-9])"));
-  }, 30000)) << Metrics();
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] {
+        return std::regex_search(Metrics(),
+                                 std::regex(R"(veilgate_checks_total\{result="pass"\} [1-9])"));
+      },
+      30000))
+      << Metrics();
   // A change made by the operator while the service runs.
   ASSERT_EQ(Pool({"add", "192.0.2.50:80", "--country", "PE"}, &out), 0) << out;
   FService.Kill();
@@ -187,11 +211,16 @@ TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
   // Every committed change is there: the checks made so far and the addition.
   ASSERT_EQ(Pool({"list"}, &out), 0) << out;
   EXPECT_NE(out.find("4 proxies"), std::string::npos) << out;
-  EXPECT_TRUE(std::regex_search(out, std::regex("127\\.0\\.0\\.9:1 +normal FR France +dead +[1-9][0-9]* .*Connection refused")))
+  EXPECT_TRUE(std::regex_search(
+      out,
+      std::regex("127\\.0\\.0\\.9:1 +normal FR France +dead +[1-9][0-9]* .*Connection refused")))
       << out;
-  EXPECT_TRUE(std::regex_search(out, std::regex(alive.Server() + " +normal US United States +alive +0 +[0-9]+ms")))
+  EXPECT_TRUE(std::regex_search(out, std::regex(alive.Server() +
+                                                " +normal US United States +alive +0 +[0-9]+ms")))
       << out;
-  EXPECT_TRUE(std::regex_search(out, std::regex("192\\.0\\.2\\.50:80 +normal PE Peru +alive +0 +- +never"))) << out;
+  EXPECT_TRUE(
+      std::regex_search(out, std::regex("192\\.0\\.2\\.50:80 +normal PE Peru +alive +0 +- +never")))
+      << out;
 
   // The service starts again on the same pool and answers from it (no
   // checks now, so the answer shows the pool as it was left).
@@ -209,29 +238,37 @@ TEST_F(PoolTest, KilledDuringACheckRoundItRestartsWithEveryCommittedChange) {
 TEST_F(PoolTest, RequesterAddressBehindTrustedAndUntrustedPeers) {
   // Without [localinfo] the answer places the requester with Debian's
   // country database.
-  WriteConfig("interval = 0\n",
-              "[service]\ntrusted_proxies = 127.0.0.1\nadmin = 127.0.0.6, ::1\ntouches = touches.log\n");
+  WriteConfig(
+      "interval = 0\n",
+      "[service]\ntrusted_proxies = 127.0.0.1\nadmin = 127.0.0.6, ::1\ntouches = touches.log\n");
   StartService();
   const int port = FService.Port();
   // A forged header from an untrusted peer is ignored; loopback is nowhere.
   Answer a = HttpFrom("127.0.0.5", port, "/getinfo?MagicWord=w", "X-Forwarded-For: 8.8.8.8\r\n");
   ASSERT_EQ(a.status, 200) << a.head;
-  EXPECT_EQ(a.body, "IP=127.0.0.5\r\nCOUNTRY_SHORT=\r\nCOUNTRY_LONG=\r\nCITY=\r\nREGION=\r\n0\r\n0\r\n");
+  EXPECT_EQ(a.body,
+            "IP=127.0.0.5\r\nCOUNTRY_SHORT=\r\nCOUNTRY_LONG=\r\nCITY=\r\nREGION=\r\n0\r\n0\r\n");
   // Through the trusted reverse proxy: the address it saw, placed.
   a = HttpFrom("127.0.0.1", port, "/getinfo?MagicWord=w", "X-Forwarded-For: 8.8.8.8\r\n");
-  EXPECT_EQ(a.body, "IP=8.8.8.8\r\nCOUNTRY_SHORT=US\r\nCOUNTRY_LONG=United States\r\nCITY=\r\nREGION=\r\n38\r\n-97\r\n");
+  EXPECT_EQ(
+      a.body,
+      "IP=8.8.8.8\r\nCOUNTRY_SHORT=US\r\nCOUNTRY_LONG=United States\r\nCITY=\r\nREGION=\r\n38\r\n-97\r\n");
   // What a client wrote itself stands before what the proxy appended.
-  a = HttpFrom("127.0.0.1", port, "/getinfo?MagicWord=w", "X-Forwarded-For: 203.0.113.9, 8.8.8.8\r\n");
+  a = HttpFrom("127.0.0.1", port, "/getinfo?MagicWord=w",
+               "X-Forwarded-For: 203.0.113.9, 8.8.8.8\r\n");
   EXPECT_EQ(a.body.substr(0, 13), "IP=8.8.8.8\r\nC");
-  EXPECT_EQ(HttpFrom("127.0.0.1", port, "/checkip", "X-Forwarded-For: 8.8.8.8\r\n").body.find(
-                "<p id=\"ip\">8.8.8.8</p>") != std::string::npos, true);
+  EXPECT_EQ(HttpFrom("127.0.0.1", port, "/checkip", "X-Forwarded-For: 8.8.8.8\r\n")
+                    .body.find("<p id=\"ip\">8.8.8.8</p>") != std::string::npos,
+            true);
 
   // The touched addresses are for local administration only.
   EXPECT_EQ(HttpFrom("127.0.0.5", port, "/touch?ip=192.0.2.77").status, 200);
   EXPECT_EQ(HttpFrom("127.0.0.5", port, "/touches").status, 403);
   EXPECT_EQ(HttpFrom("127.0.0.5", port, "/touches", "X-Forwarded-For: 127.0.0.6\r\n").status, 403);
   // Forged through the proxy: the proxy appends the real requester.
-  EXPECT_EQ(HttpFrom("127.0.0.1", port, "/touches", "X-Forwarded-For: 127.0.0.6, 203.0.113.9\r\n").status, 403);
+  EXPECT_EQ(
+      HttpFrom("127.0.0.1", port, "/touches", "X-Forwarded-For: 127.0.0.6, 203.0.113.9\r\n").status,
+      403);
   EXPECT_EQ(HttpFrom("127.0.0.1", port, "/touches").status, 403);
   a = HttpFrom("127.0.0.6", port, "/touches");
   EXPECT_EQ(a.status, 200);
@@ -240,13 +277,18 @@ TEST_F(PoolTest, RequesterAddressBehindTrustedAndUntrustedPeers) {
 
   // The access log names peer and requester, never the magic word.
   std::string log;
-  EXPECT_TRUE(testsupport::WaitUntil([&] {
-    log = sb().ReadFile("svc/requests.log");
-    return log.find("path=/touches status=200") != std::string::npos &&
-           log.find("client=8.8.8.8 method=GET path=/getinfo") != std::string::npos;
-  }, 10000)) << log;
-  EXPECT_TRUE(std::regex_search(log, std::regex(
-      R"(time=\S+Z peer=127\.0\.0\.1 client=8\.8\.8\.8 method=GET path=/getinfo query="MagicWord=-" status=200 bytes=\d+ ms=[0-9.]+\n)")))
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        log = sb().ReadFile("svc/requests.log");
+        return log.find("path=/touches status=200") != std::string::npos &&
+               log.find("client=8.8.8.8 method=GET path=/getinfo") != std::string::npos;
+      },
+      10000))
+      << log;
+  EXPECT_TRUE(std::regex_search(
+      log,
+      std::regex(
+          R"(time=\S+Z peer=127\.0\.0\.1 client=8\.8\.8\.8 method=GET path=/getinfo query="MagicWord=-" status=200 bytes=\d+ ms=[0-9.]+\n)")))
       << log;
   EXPECT_EQ(log.find("MagicWord=w"), std::string::npos) << log;
 }

@@ -65,15 +65,19 @@ class ServiceTest : public SandboxTest {
     sb().WriteFile("service/service.conf", config);
     // A fresh output file per start, so an earlier start's line is never read.
     const std::string output = "service/stdout" + std::to_string(++FStarts) + ".txt";
-    ASSERT_TRUE(FService.Start({VG_SERVICE_EXE, "--config", sb().Path("service/service.conf"), "--port", "0"},
+    ASSERT_TRUE(FService.Start({VG_SERVICE_EXE, "--config", sb().Path("service/service.conf"),
+                                "--port", "0"},
                                sb().Path(output)));
     std::smatch m;
     std::string out;
     const std::regex listening("listening on http://127\\.0\\.0\\.1:([0-9]+)");
-    ASSERT_TRUE(testsupport::WaitUntil([&] {
-      out = sb().Exists(output) ? sb().ReadFile(output) : "";
-      return std::regex_search(out, m, listening) || !FService.Running();
-    }, 5000)) << out;
+    ASSERT_TRUE(testsupport::WaitUntil(
+        [&] {
+          out = sb().Exists(output) ? sb().ReadFile(output) : "";
+          return std::regex_search(out, m, listening) || !FService.Running();
+        },
+        5000))
+        << out;
     ASSERT_TRUE(std::regex_search(out, m, listening)) << out;
     FBase = "http://127.0.0.1:" + m[1].str();
   }
@@ -131,14 +135,16 @@ TEST_F(ServiceTest, UpdateAnswerDeliversSettingsThroughTheDownloader) {
   FService.Stop();
   Start(std::string(kConfig) + "[settings]\nNORMAL_IPS = 203.0.113.1:80|Peru|PE|-75|-10\n");
   const std::string second = Get("/update");
-  EXPECT_NE(second.find("__MODIFY__.NORMAL_IPS=203.0.113.1:80|Peru|PE|-75|-10\r\n"), std::string::npos);
+  EXPECT_NE(second.find("__MODIFY__.NORMAL_IPS=203.0.113.1:80|Peru|PE|-75|-10\r\n"),
+            std::string::npos);
   EXPECT_EQ(second.find("192.0.2.10"), std::string::npos);
 }
 
 TEST_F(ServiceTest, LocalInformationIsSevenLinesWithTheCallersAddress) {
   Start(kConfig);
   // The address the application builds from its settings.
-  sb().WriteFile("app/const.dat", "[setting]\nURL.GetInfo=" + FBase + "/getinfo\nApp.MagicWord=vg-test\n");
+  sb().WriteFile("app/const.dat",
+                 "[setting]\nURL.GetInfo=" + FBase + "/getinfo\nApp.MagicWord=vg-test\n");
   ReleaseCLSettings();
   const std::string url = ServiceEndpoints::LocalInfoURL();
   std::string body, error;
@@ -166,11 +172,16 @@ TEST_F(ServiceTest, LocalInformationIsSevenLinesWithTheCallersAddress) {
   EXPECT_FALSE(platform::HttpGetDirect(FBase + "/getinfo?x=1&magic%57ord=Guess-1", body, 5000));
   // The line is written once the answer has gone out.
   std::string log;
-  EXPECT_TRUE(testsupport::WaitUntil([&] {
-    log = sb().ReadFile("service/requests.log");
-    return log.find("path=/getinfo query=\"x=1&magic%57ord=-\" status=403") != std::string::npos;
-  }, 10000)) << log;
-  for (const char* word : {"vg-test", "VG-TEST", "other", "Guess-1"}) EXPECT_EQ(log.find(word), std::string::npos) << log;
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        log = sb().ReadFile("service/requests.log");
+        return log.find("path=/getinfo query=\"x=1&magic%57ord=-\" status=403") !=
+               std::string::npos;
+      },
+      10000))
+      << log;
+  for (const char* word : {"vg-test", "VG-TEST", "other", "Guess-1"})
+    EXPECT_EQ(log.find(word), std::string::npos) << log;
 }
 
 TEST_F(ServiceTest, FlagsTouchesCheckIpAndTheRequestLog) {
@@ -181,8 +192,8 @@ TEST_F(ServiceTest, FlagsTouchesCheckIpAndTheRequestLog) {
   SetDispatcher(FDispatcher.get());
 
   // The flag as the main window fetches it: a file download of FlagPath + code + ".PNG".
-  sb().WriteFile("app/const.dat", "[setting]\nURL.FlagPath=" + FBase + "/flags/\nSUPER_TOUCH=" + FBase +
-                                      "/touch?ip={1}\n");
+  sb().WriteFile("app/const.dat", "[setting]\nURL.FlagPath=" + FBase +
+                                      "/flags/\nSUPER_TOUCH=" + FBase + "/touch?ip={1}\n");
   ReleaseCLSettings();
   TSingleDownloader sd;
   int done = 0, errors = 0;
@@ -211,7 +222,8 @@ TEST_F(ServiceTest, FlagsTouchesCheckIpAndTheRequestLog) {
   EXPECT_EQ(Get(ServiceEndpoints::TouchURL("192.0.2.20").substr(FBase.size())), "OK\r\n");
   EXPECT_EQ(Get("/touch?ip=192.0.2.21"), "OK\r\n");
   EXPECT_EQ(Get("/touches"), "192.0.2.20\r\n192.0.2.21\r\n");
-  EXPECT_NE(sb().ReadFile("service/touches.log").find(" 127.0.0.1 192.0.2.21\n"), std::string::npos);
+  EXPECT_NE(sb().ReadFile("service/touches.log").find(" 127.0.0.1 192.0.2.21\n"),
+            std::string::npos);
 
   // The check-IP page shows where the request came from.
   EXPECT_NE(Get("/checkip").find("<p id=\"ip\">127.0.0.1</p>"), std::string::npos);
@@ -222,13 +234,18 @@ TEST_F(ServiceTest, FlagsTouchesCheckIpAndTheRequestLog) {
   // One log line per request: time, peer, requester, method, address, status, size, time taken.
   // Each line is written once its answer has gone out.
   std::string log;
-  EXPECT_TRUE(testsupport::WaitUntil([&] {
-    log = sb().ReadFile("service/requests.log");
-    return log.find("path=/nothing-here status=404") != std::string::npos &&
-           log.find("path=/checkip status=200") != std::string::npos;
-  }, 10000)) << log;
-  EXPECT_TRUE(std::regex_search(log, std::regex(
-      R"(time=\S+Z peer=127\.0\.0\.1 client=127\.0\.0\.1 method=GET path=/flags/FR\.PNG status=200 bytes=3008 ms=[0-9.]+\n)")))
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        log = sb().ReadFile("service/requests.log");
+        return log.find("path=/nothing-here status=404") != std::string::npos &&
+               log.find("path=/checkip status=200") != std::string::npos;
+      },
+      10000))
+      << log;
+  EXPECT_TRUE(std::regex_search(
+      log,
+      std::regex(
+          R"(time=\S+Z peer=127\.0\.0\.1 client=127\.0\.0\.1 method=GET path=/flags/FR\.PNG status=200 bytes=3008 ms=[0-9.]+\n)")))
       << log;
   EXPECT_TRUE(std::regex_search(log, std::regex(R"(path=/flags/ZZ\.PNG status=404 )"))) << log;
   EXPECT_TRUE(std::regex_search(log, std::regex(R"(path=/checkip status=200 )"))) << log;
@@ -240,22 +257,27 @@ TEST_F(ServiceTest, BadConfigurationEndsWithAMessageNamingTheLine) {
       {"[service]\nport = 80a\n", "bad.conf:2: port must be a number from 0 to 65535"},
       {"; x\n[checker]\ninterval = soon\n", "bad.conf:3: interval must be seconds"},
       {"[checker]\nfailures = 0\n", "bad.conf:2: failures must be a number from 1 to 1000"},
-      {"[service]\ntrusted_proxies = 127.0.0.1, proxy.example\n", "bad.conf:2: not an address or network: proxy.example"},
+      {"[service]\ntrusted_proxies = 127.0.0.1, proxy.example\n",
+       "bad.conf:2: not an address or network: proxy.example"},
       {"[servce]\nport = 1\n", "bad.conf:1: unknown section [servce]"},
       {"[service]\ndatabase = p.db\n[normal]\n192.0.2.1:80|Peru|PE|-75|-10\n",
        "line 4: [normal] and [super] are not read when a pool database is configured"},
-      {"[service]\ntls_certificate = missing.pem\ntls_key = missing.key\nport = 0\n", "cannot use the certificate"},
+      {"[service]\ntls_certificate = missing.pem\ntls_key = missing.key\nport = 0\n",
+       "cannot use the certificate"},
   };
   for (auto& [text, message] : cases) {
     sb().WriteFile("service/bad.conf", text);
     testsupport::ChildProcess p;
-    ASSERT_TRUE(p.Start({VG_SERVICE_EXE, "--config", sb().Path("service/bad.conf")}, sb().Path("service/bad.txt")));
+    ASSERT_TRUE(p.Start({VG_SERVICE_EXE, "--config", sb().Path("service/bad.conf")},
+                        sb().Path("service/bad.txt")));
     EXPECT_TRUE(testsupport::WaitUntil([&] { return !p.Running(); }, 10000)) << text;
     EXPECT_NE(sb().ReadFile("service/bad.txt").find(message), std::string::npos)
-        << text << "\n" << sb().ReadFile("service/bad.txt");
+        << text << "\n"
+        << sb().ReadFile("service/bad.txt");
   }
   testsupport::ChildProcess q;
-  ASSERT_TRUE(q.Start({VG_SERVICE_EXE, "--config", sb().Path("service/missing.conf")}, sb().Path("service/m.txt")));
+  ASSERT_TRUE(q.Start({VG_SERVICE_EXE, "--config", sb().Path("service/missing.conf")},
+                      sb().Path("service/m.txt")));
   EXPECT_TRUE(testsupport::WaitUntil([&] { return !q.Running(); }, 5000));
   EXPECT_NE(sb().ReadFile("service/m.txt").find("cannot read"), std::string::npos);
 }
@@ -266,26 +288,36 @@ TEST_F(ServiceTest, ServesHttpsWithTheConfiguredCertificate) {
   ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
   std::string config = kConfig;
   config.replace(config.find("[update]"), 0,
-                 "tls_certificate = " + certs.localCertFile + "\ntls_key = " + certs.localKeyFile + "\n");
+                 "tls_certificate = " + certs.localCertFile + "\ntls_key = " + certs.localKeyFile +
+                     "\n");
   sb().WriteFile("service/tls.conf", config);
-  ASSERT_TRUE(FService.Start({VG_SERVICE_EXE, "--config", sb().Path("service/tls.conf"), "--port", "0"},
-                             sb().Path("service/tls.txt")));
+  ASSERT_TRUE(
+      FService.Start({VG_SERVICE_EXE, "--config", sb().Path("service/tls.conf"), "--port", "0"},
+                     sb().Path("service/tls.txt")));
   std::smatch m;
   std::string out;
-  ASSERT_TRUE(testsupport::WaitUntil([&] {
-    out = sb().ReadFile("service/tls.txt");
-    return std::regex_search(out, m, std::regex("listening on https://127\\.0\\.0\\.1:([0-9]+)"));
-  }, 10000)) << out;
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] {
+        out = sb().ReadFile("service/tls.txt");
+        return std::regex_search(out, m,
+                                 std::regex("listening on https://127\\.0\\.0\\.1:([0-9]+)"));
+      },
+      10000))
+      << out;
   const std::string base = "https://127.0.0.1:" + m[1].str();
   // Verified against the test authority, host name included.
   const std::string curl = "curl -sS --max-time 10 --cacert '" + certs.caFile + "' ";
   ASSERT_EQ(std::system((curl + base + "/update -o '" + sb().Path("service/answer.txt") + "' 2>'" +
-                         sb().Path("service/curl.txt") + "'").c_str()), 0)
+                         sb().Path("service/curl.txt") + "'")
+                            .c_str()),
+            0)
       << sb().ReadFile("service/curl.txt");
   EXPECT_NE(sb().ReadFile("service/answer.txt").find("magicword=VG-TEST\r\n"), std::string::npos);
   // Another authority is not trusted; plain HTTP gets no answer.
   EXPECT_NE(std::system(("curl -sS --max-time 10 --cacert '" + certs.otherCaFile + "' " + base +
-                         "/update >/dev/null 2>&1").c_str()), 0);
+                         "/update >/dev/null 2>&1")
+                            .c_str()),
+            0);
   std::string body;
   EXPECT_FALSE(platform::HttpGetDirect("http://127.0.0.1:" + m[1].str() + "/update", body, 5000));
 }
@@ -295,7 +327,8 @@ TEST_F(ServiceTest, RequestHeadersAndBodiesAreBounded) {
   const int port = std::stoi(FBase.substr(FBase.rfind(':') + 1));
   // Many headers that are each short enough still add up.
   std::string headers;
-  for (int i = 0; i < 40; ++i) headers += "X-Filler-" + std::to_string(i) + ": " + std::string(600, 'a') + "\r\n";
+  for (int i = 0; i < 40; ++i)
+    headers += "X-Filler-" + std::to_string(i) + ": " + std::string(600, 'a') + "\r\n";
   EXPECT_EQ(servicetest::HttpFrom("127.0.0.1", port, "/update", headers).status, 431);
   // Only GET is served: a body is refused without being read, and the connection ends.
   const servicetest::Answer post =
@@ -305,8 +338,10 @@ TEST_F(ServiceTest, RequestHeadersAndBodiesAreBounded) {
   // Ordinary requests still work, and the refusals were counted.
   EXPECT_EQ(servicetest::HttpFrom("127.0.0.1", port, "/update").status, 200);
   const std::string metrics = Get("/metrics");
-  EXPECT_NE(metrics.find("veilgate_requests_total{endpoint=\"update\",status=\"431\"} 1\n"), std::string::npos)
+  EXPECT_NE(metrics.find("veilgate_requests_total{endpoint=\"update\",status=\"431\"} 1\n"),
+            std::string::npos)
       << metrics;
-  EXPECT_NE(metrics.find("veilgate_requests_total{endpoint=\"update\",status=\"405\"} 1\n"), std::string::npos)
+  EXPECT_NE(metrics.find("veilgate_requests_total{endpoint=\"update\",status=\"405\"} 1\n"),
+            std::string::npos)
       << metrics;
 }

@@ -33,7 +33,8 @@ namespace {
 bool IEq(const std::string& a, const std::string& b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+    if (std::tolower(static_cast<unsigned char>(a[i])) !=
+        std::tolower(static_cast<unsigned char>(b[i])))
       return false;
   return true;
 }
@@ -219,7 +220,8 @@ void TestHttpServer::Serve(int fd) {
           req.headers.emplace_back(Trim(line.substr(0, c)), Trim(line.substr(c + 1)));
       }
       req.body = data.substr(headerEnd + 4);
-      size_t want = static_cast<size_t>(std::strtoull(req.Header("Content-Length").c_str(), nullptr, 10));
+      size_t want =
+          static_cast<size_t>(std::strtoull(req.Header("Content-Length").c_str(), nullptr, 10));
       while (req.body.size() < want) {
         long n = conn.Read(buf, sizeof buf);
         if (n <= 0) break;
@@ -325,9 +327,11 @@ bool TinyProxy::Launch() {
   f.close();
   std::remove(FLogFile.c_str());
   if (!FProcess.Start({FindProgram("tinyproxy"), "-d", "-c", conf}, FLogFile)) return false;
-  const bool up = WaitUntil([&] {
-    return Log().find("Accepting connections") != std::string::npos || !FProcess.Running();
-  }, 5000);
+  const bool up = WaitUntil(
+      [&] {
+        return Log().find("Accepting connections") != std::string::npos || !FProcess.Running();
+      },
+      5000);
   if (up && FProcess.Running()) return true;
   FProcess.Stop();
   return false;
@@ -344,10 +348,12 @@ bool ServiceProcess::Start(const std::string& exe, const std::string& config,
   std::smatch m;
   std::string out;
   const std::regex listening("listening on (https?)://127\\.0\\.0\\.1:([0-9]+)");
-  WaitUntil([&] {
-    out = ReadText(outputFile);
-    return std::regex_search(out, m, listening) || !FProcess.Running();
-  }, 10000);
+  WaitUntil(
+      [&] {
+        out = ReadText(outputFile);
+        return std::regex_search(out, m, listening) || !FProcess.Running();
+      },
+      10000);
   if (output) *output = out;
   if (!std::regex_search(out, m, listening)) return false;
   FPort = std::stoi(m[2].str());

@@ -15,12 +15,25 @@
 namespace fs = std::filesystem;
 
 namespace {
-const char* const kVars[] = {"HOME", "XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_CACHE_HOME",
-                             "XDG_STATE_HOME", "XDG_RUNTIME_DIR", "TMPDIR", "TEMP", "TMP",
-                             "GSETTINGS_BACKEND", "XDG_CURRENT_DESKTOP", "KDE_FULL_SESSION",
-                             "KDE_SESSION_VERSION", "DBUS_SESSION_BUS_ADDRESS",
+const char* const kVars[] = {
+    "HOME",
+    "XDG_CONFIG_HOME",
+    "XDG_DATA_HOME",
+    "XDG_CACHE_HOME",
+    "XDG_STATE_HOME",
+    "XDG_RUNTIME_DIR",
+    "TMPDIR",
+    "TEMP",
+    "TMP",
+    "GSETTINGS_BACKEND",
+    "XDG_CURRENT_DESKTOP",
+    "KDE_FULL_SESSION",
+    "KDE_SESSION_VERSION",
+    "DBUS_SESSION_BUS_ADDRESS",
 #ifdef _WIN32
-                             "APPDATA", "LOCALAPPDATA", "ProgramData",
+    "APPDATA",
+    "LOCALAPPDATA",
+    "ProgramData",
 #endif
 };
 

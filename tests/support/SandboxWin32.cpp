@@ -62,8 +62,8 @@ RegistryJail::RegistryJail() : FImpl(std::make_unique<Impl>()) {
   d.outer = gCurrent;
   d.path = "Software\\Veilgate Test Sandboxes\\" + std::to_string(GetCurrentProcessId()) + "-" +
            std::to_string(++gCounter);
-  const std::string base = (d.outer ? d.outer->real[0] : std::string("HKEY_CURRENT_USER")) +
-                           "\\" + d.path + "\\";
+  const std::string base =
+      (d.outer ? d.outer->real[0] : std::string("HKEY_CURRENT_USER")) + "\\" + d.path + "\\";
   for (size_t i = 0; i < kRootCount; ++i) {
     std::wstring sub = Wide(d.path) + L"\\" + kRoots[i].scratch;
     RegCreateKeyExW(HKEY_CURRENT_USER, sub.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE,

@@ -122,9 +122,9 @@ class CookieTest : public SwitchTest {
   }
 };
 
-const std::vector<std::string> kEmptyWalk = {"FindFirstUrlCacheEntry", "GetMem",
-                                             "FindFirstUrlCacheEntry", "repeat end",
-                                             "FreeMem", "FindCloseUrlCache"};
+const std::vector<std::string> kEmptyWalk = {
+    "FindFirstUrlCacheEntry", "GetMem", "FindFirstUrlCacheEntry", "repeat end", "FreeMem",
+    "FindCloseUrlCache"};
 
 }  // namespace
 
@@ -174,11 +174,15 @@ TEST_F(CookieTest, DeletesCookieHistoryAndNormalEntriesOnly) {
 
   // The trace: one block per entry, with a "Delete --- " line also for the
   // entries that were kept.
-  std::vector<std::string> expected = {"FindFirstUrlCacheEntry", "GetMem", "FindFirstUrlCacheEntry"};
-  const std::vector<std::string> urls = {
-      "Cookie:user@example.org/", "Visited: user@http://example.org/page",
-      "http://example.org/logo.png", "http://example.org/pinned.css",
-      "http://example.org/video.part", "http://example.org/busy.js", "Cookie:user@example.net/"};
+  std::vector<std::string> expected = {"FindFirstUrlCacheEntry", "GetMem",
+                                       "FindFirstUrlCacheEntry"};
+  const std::vector<std::string> urls = {"Cookie:user@example.org/",
+                                         "Visited: user@http://example.org/page",
+                                         "http://example.org/logo.png",
+                                         "http://example.org/pinned.css",
+                                         "http://example.org/video.part",
+                                         "http://example.org/busy.js",
+                                         "Cookie:user@example.net/"};
   for (const std::string& url : urls) {
     expected.insert(expected.end(), {std::string(51, '='), "Delete --- " + url, "Repeat", "FreeMem",
                                      "FindNextUrlCacheEntry", "GetMem"});
@@ -220,7 +224,8 @@ TEST_F(CookieTest, KeptEntriesOnlyAreAllVisited) {
   std::vector<std::string> deletes;
   for (const std::string& l : log.Lines())
     if (l.rfind("Delete --- ", 0) == 0) deletes.push_back(l);
-  EXPECT_EQ(deletes, (std::vector<std::string>{"Delete --- http://a.example/1", "Delete --- http://a.example/2",
+  EXPECT_EQ(deletes, (std::vector<std::string>{"Delete --- http://a.example/1",
+                                               "Delete --- http://a.example/2",
                                                "Delete --- http://a.example/3"}));
   for (const std::string& c : cache.calls) EXPECT_NE(c.rfind("delete", 0), 0u) << c;
 }

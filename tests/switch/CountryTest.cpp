@@ -41,7 +41,8 @@ TEST_F(CountryTest, SystemLanguageGate) {
   EXPECT_EQ(FShown.size(), 1u);
   EXPECT_FALSE(CheckUnder("zh_CN.GB18030"));
 
-  for (const char* open : {"zh_TW.UTF-8", "zh_SG.UTF-8", "zh_HK.UTF-8", "en_US.UTF-8", "de_DE", "C", ""}) {
+  for (const char* open :
+       {"zh_TW.UTF-8", "zh_SG.UTF-8", "zh_HK.UTF-8", "en_US.UTF-8", "de_DE", "C", ""}) {
     EXPECT_TRUE(CheckUnder(open)) << open;
     EXPECT_TRUE(FShown.empty()) << open;
   }
@@ -86,5 +87,6 @@ TEST(CountryMessage, WithoutABoxTheTextGoesToStandardError) {
   SetPlainMessageBox(nullptr);
   ::testing::internal::CaptureStderr();
   ShowPlainMessage(CountryUnavailableMessage);
-  EXPECT_EQ(::testing::internal::GetCapturedStderr(), "This product is unavailable in this country.\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+            "This product is unavailable in this country.\n");
 }

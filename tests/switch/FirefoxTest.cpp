@@ -35,7 +35,8 @@ class FirefoxTest : public SwitchTest {
                    "#!/bin/sh\n"
                    "out=\"argc=$#\n\"\n"
                    "for a in \"$@\"; do out=\"${out}arg=$a\n\"; done\n"
-                   "printf '%send\\n' \"$out\" >> '" + log + "'\n");
+                   "printf '%send\\n' \"$out\" >> '" +
+                       log + "'\n");
     ::chmod(sb().Path(rel).c_str(), 0755);
     return sb().Path(rel);
   }
@@ -63,10 +64,10 @@ const char* const kMozillaKey = "SOFTWARE\\Mozilla\\Mozilla Firefox";
 
 }  // namespace
 
-
 TEST(FirefoxArguments, TextsCharacterForCharacter) {
-  EXPECT_EQ(FirefoxSetProxyArguments("192.0.2.5", "3128"),
-            "-silent -nosplash -chrome \"chrome://veilip/content/veilip.xul?ssl=&proxy=192.0.2.5&port=3128\"");
+  EXPECT_EQ(
+      FirefoxSetProxyArguments("192.0.2.5", "3128"),
+      "-silent -nosplash -chrome \"chrome://veilip/content/veilip.xul?ssl=&proxy=192.0.2.5&port=3128\"");
   EXPECT_STREQ(FirefoxClearProxyArguments,
                "-silent -nosplash -chrome \"chrome://veilip/content/veilip.xul?clear\"");
   EXPECT_STREQ(FirefoxClearCookiesArguments,
@@ -74,10 +75,11 @@ TEST(FirefoxArguments, TextsCharacterForCharacter) {
   EXPECT_EQ(FirefoxInstallArguments("C:\\Program Files\\Veilgate\\"),
             "\"C:\\Program Files\\Veilgate\\ffextension.xpi\"");
   // The command line splits back into the program and these arguments.
-  std::vector<std::string> args = platform::SplitCommandLine(
-      "\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\" " + std::string(FirefoxClearProxyArguments));
-  EXPECT_EQ(args, (std::vector<std::string>{"C:\\Program Files\\Mozilla Firefox\\firefox.exe", "-silent",
-                                            "-nosplash", "-chrome",
+  std::vector<std::string> args =
+      platform::SplitCommandLine("\"C:\\Program Files\\Mozilla Firefox\\firefox.exe\" " +
+                                 std::string(FirefoxClearProxyArguments));
+  EXPECT_EQ(args, (std::vector<std::string>{"C:\\Program Files\\Mozilla Firefox\\firefox.exe",
+                                            "-silent", "-nosplash", "-chrome",
                                             "chrome://veilip/content/veilip.xul?clear"}));
 }
 
@@ -88,9 +90,9 @@ TEST(FirefoxArguments, SafeProxySplit) {
   EXPECT_EQ(p, "3128");
   ASSERT_TRUE(SplitSafeProxy("proxy-1.example.org:80", a, p));
   EXPECT_EQ(a, "proxy-1.example.org");
-  for (const char* bad : {"1.2.3.4\" -profile \"/tmp/x:8080", "1.2.3.4:80\" -profile \"/tmp/x",
-                          "1.2.3.4:80 -P x", "1.2.3.4", "1.2.3.4:", ":80", "1.2.3.4:80:81",
-                          "1.2.3.4:-80", "a&b:80", "1.2.3.4:８０", ""})
+  for (const char* bad :
+       {"1.2.3.4\" -profile \"/tmp/x:8080", "1.2.3.4:80\" -profile \"/tmp/x", "1.2.3.4:80 -P x",
+        "1.2.3.4", "1.2.3.4:", ":80", "1.2.3.4:80:81", "1.2.3.4:-80", "a&b:80", "1.2.3.4:８０", ""})
     EXPECT_FALSE(SplitSafeProxy(bad, a, p)) << bad;
 }
 
@@ -106,8 +108,9 @@ TEST_F(FirefoxTest, PathLookupRules) {
 
   // The Mozilla key gives the path, which is then remembered.
   platform::RegWriteString(RegRoot::LocalMachine, kMozillaKey, "CurrentVersion", "115.0 (en-US)");
-  platform::RegWriteString(RegRoot::LocalMachine, std::string(kMozillaKey) + "\\115.0 (en-US)\\Main",
-                           "PathToExe", mozilla);
+  platform::RegWriteString(RegRoot::LocalMachine,
+                           std::string(kMozillaKey) + "\\115.0 (en-US)\\Main", "PathToExe",
+                           mozilla);
   EXPECT_EQ(GetFirefoxPath(), mozilla);
   EXPECT_TRUE(IsFirefoxInstalled());
   EXPECT_EQ(GetCLSettings()->GetSettingString("FireFoxPath"), mozilla);
@@ -160,7 +163,8 @@ TEST_F(FirefoxTest, CommandLinesReachFirefox) {
 
   SetFirefoxProxy("");
   ASSERT_TRUE(WaitStarts(3));
-  const std::string clear = Block({"-silent", "-nosplash", "-chrome", "chrome://veilip/content/veilip.xul?clear"});
+  const std::string clear =
+      Block({"-silent", "-nosplash", "-chrome", "chrome://veilip/content/veilip.xul?clear"});
   expected += clear;
   EXPECT_EQ(Log(), expected);
 
@@ -192,7 +196,8 @@ TEST_F(FirefoxTest, HostileAddressLaunchesNothing) {
   SetFirefoxProxy("");
   ASSERT_TRUE(WaitStarts(1));
   platform::SleepMs(300);
-  EXPECT_EQ(Log(), Block({"-silent", "-nosplash", "-chrome", "chrome://veilip/content/veilip.xul?clear"}));
+  EXPECT_EQ(Log(),
+            Block({"-silent", "-nosplash", "-chrome", "chrome://veilip/content/veilip.xul?clear"}));
   EXPECT_FALSE(sb().Exists("victim-profile"));
 }
 
@@ -246,8 +251,9 @@ TEST_F(FirefoxTest, TheSearchPathIsLookedAtWhenNothingElseKnowsFirefox) {
   // The registry still comes first.
   const std::string mozilla = MakeFakeFirefox("mozilla/firefox");
   platform::RegWriteString(RegRoot::LocalMachine, kMozillaKey, "CurrentVersion", "115.0 (en-US)");
-  platform::RegWriteString(RegRoot::LocalMachine, std::string(kMozillaKey) + "\\115.0 (en-US)\\Main",
-                           "PathToExe", mozilla);
+  platform::RegWriteString(RegRoot::LocalMachine,
+                           std::string(kMozillaKey) + "\\115.0 (en-US)\\Main", "PathToExe",
+                           mozilla);
   GetCLSettings()->SetSettingString("FireFoxPath", "");
   EXPECT_EQ(GetFirefoxPath(), mozilla);
 }
@@ -268,9 +274,11 @@ TEST_F(FirefoxTest, WithoutTheExtensionFileFirefoxIsNeverStarted) {
   SetFirefoxProxy("");
   ASSERT_TRUE(WaitStarts(1));
   platform::SleepMs(300);
-  EXPECT_EQ(Log(), Block({"-silent", "-nosplash", "-chrome", "chrome://veilip/content/veilip.xul?clear"}));
+  EXPECT_EQ(Log(),
+            Block({"-silent", "-nosplash", "-chrome", "chrome://veilip/content/veilip.xul?clear"}));
   int notes = 0;
-  for (const std::string& l : log.Lines()) notes += l.find("ffextension.xpi is missing") != std::string::npos;
+  for (const std::string& l : log.Lines())
+    notes += l.find("ffextension.xpi is missing") != std::string::npos;
   EXPECT_EQ(notes, 1);
 }
 
@@ -292,11 +300,14 @@ TEST(FirefoxProfiles, ThoseThatDoNotUseTheSystemProxyAreNamed) {
   box.WriteFile("home/.mozilla/firefox/def.work/prefs.js",
                 "user_pref(\"network.proxy.type\", 0);\n");
   // Manual, in a profile outside the Firefox folder; a comment does not count.
-  box.WriteFile("elsewhere/manual/prefs.js",
-                "// user_pref(\"network.proxy.type\", 5);\nuser_pref(\"network.proxy.type\", 1);\n");
+  box.WriteFile(
+      "elsewhere/manual/prefs.js",
+      "// user_pref(\"network.proxy.type\", 5);\nuser_pref(\"network.proxy.type\", 1);\n");
   // user.js wins over prefs.js.
-  box.WriteFile("home/.mozilla/firefox/ghi.userjs/prefs.js", "user_pref(\"network.proxy.type\", 0);\n");
-  box.WriteFile("home/.mozilla/firefox/ghi.userjs/user.js", "user_pref(\"network.proxy.type\", 5);\n");
+  box.WriteFile("home/.mozilla/firefox/ghi.userjs/prefs.js",
+                "user_pref(\"network.proxy.type\", 0);\n");
+  box.WriteFile("home/.mozilla/firefox/ghi.userjs/user.js",
+                "user_pref(\"network.proxy.type\", 5);\n");
 
   const std::vector<TFirefoxProfileProxy> off = FirefoxProfilesNotFollowingDesktop();
   ASSERT_EQ(off.size(), 2u);

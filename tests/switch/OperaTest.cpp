@@ -121,7 +121,8 @@ TEST_F(OperaTest, ProxySectionWrittenAndEverythingElseKept) {
   EXPECT_EQ(proxy["Enable Proxy Auto Config"], "0");
   std::string cleared = sb().ReadFile(kPrefs);
   EXPECT_EQ(cleared.find("Use HTTPS=0"), cleared.rfind("Use HTTPS=0"));
-  EXPECT_NE(cleared.find("[Network]\r\n; keep me\r\nMax Connections Server=8\r\n"), std::string::npos);
+  EXPECT_NE(cleared.find("[Network]\r\n; keep me\r\nMax Connections Server=8\r\n"),
+            std::string::npos);
 }
 
 TEST_F(OperaTest, FileChoiceAndAbsentOpera) {

@@ -48,7 +48,9 @@ class SwitchTest : public SandboxTest {
     SandboxTest::TearDown();
   }
   // XDG_DATA_DIRS as the test started (empty: the system's default folders).
-  const char* SystemDataDirs() const { return FSystemDataDirs.empty() ? nullptr : FSystemDataDirs.c_str(); }
+  const char* SystemDataDirs() const {
+    return FSystemDataDirs.empty() ? nullptr : FSystemDataDirs.c_str();
+  }
   // Writes "const.dat" with the settings (name=value lines) and reopens the
   // store so that it reads them.
   void Settings(const std::vector<std::string>& lines) {

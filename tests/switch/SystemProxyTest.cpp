@@ -18,11 +18,13 @@ using namespace switchtest;
 
 namespace {
 
-const char* const kInternetSettings = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const char* const kInternetSettings =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 std::string RegText(const std::string& name) {
   std::string v;
-  if (!platform::RegReadString(RegRoot::CurrentUser, kInternetSettings, name, v)) return "<missing>";
+  if (!platform::RegReadString(RegRoot::CurrentUser, kInternetSettings, name, v))
+    return "<missing>";
   return v;
 }
 int64_t RegNumber(const std::string& name) {
@@ -48,7 +50,8 @@ class SystemProxyTest : public SwitchTest {};
 TEST_F(SystemProxyTest, RegistryValuesFollowTheSwitchSettingAndTheUsersComeBack) {
   Settings({"SWITCH.IE=1"});
   // The user had a proxy of their own: stopping brings it back.
-  platform::RegWriteString(RegRoot::CurrentUser, kInternetSettings, "ProxyServer", "user.example:3128");
+  platform::RegWriteString(RegRoot::CurrentUser, kInternetSettings, "ProxyServer",
+                           "user.example:3128");
   platform::RegWriteDword(RegRoot::CurrentUser, kInternetSettings, "ProxyEnable", 1);
 
   SetIEProxy("192.0.2.1:8080");
@@ -60,7 +63,8 @@ TEST_F(SystemProxyTest, RegistryValuesFollowTheSwitchSettingAndTheUsersComeBack)
   EXPECT_EQ(applied.bypass, "");
   // The values are in the registry file as REGEDIT4 text.
   std::string file = testsupport::ReadText(platform::RegBackingFile(RegRoot::CurrentUser));
-  EXPECT_NE(file.find("\"ProxyServer\"=\"http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;\""),
+  EXPECT_NE(file.find(
+                "\"ProxyServer\"=\"http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;\""),
             std::string::npos)
       << file;
   EXPECT_NE(file.find("\"ProxyEnable\"=dword:00000001"), std::string::npos) << file;
@@ -103,7 +107,8 @@ TEST_F(SystemProxyTest, WriteIEProxyRegistryWritesTheEmptyFormToo) {
   EXPECT_EQ(RegText("ProxyServer"), "http=;ftp=;https=;");
   EXPECT_EQ(RegNumber("ProxyEnable"), 0);
   WriteIEProxyRegistry("proxy.example:3128");
-  EXPECT_EQ(RegText("ProxyServer"), "http=proxy.example:3128;ftp=proxy.example:3128;https=proxy.example:3128;");
+  EXPECT_EQ(RegText("ProxyServer"),
+            "http=proxy.example:3128;ftp=proxy.example:3128;https=proxy.example:3128;");
   EXPECT_EQ(RegNumber("ProxyEnable"), 1);
   EXPECT_EQ(IEProxyServerText("a:1"), "http=a:1;ftp=a:1;https=a:1;");
 }
@@ -146,7 +151,8 @@ TEST_F(SystemProxyTest, MalformedServerIsNotApplied) {
 // GNOME's settings, written by the switch in a child process and read back
 // with the gsettings command.
 TEST_F(SystemProxyTest, GnomeSettingsReadBackWithGsettings) {
-  ASSERT_FALSE(FindProgram("gsettings").empty()) << "the gsettings command is missing (scripts/deps)";
+  ASSERT_FALSE(FindProgram("gsettings").empty())
+      << "the gsettings command is missing (scripts/deps)";
   // The child processes and gsettings see the system's schemas.
   const EnvChanges desktop = {{"XDG_DATA_DIRS", SystemDataDirs()}};
   ASSERT_EQ(GSettingsGet(desktop, "org.gnome.system.proxy", "mode"), "'none'")
@@ -192,10 +198,11 @@ TEST_F(SystemProxyTest, MissingGnomeSchemaIsReportedOnceAndChangesNothing) {
   platform::ForceDirectories(emptyData);
   std::string log = sb().Path("debug.log");
   Settings({"SWITCH.IE=1"});
-  RunResult r = RunProgram({VG_SWITCH_PROXY_CHILD, sb().AppExe(), "192.0.2.1:8080", "-", "192.0.2.7:3128"},
-                    {{"XDG_DATA_DIRS", emptyData.c_str()},
-                     {"GSETTINGS_SCHEMA_DIR", nullptr},
-                     {"VEILGATE_DEBUG_LOG", log.c_str()}});
+  RunResult r =
+      RunProgram({VG_SWITCH_PROXY_CHILD, sb().AppExe(), "192.0.2.1:8080", "-", "192.0.2.7:3128"},
+                 {{"XDG_DATA_DIRS", emptyData.c_str()},
+                  {"GSETTINGS_SCHEMA_DIR", nullptr},
+                  {"VEILGATE_DEBUG_LOG", log.c_str()}});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   // This process still follows the switch.
   EXPECT_EQ(r.out, "proxy 192.0.2.7:3128\n");
@@ -312,11 +319,17 @@ TEST_F(SystemProxyTest, RequestGoesThroughTheSwitchedProxy) {
   platform::PerConnectionProxy applied = platform::AppliedProxy();
   ASSERT_TRUE(applied.useProxy);
 
-  const std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/through-proxy-check";
-  RunResult r = RunProgram({curl, "-s", "-S", "--max-time", "15", "-x", "http://" + applied.server, url},
-                    {{"no_proxy", nullptr}, {"NO_PROXY", nullptr}, {"http_proxy", nullptr},
-                     {"HTTP_PROXY", nullptr}, {"all_proxy", nullptr}, {"ALL_PROXY", nullptr}},
-                    30000);
+  const std::string url =
+      "http://127.0.0.1:" + std::to_string(server.Port()) + "/through-proxy-check";
+  RunResult r =
+      RunProgram({curl, "-s", "-S", "--max-time", "15", "-x", "http://" + applied.server, url},
+                 {{"no_proxy", nullptr},
+                  {"NO_PROXY", nullptr},
+                  {"http_proxy", nullptr},
+                  {"HTTP_PROXY", nullptr},
+                  {"all_proxy", nullptr},
+                  {"ALL_PROXY", nullptr}},
+                 30000);
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "veilgate-through-proxy");
   EXPECT_TRUE(WaitUntil([&] { return proxy.Log().find("GET " + url) != std::string::npos; }))

@@ -180,10 +180,10 @@ TEST_F(UserProxyTest, KdeFileIsCreatedWhenMissingAndRemovedAgain) {
 
 TEST_F(UserProxyTest, ReachIsNoneWithoutAKeepingBackendOrKdeAndTheLogSaysWhy) {
   const std::string log = sb().Path("debug.log");
-  RunResult r = Switch({"192.0.2.1:8080", "reach", "192.0.2.2:80"},
-                       {{"GSETTINGS_BACKEND", "memory"},
-                        {"XDG_CURRENT_DESKTOP", "XFCE"},
-                        {"VEILGATE_DEBUG_LOG", log.c_str()}});
+  RunResult r =
+      Switch({"192.0.2.1:8080", "reach", "192.0.2.2:80"}, {{"GSETTINGS_BACKEND", "memory"},
+                                                           {"XDG_CURRENT_DESKTOP", "XFCE"},
+                                                           {"VEILGATE_DEBUG_LOG", log.c_str()}});
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out, "reach none\nproxy 192.0.2.2:80\n");
   const std::string text = sb().ReadFile("debug.log");
@@ -209,11 +209,12 @@ TEST_F(UserProxyTest, KdeProgramsAreToldOnTheSessionBus) {
   GError* error = nullptr;
   GMainContext* context = g_main_context_new();
   g_main_context_push_thread_default(context);
-  GDBusConnection* subscriber = g_dbus_connection_new_for_address_sync(
-      address.c_str(),
-      static_cast<GDBusConnectionFlags>(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-      nullptr, nullptr, &error);
+  GDBusConnection* subscriber =
+      g_dbus_connection_new_for_address_sync(address.c_str(),
+                                             static_cast<GDBusConnectionFlags>(
+                                                 G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                             nullptr, nullptr, &error);
   ASSERT_NE(subscriber, nullptr) << (error ? error->message : "");
   struct Seen {
     int count = 0;
@@ -241,11 +242,13 @@ TEST_F(UserProxyTest, KdeProgramsAreToldOnTheSessionBus) {
   RunResult r = Switch({"192.0.2.1:8080"}, {{"XDG_CURRENT_DESKTOP", "KDE"},
                                             {"DBUS_SESSION_BUS_ADDRESS", address.c_str()}});
   ASSERT_EQ(r.exitCode, 0) << r.err;
-  WaitUntil([&] {
-    while (g_main_context_iteration(context, FALSE)) {
-    }
-    return seen.count > 0;
-  }, 20000);
+  WaitUntil(
+      [&] {
+        while (g_main_context_iteration(context, FALSE)) {
+        }
+        return seen.count > 0;
+      },
+      20000);
   EXPECT_EQ(seen.count, 1);
   EXPECT_EQ(seen.argument, "");
   g_dbus_connection_signal_unsubscribe(subscriber, id);

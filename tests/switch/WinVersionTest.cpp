@@ -117,9 +117,9 @@ TEST_F(WinVersionTest, PropertiesOfEveryNtRecord) {
 
 // Later releases of a line never get an earlier kind.
 TEST_F(WinVersionTest, KindsFollowTheReleaseOrder) {
-  const TWindowsType nt[] = {
-      Describe(Nt(4, 0, 1381, 1)).OSKind, Describe(Nt(5, 0, 2195, 1)).OSKind,
-      Describe(Nt(5, 1, 2600, 1)).OSKind, Describe(Nt(6, 0, 6000, 1)).OSKind};
+  const TWindowsType nt[] = {Describe(Nt(4, 0, 1381, 1)).OSKind, Describe(Nt(5, 0, 2195, 1)).OSKind,
+                             Describe(Nt(5, 1, 2600, 1)).OSKind,
+                             Describe(Nt(6, 0, 6000, 1)).OSKind};
   const TWindowsType nine[] = {Describe(Nine(0)).OSKind, Describe(Nine(0, " B")).OSKind,
                                Describe(Nine(10)).OSKind, Describe(Nine(10, " A")).OSKind,
                                Describe(Nine(90)).OSKind};

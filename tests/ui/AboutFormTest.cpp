@@ -22,7 +22,8 @@ class AboutFormTest : public FrameworkWindowsTest {
  protected:
   void SetUp() override {
     FrameworkWindowsTest::SetUp();
-    WriteConst({"App.Copyright=Copyright (C) 2026 Veilgate", "URL.support=http://127.0.0.1:9/support"});
+    WriteConst(
+        {"App.Copyright=Copyright (C) 2026 Veilgate", "URL.support=http://127.0.0.1:9/support"});
   }
   TfrmCLAboutForm* AboutWindow() {
     for (int i = 0; i < Main()->ComponentCount(); ++i)

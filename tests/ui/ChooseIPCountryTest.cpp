@@ -74,7 +74,8 @@ class ChooseIPCountryTest : public SandboxTest {
   }
   static std::vector<std::string> Items(TfrmChooseIPCountry& d) {
     std::vector<std::string> items;
-    for (int i = 0; i < d.cbbCountry->count(); ++i) items.push_back(StdStr(d.cbbCountry->itemText(i)));
+    for (int i = 0; i < d.cbbCountry->count(); ++i)
+      items.push_back(StdStr(d.cbbCountry->itemText(i)));
     return items;
   }
   static bool Has(const std::string& page, const std::string& part) {
@@ -108,7 +109,7 @@ TEST_F(ChooseIPCountryTest, LayoutAndListOfCountries) {
   // Any country first; then the normal list's countries, then the ones only
   // the super list has; each once, in the lists' order, unsorted.
   EXPECT_EQ(Items(*d), (std::vector<std::string>{"- Auto Selected -", "United States", "France",
-                                                   "Germany", "Japan"}));
+                                                 "Germany", "Japan"}));
   EXPECT_EQ(frmChooseIPCountry, d.get());
   d.reset();
   EXPECT_EQ(frmChooseIPCountry, nullptr);
@@ -122,12 +123,14 @@ TEST_F(ChooseIPCountryTest, AnyCountryOpensOnAutoSelectedWithTheUsersOwnPosition
     EXPECT_EQ(MiddleColour(d->imgFL->Picture()), kGrey) << "the UN flag";
     const std::string page = d->MapHTML();
     // Longitude {1} and latitude {2} are the 7th and 6th lines.
-    EXPECT_TRUE(Has(page, "data-longitude=\"13.40\" data-latitude=\"52.52\"")) << page.substr(0, 3000);
+    EXPECT_TRUE(Has(page, "data-longitude=\"13.40\" data-latitude=\"52.52\""))
+        << page.substr(0, 3000);
     // The page is the panel plus 30 in each direction.
     EXPECT_TRUE(Has(page, "data-width=\"447\" data-height=\"375\""));
     EXPECT_TRUE(Has(page, "width: 447px; height: 375px;"));
     EXPECT_TRUE(Has(page, "data-mask=\"\" data-zoom=\"3\""));
-    for (const char* ph : {"{1}", "{2}", "{3}", "{4}", "{5}", "{6}"}) EXPECT_FALSE(Has(page, ph)) << ph;
+    for (const char* ph : {"{1}", "{2}", "{3}", "{4}", "{5}", "{6}"})
+      EXPECT_FALSE(Has(page, ph)) << ph;
     // The text went through the line list: CR LF line ends, one at the end.
     EXPECT_EQ(page.substr(page.size() - 9), "</html>\r\n");
     EXPECT_FALSE(Has(StringReplaceAll(page, "\r\n", ""), "\n"));

@@ -42,12 +42,14 @@ class CountryMapTilesTest : public SandboxTest {
     ReleaseCLSettings();
     sb().WriteFile("app/const.dat",
                    "[setting]\r\nApp.Name=Veilgate\r\nApp.Ver=1.0.0.1\r\nSkin=Default\r\n"
-                   "Language=" + language + "\r\n"
-                   "SWITCH.IE=1\r\nSWITCH.FF=1\r\nSWITCH.OPERA=0\r\nUpdate.AutoCheck=1\r\n"
-                   "NORMAL_IPS=192.0.2.1:8080|United States|US|-97|38;"
-                   "192.0.2.2:3128|France|FR|2.35|48.85;192.0.2.4:80|Germany|DE|9|51;"
-                   "192.0.2.5:80|Brazil|BR|-47.9|-15.8\r\n"
-                   "SUPER_IPS=192.0.2.9:80|Japan|JP|139.7|35.7\r\n");
+                   "Language=" +
+                       language +
+                       "\r\n"
+                       "SWITCH.IE=1\r\nSWITCH.FF=1\r\nSWITCH.OPERA=0\r\nUpdate.AutoCheck=1\r\n"
+                       "NORMAL_IPS=192.0.2.1:8080|United States|US|-97|38;"
+                       "192.0.2.2:3128|France|FR|2.35|48.85;192.0.2.4:80|Germany|DE|9|51;"
+                       "192.0.2.5:80|Brazil|BR|-47.9|-15.8\r\n"
+                       "SUPER_IPS=192.0.2.9:80|Japan|JP|139.7|35.7\r\n");
     // The user's choice, as the engine stores it (it wins over const.dat).
     GetCLSettings()->SetSettingString("Language", language);
     FHost.reset(CreateForm<TfrmHost>(true));
@@ -99,4 +101,3 @@ TEST_F(CountryMapTilesTest, ThePageLaysTilesOfTheMaskAroundTheChosenCountry) {
   EXPECT_GE(tiles.load(), 4);
   EXPECT_TRUE(paris());
 }
-

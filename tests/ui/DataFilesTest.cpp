@@ -40,9 +40,8 @@ const std::map<std::string, std::vector<std::string>> kNamedKeys = {
       "TfrmCLSplashForm.Caption"}},
     {"AppRes",
      {"AppName", "MSGBox.FFPath", "MSGBox.FFRestart", "MSGBox.FFUninstalled", "MSGBox.CHKNET",
-      "MSGBox_ACTIONFAST", "MSGBox.CloseNotify", "FLSMsg.Hiding", "FLSMsg.Ready",
-      "FLSMsg.Verifing", "MSGBox.NOPROXY", "MSGBox.SettingsNotSaved",
-      "Caption.ChooseFirefoxPath"}},
+      "MSGBox_ACTIONFAST", "MSGBox.CloseNotify", "FLSMsg.Hiding", "FLSMsg.Ready", "FLSMsg.Verifing",
+      "MSGBox.NOPROXY", "MSGBox.SettingsNotSaved", "Caption.ChooseFirefoxPath"}},
     {"SkinRes",
      {"MSG_BTN_YES", "MSG_BTN_NO", "MSG_BTN_OK", "MSG_BTN_CANCEL", "MSG_BTN_ABORT", "MSG_BTN_RETRY",
       "MSG_BTN_IGNORE", "MSG_BTN_ALL", "MSG_BTN_NOTOALL", "MSG_BTN_YESTOALL", "MSG_BTN_HELP",
@@ -122,7 +121,8 @@ TEST_F(DataFilesTest, BothLanguagesHaveTheSameSectionsAndEntries) {
     const auto en = Section(Source("lang/English.lan"), section);
     const auto de = Section(Source("lang/Deutsch.lan"), section);
     for (const auto& [key, value] : en)
-      EXPECT_TRUE(de.count(key) && !de.at(key).empty()) << "Deutsch.lan: [" << section << "] " << key;
+      EXPECT_TRUE(de.count(key) && !de.at(key).empty())
+          << "Deutsch.lan: [" << section << "] " << key;
     for (const auto& [key, value] : de)
       EXPECT_TRUE(en.count(key)) << "English.lan lacks [" << section << "] " << key;
   }
@@ -164,20 +164,25 @@ TEST_F(DataFilesTest, SuppliedSettingsPointAtTheReferenceService) {
   TCLMemIniFile ini(Source("res/const.dat"));
   auto value = [&](const std::string& name) { return ini.ReadString("setting", name, "\x01"); };
   EXPECT_EQ(value("App.MagicWord"), "VG-DEMO");
-  for (const char* url : {"URL.Update", "URL.Redirect", "URL.GetInfo", "URL.FlagPath", "URL.CheckIP"})
+  for (const char* url :
+       {"URL.Update", "URL.Redirect", "URL.GetInfo", "URL.FlagPath", "URL.CheckIP"})
     EXPECT_TRUE(StartsWithText(value(url), "http://127.0.0.1:8470/")) << url << "=" << value(url);
   // Every setting the program reads with a default of its own is supplied.
-  for (const char* name :
-       {"App.Name", "App.Ver", "App.GUID", "App.ID", "Language", "Skin", "Path.Languages",
-        "Path.Skins", "Update.BeginAuto", "Update.AutoCheck", "SWITCH.IE", "SWITCH.FF",
-        "SWITCH.OPERA", "ChangeIP", "ChangeIPTime", "ClearCookie", "AutoRun", "AlwaysOnTop",
-        "TestIPfromLocal", "TARGET_COUNTRY", "URL.LocalFlagPath", "URL.MapMask", "FLS.Width",
-        "FLS.Height", "FLS.Background", "FLS.Logo"})
+  for (const char* name : {"App.Name",         "App.Ver",        "App.GUID",
+                           "App.ID",           "Language",       "Skin",
+                           "Path.Languages",   "Path.Skins",     "Update.BeginAuto",
+                           "Update.AutoCheck", "SWITCH.IE",      "SWITCH.FF",
+                           "SWITCH.OPERA",     "ChangeIP",       "ChangeIPTime",
+                           "ClearCookie",      "AutoRun",        "AlwaysOnTop",
+                           "TestIPfromLocal",  "TARGET_COUNTRY", "URL.LocalFlagPath",
+                           "URL.MapMask",      "FLS.Width",      "FLS.Height",
+                           "FLS.Background",   "FLS.Logo"})
     EXPECT_NE(value(name), "\x01") << name;
   EXPECT_EQ(value("ChangeIPTime"), "10");
   // The popup's pictures and the local flags are where the settings say.
   for (const char* name : {"FLS.Background", "FLS.Logo"})
-    EXPECT_FALSE(QImage(QString::fromStdString(Built(SlashToBackslash(value(name))))).isNull()) << name;
+    EXPECT_FALSE(QImage(QString::fromStdString(Built(SlashToBackslash(value(name))))).isNull())
+        << name;
   EXPECT_TRUE(platform::FileExists(JoinPath(Built(""), value("URL.LocalFlagPath") + "US.PNG")));
   // The build placed the file beside the executable.
   EXPECT_EQ(SourceFile("res/const.dat"), [] {
@@ -228,8 +233,8 @@ TEST_F(DataFilesTest, MapTemplateRendersWithTheSixPlaceholdersReplaced) {
   ASSERT_FALSE(tpl.empty());
   for (const char* ph : {"{1}", "{2}", "{3}", "{4}", "{5}", "{6}"})
     EXPECT_NE(tpl.find(ph), std::string::npos) << ph;
-  const std::string page =
-      FormatPlaceholders(tpl, {"-97.5", "38.25", "447", "375", "http://tiles.test/{z}/{x}/{y}.png", "3"});
+  const std::string page = FormatPlaceholders(tpl, {"-97.5", "38.25", "447", "375",
+                                                    "http://tiles.test/{z}/{x}/{y}.png", "3"});
   for (const char* ph : {"{1}", "{2}", "{3}", "{4}", "{5}", "{6}", "{7}", "{0}"})
     EXPECT_EQ(page.find(ph), std::string::npos) << ph;
   EXPECT_NE(page.find("data-longitude=\"-97.5\" data-latitude=\"38.25\""), std::string::npos);
@@ -250,10 +255,10 @@ TEST_F(DataFilesTest, MapTemplateRendersWithTheSixPlaceholdersReplaced) {
 
 TEST_F(DataFilesTest, ProductPicturesAreThere) {
   const std::map<std::string, QSize> pictures = {{"splash", QSize(420, 240)},
-                                                  {"about", QSize(373, 65)},
-                                                  {"update", QSize(373, 65)},
-                                                  {"popup_bg", QSize(534, 180)},
-                                                  {"logo", QSize(0, 0)}};
+                                                 {"about", QSize(373, 65)},
+                                                 {"update", QSize(373, 65)},
+                                                 {"popup_bg", QSize(534, 180)},
+                                                 {"logo", QSize(0, 0)}};
   for (const auto& [name, size] : pictures) {
     const QImage img(QString::fromStdString(Built("res/images/" + name + ".png")));
     ASSERT_FALSE(img.isNull()) << name;

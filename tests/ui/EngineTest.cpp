@@ -658,8 +658,7 @@ class TfrmCLDialog : public TForm {
 }  // namespace
 
 TEST_F(EngineTest, FormComponentHandsOverSkinAndLanguageData) {
-  sb().WriteFile("app/lang/English.lan",
-                 "[TfrmCLDialog]\r\nlblText.Caption=Translated\r\n");
+  sb().WriteFile("app/lang/English.lan", "[TfrmCLDialog]\r\nlblText.Caption=Translated\r\n");
   auto main = Window();
   TspSkinData own(nullptr);
   std::unique_ptr<TfrmCLDialog> dlg(CreateForm<TfrmCLDialog>(&own));

@@ -36,7 +36,8 @@ class FlashFormTest : public MainWindowTest {
  protected:
   void SetUp() override {
     MainWindowTest::SetUp();
-    Const({"URL.CheckIP=http://checkip.example/show", "URL.Redirect=http://service.example/redirect"});
+    Const({"URL.CheckIP=http://checkip.example/show",
+           "URL.Redirect=http://service.example/redirect"});
   }
   void TearDown() override {
     FPopup.reset();
@@ -51,7 +52,8 @@ class FlashFormTest : public MainWindowTest {
     return *FPopup;
   }
   static void Click(QWidget* w, QPointF at, Qt::MouseButton button) {
-    QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), button, button, Qt::NoModifier);
+    QMouseEvent press(QEvent::MouseButtonPress, at, w->mapToGlobal(at), button, button,
+                      Qt::NoModifier);
     QApplication::sendEvent(w, &press);
     QMouseEvent release(QEvent::MouseButtonRelease, at, w->mapToGlobal(at), button, Qt::NoButton,
                         Qt::NoModifier);
@@ -130,12 +132,13 @@ TEST_F(FlashFormTest, EveryOperationSendsItsExactCommandText) {
   popup.SetBackground("bg.png");
   popup.SetLogo("logo.png");
   // Only the country name loses its commas.
-  EXPECT_EQ(Commands(movie),
-            (std::vector<std::string>{
-                "Target,True,C:\\flags,old\\KR.PNG,192.0.2.7,Korea  Republic of,Seoul, Jung-gu,0,100",
-                "LocalA,50,100", "Fade,Target,out,0", "Fade,Target,in,100", "Info_Text,,0",
-                "Info_Text,a, b,16711680", "Info_Text2,second,-16777216", "Turn,Target",
-                "Turn,Local", "Background,bg.png", "Logo,logo.png"}));
+  EXPECT_EQ(
+      Commands(movie),
+      (std::vector<std::string>{
+          "Target,True,C:\\flags,old\\KR.PNG,192.0.2.7,Korea  Republic of,Seoul, Jung-gu,0,100",
+          "LocalA,50,100", "Fade,Target,out,0", "Fade,Target,in,100", "Info_Text,,0",
+          "Info_Text,a, b,16711680", "Info_Text2,second,-16777216", "Turn,Target", "Turn,Local",
+          "Background,bg.png", "Logo,logo.png"}));
   EXPECT_EQ(popup.FlashPlayer->GetVariable("callbackvar"), "Logo,logo.png");
 }
 
@@ -163,7 +166,8 @@ TEST_F(FlashFormTest, ThePlayerReadsFieldsThatHoldCommas) {
   EXPECT_EQ(popup.FlashPlayer->State().InfoColor, 4474009);
   // Unknown commands and unknown cards change nothing.
   const int before = popup.FlashPlayer->State().Commands;
-  for (const char* bad : {"Bogus,1,2", "Fade,Nobody,in,100", "Turn,Sideways", "Fade,Local,up,5", ""})
+  for (const char* bad :
+       {"Bogus,1,2", "Fade,Nobody,in,100", "Turn,Sideways", "Fade,Local,up,5", ""})
     popup.FlashPlayer->SetVariable("callbackvar", bad);
   EXPECT_EQ(popup.FlashPlayer->State().Commands, before);
   EXPECT_EQ(popup.FlashPlayer->State().Front, "Local");
@@ -267,7 +271,9 @@ TEST_F(FlashFormTest, ARightClickOpensNoMenuOnThePopup) {
 }
 
 TEST_F(FlashFormTest, AFlagGivenByWebAddressIsFetchedOnceAndDrawn) {
-  TWebServer web([](const std::string&) { return TAnswer{200, SolidPng(qRgb(0, 170, 0)), "image/png"}; });
+  TWebServer web([](const std::string&) {
+    return TAnswer{200, SolidPng(qRgb(0, 170, 0)), "image/png"};
+  });
   TfrmFlashForm& popup = Popup();
   TShockwaveFlash* p = popup.FlashPlayer;
   const std::string url = web.Base() + "/flags/DE.PNG";

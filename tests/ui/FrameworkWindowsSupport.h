@@ -36,7 +36,7 @@ class FrameworkWindowsTest : public SandboxTest {
     ::chmod(sb().Path("bin/xdg-open").c_str(), 0755);
     const char* path = std::getenv("PATH");
     FPath = std::make_unique<testsupport::EnvGuard>("PATH",
-                                                   sb().Path("bin") + ":" + (path ? path : ""));
+                                                    sb().Path("bin") + ":" + (path ? path : ""));
     for (const char* lang : {"English.lan", "Deutsch.lan"}) {
       std::string text;
       platform::ReadWholeFile(std::string(VG_SOURCE_DIR) + "/lang/" + lang, text);

@@ -222,10 +222,10 @@ TEST_F(LabelFitTest, TheSettingsSpeakOfThisDesktop) {
     const char* autorun;
     const char* systemProxy;
   };
-  for (const Case& c : {Case{"English", "Automatically run Veilgate when I log in",
-                             "Desktop proxy settings"},
-                        Case{"Deutsch", "Veilgate bei der Anmeldung automatisch starten",
-                             "Proxy-Einstellungen des Desktops"}}) {
+  for (const Case& c :
+       {Case{"English", "Automatically run Veilgate when I log in", "Desktop proxy settings"},
+        Case{"Deutsch", "Veilgate bei der Anmeldung automatisch starten",
+             "Proxy-Einstellungen des Desktops"}}) {
     TfrmMain& w = Shown(c.language);
     std::unique_ptr<TfrmSettings> s(CreateForm<TfrmSettings>(&w));
 #ifdef _WIN32

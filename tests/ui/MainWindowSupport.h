@@ -210,7 +210,9 @@ class MainWindowTest : public SandboxTest {
     text +=
         "App.Name=Veilgate\r\nApp.Ver=1.0.0.1\r\nApp.MagicWord=VG-TEST\r\nLanguage=English\r\n"
         "Setting.NoAllUser=1\r\nSWITCH.IE=1\r\nSWITCH.FF=1\r\nSWITCH.OPERA=1\r\n"
-        "FireFoxPath=" + sb().Path("app/firefox") + "\r\nFFEXT.INSTALLED=1\r\n"
+        "FireFoxPath=" +
+        sb().Path("app/firefox") +
+        "\r\nFFEXT.INSTALLED=1\r\n"
         "URL.LocalFlagPath=res\\flag_short\\\r\nFLS.Width=534\r\nFLS.Height=180\r\n"
         "FLS.Background=res\\images\\popup_bg.png\r\nFLS.Logo=res\\images\\logo.png\r\n"
         "ChangeIPTime=10\r\n";
@@ -254,21 +256,25 @@ class MainWindowTest : public SandboxTest {
   // the count (a launch from a worker's answer may still be on its way).
   std::vector<std::string> FirefoxCalls(size_t atLeast = 0, int timeoutMs = 5000) {
     std::vector<std::string> calls;
-    Until([&] {
-      std::lock_guard<std::mutex> hold(FLaunchLock);
-      calls = FFirefoxLaunches;
-      return calls.size() >= atLeast;
-    }, timeoutMs);
+    Until(
+        [&] {
+          std::lock_guard<std::mutex> hold(FLaunchLock);
+          calls = FFirefoxLaunches;
+          return calls.size() >= atLeast;
+        },
+        timeoutMs);
     return calls;
   }
   std::vector<std::string> BrowserCalls(size_t atLeast, int timeoutMs = 5000) {
     std::vector<std::string> calls;
-    Until([&] {
-      TStringList sl;
-      sl.SetText(ReadText(BrowserLog));
-      calls = sl.Lines();
-      return calls.size() >= atLeast;
-    }, timeoutMs);
+    Until(
+        [&] {
+          TStringList sl;
+          sl.SetText(ReadText(BrowserLog));
+          calls = sl.Lines();
+          return calls.size() >= atLeast;
+        },
+        timeoutMs);
     return calls;
   }
 

@@ -93,13 +93,13 @@ TEST_F(MainTest, LayoutActionsMenusAndTimers) {
   EXPECT_EQ(w.btnSettings->Action(), w.actSettings);
   EXPECT_EQ(w.actmgr->Actions().size(), 12u);
   // Both menus, top to bottom.
-  EXPECT_EQ(Captions(w.pmSys), (std::vector<std::string>{"Always on top", "-", "Se&ttings", "Update...",
-                                                         "-", "Ho&me Page", "&Help Center",
-                                                         "About..."}));
+  EXPECT_EQ(Captions(w.pmSys),
+            (std::vector<std::string>{"Always on top", "-", "Se&ttings", "Update...", "-",
+                                      "Ho&me Page", "&Help Center", "About..."}));
   EXPECT_EQ(Captions(w.pmTray),
-            (std::vector<std::string>{"&Open...", "&Veil IP", "Check IP I&nfo", "Choose &IP Country",
-                                      "-", "Se&ttings", "Update...", "-", "Ho&me Page",
-                                      "&Help Center", "About...", "&Exit"}));
+            (std::vector<std::string>{"&Open...", "&Veil IP", "Check IP I&nfo",
+                                      "Choose &IP Country", "-", "Se&ttings", "Update...", "-",
+                                      "Ho&me Page", "&Help Center", "About...", "&Exit"}));
   // Tray icon and frame.
   EXPECT_EQ(w.spTrayIcon->Hint(), "Veilgate");
   EXPECT_EQ(w.spTrayIcon->PopupMenu(), w.pmTray);
@@ -157,7 +157,8 @@ TEST_F(MainTest, CreationAndLocalInformationSendThePopupsCommandsInOrder) {
                 "Target,," + UsFlag() + ",203.0.113.5,United States,Dallas,100,100", "Info_Text,,0",
                 "Info_Text," + ready + ",16711680"}));
   // A country without a local flag: the web address.
-  w.FProxyManager->InfoGot("IP=198.51.100.9\r\nCOUNTRY_SHORT=DE\r\nCOUNTRY_LONG=Germany\r\nCITY=Bonn\r\n");
+  w.FProxyManager->InfoGot(
+      "IP=198.51.100.9\r\nCOUNTRY_SHORT=DE\r\nCOUNTRY_LONG=Germany\r\nCITY=Bonn\r\n");
   EXPECT_EQ(Commands(movie).at(0), "Local,True,DE.PNG,198.51.100.9,Germany,Bonn,100,100");
 }
 
@@ -171,17 +172,19 @@ TEST_F(MainTest, HideAndStopDriveTheSwitchesThePopupAndTheButton) {
   EXPECT_TRUE(p == "192.0.2.1:8080" || p == "192.0.2.2:3128") << p;
   EXPECT_EQ(w.FProxyManager->FTargetProxy.Country_Short, "US");
   EXPECT_EQ(Commands(movie),
-            (std::vector<std::string>{
-                "Target,True," + UsFlag() + "," + w.FProxyManager->FTargetProxy.IP + ",United States,,0,100",
-                "Fade,Target,in,100", "LocalA,50,100", "Turn,Target",
-                "Info_Text," + Text("FLSMsg.Hiding") + ",0"}));
+            (std::vector<std::string>{"Target,True," + UsFlag() + "," +
+                                          w.FProxyManager->FTargetProxy.IP +
+                                          ",United States,,0,100",
+                                      "Fade,Target,in,100", "LocalA,50,100", "Turn,Target",
+                                      "Info_Text," + Text("FLSMsg.Hiding") + ",0"}));
   // The three switches, each with the proxy.
   EXPECT_EQ(ProxyServer(), "http=" + p + ";ftp=" + p + ";https=" + p + ";");
   EXPECT_EQ(ProxyEnable(), 1u);
   const auto ff = FirefoxCalls(before + 1);
   ASSERT_EQ(ff.size(), before + 1);
   EXPECT_EQ(ff.back(), "-silent -nosplash -chrome chrome://veilip/content/veilip.xul?ssl=&proxy=" +
-                           w.FProxyManager->FTargetProxy.IP + "&port=" + w.FProxyManager->FTargetProxy.Port);
+                           w.FProxyManager->FTargetProxy.IP +
+                           "&port=" + w.FProxyManager->FTargetProxy.Port);
   EXPECT_NE(OperaPrefs().find("HTTP server=" + p), std::string::npos) << OperaPrefs();
   // Button and tray item carry the stop command.
   EXPECT_EQ(w.btnHide->Action(), w.actStopHide);
@@ -202,10 +205,12 @@ TEST_F(MainTest, HideAndStopDriveTheSwitchesThePopupAndTheButton) {
   EXPECT_FALSE(w.IsHiding());
   EXPECT_EQ(Commands(movie),
             (std::vector<std::string>{"LocalA,100,100", "TargetA,100,100", "Fade,Target,out,0",
-                                      "Turn,Local", "Info_Text," + Text("FLSMsg.Ready") + ",16711680"}));
+                                      "Turn,Local",
+                                      "Info_Text," + Text("FLSMsg.Ready") + ",16711680"}));
   EXPECT_EQ(ProxyEnable(), 0u);
   EXPECT_EQ(ProxyServer(), kUserProxyServer);
-  EXPECT_EQ(FirefoxCalls(before + 3).back(), "-silent -nosplash -chrome chrome://veilip/content/veilip.xul?clear");
+  EXPECT_EQ(FirefoxCalls(before + 3).back(),
+            "-silent -nosplash -chrome chrome://veilip/content/veilip.xul?clear");
   EXPECT_NE(OperaPrefs().find("Use HTTP=0"), std::string::npos);
   EXPECT_EQ(w.VeilIP1->Caption(), "&Veil IP");
   // The proxy stays remembered after a stop.
@@ -328,7 +333,8 @@ TEST_F(MainTest, ARealIPInChinaEndsTheApplication) {
   TfrmMain& w = Window();
   w.show();
   TLogLines movie("TShockwaveFlash");
-  w.FProxyManager->InfoGot("IP=192.0.2.77\r\nCOUNTRY_SHORT=cn\r\nCOUNTRY_LONG=China\r\nCITY=Beijing\r\n");
+  w.FProxyManager->InfoGot(
+      "IP=192.0.2.77\r\nCOUNTRY_SHORT=cn\r\nCOUNTRY_LONG=China\r\nCITY=Beijing\r\n");
   EXPECT_EQ(PlainBoxes, std::vector<std::string>{"This product is unavailable in this country."});
   EXPECT_FALSE(w.isVisible());
   // The handler went on all the same.
@@ -385,8 +391,7 @@ TEST_F(MainTest, AMissingFlagIsDownloadedOnceIntoTheUserDataFolder) {
   EXPECT_EQ(flags.Count("/flags/"), 1);
   // A download that fails keeps the old picture and leaves no file.
   w.LoadFlag("XX");
-  ASSERT_TRUE(Until([&] { return flags.Count("/flags/XX.PNG") == 1 && !w.sdFlag->Busy(); },
-                    30000));
+  ASSERT_TRUE(Until([&] { return flags.Count("/flags/XX.PNG") == 1 && !w.sdFlag->Busy(); }, 30000));
   ASSERT_TRUE(ProcessPosted());
   EXPECT_EQ(Middle(w.imgFL->Picture()), green);
   EXPECT_FALSE(platform::FileExists(JoinPath(GetCLSettings()->UserDataPath(), "XX.PNG")));
@@ -541,13 +546,15 @@ TEST_F(MainTest, ConfirmingACountryHidesThroughIt) {
   TfrmMain& w = Ready({"TARGET_COUNTRY=US"});
   ASSERT_FALSE(w.IsHiding());
   bool opened = false;
-  WhenModal([&](QWidget*) {
-    if (!frmChooseIPCountry) return;
-    opened = true;
-    TComboBox* list = frmChooseIPCountry->cbbCountry;
-    list->SetItemIndex(list->findText("France"));
-    frmChooseIPCountry->btnOK->Click();
-  }, 15000);
+  WhenModal(
+      [&](QWidget*) {
+        if (!frmChooseIPCountry) return;
+        opened = true;
+        TComboBox* list = frmChooseIPCountry->cbbCountry;
+        list->SetItemIndex(list->findText("France"));
+        frmChooseIPCountry->btnOK->Click();
+      },
+      15000);
   w.actChooseIPCountry->Execute();
   ASSERT_TRUE(opened);
   EXPECT_EQ(w.FProxyManager->FTargetCountry, "FR");
@@ -612,7 +619,8 @@ TEST_F(MainTest, ExitRightAfterAHideStillSwitchesBackAndStoresTheCountry) {
   EXPECT_EQ(ProxyEnable(), 0u);
   EXPECT_EQ(ProxyServer(), kUserProxyServer);
   EXPECT_NE(OperaPrefs().find("Use HTTP=0"), std::string::npos);
-  EXPECT_EQ(FirefoxCalls(ff + 1).back(), "-silent -nosplash -chrome chrome://veilip/content/veilip.xul?clear");
+  EXPECT_EQ(FirefoxCalls(ff + 1).back(),
+            "-silent -nosplash -chrome chrome://veilip/content/veilip.xul?clear");
   EXPECT_EQ(GetCLSettings()->GetSettingString("TARGET_COUNTRY"), "FR");
 }
 

@@ -32,13 +32,14 @@ class MessageDialogTest : public UiSandboxTest {
     bool checked = false;
     int clientHeight = 0;
   };
-  int Answer(TspSkinMessage& m, unsigned buttons, int key, Seen* seen = nullptr,
-             bool tick = false, const std::string& text = "Message text") {
+  int Answer(TspSkinMessage& m, unsigned buttons, int key, Seen* seen = nullptr, bool tick = false,
+             const std::string& text = "Message text") {
     WhenModal([=](QWidget* w) {
       auto* form = dynamic_cast<TForm*>(w);
       if (seen && form) {
         QList<QPushButton*> bs = form->findChildren<QPushButton*>();
-        std::sort(bs.begin(), bs.end(), [](QPushButton* a, QPushButton* b) { return a->x() < b->x(); });
+        std::sort(bs.begin(), bs.end(),
+                  [](QPushButton* a, QPushButton* b) { return a->x() < b->x(); });
         for (QPushButton* b : bs) {
           seen->names.push_back(b->objectName().toStdString());
           seen->captions.push_back(b->text().toStdString());
@@ -89,12 +90,12 @@ TEST_F(MessageDialogTest, YesNoDefaultsAndEveryKindInOrder) {
 
   Seen seen;
   EXPECT_EQ(Answer(m, 4095, Qt::Key_Escape, &seen), mrCancel);
-  EXPECT_EQ(seen.names, (std::vector<std::string>{"Yes", "No", "OK", "Cancel", "Abort", "Retry",
-                                                  "Ignore", "All", "NoToAll", "YesToAll", "Help",
-                                                  "Close"}));
-  EXPECT_EQ(seen.captions, (std::vector<std::string>{"&Yes", "&No", "OK", "Cancel", "&Abort",
-                                                     "&Retry", "&Ignore", "&All", "N&oToAll",
-                                                     "&YesToAll", "&Help", "Close"}));
+  EXPECT_EQ(seen.names,
+            (std::vector<std::string>{"Yes", "No", "OK", "Cancel", "Abort", "Retry", "Ignore",
+                                      "All", "NoToAll", "YesToAll", "Help", "Close"}));
+  EXPECT_EQ(seen.captions,
+            (std::vector<std::string>{"&Yes", "&No", "OK", "Cancel", "&Abort", "&Retry", "&Ignore",
+                                      "&All", "N&oToAll", "&YesToAll", "&Help", "Close"}));
   // The result codes of the kinds.
   int count = 0;
   const TMsgDlgButtonKind* kinds = MsgDlgButtonKinds(count);
@@ -170,8 +171,9 @@ TEST_F(MessageDialogTest, BuiltInCaptionsSurviveALanguagesSkinRes) {
 }
 
 TEST_F(MessageDialogTest, EngineBoxTickedOnceThenSilent) {
-  sb().WriteFile("app/lang/English.lan",
-                 "[AppRes]\r\nAppName=Veilgate\r\nMSGBox.CloseNotify=Still running in the tray.\r\n");
+  sb().WriteFile(
+      "app/lang/English.lan",
+      "[AppRes]\r\nAppName=Veilgate\r\nMSGBox.CloseNotify=Still running in the tray.\r\n");
   std::unique_ptr<TfrmEngineHost> w(CreateForm<TfrmEngineHost>());
   TCLEngine* e = w->CLEngine;
   std::string text, caption;
@@ -189,10 +191,12 @@ TEST_F(MessageDialogTest, EngineBoxTickedOnceThenSilent) {
 
   // No dialog opens any more: a watcher that would press Escape finds none.
   bool opened = false;
-  WhenModal([&](QWidget* dlg) {
-    opened = true;
-    PressKey(dlg, Qt::Key_Escape);
-  }, 200);
+  WhenModal(
+      [&](QWidget* dlg) {
+        opened = true;
+        PressKey(dlg, Qt::Key_Escape);
+      },
+      200);
   // A dialog would have held the call until the watcher closed it.
   EXPECT_EQ(e->ShowMessageEx("MSGBox.CloseNotify", {}, 6, 2, 4), mrOk);
   EXPECT_FALSE(opened);

@@ -42,10 +42,12 @@ class UiSandboxTest : public SandboxTest {
 
 // Runs the event loop until pred holds or timeoutMs passes.
 inline bool ProcessUntil(const std::function<bool()>& pred, int timeoutMs = 5000) {
-  return testsupport::WaitUntil([&] {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return pred();
-  }, timeoutMs, 1);
+  return testsupport::WaitUntil(
+      [&] {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        return pred();
+      },
+      timeoutMs, 1);
 }
 inline bool Until(const std::function<bool()>& pred, int timeoutMs = 5000) {
   return ProcessUntil(pred, timeoutMs);

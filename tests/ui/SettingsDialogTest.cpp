@@ -82,8 +82,9 @@ class SettingsDialogTest : public SandboxTest {
   // Firefox does, keeps running afterwards (while the sandbox is there, a
   // minute at most; the test ends it earlier).
   std::string FakeFirefox(const std::string& rel) {
-    sb().WriteFile(rel, "#!/bin/sh\necho $$ >> '" + sb().Path("firefox.pids") + "'\necho \"$*\" >> '" +
-                            FFirefoxLog + "'\ni=0\n"
+    sb().WriteFile(rel, "#!/bin/sh\necho $$ >> '" + sb().Path("firefox.pids") +
+                            "'\necho \"$*\" >> '" + FFirefoxLog +
+                            "'\ni=0\n"
                             "while [ -e \"$0\" ] && [ $i -lt 300 ]; do\n"
                             "  sleep 0.2; i=$((i+1))\ndone\n");
     const std::string path = sb().Path(rel);

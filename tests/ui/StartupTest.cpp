@@ -25,7 +25,6 @@
 
 namespace {
 
-
 TEST(SwitchTest, SwitchesAreOneLetterAfterDashOrSlashInAnyCase) {
   EXPECT_TRUE(IsSwitch("/s", 's'));
   EXPECT_TRUE(IsSwitch("-s", 's'));
@@ -117,8 +116,8 @@ TEST_F(EngineHookTest, OtherProcessesReachTheEngineThroughItsWindow) {
   // The request is answered while this thread runs its event loop.
   std::atomic<int64_t> reply{-1};
   std::thread sender([&] {
-    reply = platform::SendInstanceMessage(windows[0], platform::RegisterMessage("CL GetAppID"),
-                                          0, 0, 5000);
+    reply = platform::SendInstanceMessage(windows[0], platform::RegisterMessage("CL GetAppID"), 0,
+                                          0, 5000);
   });
   ProcessUntil([&] { return reply != -1; }, 10000);
   sender.join();

@@ -286,10 +286,10 @@ TEST_F(TranslationUiTest, LanguageFileWriterCollectsDesignTexts) {
                  "[TfrmOld]\r\nbtnGone.Caption=stale\r\n"
                  "[TfrmSettings]\r\nbtnOK.Caption=&Translated already\r\n");
   std::string error;
-  const bool ok = CLWriteLanguageFile(
-      sb().Path("New.lan"), sb().Path("app/lang/English.lan"),
-      {[] { return CreateForm<TfrmSettings>(); }, [] { return CreateForm<TfrmEngineHost>(); }},
-      error);
+  const bool ok = CLWriteLanguageFile(sb().Path("New.lan"), sb().Path("app/lang/English.lan"),
+                                      {[] { return CreateForm<TfrmSettings>(); },
+                                       [] { return CreateForm<TfrmEngineHost>(); }},
+                                      error);
   ASSERT_TRUE(ok) << error;
   EXPECT_FALSE(CLDesigning());
   const std::string text = sb().ReadFile("New.lan");
@@ -301,7 +301,8 @@ TEST_F(TranslationUiTest, LanguageFileWriterCollectsDesignTexts) {
   EXPECT_NE(text.find("MSGBox.CHKNET=Check the network\r\n"), std::string::npos);
   EXPECT_EQ(text.find("TfrmOld"), std::string::npos);
   // The window's design texts, not the base file's old translation.
-  EXPECT_NE(text.find("[TfrmSettings]\r\nbtnCancel.Caption=&Cancel\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("[TfrmSettings]\r\nbtnCancel.Caption=&Cancel\r\n"), std::string::npos)
+      << text;
   EXPECT_NE(text.find("btnOK.Caption=&OK\r\n"), std::string::npos);
   EXPECT_NE(text.find("tsBrowser.Caption=Browser\r\n"), std::string::npos);
   EXPECT_NE(text.find("cbAutoRun.Caption=Automatically run Veilgate when I log"),

@@ -39,8 +39,7 @@ TEST_F(TrayStateTest, TheMarkAndTheDirectPictureComeInEverySizeAndDiffer) {
 }
 
 TEST_F(TrayStateTest, TheTrayFollowsHidingAndNamesTheCountryAndAddressInUse) {
-  Const({"Update.Times=1", "TARGET_COUNTRY=FR",
-         "NORMAL_IPS=192.0.2.3:80|France|FR|2|48"});
+  Const({"Update.Times=1", "TARGET_COUNTRY=FR", "NORMAL_IPS=192.0.2.3:80|France|FR|2|48"});
   TfrmMain& w = Window();
   // Nothing known yet: the name alone, the direct picture.
   EXPECT_EQ(w.spTrayIcon->Hint(), "Veilgate");

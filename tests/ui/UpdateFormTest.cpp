@@ -51,7 +51,8 @@ using proxytest::TServiceProcess;
 const char* const kLists =
     "[normal]\n127.0.0.1:8888|United States|US|-97|38\n127.0.0.1:8889|Germany|DE|9|51\n"
     "[super]\n127.0.0.1:8890|Japan|JP|138|36\n";
-const char* const kNormalIps = "127.0.0.1:8888|United States|US|-97|38;127.0.0.1:8889|Germany|DE|9|51";
+const char* const kNormalIps =
+    "127.0.0.1:8888|United States|US|-97|38;127.0.0.1:8889|Germany|DE|9|51";
 
 std::string ServiceConf(const std::string& update, const std::string& extra = "") {
   return "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = WORD-1\ncheck_magicword = 1\n"
@@ -142,8 +143,9 @@ void AnswerModalWithOk(TShown& shown) {
 }  // namespace
 
 TEST_F(UpdateFormTest, ScheduledCheckWithNewVersionShowsInfoAndOpensThePage) {
-  Serve(ServiceConf("Result = 1\ninfo = Veilgate 3.0 is out\npage = http://{service}/page/download\n",
-                    "[banner]\nBanner.Top.URL = http://{service}/page/banner\n"));
+  Serve(
+      ServiceConf("Result = 1\ninfo = Veilgate 3.0 is out\npage = http://{service}/page/download\n",
+                  "[banner]\nBanner.Top.URL = http://{service}/page/banner\n"));
   TfrmCLUpdateForm* w = ScheduledCheck();
   ASSERT_NE(w, nullptr);
   ASSERT_TRUE(ProcessUntil([&] { return w->isVisible(); }));
@@ -273,7 +275,8 @@ TEST_F(UpdateFormTest, CountdownOfTwoSecondsCountsFiveToOne) {
   std::vector<std::string> shown;
   for (int second = 0; second < 5; ++second) {
     now = 45000.0 + second / 86400.0;
-    const std::string expected = "This window will close in " + std::to_string(5 - second) + " sec(s)...";
+    const std::string expected =
+        "This window will close in " + std::to_string(5 - second) + " sec(s)...";
     // The 200 ms timer picks the time up by itself.
     EXPECT_TRUE(ProcessUntil([&] { return w->lblTimer->Caption() == expected; }, 2000)) << expected;
     EXPECT_TRUE(w->lblTimer->Visible());
@@ -495,20 +498,25 @@ TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideSt
       {"URL.help", "vgevil:run"}, {"URL.CheckIP", "javascript:alert(1)"},
       {"URL.Redirect", "%exepath%\\evil.html"}, {"Banner.Side.RemoteURL", "ftp://x/"}};
   // clang-format on
-  std::vector<std::string> supplied = {
-      "FireFoxPath=", "SWITCH.FF=0", "TARGET_COUNTRY=US", "Language=English",
-      "URL.home=http://127.0.0.1:9/home", "URL.help=http://127.0.0.1:9/help",
-      "URL.CheckIP=http://127.0.0.1:9/checkip", "URL.Redirect=http://127.0.0.1:9/redirect",
-      "SUPER_TOUCH=http://127.0.0.1:9/touch?ip={1}"};
+  std::vector<std::string> supplied = {"FireFoxPath=",
+                                       "SWITCH.FF=0",
+                                       "TARGET_COUNTRY=US",
+                                       "Language=English",
+                                       "URL.home=http://127.0.0.1:9/home",
+                                       "URL.help=http://127.0.0.1:9/help",
+                                       "URL.CheckIP=http://127.0.0.1:9/checkip",
+                                       "URL.Redirect=http://127.0.0.1:9/redirect",
+                                       "SUPER_TOUCH=http://127.0.0.1:9/touch?ip={1}"};
   std::string body = "magicword=WORD-1\r\nResult=0\r\n";
   for (const auto& [name, value] : refused) body += "__MODIFY__." + name + "=" + value + "\r\n";
   for (const auto& [name, value] : badAddresses)
     body += (name.rfind("Banner.", 0) == 0 ? "" : "__MODIFY__.") + name + "=" + value + "\r\n";
   body += "Banner.Top.URL=file:///etc/passwd\r\n";
   // What the service does own still arrives.
-  body += "__MODIFY__.NORMAL_IPS=192.0.2.7:8080|Here|HR|1|2\r\n"
-          "__MODIFY__.URL.Support=https://example.org/support\r\n"
-          "Banner.Top.RemoteURL=http://example.org/banner\r\n";
+  body +=
+      "__MODIFY__.NORMAL_IPS=192.0.2.7:8080|Here|HR|1|2\r\n"
+      "__MODIFY__.URL.Support=https://example.org/support\r\n"
+      "Banner.Top.RemoteURL=http://example.org/banner\r\n";
   ServeBody(body, supplied);
   Engine();  // the program has started: what it writes itself is written
   std::map<std::string, std::string> before;

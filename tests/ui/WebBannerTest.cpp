@@ -71,8 +71,8 @@ TEST_F(WebBannerTest, RemoteAddressShowsTheFallbackFirstAndTheCacheNextTime) {
   // The downloader copies its finished file over the cache name.
   const std::string expected = "<html><body>banner /banner?a=1&b=2</body></html>";
   std::string page;
-  EXPECT_TRUE(ProcessUntil([&] { return platform::ReadWholeFile(cache, page) && page == expected; },
-                           10000))
+  EXPECT_TRUE(
+      ProcessUntil([&] { return platform::ReadWholeFile(cache, page) && page == expected; }, 10000))
       << page;
   EXPECT_EQ(FServer->RequestCount(), 1);
 

@@ -67,7 +67,9 @@ class WebBrowserTest : public FrameworkWindowsTest {
     FWindow->show();
     return b;
   }
-  bool WaitComplete(int count) { return ProcessUntil([&] { return FCompleted >= count; }, 20000); }
+  bool WaitComplete(int count) {
+    return ProcessUntil([&] { return FCompleted >= count; }, 20000);
+  }
 
   // Pages the server served (the engine's own icon requests left out).
   int PagesServed() const {
@@ -161,8 +163,10 @@ TEST_F(WebBrowserTest, CancelledLinksStayAndAllowedLinksNavigate) {
     cancel = url.find("/blocked") != std::string::npos;
   };
   const std::string base = FServer->Base();
-  b->LoadFromString("<html><body id=start><a id=no href='" + base + "/blocked'>x</a>"
-                    "<a id=yes href='" + base + "/allowed'>y</a></body></html>");
+  b->LoadFromString("<html><body id=start><a id=no href='" + base +
+                    "/blocked'>x</a>"
+                    "<a id=yes href='" +
+                    base + "/allowed'>y</a></body></html>");
   ASSERT_TRUE(WaitComplete(1));
   b->RunJavaScript("document.getElementById('no').click()");
   ASSERT_TRUE(ProcessUntil([&] { return asked.size() == 1; }, 10000));
@@ -190,11 +194,13 @@ TEST_F(WebBrowserTest, WcmeLinksInABannerOpenTheirPageOutsideAndNeverNavigate) {
   Main();
   TWebBrowser* b = ShownBrowser(true);
   const std::string base = FServer->Base();
-  b->LoadFromString("<html><body id=start>"
-                    "<a id=page href='wcme:open?PAGE=help'>help</a>"
-                    "<a id=nopage href='wcme:open?X=1'>none</a>"
-                    "<a id=blank target=_blank href='wcme:open?PAGE=help'>new window</a>"
-                    "<a id=plain href='" + base + "/plain'>plain</a></body></html>");
+  b->LoadFromString(
+      "<html><body id=start>"
+      "<a id=page href='wcme:open?PAGE=help'>help</a>"
+      "<a id=nopage href='wcme:open?X=1'>none</a>"
+      "<a id=blank target=_blank href='wcme:open?PAGE=help'>new window</a>"
+      "<a id=plain href='" +
+      base + "/plain'>plain</a></body></html>");
   ASSERT_TRUE(WaitComplete(1));
   b->RunJavaScript("document.getElementById('page').click()");
   auto opened = Opened(1, 10000);
@@ -204,7 +210,7 @@ TEST_F(WebBrowserTest, WcmeLinksInABannerOpenTheirPageOutsideAndNeverNavigate) {
   b->RunJavaScript("document.getElementById('blank').click()");
   EXPECT_EQ(Opened(2, 10000).size(), 2u);  // the new-window link opens its page too
   ProcessUntil([] { return false; }, 500);
-  EXPECT_EQ(Opened().size(), 2u);          // the link without a page opened nothing
+  EXPECT_EQ(Opened().size(), 2u);  // the link without a page opened nothing
   EXPECT_EQ(Eval(b, "document.body.id"), "start");
   EXPECT_EQ(b->LocationURL(), "about:blank");
   EXPECT_EQ(FCompleted, 1);  // cancelled links complete no document
@@ -224,8 +230,9 @@ TEST_F(WebBrowserTest, SwitchesReachThePage) {
   b->LoadFromString(page);
   ASSERT_TRUE(WaitComplete(1));
   EXPECT_EQ(Eval(b, "getComputedStyle(document.body).userSelect"), "auto");
-  EXPECT_EQ(Eval(b, "(function(){var e=new Event('drop',{cancelable:true});"
-                    "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
+  EXPECT_EQ(Eval(b,
+                 "(function(){var e=new Event('drop',{cancelable:true});"
+                 "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
             "false");
   EXPECT_NE(b->frameStyle(), QFrame::NoFrame);  // the 3-D border by default
 
@@ -237,11 +244,13 @@ TEST_F(WebBrowserTest, SwitchesReachThePage) {
   EXPECT_EQ(b->contextMenuPolicy(), Qt::NoContextMenu);
   EXPECT_EQ(b->View()->findChild<QWidget*>()->contextMenuPolicy(), Qt::NoContextMenu);
   EXPECT_EQ(Eval(b, "getComputedStyle(document.body).userSelect"), "none");
-  EXPECT_EQ(Eval(b, "(function(){var e=new Event('selectstart',{cancelable:true});"
-                    "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
+  EXPECT_EQ(Eval(b,
+                 "(function(){var e=new Event('selectstart',{cancelable:true});"
+                 "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
             "true");
-  EXPECT_EQ(Eval(b, "(function(){var e=new Event('drop',{cancelable:true});"
-                    "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
+  EXPECT_EQ(Eval(b,
+                 "(function(){var e=new Event('drop',{cancelable:true});"
+                 "document.body.dispatchEvent(e);return String(e.defaultPrevented);})()"),
             "true");
   // No scroll bar takes room from the page.
   EXPECT_EQ(Eval(b, "String(window.innerWidth - document.documentElement.clientWidth)"), "0");

@@ -64,8 +64,8 @@ bool MakeReadOnlyForEveryone(const std::string& path) {
   return present && dacl && dacl->AceCount == 1;
 }
 
-#define REQUIRE_KEPT_DESCRIPTOR(path)                                                  \
-  if (!MakeReadOnlyForEveryone(path))                                                  \
+#define REQUIRE_KEPT_DESCRIPTOR(path)                                                 \
+  if (!MakeReadOnlyForEveryone(path))                                                 \
   GTEST_SKIP() << "this file system does not keep security descriptors (Wine stores " \
                   "none here), so no folder can be made unwritable by its descriptor"
 
@@ -156,7 +156,8 @@ TEST_F(FilesWinTest, PathsMasksAndText) {
   // Long-name form of a short 8.3 name, where the file system has them.
   sb().WriteFile("Long Folder Name/file.txt", "");
   wchar_t shortName[MAX_PATH];
-  if (GetShortPathNameW(wintest::Wide(sb().Path("Long Folder Name")).c_str(), shortName, MAX_PATH)) {
+  if (GetShortPathNameW(wintest::Wide(sb().Path("Long Folder Name")).c_str(), shortName,
+                        MAX_PATH)) {
     std::string s(shortName, shortName + wcslen(shortName));
     EXPECT_EQ(platform::LongPathName(s), platform::LongPathName(sb().Path("Long Folder Name")));
   }

@@ -78,7 +78,9 @@ TEST_F(InstanceWinTest, SecondInstanceHandsOverToTheFirst) {
   // The plain parameter arrives whole, non-ASCII letters included.
   const std::wstring param = L"C:\\Daten\\Gr\u00FC\u00DFe \u4F60\u597D.txt";
   EXPECT_EQ(platform::SendCopyData(w, 0, Utf16Bytes(param)), 0);
-  const std::string expected = "param:C:\\Daten\\Gr\xC3\xBC\xC3\x9F" "e \xE4\xBD\xA0\xE5\xA5\xBD.txt";
+  const std::string expected =
+      "param:C:\\Daten\\Gr\xC3\xBC\xC3\x9F"
+      "e \xE4\xBD\xA0\xE5\xA5\xBD.txt";
   EXPECT_NE(wintest::ReadText(sb().Path("first.log")).find(expected), std::string::npos)
       << wintest::ReadText(sb().Path("first.log"));
   EXPECT_EQ(wintest::ReadText(sb().Path("other.log")).find("param:"), std::string::npos);
@@ -123,10 +125,11 @@ TEST_F(InstanceWinTest, BusyAndHungInstances) {
 
 TEST_F(InstanceWinTest, EndpointInThisProcessAnswersDirectly) {
   std::vector<platform::InstanceMessage> seen;
-  auto endpoint = platform::CreateInstanceEndpoint("TfrmSelf", [&](const platform::InstanceMessage& m) {
-    seen.push_back(m);
-    return m.isCopyData ? static_cast<int64_t>(m.data.size()) : m.wParam * 2;
-  });
+  auto endpoint =
+      platform::CreateInstanceEndpoint("TfrmSelf", [&](const platform::InstanceMessage& m) {
+        seen.push_back(m);
+        return m.isCopyData ? static_cast<int64_t>(m.data.size()) : m.wParam * 2;
+      });
   ASSERT_TRUE(endpoint);
   EXPECT_EQ(endpoint->fd(), -1);
   auto found = platform::FindInstanceWindows("TfrmSelf");
@@ -167,7 +170,8 @@ TEST_F(InstanceWinTest, ProgramsStartInTheirFolderWithTheirArguments) {
   platform::RegWriteString(RegRoot::LocalMachine, "SOFTWARE\\Mozilla\\Mozilla Firefox",
                            "CurrentVersion", "3.6 (en-US)");
   platform::RegWriteString(RegRoot::LocalMachine,
-                           "SOFTWARE\\Mozilla\\Mozilla Firefox\\3.6 (en-US)\\Main", "PathToExe", fake);
+                           "SOFTWARE\\Mozilla\\Mozilla Firefox\\3.6 (en-US)\\Main", "PathToExe",
+                           fake);
   EXPECT_EQ(GetFirefoxPath(), fake);
   // The extension file the Firefox commands need.
   sb().WriteFile("app/ffextension.xpi", "extension");

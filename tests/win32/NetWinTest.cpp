@@ -218,13 +218,15 @@ TEST_F(NetWinTest, PreconfiguredRequestsFollowTheSystemProxyAndDirectOnesDoNot) 
   // The direct GET goes to the server itself, whatever the system proxy is.
   LoopbackServer direct(Answer);
   std::string body;
-  ASSERT_TRUE(platform::HttpGetDirect("http://127.0.0.1:" + std::to_string(direct.Port()) + "/sized",
-                                      body, 10000, &error))
+  ASSERT_TRUE(
+      platform::HttpGetDirect("http://127.0.0.1:" + std::to_string(direct.Port()) + "/sized", body,
+                              10000, &error))
       << error;
   EXPECT_EQ(body, "hello world");
   EXPECT_EQ(direct.Requests().size(), 1u);
-  EXPECT_FALSE(platform::HttpGetDirect(
-      "http://127.0.0.1:" + std::to_string(direct.Port()) + "/missing", body, 10000, &error));
+  EXPECT_FALSE(
+      platform::HttpGetDirect("http://127.0.0.1:" + std::to_string(direct.Port()) + "/missing",
+                              body, 10000, &error));
   EXPECT_NE(error.find("404"), std::string::npos) << error;
   EXPECT_FALSE(platform::HttpGetDirect("ftp://127.0.0.1/", body, 1000, &error));
   SetIEProxy("");
@@ -250,7 +252,8 @@ bool InCache(const std::wstring& url) {
 }
 
 TEST_F(NetWinTest, CacheClearingDeletesCookiesHistoryAndNormalEntriesOnly) {
-  const std::wstring base = L"http://veilgate.test/" + std::to_wstring(GetCurrentProcessId()) + L"/";
+  const std::wstring base =
+      L"http://veilgate.test/" + std::to_wstring(GetCurrentProcessId()) + L"/";
   const std::wstring urls[] = {base + L"normal", base + L"cookie", base + L"sticky"};
   ASSERT_TRUE(Commit(urls[0], NORMAL_CACHE_ENTRY));
   ASSERT_TRUE(Commit(urls[1], COOKIE_CACHE_ENTRY));

@@ -44,8 +44,10 @@ bool RawRead(HKEY root, const std::wstring& key, const std::wstring& name, DWORD
 
 TEST_F(RegistryWinTest, ValuesReachTheRealRegistryAsUnicode) {
   const std::string text = "C:\\Pfad \xC3\xBC\xC3\x9F \xE4\xBD\xA0\xE5\xA5\xBD";  // üß 你好
-  ASSERT_TRUE(platform::RegWriteString(RegRoot::CurrentUser, "\\Software\\Veilgate\\", "Path", text));
-  ASSERT_TRUE(platform::RegWriteDword(RegRoot::CurrentUser, "Software\\Veilgate", "Count", 0xDEADBEEF));
+  ASSERT_TRUE(
+      platform::RegWriteString(RegRoot::CurrentUser, "\\Software\\Veilgate\\", "Path", text));
+  ASSERT_TRUE(
+      platform::RegWriteDword(RegRoot::CurrentUser, "Software\\Veilgate", "Count", 0xDEADBEEF));
   ASSERT_TRUE(platform::RegWriteString(RegRoot::CurrentUser, "Software\\Veilgate", "", "dflt"));
 
   DWORD type = 0, number = 0;
@@ -68,8 +70,9 @@ TEST_F(RegistryWinTest, ValuesReachTheRealRegistryAsUnicode) {
   EXPECT_FALSE(platform::RegReadString(RegRoot::CurrentUser, "Software\\Missing", "Path", s));
 
   // Another process sees the same values.
-  const std::string out = wintest::Capture(
-      sb(), "reg query \"" + sb().Registry().RealKey(RegRoot::CurrentUser) + "\\Software\\Veilgate\"");
+  const std::string out =
+      wintest::Capture(sb(), "reg query \"" + sb().Registry().RealKey(RegRoot::CurrentUser) +
+                                 "\\Software\\Veilgate\"");
   EXPECT_NE(out.find("Count"), std::string::npos) << out;
   EXPECT_NE(out.find("0xdeadbeef"), std::string::npos) << out;
 
@@ -102,7 +105,8 @@ ConnOptions QueryConnection() {
   list.pOptions = opts;
   DWORD size = sizeof list;
   ConnOptions r;
-  r.ok = InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) != FALSE;
+  r.ok =
+      InternetQueryOptionW(nullptr, INTERNET_OPTION_PER_CONNECTION_OPTION, &list, &size) != FALSE;
   r.flags = opts[0].Value.dwValue;
   if (opts[1].Value.pszValue) {
     r.server = opts[1].Value.pszValue;
@@ -117,7 +121,8 @@ ConnOptions QueryConnection() {
 
 TEST_F(RegistryWinTest, SystemProxySwitchSetsConnectionOptionsAndRegistry) {
   sb().WriteFile("app/const.dat", "[setting]\r\nSWITCH.IE=1\r\n");
-  const std::wstring settingsKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  const std::wstring settingsKey =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
   SetIEProxy("192.0.2.1:8080");
   ConnOptions c = QueryConnection();
@@ -133,8 +138,9 @@ TEST_F(RegistryWinTest, SystemProxySwitchSetsConnectionOptionsAndRegistry) {
   EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD));
   EXPECT_EQ(number, 1u);
   std::string out = wintest::Capture(
-      sb(), "reg query \"" + sb().Registry().RealKey(RegRoot::CurrentUser) +
-                "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\" /v ProxyServer");
+      sb(),
+      "reg query \"" + sb().Registry().RealKey(RegRoot::CurrentUser) +
+          "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings\" /v ProxyServer");
   EXPECT_NE(out.find("http=192.0.2.1:8080;ftp=192.0.2.1:8080;https=192.0.2.1:8080;"),
             std::string::npos)
       << out;
@@ -153,7 +159,8 @@ TEST_F(RegistryWinTest, SystemProxySwitchSetsConnectionOptionsAndRegistry) {
   EXPECT_EQ(c.server, L"198.51.100.7:3128");
   // (Wine keeps the connection's server in the ProxyServer value itself.)
   std::wstring before;
-  const bool hadValue = RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, before, number);
+  const bool hadValue =
+      RawRead(HKEY_CURRENT_USER, settingsKey, L"ProxyServer", type, before, number);
   ReleaseCLSettings();
   sb().WriteFile("app/const.dat", "[setting]\r\nSWITCH.IE=0\r\n");
   SetIEProxy("192.0.2.1:8080");
@@ -170,11 +177,14 @@ TEST_F(RegistryWinTest, SystemProxySwitchSetsConnectionOptionsAndRegistry) {
 // IP in between (the copy is taken once, before the first switch).
 TEST_F(RegistryWinTest, TheUsersOwnConnectionOptionsComeBack) {
   sb().WriteFile("app/const.dat", "[setting]\r\nSWITCH.IE=1\r\n");
-  const std::wstring settingsKey = L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+  const std::wstring settingsKey =
+      L"Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
   ASSERT_TRUE(SetPerConnectionProxy(false, "", "proxy.corp.example:8080"));
-  platform::RegWriteString(RegRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+  platform::RegWriteString(RegRoot::CurrentUser,
+                           "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
                            "ProxyServer", "proxy.corp.example:8080");
-  platform::RegWriteDword(RegRoot::CurrentUser, "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
+  platform::RegWriteDword(RegRoot::CurrentUser,
+                          "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings",
                           "ProxyEnable", 0);
   const ConnOptions user = QueryConnection();
   ASSERT_TRUE(user.ok);

@@ -56,11 +56,15 @@ std::string Utf16Bytes(const std::string& text) {
     unsigned char c = static_cast<unsigned char>(text[i]);
     uint32_t cp = c;
     size_t len = 1;
-    if (c >= 0xF0) len = 4, cp = c & 0x07;
-    else if (c >= 0xE0) len = 3, cp = c & 0x0F;
-    else if (c >= 0xC0) len = 2, cp = c & 0x1F;
+    if (c >= 0xF0)
+      len = 4, cp = c & 0x07;
+    else if (c >= 0xE0)
+      len = 3, cp = c & 0x0F;
+    else if (c >= 0xC0)
+      len = 2, cp = c & 0x1F;
     if (i + len > text.size()) len = 1, cp = 0xFFFD;
-    for (size_t k = 1; k < len; ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    for (size_t k = 1; k < len; ++k)
+      cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
     i += len;
     auto unit = [&](uint32_t u) {
       out += static_cast<char>(u & 0xFF);

@@ -61,9 +61,11 @@ int Flags(const QDir& source, const QDir& output) {
     const QString base = name.left(name.size() - 4);
     // Two-letter ISO codes only; the other pictures are regions and symbols.
     if (base.size() != 2 || !base[0].isLetter() || !base[1].isLetter()) continue;
-    (WriteFlag(source.filePath(name), output.filePath(base.toUpper() + ".PNG")) ? written : failed)++;
+    (WriteFlag(source.filePath(name), output.filePath(base.toUpper() + ".PNG")) ? written
+                                                                                : failed)++;
   }
-  (WriteFlag(source.filePath("_united_nations.png"), output.filePath("UN.PNG")) ? written : failed)++;
+  (WriteFlag(source.filePath("_united_nations.png"), output.filePath("UN.PNG")) ? written
+                                                                                : failed)++;
   std::printf("resgen: %d flags written to %s\n", written, qPrintable(output.path()));
   return failed == 0 && written > 1 ? 0 : 1;
 }
@@ -119,8 +121,10 @@ void DrawBackground(QPainter& p, const QRectF& r) {
   p.fillRect(r, bg);
   // A faint grid of meridians, as on a map.
   p.setPen(QPen(QColor(255, 255, 255, 22), 1));
-  for (double x = r.left() + 12; x < r.right(); x += 24) p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
-  for (double y = r.top() + 12; y < r.bottom(); y += 24) p.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
+  for (double x = r.left() + 12; x < r.right(); x += 24)
+    p.drawLine(QPointF(x, r.top()), QPointF(x, r.bottom()));
+  for (double y = r.top() + 12; y < r.bottom(); y += 24)
+    p.drawLine(QPointF(r.left(), y), QPointF(r.right(), y));
 }
 
 void DrawTitle(QPainter& p, const QRectF& r, const QString& title, const QString& line,

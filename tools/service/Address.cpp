@@ -19,7 +19,8 @@ bool ParseNetwork(const std::string& text, IP& ip, int& bits) {
   bits = full;
   if (slash != std::string::npos) {
     const std::string b = text.substr(slash + 1);
-    if (b.empty() || b.size() > 3 || b.find_first_not_of("0123456789") != std::string::npos) return false;
+    if (b.empty() || b.size() > 3 || b.find_first_not_of("0123456789") != std::string::npos)
+      return false;
     bits = std::atoi(b.c_str());
     if (bits > full) return false;
   }
@@ -77,10 +78,10 @@ bool InList(const std::string& address, const std::vector<std::string>& list) {
 
 bool IsUnroutable(const std::string& address) {
   static const std::vector<std::string> reserved = {
-      "0.0.0.0/8",     "10.0.0.0/8",      "100.64.0.0/10",   "127.0.0.0/8",    "169.254.0.0/16",
-      "172.16.0.0/12", "192.0.0.0/24",    "192.0.2.0/24",    "192.168.0.0/16", "198.18.0.0/15",
-      "198.51.100.0/24", "203.0.113.0/24", "224.0.0.0/3",    "::/128",         "::1/128",
-      "fc00::/7",      "fe80::/10",       "2001:db8::/32",   "ff00::/8"};
+      "0.0.0.0/8",       "10.0.0.0/8",     "100.64.0.0/10", "127.0.0.0/8",    "169.254.0.0/16",
+      "172.16.0.0/12",   "192.0.0.0/24",   "192.0.2.0/24",  "192.168.0.0/16", "198.18.0.0/15",
+      "198.51.100.0/24", "203.0.113.0/24", "224.0.0.0/3",   "::/128",         "::1/128",
+      "fc00::/7",        "fe80::/10",      "2001:db8::/32", "ff00::/8"};
   IP ip;
   return !ParseIP(address, ip) || InList(address, reserved);
 }

@@ -21,7 +21,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 int LeftMs(Clock::time_point end) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
@@ -79,11 +80,12 @@ ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const
   // The absolute address goes to the proxy; Host names the origin.
   const size_t hostStart = url.find("://") == std::string::npos ? 0 : url.find("://") + 3;
   const size_t pathStart = url.find('/', hostStart);
-  const std::string host = url.substr(hostStart, pathStart == std::string::npos ? std::string::npos
-                                                                                  : pathStart - hostStart);
-  const std::string request = "GET " + url + (pathStart == std::string::npos ? "/" : "") +
-                              " HTTP/1.1\r\nHost: " + host +
-                              "\r\nUser-Agent: veilgate-service-checker\r\nConnection: close\r\n\r\n";
+  const std::string host =
+      url.substr(hostStart,
+                 pathStart == std::string::npos ? std::string::npos : pathStart - hostStart);
+  const std::string request =
+      "GET " + url + (pathStart == std::string::npos ? "/" : "") + " HTTP/1.1\r\nHost: " + host +
+      "\r\nUser-Agent: veilgate-service-checker\r\nConnection: close\r\n\r\n";
   size_t sent = 0;
   while (sent < request.size()) {
     const ssize_t n = ::send(fd, request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
@@ -158,7 +160,8 @@ void Checker::Stop() {
 
 void Checker::Run() {
   while (!FStop) {
-    const auto next = Clock::now() + std::chrono::milliseconds(static_cast<int64_t>(FSettings.intervalSeconds * 1000));
+    const auto next = Clock::now() + std::chrono::milliseconds(
+                                         static_cast<int64_t>(FSettings.intervalSeconds * 1000));
     Round();
     std::unique_lock<std::mutex> g(FLock);
     FWake.wait_until(g, next, [this] { return FStop.load(); });
@@ -179,7 +182,8 @@ void Checker::Round() {
   auto work = [&] {
     for (size_t i = next++; i < proxies.size() && !FStop; i = next++) {
       const PoolProxy& p = proxies[i];
-      const ProbeResult r = ProbeThroughProxy(p.host, p.port, FSettings.url, timeoutMs, FSettings.expectAddress);
+      const ProbeResult r =
+          ProbeThroughProxy(p.host, p.port, FSettings.url, timeoutMs, FSettings.expectAddress);
       std::lock_guard<std::mutex> g(lock);
       pending.push_back({p.id, r.ok, r.latencyMs, r.error});
       if (pending.size() >= 256) wake.notify_one();
@@ -194,7 +198,8 @@ void Checker::Round() {
   for (size_t i = 0; i < count; ++i) workers.emplace_back(work);
   std::unique_lock<std::mutex> g(lock);
   while (true) {
-    wake.wait_for(g, std::chrono::milliseconds(100), [&] { return running == 0 || pending.size() >= 256; });
+    wake.wait_for(g, std::chrono::milliseconds(100),
+                  [&] { return running == 0 || pending.size() >= 256; });
     std::vector<ProxyPool::Check> batch;
     batch.swap(pending);
     const bool last = running == 0;

@@ -38,9 +38,12 @@ std::string MmdbText(MMDB_entry_s* entry, const char* const* path) {
 bool MmdbDouble(MMDB_entry_s* entry, const char* const* path, double& out) {
   MMDB_entry_data_s data{};
   if (MMDB_aget_value(entry, &data, path) != MMDB_SUCCESS || !data.has_data) return false;
-  if (data.type == MMDB_DATA_TYPE_DOUBLE) out = data.double_value;
-  else if (data.type == MMDB_DATA_TYPE_FLOAT) out = data.float_value;
-  else return false;
+  if (data.type == MMDB_DATA_TYPE_DOUBLE)
+    out = data.double_value;
+  else if (data.type == MMDB_DATA_TYPE_FLOAT)
+    out = data.float_value;
+  else
+    return false;
   return true;
 }
 
@@ -78,8 +81,10 @@ bool GeoLocator::Open(const ServiceConfig& config, std::string& error) {
   // Quiet: libGeoIP prints to standard error when a file is missing.
   auto open = [](const std::string& path) -> GeoIP* {
     if (path.empty()) return nullptr;
-    if (FILE* f = std::fopen(path.c_str(), "rb")) std::fclose(f);
-    else return nullptr;
+    if (FILE* f = std::fopen(path.c_str(), "rb"))
+      std::fclose(f);
+    else
+      return nullptr;
     GeoIP* gi = GeoIP_open(path.c_str(), GEOIP_MEMORY_CACHE | GEOIP_SILENCE);
     if (gi) GeoIP_set_charset(gi, GEOIP_CHARSET_UTF8);
     return gi;
@@ -104,7 +109,8 @@ GeoInfo GeoLocator::Lookup(const std::string& address) const {
   bool havePosition = false;
   if (FImpl->haveMmdb) {
     int gaiError = 0, mmdbError = 0;
-    MMDB_lookup_result_s r = MMDB_lookup_string(&FImpl->mmdb, address.c_str(), &gaiError, &mmdbError);
+    MMDB_lookup_result_s r =
+        MMDB_lookup_string(&FImpl->mmdb, address.c_str(), &gaiError, &mmdbError);
     if (gaiError != 0 || mmdbError != MMDB_SUCCESS || !r.found_entry) return g;
     static const char* const code[] = {"country", "iso_code", nullptr};
     static const char* const name[] = {"country", "names", "en", nullptr};
@@ -120,16 +126,18 @@ GeoInfo GeoLocator::Lookup(const std::string& address) const {
   } else {
     GeoIPLookup gl{};
     int id = 0;
-    if (ip.v4 && FImpl->v4) id = GeoIP_id_by_addr_gl(FImpl->v4, address.c_str(), &gl);
-    else if (!ip.v4 && FImpl->v6) id = GeoIP_id_by_addr_v6_gl(FImpl->v6, address.c_str(), &gl);
+    if (ip.v4 && FImpl->v4)
+      id = GeoIP_id_by_addr_gl(FImpl->v4, address.c_str(), &gl);
+    else if (!ip.v4 && FImpl->v6)
+      id = GeoIP_id_by_addr_v6_gl(FImpl->v6, address.c_str(), &gl);
     if (id <= 0) return g;
     const char* c = GeoIP_code_by_id(id);
     g.code = c ? c : "";
     g.name = Latin1ToUtf8(GeoIP_name_by_id(id));
   }
   // Codes of no country ("A1" anonymous proxy, "EU", "AP", "--").
-  if (g.code.size() != 2 || g.code == "--" || !IsAsciiLetter(g.code[0]) || IsAsciiDigit(g.code[1]) ||
-      g.code == "EU" || g.code == "AP")
+  if (g.code.size() != 2 || g.code == "--" || !IsAsciiLetter(g.code[0]) ||
+      IsAsciiDigit(g.code[1]) || g.code == "EU" || g.code == "AP")
     return GeoInfo{};
   if (g.name.empty()) g.name = CountryName(g.code);
   if (!havePosition) havePosition = CountryCentre(g.code, lat, lon);

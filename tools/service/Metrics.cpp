@@ -53,18 +53,19 @@ std::string Metrics::Text(const std::vector<PoolProxy>* pool) const {
   t += "# HELP veilgate_requests_total Requests answered, by endpoint and status.\n"
        "# TYPE veilgate_requests_total counter\n";
   for (auto& [key, n] : FRequests)
-    t += "veilgate_requests_total{endpoint=\"" + Label(key.first) + "\",status=\"" + std::to_string(key.second) +
-         "\"} " + std::to_string(n) + "\n";
+    t += "veilgate_requests_total{endpoint=\"" + Label(key.first) + "\",status=\"" +
+         std::to_string(key.second) + "\"} " + std::to_string(n) + "\n";
   if (pool) {
     std::map<std::pair<std::string, bool>, uint64_t> byCountry;
     for (const PoolProxy& p : *pool) ++byCountry[{p.code.empty() ? "??" : p.code, p.alive}];
     t += "# HELP veilgate_proxies Proxies of the pool by country, alive (listed) or dead.\n"
          "# TYPE veilgate_proxies gauge\n";
     for (auto& [key, n] : byCountry)
-      t += "veilgate_proxies{country=\"" + Label(key.first) + "\",state=\"" + (key.second ? "alive" : "dead") +
-           "\"} " + std::to_string(n) + "\n";
+      t += "veilgate_proxies{country=\"" + Label(key.first) + "\",state=\"" +
+           (key.second ? "alive" : "dead") + "\"} " + std::to_string(n) + "\n";
   }
-  t += "# HELP veilgate_checks_total Proxy checks by outcome.\n# TYPE veilgate_checks_total counter\n";
+  t +=
+      "# HELP veilgate_checks_total Proxy checks by outcome.\n# TYPE veilgate_checks_total counter\n";
   t += "veilgate_checks_total{result=\"pass\"} " + std::to_string(FChecksPassed) + "\n";
   t += "veilgate_checks_total{result=\"fail\"} " + std::to_string(FChecksFailed) + "\n";
   t += "# HELP veilgate_check_rounds_total Finished rounds of the checker.\n"

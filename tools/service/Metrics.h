@@ -26,7 +26,8 @@ class Metrics {
  private:
   mutable std::mutex FLock;
   std::map<std::pair<std::string, int>, uint64_t> FRequests;
-  static constexpr std::array<double, 10> kBuckets = {0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5};
+  static constexpr std::array<double, 10> kBuckets = {0.005, 0.01, 0.025, 0.05, 0.1,
+                                                      0.25,  0.5,  1,     2.5,  5};
   std::array<uint64_t, kBuckets.size()> FLatencyBuckets{};
   uint64_t FLatencyCount = 0;
   double FLatencySum = 0;

@@ -18,7 +18,9 @@ struct Statement {
   Statement(sqlite3* db, const char* sql) { sqlite3_prepare_v2(db, sql, -1, &s, nullptr); }
   ~Statement() { sqlite3_finalize(s); }
   explicit operator bool() const { return s != nullptr; }
-  void Text(int i, const std::string& v) { sqlite3_bind_text(s, i, v.c_str(), -1, SQLITE_TRANSIENT); }
+  void Text(int i, const std::string& v) {
+    sqlite3_bind_text(s, i, v.c_str(), -1, SQLITE_TRANSIENT);
+  }
   void Int(int i, int64_t v) { sqlite3_bind_int64(s, i, v); }
   std::string Col(int i) {
     const unsigned char* t = sqlite3_column_text(s, i);
@@ -67,8 +69,9 @@ bool ParseProxyLine(const std::string& text, PoolProxy& out, std::string& error)
     error = "\"" + out.host + "\" is not an IPv4 address";
     return false;
   }
-  if (port.empty() || port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos ||
-      std::atoi(port.c_str()) < 1 || std::atoi(port.c_str()) > 65535) {
+  if (port.empty() || port.size() > 5 ||
+      port.find_first_not_of("0123456789") != std::string::npos || std::atoi(port.c_str()) < 1 ||
+      std::atoi(port.c_str()) > 65535) {
     error = "\"" + port + "\" is not a port from 1 to 65535";
     return false;
   }
@@ -114,7 +117,8 @@ bool ProxyPool::Exec(const char* sql, std::string* error) {
 
 bool ProxyPool::Open(const std::string& path, std::string& error) {
   std::lock_guard<std::mutex> g(FLock);
-  if (sqlite3_open_v2(path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+  if (sqlite3_open_v2(path.c_str(), &FDb,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
                       nullptr) != SQLITE_OK) {
     error = "cannot open the pool " + path + ": " + (FDb ? sqlite3_errmsg(FDb) : "out of memory");
     if (FDb) sqlite3_close(FDb);
@@ -264,7 +268,8 @@ std::vector<PoolProxy> ProxyPool::List() {
   return out;
 }
 
-bool ProxyPool::RecordCheck(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold) {
+bool ProxyPool::RecordCheck(int64_t id, bool ok, int latencyMs, const std::string& error,
+                            int threshold) {
   std::lock_guard<std::mutex> g(FLock);
   if (!FDb) return false;
   return RecordCheckLocked(id, ok, latencyMs, error, threshold);
@@ -279,14 +284,16 @@ bool ProxyPool::RecordChecks(const std::vector<Check>& checks, int threshold) {
   return false;
 }
 
-bool ProxyPool::RecordCheckLocked(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold) {
+bool ProxyPool::RecordCheckLocked(int64_t id, bool ok, int latencyMs, const std::string& error,
+                                  int threshold) {
   // Only a proxy that joins or leaves the lists changes them: the answers
   // built from the lists are rebuilt then, not after every check.
-  Statement u(FDb,
-              ok ? "UPDATE proxies SET alive = 1, failures = 0, checked_at = ?2, latency_ms = ?3,"
-                   " last_error = '' WHERE id = ?1 RETURNING alive"
-                 : "UPDATE proxies SET failures = failures + 1, checked_at = ?2, last_error = ?4,"
-                   " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1 RETURNING alive");
+  Statement u(
+      FDb,
+      ok ? "UPDATE proxies SET alive = 1, failures = 0, checked_at = ?2, latency_ms = ?3,"
+           " last_error = '' WHERE id = ?1 RETURNING alive"
+         : "UPDATE proxies SET failures = failures + 1, checked_at = ?2, last_error = ?4,"
+           " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1 RETURNING alive");
   Statement before(FDb, "SELECT alive FROM proxies WHERE id = ?");
   if (!u || !before) return false;
   before.Int(1, id);
@@ -322,7 +329,8 @@ std::vector<Touch> ProxyPool::Touches() {
   std::lock_guard<std::mutex> g(FLock);
   if (!FDb) return out;
   Statement q(FDb, "SELECT at, peer, ip FROM touches ORDER BY id");
-  while (q && sqlite3_step(q.s) == SQLITE_ROW) out.push_back({sqlite3_column_int64(q.s, 0), q.Col(1), q.Col(2)});
+  while (q && sqlite3_step(q.s) == SQLITE_ROW)
+    out.push_back({sqlite3_column_int64(q.s, 0), q.Col(1), q.Col(2)});
   return out;
 }
 
@@ -331,6 +339,7 @@ uint64_t ProxyPool::OtherChanges() {
   if (!FDb) return 0;
   Statement q(FDb, "PRAGMA data_version");
   uint64_t other = 0;
-  if (q && sqlite3_step(q.s) == SQLITE_ROW) other = static_cast<uint64_t>(sqlite3_column_int64(q.s, 0));
+  if (q && sqlite3_step(q.s) == SQLITE_ROW)
+    other = static_cast<uint64_t>(sqlite3_column_int64(q.s, 0));
   return other;
 }

@@ -22,8 +22,8 @@ struct PoolProxy {
   bool super = false;
   std::string code, name, latitude, longitude;
   bool placedByOperator = false;
-  bool alive = true;  // in the lists; new proxies are listed until checks fail
-  int failures = 0;   // failed checks in a row
+  bool alive = true;      // in the lists; new proxies are listed until checks fail
+  int failures = 0;       // failed checks in a row
   int64_t checkedAt = 0;  // unix seconds of the last check, 0: never
   int latencyMs = -1;     // of the last passing check
   std::string lastError;
@@ -82,7 +82,8 @@ class ProxyPool {
 
  private:
   bool Exec(const char* sql, std::string* error = nullptr);
-  bool RecordCheckLocked(int64_t id, bool ok, int latencyMs, const std::string& error, int threshold);
+  bool RecordCheckLocked(int64_t id, bool ok, int latencyMs, const std::string& error,
+                         int threshold);
   sqlite3* FDb = nullptr;
   std::mutex FLock;
   std::atomic<uint64_t> FLocalChanges{0};

@@ -81,8 +81,10 @@ std::string RedactedQuery(const std::string& query) {
     const size_t eq = part.find('=');
     const std::string name = Decode(part.substr(0, eq));
     if (!out.empty() || start > 0) out += '&';
-    if (SameText(name, "MagicWord")) out += part.substr(0, eq) + "=-";
-    else out += part;
+    if (SameText(name, "MagicWord"))
+      out += part.substr(0, eq) + "=-";
+    else
+      out += part;
     start = amp + 1;
   }
   return out;
@@ -189,13 +191,17 @@ void Service::Handle(const ServiceRequest& req, ServiceResponse& res) {
     ServeUpdate(req, res);
   } else if (path == "/redirect") {
     const std::string action = Param(req, "ACTION");
-    if (SameText(action, "Update")) ServeUpdate(req, res);
-    else ServePage(action, req, res);
-  } else if (path.rfind("/page/", 0) == 0 && path.size() > 6 && path.find('/', 6) == std::string::npos) {
+    if (SameText(action, "Update"))
+      ServeUpdate(req, res);
+    else
+      ServePage(action, req, res);
+  } else if (path.rfind("/page/", 0) == 0 && path.size() > 6 &&
+             path.find('/', 6) == std::string::npos) {
     ServePage(path.substr(6), req, res);
   } else if (path == "/getinfo") {
     ServeLocalInfo(req, client.address, res);
-  } else if (path.rfind("/flags/", 0) == 0 && path.size() > 7 && path.find('/', 7) == std::string::npos) {
+  } else if (path.rfind("/flags/", 0) == 0 && path.size() > 7 &&
+             path.find('/', 7) == std::string::npos) {
     ServeFlag(path.substr(7), res);
   } else if (path == "/touch") {
     ServeTouch(req, client.address, res);
@@ -231,8 +237,9 @@ void Service::ServeUpdate(const ServiceRequest& req, ServiceResponse& res) {
 void Service::ServePage(const std::string& page, const ServiceRequest& req, ServiceResponse& res) {
   std::string html = ServiceConfig::Get(FConfig.pages, page);
   if (html.empty())
-    html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Veilgate " + HtmlEscape(page) +
-           "</title></head><body><h1>Veilgate</h1><p>Page: " + HtmlEscape(page) + "</p></body></html>\n";
+    html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Veilgate " +
+           HtmlEscape(page) + "</title></head><body><h1>Veilgate</h1><p>Page: " + HtmlEscape(page) +
+           "</p></body></html>\n";
   res.contentType = kHtml;
   res.body = ExpandService(html, Self(req, true));
 }
@@ -264,7 +271,8 @@ void Service::ServeFlag(const std::string& file, ServiceResponse& res) {
   res.body = std::move(bytes);
 }
 
-void Service::ServeTouch(const ServiceRequest& req, const std::string& client, ServiceResponse& res) {
+void Service::ServeTouch(const ServiceRequest& req, const std::string& client,
+                         ServiceResponse& res) {
   std::string ip = Param(req, "ip");
   if (ip.empty()) ip = req.query;
   if (ip.size() > 256) ip.resize(256);
@@ -300,7 +308,8 @@ void Service::ServeTouches(ServiceResponse& res) {
   res.body = std::move(text);
 }
 
-void Service::ServeLocalInfo(const ServiceRequest& req, const std::string& client, ServiceResponse& res) {
+void Service::ServeLocalInfo(const ServiceRequest& req, const std::string& client,
+                             ServiceResponse& res) {
   if (FConfig.checkMagicWord && !SameText(Param(req, "MagicWord"), FConfig.magicWord)) {
     res.status = 403;
     res.body = "wrong magic word\n";
@@ -314,9 +323,11 @@ std::string Service::LogLine(const ServiceRequest& req, int status, size_t bytes
   const svc::Client client = svc::ResolveClient(req.peer, req.forwardedFor, FConfig.trustedProxies);
   char duration[32];
   std::snprintf(duration, sizeof duration, "%.3f", ms);
-  std::string line = "time=" + Now() + " peer=" + Field(req.peer) + " client=" + Field(client.address) +
-                     " method=" + Field(req.method) + " path=" + Field(req.path);
+  std::string line = "time=" + Now() + " peer=" + Field(req.peer) +
+                     " client=" + Field(client.address) + " method=" + Field(req.method) +
+                     " path=" + Field(req.path);
   if (!req.query.empty()) line += " query=" + Field(RedactedQuery(req.query));
-  line += " status=" + std::to_string(status) + " bytes=" + std::to_string(bytes) + " ms=" + duration;
+  line +=
+      " status=" + std::to_string(status) + " bytes=" + std::to_string(bytes) + " ms=" + duration;
   return line;
 }

@@ -30,13 +30,13 @@
 
 struct ServiceRequest {
   std::string method = "GET";
-  std::string path;    // decoded
-  std::string query;   // as sent, without "?"
+  std::string path;                                // decoded
+  std::string query;                               // as sent, without "?"
   std::multimap<std::string, std::string> params;  // decoded query parameters
-  std::string host;           // the Host header
-  std::string forwardedFor;   // the X-Forwarded-For header
-  std::string peer;           // the TCP peer's address
-  size_t headerBytes = 0;     // names and values of all headers together
+  std::string host;                                // the Host header
+  std::string forwardedFor;                        // the X-Forwarded-For header
+  std::string peer;                                // the TCP peer's address
+  size_t headerBytes = 0;                          // names and values of all headers together
 };
 
 struct ServiceResponse {

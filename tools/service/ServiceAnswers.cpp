@@ -32,8 +32,8 @@ std::string ExpandService(const std::string& value, const std::string& self) {
   return out;
 }
 
-std::string UpdateAnswer(const ServiceConfig& config, const std::string& self, const std::string& normal,
-                         const std::string& super) {
+std::string UpdateAnswer(const ServiceConfig& config, const std::string& self,
+                         const std::string& normal, const std::string& super) {
   std::string a;
   auto line = [&](const std::string& name, const std::string& value) {
     a += OneLine(name) + "=" + OneLine(ExpandService(value, self)) + CRLF;
@@ -61,7 +61,8 @@ std::string UpdateAnswer(const ServiceConfig& config, const std::string& self, c
   return a;
 }
 
-std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& callerIP, const GeoInfo& geo) {
+std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& callerIP,
+                            const GeoInfo& geo) {
   std::string a;
   if (config.localInfo.empty()) {
     a += "IP=" + OneLine(callerIP) + CRLF;
@@ -103,5 +104,6 @@ std::string HtmlEscape(const std::string& text) {
 std::string CheckIPPage(const std::string& callerIP) {
   const std::string ip = HtmlEscape(callerIP);
   return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Your IP address</title></head>\n"
-         "<body><h1>Your IP address</h1>\n<p id=\"ip\">" + ip + "</p>\n</body></html>\n";
+         "<body><h1>Your IP address</h1>\n<p id=\"ip\">" +
+         ip + "</p>\n</body></html>\n";
 }

@@ -18,8 +18,8 @@ std::string ExpandService(const std::string& value, const std::string& self);
 // unless [settings] names them itself). Lines end with CR LF.
 // `normal` and `super` are the joined records of the live lists (the pool's,
 // or the configuration file's when no pool is configured).
-std::string UpdateAnswer(const ServiceConfig& config, const std::string& self, const std::string& normal,
-                         const std::string& super);
+std::string UpdateAnswer(const ServiceConfig& config, const std::string& self,
+                         const std::string& normal, const std::string& super);
 // The records joined the way the lists travel: separated by ";".
 std::string JoinRecords(const std::vector<std::string>& records);
 
@@ -29,7 +29,8 @@ std::string JoinRecords(const std::vector<std::string>& records);
 // "ip" there stands for the caller's address); otherwise the caller's address
 // is placed by `geo`: an unknown place leaves the country, city and region
 // empty and gives the position 0, 0.
-std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& callerIP, const GeoInfo& geo);
+std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& callerIP,
+                            const GeoInfo& geo);
 
 // A small HTML page that shows the visitor's address.
 std::string CheckIPPage(const std::string& callerIP);

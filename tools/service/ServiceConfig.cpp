@@ -40,9 +40,12 @@ bool ParseSeconds(const std::string& v, double max, double& out) {
 
 bool ParseBool(const std::string& v, bool& out) {
   const std::string l = LowerCase(v);
-  if (l == "1" || l == "true" || l == "yes" || l == "on") out = true;
-  else if (l == "0" || l == "false" || l == "no" || l == "off") out = false;
-  else return false;
+  if (l == "1" || l == "true" || l == "yes" || l == "on")
+    out = true;
+  else if (l == "0" || l == "false" || l == "no" || l == "off")
+    out = false;
+  else
+    return false;
   return true;
 }
 
@@ -85,8 +88,8 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
     if (t.empty() || t[0] == ';' || t[0] == '#') continue;
     if (t.front() == '[' && t.back() == ']') {
       section = LowerCase(Trim(t.substr(1, t.size() - 2), kBlanks));
-      static const char* const known[] = {"service", "geoip",    "checker", "update", "banner",
-                                          "settings", "localinfo", "pages",  "normal", "super"};
+      static const char* const known[] = {"service",  "geoip",     "checker", "update", "banner",
+                                          "settings", "localinfo", "pages",   "normal", "super"};
       bool ok = false;
       for (const char* k : known) ok = ok || section == k;
       if (!ok) return fail("unknown section [" + section + "]");
@@ -137,21 +140,27 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
       } else if (n == "max_header_bytes" || n == "max_body_bytes") {
         if (!ParseLong(value, 1024, 1L << 24, num))
           return fail(name + " must be a number from 1024 to 16777216");
-        (n == "max_header_bytes" ? config.maxHeaderBytes : config.maxBodyBytes) = static_cast<size_t>(num);
+        (n == "max_header_bytes" ? config.maxHeaderBytes : config.maxBodyBytes) =
+            static_cast<size_t>(num);
       } else {
         return fail("unknown setting " + name);
       }
     } else if (section == "geoip") {
-      if (n == "mmdb") config.mmdb = Resolve(base, value);
-      else if (n == "country_database") config.geoipDat = Resolve(base, value);
-      else if (n == "country_database_v6") config.geoipDat6 = Resolve(base, value);
-      else return fail("unknown setting " + name);
+      if (n == "mmdb")
+        config.mmdb = Resolve(base, value);
+      else if (n == "country_database")
+        config.geoipDat = Resolve(base, value);
+      else if (n == "country_database_v6")
+        config.geoipDat6 = Resolve(base, value);
+      else
+        return fail("unknown setting " + name);
     } else if (section == "checker") {
       if (n == "interval") {
         if (!ParseSeconds(value, 86400 * 7, config.checkInterval))
           return fail("interval must be seconds from 0 to 604800 (0 turns the checker off)");
       } else if (n == "failures") {
-        if (!ParseLong(value, 1, 1000, num)) return fail("failures must be a number from 1 to 1000");
+        if (!ParseLong(value, 1, 1000, num))
+          return fail("failures must be a number from 1 to 1000");
         config.checkFailures = static_cast<int>(num);
       } else if (n == "timeout") {
         if (!ParseSeconds(value, 600, config.checkTimeout) || config.checkTimeout < 0.05)
@@ -163,7 +172,8 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
         if (value.rfind("http://", 0) != 0) return fail("url must be an http:// address");
         config.checkURL = value;
       } else if (n == "expect_proxy_address") {
-        if (!ParseBool(value, config.checkNamesProxy)) return fail("expect_proxy_address must be 1 or 0");
+        if (!ParseBool(value, config.checkNamesProxy))
+          return fail("expect_proxy_address must be 1 or 0");
       } else {
         return fail("unknown setting " + name);
       }

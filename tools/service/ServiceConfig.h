@@ -21,10 +21,10 @@ struct ServiceConfig {
   std::string touchesFile;  // absolute, or empty
   std::string database;     // the proxy pool (SQLite); empty: the lists of this file
   int threads = 64;         // request threads; each kept-alive connection holds one
-  std::vector<std::string> trustedProxies;  // peers whose X-Forwarded-For is believed
+  std::vector<std::string> trustedProxies;                // peers whose X-Forwarded-For is believed
   std::vector<std::string> admin = {"127.0.0.1", "::1"};  // who may read /touches
-  std::string tlsCert, tlsKey;  // both set: the service speaks HTTPS
-  size_t maxHeaderBytes = 16384;  // all request headers together
+  std::string tlsCert, tlsKey;                            // both set: the service speaks HTTPS
+  size_t maxHeaderBytes = 16384;                          // all request headers together
   size_t maxBodyBytes = 65536;
 
   // [geoip]
@@ -38,11 +38,11 @@ struct ServiceConfig {
   double checkTimeout = 10;    // seconds per probe
   int checkWorkers = 16;       // probes at once
   std::string checkURL = "http://{service}/checkip";  // fetched through each proxy
-  bool checkNamesProxy = true;  // the answer must contain the proxy's address
+  bool checkNamesProxy = true;                        // the answer must contain the proxy's address
 
-  Pairs update;    // [update]: Result, info, page (and anything else)
-  Pairs banner;    // [banner]: Banner.* lines
-  Pairs settings;  // [settings]: delivered as __MODIFY__.<name>
+  Pairs update;                            // [update]: Result, info, page (and anything else)
+  Pairs banner;                            // [banner]: Banner.* lines
+  Pairs settings;                          // [settings]: delivered as __MODIFY__.<name>
   std::vector<std::string> normalProxies;  // [normal]: one record per line
   std::vector<std::string> superProxies;   // [super]
   int firstListLine = 0;                   // line of the first list record, for messages

@@ -39,12 +39,13 @@
 namespace {
 
 int Usage() {
-  std::cerr << "usage: veilgate-service --config FILE [--port N] [--listen ADDRESS]\n"
-               "       veilgate-service (--config FILE | --database FILE) pool add HOST:PORT [--super] "
-               "[--country CC]\n"
-               "       veilgate-service (--config FILE | --database FILE) pool import FILE [--super]\n"
-               "       veilgate-service (--config FILE | --database FILE) pool list\n"
-               "       veilgate-service (--config FILE | --database FILE) pool remove HOST:PORT\n";
+  std::cerr
+      << "usage: veilgate-service --config FILE [--port N] [--listen ADDRESS]\n"
+         "       veilgate-service (--config FILE | --database FILE) pool add HOST:PORT [--super] "
+         "[--country CC]\n"
+         "       veilgate-service (--config FILE | --database FILE) pool import FILE [--super]\n"
+         "       veilgate-service (--config FILE | --database FILE) pool list\n"
+         "       veilgate-service (--config FILE | --database FILE) pool remove HOST:PORT\n";
   return 2;
 }
 
@@ -58,22 +59,23 @@ std::string Ago(int64_t at) {
 int PoolCommand(Service& service, const std::vector<std::string>& words) {
   ProxyPool* pool = service.Pool();
   if (!pool) {
-    std::cerr << "veilgate-service: no pool database configured ([service] database = FILE, or --database "
-                 "FILE)\n";
+    std::cerr
+        << "veilgate-service: no pool database configured ([service] database = FILE, or --database "
+           "FILE)\n";
     return 1;
   }
   const std::string cmd = words.size() > 1 ? words[1] : "";
   std::string error;
   if (cmd == "list" && words.size() == 2) {
     const std::vector<PoolProxy> all = pool->List();
-    std::printf("%-22s %-6s %-2s %-24s %-5s %4s %8s %-10s %s\n", "ADDRESS", "LIST", "CC", "COUNTRY", "STATE",
-                "FAIL", "LATENCY", "CHECKED", "LAST ERROR");
+    std::printf("%-22s %-6s %-2s %-24s %-5s %4s %8s %-10s %s\n", "ADDRESS", "LIST", "CC", "COUNTRY",
+                "STATE", "FAIL", "LATENCY", "CHECKED", "LAST ERROR");
     for (const PoolProxy& p : all)
       std::printf("%-22s %-6s %-2s %-24s %-5s %4d %8s %-10s %s\n", p.Address().c_str(),
                   p.super ? "super" : "normal", p.code.empty() ? "??" : p.code.c_str(),
                   p.name.substr(0, 24).c_str(), p.alive ? "alive" : "dead", p.failures,
-                  p.latencyMs < 0 ? "-" : (std::to_string(p.latencyMs) + "ms").c_str(), Ago(p.checkedAt).c_str(),
-                  p.lastError.c_str());
+                  p.latencyMs < 0 ? "-" : (std::to_string(p.latencyMs) + "ms").c_str(),
+                  Ago(p.checkedAt).c_str(), p.lastError.c_str());
     std::printf("%zu proxies\n", all.size());
     return 0;
   }
@@ -89,7 +91,8 @@ int PoolCommand(Service& service, const std::vector<std::string>& words) {
       } else if (words[i] == "--country" && i + 1 < words.size()) {
         const std::string code = words[++i];
         if (code.size() != 2 || CountryName(code).empty()) {
-          std::cerr << "veilgate-service: \"" << code << "\" is not a known two-letter country code\n";
+          std::cerr << "veilgate-service: \"" << code
+                    << "\" is not a known two-letter country code\n";
           return 1;
         }
         p.code = UpperCase(code);
@@ -129,7 +132,8 @@ int PoolCommand(Service& service, const std::vector<std::string>& words) {
       proxies.push_back(p);
     }
     if (bad > 0) {
-      std::cerr << "veilgate-service: nothing imported (" << bad << " bad line" << (bad > 1 ? "s" : "") << ")\n";
+      std::cerr << "veilgate-service: nothing imported (" << bad << " bad line"
+                << (bad > 1 ? "s" : "") << ")\n";
       return 1;
     }
     if (!pool->Add(proxies, service.Geo(), error)) {
@@ -174,12 +178,18 @@ int main(int argc, char** argv) {
   std::vector<std::string> words;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
-    if (a == "--config" && i + 1 < argc) configPath = argv[++i];
-    else if (a == "--database" && i + 1 < argc) databasePath = argv[++i];
-    else if (a == "--port" && i + 1 < argc) portOverride = std::atoi(argv[++i]);
-    else if (a == "--listen" && i + 1 < argc) listenOverride = argv[++i];
-    else if (!words.empty() || a == "pool") words.push_back(a);
-    else return Usage();
+    if (a == "--config" && i + 1 < argc)
+      configPath = argv[++i];
+    else if (a == "--database" && i + 1 < argc)
+      databasePath = argv[++i];
+    else if (a == "--port" && i + 1 < argc)
+      portOverride = std::atoi(argv[++i]);
+    else if (a == "--listen" && i + 1 < argc)
+      listenOverride = argv[++i];
+    else if (!words.empty() || a == "pool")
+      words.push_back(a);
+    else
+      return Usage();
   }
   if (configPath.empty() && (databasePath.empty() || words.empty())) return Usage();
 
@@ -199,7 +209,8 @@ int main(int argc, char** argv) {
 
   Service service(config);
   if (!service.Open(error)) {
-    std::cerr << "veilgate-service: " << (configPath.empty() ? "" : configPath + ": ") << error << "\n";
+    std::cerr << "veilgate-service: " << (configPath.empty() ? "" : configPath + ": ") << error
+              << "\n";
     return 1;
   }
   if (!words.empty()) return PoolCommand(service, words);
@@ -225,7 +236,8 @@ int main(int argc, char** argv) {
   std::unique_ptr<httplib::Server> server;
   std::function<void(int)> setBacklog;
   if (tls) {
-    auto s = std::make_unique<Listener<httplib::SSLServer>>(config.tlsCert.c_str(), config.tlsKey.c_str());
+    auto s = std::make_unique<Listener<httplib::SSLServer>>(config.tlsCert.c_str(),
+                                                            config.tlsKey.c_str());
     setBacklog = [p = s.get()](int n) { p->SetBacklog(n); };
     if (!s->is_valid()) {
       std::cerr << "veilgate-service: cannot use the certificate " << config.tlsCert << " and key "
@@ -278,8 +290,11 @@ int main(int argc, char** argv) {
   svr.set_logger([&](const httplib::Request& q, const httplib::Response& r) {
     double ms = 0;
     if (tRequestStart != std::chrono::steady_clock::time_point{})
-      ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - tRequestStart).count();
-    const size_t bytes = tRequestStart != std::chrono::steady_clock::time_point{} ? tBodyBytes : r.body.size();
+      ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                     tRequestStart)
+               .count();
+    const size_t bytes =
+        tRequestStart != std::chrono::steady_clock::time_point{} ? tBodyBytes : r.body.size();
     tRequestStart = {};
     const ServiceRequest req = FromHttplib(q);
     service.Stats().Request(Service::Endpoint(req.path), r.status);
@@ -308,8 +323,9 @@ int main(int argc, char** argv) {
   if (service.Pool() && config.checkInterval > 0) {
     if (config.checkURL.find("{service}") != std::string::npos &&
         (config.listen == "0.0.0.0" || config.listen == "::" || config.listen == "[::]")) {
-      std::cerr << "veilgate-service: the service listens on every address, so the proxies cannot be sent to "
-                   "{service}: set [checker] url to an address they reach (http://HOST:PORT/checkip)\n";
+      std::cerr
+          << "veilgate-service: the service listens on every address, so the proxies cannot be sent to "
+             "{service}: set [checker] url to an address they reach (http://HOST:PORT/checkip)\n";
       return 1;
     }
     CheckerSettings cs;
@@ -323,7 +339,8 @@ int main(int argc, char** argv) {
   }
   std::cout << "listening on " << (tls ? "https" : "http") << "://" << self << std::endl;
   std::cerr << "veilgate-service: GeoIP: " << service.Geo().Source()
-            << (service.Pool() ? "; pool: " + config.database : "; lists of the configuration file") << "\n";
+            << (service.Pool() ? "; pool: " + config.database : "; lists of the configuration file")
+            << "\n";
   if (checker) checker->Start();
 
   std::atomic<bool> signalled{false};

@@ -31,8 +31,8 @@ class TProxyCheck final : public QObject, public IProxyCheck {
       reply->deleteLater();
       TProxyCheckAnswer answer;
       answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-      answer.ok = reply->error() == QNetworkReply::NoError && answer.status >= 200 &&
-                  answer.status < 300;
+      answer.ok =
+          reply->error() == QNetworkReply::NoError && answer.status >= 200 && answer.status < 300;
       if (answer.ok) answer.body = reply->readAll();
       answer.error = reply->errorString();
       done(answer);

@@ -110,8 +110,7 @@ class TEngineView : public QWidget, public IWebView {
   void SetHtml(const QString& html, const QUrl& baseUrl) override { FView->setHtml(html, baseUrl); }
   void Stop() override { FView->stop(); }
   void Reload() override { FView->reload(); }
-  void RunJavaScript(const QString& script,
-                     std::function<void(const QString&)> result) override {
+  void RunJavaScript(const QString& script, std::function<void(const QString&)> result) override {
     if (!result) {
       FPage->runJavaScript(script);
       return;
@@ -123,7 +122,7 @@ class TEngineView : public QWidget, public IWebView {
     FPage->settings()->setAttribute(QWebEngineSettings::ShowScrollBars,
                                     !(options & uioDontUseScrollBars));
     FView->setContextMenuPolicy((options & uioDisableContextMenu) ? Qt::NoContextMenu
-                                                                   : Qt::DefaultContextMenu);
+                                                                  : Qt::DefaultContextMenu);
     const bool drop = !(options & uioDisableDrop);
     FView->setAcceptDrops(drop);
     if (QWidget* proxy = FView->focusProxy()) proxy->setAcceptDrops(drop);

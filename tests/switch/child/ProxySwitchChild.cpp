@@ -36,8 +36,7 @@ int main(int argc, char** argv) {
       ::raise(SIGKILL);
     }
     if (proxy == "reach") {
-      std::printf("reach %s\n",
-                  platform::DescribeProxyReach(platform::LastProxyReach()).c_str());
+      std::printf("reach %s\n", platform::DescribeProxyReach(platform::LastProxyReach()).c_str());
       continue;
     }
     SetIEProxy(proxy == "-" ? std::string() : proxy);

@@ -81,17 +81,18 @@ class Screenshots : public MainWindowTest {
   void Save(const std::string& name, const QImage& image) {
     const std::string file = FShotDir + "/" + name + "-" + FSkin + "-" + FLanguage + ".png";
     // scripts/screenshots turns the pictures into palette pictures afterwards.
-    ASSERT_TRUE(image.convertToFormat(QImage::Format_RGB888).save(QString::fromStdString(file),
-                                                                  "PNG", 9))
+    ASSERT_TRUE(
+        image.convertToFormat(QImage::Format_RGB888).save(QString::fromStdString(file), "PNG", 9))
         << file;
     std::printf("%s\n", file.c_str());
   }
 
   TfrmMain& Shown() {
-    Const({"Update.Times=1", "TARGET_COUNTRY=DE", "Skin=" + FSkin, "App.Copyright=Copyright (C) 2026",
-           "NORMAL_IPS=198.51.100.23:8080|Germany|DE|9|51;203.0.113.40:3128|United States|US|-97|38;"
-           "192.0.2.2:3128|France|FR|2.35|48.85",
-           "SUPER_IPS=192.0.2.9:80|Japan|JP|139.7|35.7"});
+    Const(
+        {"Update.Times=1", "TARGET_COUNTRY=DE", "Skin=" + FSkin, "App.Copyright=Copyright (C) 2026",
+         "NORMAL_IPS=198.51.100.23:8080|Germany|DE|9|51;203.0.113.40:3128|United States|US|-97|38;"
+         "192.0.2.2:3128|France|FR|2.35|48.85",
+         "SUPER_IPS=192.0.2.9:80|Japan|JP|139.7|35.7"});
     // The user's choices, as the engine stores them (they win over const.dat).
     GetCLSettings()->SetSettingString("Skin", FSkin);
     GetCLSettings()->SetSettingString("Language", FLanguage);
@@ -174,7 +175,9 @@ TEST_F(Screenshots, Dialogs) {
   testing.reset();
   // The message box with its "do not show again" box.
   Modal<TForm>(
-      [&] { w.Engine()->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK | mbCancel); },
+      [&] {
+        w.Engine()->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK | mbCancel);
+      },
       [&](TForm* d) { Shot("messagebox", {d}); });
 }
 
@@ -216,8 +219,10 @@ TEST_F(Screenshots, AboutAndUpdateWindows) {
   auto serve = [&](const std::string& answer) {
     FService.reset();
     sb().WriteFile("svc/shot.conf",
-                   "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = WORD-1\n[update]\n" + answer);
-    FService = std::make_unique<proxytest::TServiceProcess>(VG_SERVICE_EXE, sb().Path("svc/shot.conf"));
+                   "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = WORD-1\n[update]\n" +
+                       answer);
+    FService =
+        std::make_unique<proxytest::TServiceProcess>(VG_SERVICE_EXE, sb().Path("svc/shot.conf"));
     return FService->URL("/update");
   };
   {

@@ -61,8 +61,8 @@ class TSequentialServer {
         request.append(buf, static_cast<size_t>(n));
       }
       const std::string body = FBody();
-      const std::string reply = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) +
-                                "\r\n\r\n" + body;
+      const std::string reply =
+          "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
       ::send(c, reply.data(), reply.size(), MSG_NOSIGNAL);
       ::close(c);
     }

@@ -67,9 +67,9 @@ int main(int argc, char** argv) {
   wc.hInstance = GetModuleHandleW(nullptr);
   wc.lpszClassName = L"VeilgateTestMainWindow";
   RegisterClassW(&wc);
-  HWND main = CreateWindowExW(0, wc.lpszClassName, L"Veilgate test main window",
-                              WS_OVERLAPPEDWINDOW, 50, 50, 320, 200, nullptr, nullptr,
-                              wc.hInstance, nullptr);
+  HWND main =
+      CreateWindowExW(0, wc.lpszClassName, L"Veilgate test main window", WS_OVERLAPPEDWINDOW, 50,
+                      50, 320, 200, nullptr, nullptr, wc.hInstance, nullptr);
   ShowWindow(main, SW_SHOWMINNOACTIVE);
 
   const uint32_t getId = platform::RegisterMessage("CL GetAppID");
