@@ -239,16 +239,20 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   if (CLSplashForm()) QTimer::singleShot(0, [] { CLCloseSplash(); });
 
   // Message loop, unless termination was asked for while the windows
-  //     were being created (a modal box during start-up answers requests).
+  // were being created (a modal box during start-up answers requests).
   if (!CLTerminateRequested()) QApplication::exec();
 
-  // The settings store goes; a later access creates a fresh one.
-  ReleaseCLSettings();
-
-  // The windows belong to the application object and go with it.
+  // The windows belong to the application object and go before it. The
+  // main window stores its last settings as it goes, so it goes before the
+  // settings store: a store created after the release would count this run
+  // a second time.
   if (ownApp) {
     delete Reference;
     Reference = nullptr;
+  }
+  // The settings store goes; a later access creates a fresh one.
+  ReleaseCLSettings();
+  if (ownApp) {
     dispatcher.reset();
     ownApp.reset();
   }
