@@ -17,8 +17,44 @@ struct TModuleState {
   std::string error;  // why the module could not be loaded
 };
 
-std::mutex GModulesLock;
-std::map<std::string, TModuleState> GModules;
+// Never destroyed: a worker thread may still ask for an entry point while
+// the process ends (the program does not wait for a request at exit).
+std::mutex& ModulesLock() {
+  static auto* lock = new std::mutex;
+  return *lock;
+}
+std::map<std::string, TModuleState>& Modules() {
+  static auto* modules = new std::map<std::string, TModuleState>;
+  return *modules;
+}
+
+// Looks for lib<name>.so in the folders and loads the first one found.
+TModuleState LoadModule(const std::string& name, const std::vector<std::string>& folders) {
+  TModuleState state;
+  const std::string file = "lib" + name + ".so";
+  std::string tried;
+  for (const std::string& folder : folders) {
+    const std::string path = (folder == "/" ? folder : folder + "/") + file;
+    if (::access(path.c_str(), F_OK) != 0) {
+      tried += (tried.empty() ? "" : "; ") + path + ": not there";
+      continue;
+    }
+    // RTLD_LOCAL: the module's symbols serve only the entry points asked
+    // for here, never another library's look-ups.
+    void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+      const char* why = ::dlerror();
+      tried += (tried.empty() ? "" : "; ") + std::string(why ? why : path + ": cannot load");
+      continue;
+    }
+    state.handle = handle;
+    break;
+  }
+  if (!state.handle)
+    state.error = "the module " + file + " could not be loaded (" +
+                  (tried.empty() ? std::string("no folder to look in") : tried) + ")";
+  return state;
+}
 
 std::string ExecutablePath() {
   std::string buf(4096, '\0');
@@ -47,33 +83,16 @@ std::vector<std::string> ModuleFolders() {
 
 void* ModuleEntry(const std::string& name, const char* entry, std::string* error,
                   const std::vector<std::string>& folders) {
-  std::lock_guard<std::mutex> hold(GModulesLock);
-  auto found = GModules.find(name);
-  if (found == GModules.end()) {
-    TModuleState state;
-    const std::string file = "lib" + name + ".so";
-    std::string tried;
-    for (const std::string& folder : folders) {
-      const std::string path = (folder == "/" ? folder : folder + "/") + file;
-      if (::access(path.c_str(), F_OK) != 0) {
-        tried += (tried.empty() ? "" : "; ") + path + ": not there";
-        continue;
-      }
-      // RTLD_LOCAL: the module's symbols serve only the entry points asked
-      // for here, never another library's look-ups.
-      void* handle = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-      if (!handle) {
-        const char* why = ::dlerror();
-        tried += (tried.empty() ? "" : "; ") + std::string(why ? why : path + ": cannot load");
-        continue;
-      }
-      state.handle = handle;
-      break;
-    }
-    if (!state.handle)
-      state.error = "the module " + file + " could not be loaded (" +
-                    (tried.empty() ? std::string("no folder to look in") : tried) + ")";
-    found = GModules.emplace(name, std::move(state)).first;
+  std::unique_lock<std::mutex> hold(ModulesLock());
+  auto found = Modules().find(name);
+  if (found == Modules().end()) {
+    // The module's own initialisers run while it loads and may take locks
+    // of their libraries: the loading happens outside this lock. Two
+    // threads loading at once both succeed; the first one's record stays.
+    hold.unlock();
+    TModuleState loaded = LoadModule(name, folders);
+    hold.lock();
+    found = Modules().emplace(name, std::move(loaded)).first;
   }
   TModuleState& state = found->second;
   if (!state.handle) {
@@ -93,9 +112,9 @@ void* ModuleEntry(const std::string& name, const char* entry, std::string* error
 }
 
 bool ModuleLoaded(const std::string& name) {
-  std::lock_guard<std::mutex> hold(GModulesLock);
-  auto found = GModules.find(name);
-  return found != GModules.end() && found->second.handle;
+  std::lock_guard<std::mutex> hold(ModulesLock());
+  auto found = Modules().find(name);
+  return found != Modules().end() && found->second.handle;
 }
 
 }  // namespace platform::posix
