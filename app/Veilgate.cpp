@@ -24,7 +24,7 @@ namespace {
 // constructor, whichever code creates it.
 void SetApplicationIdentity() {
   QGuiApplication::setDesktopFileName(QString::fromLatin1(kAppDesktopId));
-  const QIcon icon = AppIcon();
+  const QIcon icon = AppWindowIcon();
   if (!icon.isNull()) QGuiApplication::setWindowIcon(icon);
 }
 Q_COREAPP_STARTUP_FUNCTION(SetApplicationIdentity)

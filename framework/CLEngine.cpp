@@ -279,7 +279,14 @@ void TCLEngine::InitPost() {
   if (OnLanguageChanged) OnLanguageChanged(this);
   if (OnSkinChanged) OnSkinChanged(this);
   UpdateTitle();
-  if (GetCLSettings()->GetSettingBool("Update.BeginAuto")) AppUpdateAuto();
+  // The automatic update check waits until the window is on the screen:
+  // its request loads the network module, which the window does not need.
+  if (GetCLSettings()->GetSettingBool("Update.BeginAuto")) {
+    if (FOwnerForm)
+      FOwnerForm->AfterFirstPaint([this] { AppUpdateAuto(); });
+    else
+      AppUpdateAuto();
+  }
   // A plain first parameter of our own command line becomes the pending
   // command parameter, exactly as one handed over by a later start.
   const QStringList args = QCoreApplication::arguments();

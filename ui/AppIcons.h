@@ -11,6 +11,9 @@ inline constexpr const char* kAppDesktopId = "org.veilgate.Veilgate";
 // The mark in every rendered size; a build without the rendered pictures
 // gives an empty icon (the style's stock icon stands in for it then).
 QIcon AppIcon();
+// The mark as every window's icon for the window system: the sizes a title
+// bar or task bar shows, which larger uses scale.
+QIcon AppWindowIcon();
 // The tray picture of the state: the mark while hiding, the open grey gate
 // while the connection goes direct.
 QIcon TrayStateIcon(bool hiding);

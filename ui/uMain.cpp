@@ -353,9 +353,13 @@ void TfrmMain::FormCreate() {
   actStopHideExecute(nullptr);
   // The user's settings.
   LoadSettings();
-  // The user's own IP information is asked for.
+  // The user's own IP information is asked for once the window is on the
+  // screen: the request loads the network module, which showing the window
+  // does not need.
   FLocalInfoGot = false;
-  FProxyManager->GetCurrentLocalInfo();
+  AfterFirstPaint([this] {
+    if (FProxyManager) FProxyManager->GetCurrentLocalInfo();
+  });
   // The popup says the user's IP information is being checked.
   if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Verifing"), 0);
   // The Firefox extension, the first time Firefox is seen.

@@ -8,7 +8,9 @@
 #include <QKeyEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QTimer>
 #include <QVBoxLayout>
+#include <QWindow>
 
 QString QStr(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
@@ -176,7 +178,15 @@ void TForm::ApplyWindowFlags() {
   }
   if (FFrameless || FBorderStyle == TFormBorderStyle::bsNone) f |= Qt::FramelessWindowHint;
   if (windowFlags() & Qt::WindowStaysOnTopHint) f |= Qt::WindowStaysOnTopHint;
-  if (f != windowFlags()) setWindowFlags(f);
+  if (f != windowFlags()) {
+    // A window without its native window yet takes the flags as they are:
+    // they are used when it is created. Setting them the full way would
+    // re-parent it, which polishes every control on it again.
+    if (testAttribute(Qt::WA_WState_Created))
+      setWindowFlags(f);
+    else
+      overrideWindowFlags(f);
+  }
   UpdateWindowSize();
   // Changing the flags hides a window; it comes back as it was.
   if (visible && !isVisible()) show();
@@ -198,6 +208,16 @@ bool TForm::OwnsWidget(QObject* o) const {
 }
 
 bool TForm::eventFilter(QObject* watched, QEvent* e) {
+  // The window system shows the window: its contents are painted and put on
+  // the screen while this event is handled, so the work runs right after.
+  if (e->type() == QEvent::Expose && watched == windowHandle() && !FPainted &&
+      windowHandle()->isExposed()) {
+    windowHandle()->removeEventFilter(this);
+    QPointer<TForm> self(this);
+    QTimer::singleShot(0, this, [self] {
+      if (self && !self->FPainted) self->RunAfterFirstPaint();
+    });
+  }
   // With KeyPreview the window sees keys before its controls.
   if (FKeyPreview && (e->type() == QEvent::KeyPress || e->type() == QEvent::KeyRelease) &&
       watched != this && OwnsWidget(watched)) {
@@ -317,6 +337,39 @@ void TForm::closeEvent(QCloseEvent* e) {
   if (action == TCloseAction::caFree) deleteLater();
 }
 
+void TForm::AfterFirstPaint(std::function<void()> work) {
+  if (!work) return;
+  if (FPainted || (windowHandle() && windowHandle()->isExposed())) {
+    FPainted = true;
+    QTimer::singleShot(0, this, std::move(work));
+    return;
+  }
+  FAfterFirstPaint.push_back(std::move(work));
+  if (FAfterFirstPaint.size() > 1) return;
+  WatchFirstExpose();
+  QPointer<TForm> self(this);
+  QTimer::singleShot(0, this, [self] {
+    if (self && !self->isVisible()) self->RunAfterFirstPaint();
+  });
+  QTimer::singleShot(kFirstPaintWaitMs, this, [self] {
+    if (self) self->RunAfterFirstPaint();
+  });
+}
+
+void TForm::RunAfterFirstPaint() {
+  FPainted = true;
+  // Work may ask for more work; that runs on a later turn.
+  std::vector<std::function<void()>> work;
+  work.swap(FAfterFirstPaint);
+  for (auto& w : work) w();
+}
+
+void TForm::WatchFirstExpose() {
+  if (FPainted || FAfterFirstPaint.empty() || !windowHandle()) return;
+  windowHandle()->removeEventFilter(this);
+  windowHandle()->installEventFilter(this);
+}
+
 void TForm::PlaceWindow() {
   QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
   const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
@@ -341,6 +394,7 @@ void TForm::showEvent(QShowEvent* e) {
     PlaceWindow();
   }
   QWidget::showEvent(e);
+  WatchFirstExpose();
   if (FDefaultButton && (!focusWidget() || focusWidget() == this)) FDefaultButton->setFocus();
   if (OnShow) OnShow(this);
 }

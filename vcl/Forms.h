@@ -15,6 +15,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "framework/lang/CLMultiLangClasses.h"
 
@@ -112,6 +113,14 @@ class TForm : public QWidget, public TCLComponent {
   void Close();
   // Places the window by its Position (done before the first showing).
   void PlaceWindow();
+  // Runs work once the window has been painted for the first time: start-up
+  // work the window does not need to appear waits until the user sees it.
+  // A window still hidden when the event loop first turns (a start into the
+  // tray) runs it then; one the window system does not expose within
+  // kFirstPaintWaitMs (another workspace, a minimised start) runs it then.
+  // Work asked for after the first paint runs on the next turn of the loop.
+  void AfterFirstPaint(std::function<void()> work);
+  static constexpr int kFirstPaintWaitMs = 300;
 
   // The button Enter presses and the one Escape presses (set by buttons).
   void SetDefaultButton(QWidget* b) { FDefaultButton = b; }
@@ -144,6 +153,8 @@ class TForm : public QWidget, public TCLComponent {
 
  private:
   void ApplyWindowFlags();
+  void RunAfterFirstPaint();
+  void WatchFirstExpose();
   void UpdateWindowSize();
   bool HandleDialogKey(int key);
   bool OwnsWidget(QObject* o) const;
@@ -169,6 +180,8 @@ class TForm : public QWidget, public TCLComponent {
   QEventLoop* FModalLoop = nullptr;
   QPointer<QWidget> FDefaultButton;
   QPointer<QWidget> FCancelButton;
+  bool FPainted = false;
+  std::vector<std::function<void()>> FAfterFirstPaint;
 };
 
 // Constructs a window and completes its loading.

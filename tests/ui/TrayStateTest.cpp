@@ -38,6 +38,33 @@ TEST_F(TrayStateTest, TheMarkAndTheDirectPictureComeInEverySizeAndDiffer) {
   EXPECT_EQ(qAlpha(mark.pixel(16, 16)), 255);
 }
 
+TEST_F(TrayStateTest, PicturesAreTheRenderedOnesInEveryLookAndTheWindowIconStopsAt64) {
+  const QIcon icon = AppIcon();
+  // A rendered size comes as rendered; one in between comes from the next
+  // larger picture, scaled down; one beyond the largest is not blown up.
+  const QImage rendered = icon.pixmap(QSize(48, 48), 1.0).toImage();
+  EXPECT_EQ(rendered.size(), QSize(48, 48));
+  EXPECT_EQ(qAlpha(rendered.pixel(0, 0)), 0);
+  EXPECT_EQ(qAlpha(rendered.pixel(24, 24)), 255);
+  EXPECT_EQ(icon.pixmap(QSize(20, 20), 1.0).size(), QSize(20, 20));
+  EXPECT_EQ(icon.pixmap(QSize(512, 512), 1.0).size(), QSize(256, 256));
+  EXPECT_EQ(icon.actualSize(QSize(512, 512)), QSize(256, 256));
+  // At a scale of 2, a 32 point icon is drawn from the 64 pixel picture.
+  const QPixmap sharp = icon.pixmap(QSize(32, 32), 2.0);
+  EXPECT_EQ(sharp.size(), QSize(64, 64));
+  EXPECT_EQ(sharp.toImage().convertToFormat(QImage::Format_ARGB32),
+            icon.pixmap(QSize(64, 64), 1.0).toImage().convertToFormat(QImage::Format_ARGB32));
+  // The disabled look is the style's, not the normal picture.
+  EXPECT_NE(icon.pixmap(QSize(32, 32), 1.0, QIcon::Disabled).toImage(),
+            icon.pixmap(QSize(32, 32), 1.0).toImage());
+
+  // The window icon: the same mark in the sizes up to 64 only.
+  const QIcon window = AppWindowIcon();
+  EXPECT_EQ(window.availableSizes(),
+            (QList<QSize>{{16, 16}, {22, 22}, {24, 24}, {32, 32}, {48, 48}, {64, 64}}));
+  EXPECT_EQ(window.pixmap(QSize(32, 32), 1.0).toImage(), icon.pixmap(QSize(32, 32), 1.0).toImage());
+}
+
 TEST_F(TrayStateTest, TheTrayFollowsHidingAndNamesTheCountryAndAddressInUse) {
   Const({"Update.Times=1", "TARGET_COUNTRY=FR", "NORMAL_IPS=192.0.2.3:80|France|FR|2|48"});
   TfrmMain& w = Window();
