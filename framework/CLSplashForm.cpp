@@ -9,22 +9,6 @@
 #include "platform/Files.h"
 #include "vcl/spPngForm.h"
 
-namespace {
-// The design's picture, shown only until the real one is loaded.
-QPixmap DesignPicture() {
-  QPixmap p(320, 180);
-  p.fill(Qt::black);
-  QPainter painter(&p);
-  painter.setPen(QColor(0x88, 0xc0, 0xd0));
-  QFont f = painter.font();
-  f.setPointSize(20);
-  f.setBold(true);
-  painter.setFont(f);
-  painter.drawText(p.rect(), Qt::AlignCenter, "Veilgate");
-  return p;
-}
-}  // namespace
-
 TfrmCLSplashForm::TfrmCLSplashForm(TCLComponent* AOwner) : TForm(AOwner) {
   SetName("frmCLSplashForm");
   SetBorderStyle(TFormBorderStyle::bsNone);
@@ -35,11 +19,17 @@ TfrmCLSplashForm::TfrmCLSplashForm(TCLComponent* AOwner) : TForm(AOwner) {
   setStyleSheet("TfrmCLSplashForm, #ClientArea { background-color: black; }");
   spPngForm = new TspPngForm(this);
   spPngForm->SetName("spPngForm");
-  spPngForm->SetPicture(DesignPicture());
   OnDeactivate = [this](TForm*) { FormDeactivate(); };
 }
 
-QWidget* TfrmCLSplashForm::CreateSplash() { return CreateForm<TfrmCLSplashForm>(); }
+// Without a picture there is nothing to show: no window at all, rather than
+// one that closes itself on the next turn.
+QWidget* TfrmCLSplashForm::CreateSplash() {
+  auto* splash = CreateForm<TfrmCLSplashForm>();
+  if (!splash->PictureFile().empty()) return splash;
+  delete splash;
+  return nullptr;
+}
 
 void TfrmCLSplashForm::FormCreate() {
   TForm::FormCreate();
@@ -52,6 +42,13 @@ void TfrmCLSplashForm::FormCreate() {
     loaded = spPngForm->LoadFromFile(file);
     if (loaded) FPictureFile = file;
     break;  // the first file found is the one; a broken one is not replaced
+  }
+  // Without one: a plain black window of the usual size, which closes
+  // itself at once.
+  if (!loaded && spPngForm->Picture().isNull()) {
+    QPixmap black(320, 180);
+    black.fill(Qt::black);
+    spPngForm->SetPicture(black);
   }
   const QPixmap& picture = spPngForm->Picture();
   QScreen* screen = QGuiApplication::primaryScreen();

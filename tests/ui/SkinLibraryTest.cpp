@@ -229,6 +229,11 @@ TEST_F(SkinLibraryTest, SplashClosesItselfWithoutAPictureOrWhenDeactivated) {
   std::unique_ptr<TfrmCLSplashForm> none(CreateForm<TfrmCLSplashForm>());
   none->show();
   EXPECT_TRUE(ProcessUntil([&] { return !none->isVisible(); }, 2000));
+  // The start-up routine gets no splash at all then, broken picture or none.
+  EXPECT_EQ(TfrmCLSplashForm::CreateSplash(), nullptr);
+  sb().WriteFile("app/oem.splash.png", "not a picture");
+  EXPECT_EQ(TfrmCLSplashForm::CreateSplash(), nullptr);
+  std::filesystem::remove(sb().Path("app/oem.splash.png"));
 
   // Losing activation closes it.
   WritePng("app/oem.splash.png", 50, 50, Qt::blue);
