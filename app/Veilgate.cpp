@@ -9,14 +9,17 @@
 
 #include "framework/CLEngine.h"
 #include "framework/CLMain.h"
+#include "framework/CLSettings.h"
 #include "framework/CLSplashForm.h"
 #include "net/CLUtils.h"
 #include "switch/uVGUtils.h"
 #include "ui/AppIcons.h"
+#include "ui/uFlashForm.h"
 #include "ui/uChooseIPCountry.h"
 #include "ui/uIPsTesting.h"
 #include "ui/uMain.h"
 #include "ui/uSettings.h"
+#include "vcl/PicturePreload.h"
 
 namespace {
 // The program's own icon on every window (and the tray's default), and the
@@ -94,6 +97,17 @@ int main(int argc, char** argv) {
   if (!CountryCheck()) return 0;
   QWidget* frmMain = nullptr;
   CLSplashFactory() = &TfrmCLSplashForm::CreateSplash;
+  // The splash, the popup and the window icon are decoded on worker threads
+  // while the splash and the main window are built.
+  CLPreloadHook() = [] {
+    std::vector<std::string> files = AppWindowIconFiles();
+    if (GetCLSettings()->GetSettingBool("App.Splash")) {
+      const std::string splash = TfrmCLSplashForm::PictureFileToShow();
+      if (!splash.empty()) files.insert(files.begin(), splash);
+    }
+    for (const std::string& f : TfrmFlashForm::StartPictureFiles()) files.push_back(f);
+    PreloadPictures(files);
+  };
   CLMainRun(argc, argv, TFormClass{"TfrmMain", [] { return CreateForm<TfrmMain>(); }}, frmMain);
   return 0;
 }

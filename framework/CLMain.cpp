@@ -39,6 +39,10 @@ std::function<QWidget*()>& CLSplashFactory() {
   static std::function<QWidget*()> factory;
   return factory;
 }
+std::function<void()>& CLPreloadHook() {
+  static std::function<void()> hook;
+  return hook;
+}
 void CLCloseSplash() {
   QWidget*& splash = CLSplashForm();
   if (!splash) return;
@@ -203,6 +207,9 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   CLDebugLog::SetActive(debug);
   CLDebugLog::SetAutoStart(debug);
   if (debug) CLDebugLog::Write("Enter Debug Mode...");
+
+  // The first windows' pictures are decoded while the windows are built.
+  if (CLPreloadHook()) CLPreloadHook()();
 
   // Autorun start only when autorun is permitted.
   if (FindSwitch(params, 'a') && !settings->GetSettingBool("App.Autorun")) return;

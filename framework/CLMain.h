@@ -36,6 +36,10 @@ QWidget*& CLSplashForm();
 std::function<QWidget*()>& CLSplashFactory();
 // Closes and frees the splash window, if one is shown.
 void CLCloseSplash();
+// Run as soon as the application object and the settings exist, before any
+// window is built: starts decoding, on worker threads, the pictures the
+// first windows will show (PreloadPictures). Empty: nothing is started.
+std::function<void()>& CLPreloadHook();
 
 // Whether a parameter is the switch of that letter: "-" or "/" followed by
 // exactly that letter, in either case.

@@ -31,18 +31,21 @@ QWidget* TfrmCLSplashForm::CreateSplash() {
   return nullptr;
 }
 
+std::string TfrmCLSplashForm::PictureFileToShow() {
+  const std::string app = GetAppPath();
+  for (const std::string& file :
+       {JoinPath(app, "oem.splash.png"), JoinPath(app, "res\\images\\splash.png")}) {
+    if (platform::FileExists(file)) return file;
+  }
+  return std::string();
+}
+
 void TfrmCLSplashForm::FormCreate() {
   TForm::FormCreate();
-  const std::string app = GetAppPath();
-  const std::string candidates[] = {JoinPath(app, "oem.splash.png"),
-                                    JoinPath(app, "res\\images\\splash.png")};
-  bool loaded = false;
-  for (const std::string& file : candidates) {
-    if (!platform::FileExists(file)) continue;
-    loaded = spPngForm->LoadFromFile(file);
-    if (loaded) FPictureFile = file;
-    break;  // the first file found is the one; a broken one is not replaced
-  }
+  // The first file found is the one; a broken one is not replaced.
+  const std::string file = PictureFileToShow();
+  const bool loaded = !file.empty() && spPngForm->LoadFromFile(file);
+  if (loaded) FPictureFile = file;
   // Without one: a plain black window of the usual size, which closes
   // itself at once.
   if (!loaded && spPngForm->Picture().isNull()) {

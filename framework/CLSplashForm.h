@@ -26,6 +26,9 @@ class TfrmCLSplashForm : public TForm {
   // Creates the splash for the start-up routine (install with
   // CLSplashFactory() = TfrmCLSplashForm::CreateSplash).
   static QWidget* CreateSplash();
+  // The picture file a splash shows: the first of the candidates that
+  // exists, empty when none does.
+  static std::string PictureFileToShow();
 
  protected:
   void FormCreate() override;

@@ -2,8 +2,6 @@
 
 #include <QFile>
 #include <QIconEngine>
-#include <QImage>
-#include <QImageReader>
 #include <QPainter>
 #include <QPixmap>
 #include <QString>
@@ -11,6 +9,8 @@
 #include <map>
 #include <utility>
 #include <vector>
+
+#include "vcl/PicturePreload.h"
 
 namespace {
 constexpr int kRenderedSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
@@ -66,10 +66,9 @@ class TLazyPngIconEngine : public QIconEngine {
     // The decoded pictures go into an icon of Qt's own, which scales them
     // and draws the disabled and selected looks as the style wants them.
     if (!FDecoded.count(side)) {
-      QImageReader reader(FFiles.at(side), "png");
-      const QImage image = reader.read();
       FDecoded[side] = true;
-      if (!image.isNull()) FIcon.addPixmap(QPixmap::fromImage(image));
+      QPixmap picture;
+      if (LoadPicture(FFiles.at(side).toStdString(), picture)) FIcon.addPixmap(picture);
     }
     return FIcon.pixmap(size, 1.0, mode, state);
   }
@@ -88,13 +87,18 @@ class TLazyPngIconEngine : public QIconEngine {
   QIcon FIcon;
 };
 
-QIcon IconFromResources(const QString& name, int maxSize) {
+std::map<int, QString> RenderedFiles(const QString& name, int maxSize) {
   std::map<int, QString> files;
   for (int size : kRenderedSizes) {
     if (size > maxSize) break;
     const QString file = QStringLiteral(":/icons/%1-%2.png").arg(name).arg(size);
     if (QFile::exists(file)) files.emplace(size, file);
   }
+  return files;
+}
+
+QIcon IconFromResources(const QString& name, int maxSize) {
+  std::map<int, QString> files = RenderedFiles(name, maxSize);
   if (files.empty()) return QIcon();
   return QIcon(new TLazyPngIconEngine(std::move(files)));
 }
@@ -108,6 +112,13 @@ QIcon AppIcon() {
 QIcon AppWindowIcon() {
   static const QIcon icon = IconFromResources(QStringLiteral("veilgate"), kWindowIconMaxSize);
   return icon;
+}
+
+std::vector<std::string> AppWindowIconFiles() {
+  std::vector<std::string> files;
+  for (const auto& f : RenderedFiles(QStringLiteral("veilgate"), kWindowIconMaxSize))
+    files.push_back(f.second.toStdString());
+  return files;
 }
 
 QIcon TrayStateIcon(bool hiding) {

@@ -5,6 +5,9 @@
 
 #include <QIcon>
 
+#include <string>
+#include <vector>
+
 // Identifier of the desktop entry and the icon's name in the icon theme.
 inline constexpr const char* kAppDesktopId = "org.veilgate.Veilgate";
 
@@ -14,6 +17,8 @@ QIcon AppIcon();
 // The mark as every window's icon for the window system: the sizes a title
 // bar or task bar shows, which larger uses scale.
 QIcon AppWindowIcon();
+// The picture files of the window icon, for decoding ahead.
+std::vector<std::string> AppWindowIconFiles();
 // The tray picture of the state: the mark while hiding, the open grey gate
 // while the connection goes direct.
 QIcon TrayStateIcon(bool hiding);

@@ -73,14 +73,21 @@ void TfrmFlashForm::FormCreate() {
                          settings->GetSettingInteger("FLS.Height"));
   FlashPlayer->show();
   // The start-up commands.
-  SetBackground(JoinPath(GetAppPath(), settings->GetSettingString("FLS.Background")));
-  SetLogo(JoinPath(GetAppPath(), settings->GetSettingString("FLS.Logo")));
+  const std::vector<std::string> pictures = StartPictureFiles();
+  SetBackground(pictures[0]);
+  SetLogo(pictures[1]);
   SetIPInfo("Local", "", "", "", "", "", "0", "100");
   SetIPInfo("Target", "", "", "", "", "", "0", "100");
   SetTextInfo("Verifing from " + settings->GetSettingString("APP.Name") + " server ...", 4474009);
   SetTextInfo2("", 0);
   ApplyLanguageTexts();
   TForm::FormCreate();
+}
+
+std::vector<std::string> TfrmFlashForm::StartPictureFiles() {
+  TCLSettings* settings = GetCLSettings();
+  return {JoinPath(GetAppPath(), settings->GetSettingString("FLS.Background")),
+          JoinPath(GetAppPath(), settings->GetSettingString("FLS.Logo"))};
 }
 
 void TfrmFlashForm::Send(const std::string& aCommand) {

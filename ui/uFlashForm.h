@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "vcl/Forms.h"
 #include "vcl/ShockwaveFlash.h"
@@ -20,6 +21,10 @@ class TfrmFlashForm : public TForm {
   // FormDestroy: the player goes with the window.
   ~TfrmFlashForm() override;
   std::string ClassName() const override { return "TfrmFlashForm"; }
+
+  // The picture files the popup shows from its creation (background and
+  // logo, as the settings name them), for decoding ahead.
+  static std::vector<std::string> StartPictureFiles();
 
   // Each sends exactly one command to the movie and returns.
   void SetBackground(const std::string& aBGFileName);

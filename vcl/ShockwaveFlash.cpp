@@ -16,6 +16,7 @@
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Files.h"
+#include "vcl/PicturePreload.h"
 
 namespace {
 
@@ -463,7 +464,7 @@ QPixmap TShockwaveFlash::Picture(const std::string& fileOrUrl) {
   if (IsWebAddress(fileOrUrl)) {
     Fetch(fileOrUrl);
   } else {
-    p.load(QStr(fileOrUrl));
+    LoadPicture(fileOrUrl, p);
   }
   // A missing file counts as an empty picture; it is not looked for again.
   FPictures[fileOrUrl] = p;

@@ -2,6 +2,8 @@
 
 #include <QBitmap>
 
+#include "vcl/PicturePreload.h"
+
 TspPngForm::TspPngForm(TCLComponent* AOwner, QWidget* AParent) : TVclControl(AOwner, AParent) {
   setObjectName("spPngForm");
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -15,7 +17,7 @@ const TCLPropTable& TspPngForm::PropTable() const {
 
 bool TspPngForm::LoadFromFile(const std::string& fn) {
   QPixmap p;
-  if (!p.load(QStr(fn)) || p.isNull()) return false;
+  if (!LoadPicture(fn, p)) return false;
   SetPicture(p);
   return true;
 }

@@ -201,6 +201,7 @@ TEST_F(SkinLibraryTest, SplashPrefersThePartnerPictureAndCentresIt) {
   std::filesystem::create_directories(sb().Path("app/res/images"));
   WritePng("app/res/images/splash.png", 200, 100, Qt::red);
   WritePng("app/oem.splash.png", 120, 61, Qt::green);
+  EXPECT_EQ(TfrmCLSplashForm::PictureFileToShow(), sb().Path("app/oem.splash.png"));
   std::unique_ptr<TfrmCLSplashForm> splash(CreateForm<TfrmCLSplashForm>());
   EXPECT_EQ(splash->PictureFile(), sb().Path("app/oem.splash.png"));
   EXPECT_EQ(splash->PngForm()->Picture().size(), QSize(120, 61));

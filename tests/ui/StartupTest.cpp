@@ -149,6 +149,13 @@ class TPaintCounter : public QWidget {
 TEST_F(EngineHookTest, SplashIsPaintedBeforeTheMainWindowAndGoesWhenItShows) {
   sb().WriteFile("app/const.dat", "[setting]\nApp.ID=4712\nApp.Splash=1\nApp.Multiple=1\n");
   QPointer<TPaintCounter> splash;
+  // The pictures are started ahead once, before any window is built.
+  int preloads = 0;
+  bool preloadBeforeSplash = false;
+  CLPreloadHook() = [&] {
+    ++preloads;
+    preloadBeforeSplash = !splash;
+  };
   CLSplashFactory() = [&]() -> QWidget* {
     splash = new TPaintCounter;
     splash->resize(200, 100);
@@ -183,6 +190,9 @@ TEST_F(EngineHookTest, SplashIsPaintedBeforeTheMainWindowAndGoesWhenItShows) {
   CLTerminateRequested() = false;
   CLMainRun(1, argv, mainClass, shownWith);
   CLSplashFactory() = nullptr;
+  CLPreloadHook() = nullptr;
+  EXPECT_EQ(preloads, 1);
+  EXPECT_TRUE(preloadBeforeSplash);
   ASSERT_NE(shownWith, nullptr);
   EXPECT_TRUE(splashVisibleAtCreate);
   EXPECT_GE(splashPaintsAtCreate, 1);
