@@ -97,14 +97,15 @@ int main(int argc, char** argv) {
   if (!CountryCheck()) return 0;
   QWidget* frmMain = nullptr;
   CLSplashFactory() = &TfrmCLSplashForm::CreateSplash;
-  // The splash, the popup and the window icon are decoded on worker threads
-  // while the splash and the main window are built.
-  CLPreloadHook() = [] {
+  // The pictures of the first windows are decoded on a thread of their own
+  // while the windows are built: the splash's from here on, as the
+  // application object is made; once the settings can be read, the window
+  // icon's and the popup's (and the splash's is let go when no splash shows).
+  const std::string splash = TfrmCLSplashForm::PictureFileToShow();
+  if (!splash.empty()) PreloadPictures({splash});
+  CLPreloadHook() = [splash] {
+    if (!GetCLSettings()->GetSettingBool("App.Splash")) ForgetPreloadedPictures({splash});
     std::vector<std::string> files = AppWindowIconFiles();
-    if (GetCLSettings()->GetSettingBool("App.Splash")) {
-      const std::string splash = TfrmCLSplashForm::PictureFileToShow();
-      if (!splash.empty()) files.insert(files.begin(), splash);
-    }
     for (const std::string& f : TfrmFlashForm::StartPictureFiles()) files.push_back(f);
     PreloadPictures(files);
   };

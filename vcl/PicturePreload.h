@@ -1,8 +1,8 @@
 // Pictures decoded ahead: the start-up names the files its first windows
-// will show, and they are decoded on the application's worker threads while
-// the user-interface thread builds those windows. A window then loads a
-// picture through LoadPicture, which takes the decoded one (waiting for it
-// if its decoding is still under way) or else reads the file itself.
+// will show, and a thread of their own decodes them while the user-interface
+// thread builds those windows. A window then loads a picture through
+// LoadPicture, which takes the decoded one (waiting for it if its decoding
+// is still under way) or else reads the file itself.
 #pragma once
 
 #include <QPixmap>
@@ -10,14 +10,19 @@
 #include <string>
 #include <vector>
 
-// Starts decoding the files and returns at once. A file already waiting to
-// be taken is not decoded again. The application object must exist.
+// Starts decoding the files, in the order given, and returns at once. A file
+// already waiting to be taken is not decoded again. Plain files may be named
+// before the application object exists (the decoding uses no Qt); compiled-in
+// resources (":/...") are read by the caller, once it does.
 void PreloadPictures(const std::vector<std::string>& files);
 
 // The picture of a file, as QPixmap::load gives it: false, with the pixmap
 // unchanged, when the file is missing or not a picture. A preloaded picture
 // is handed out once; a later load reads the file again.
 bool LoadPicture(const std::string& file, QPixmap& out);
+
+// Lets go of preloaded pictures no window is going to take.
+void ForgetPreloadedPictures(const std::vector<std::string>& files);
 
 // Files started ahead and not yet taken (for the tests).
 size_t PreloadedPicturesWaiting();
