@@ -1,8 +1,8 @@
 #include "framework/CLMain.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QGuiApplication>
-#include <QThread>
 #include <QTimer>
 #include <QWindow>
 
@@ -138,19 +138,51 @@ void SendAppParam(const std::string& ClassName, const std::string& Text) {
   platform::SendCopyData(w, 0, bytes, kSendTimeoutMs);
 }
 
+// Waits for the splash's first exposure and notes its painting.
+class TSplashExposeWait : public QObject {
+ public:
+  TSplashExposeWait(QWidget* splash, QEventLoop* loop) : FSplash(splash), FLoop(loop) {
+    splash->installEventFilter(this);
+  }
+  // The native window exists once the splash is shown.
+  void WatchWindow() {
+    if (FSplash->windowHandle()) FSplash->windowHandle()->installEventFilter(this);
+  }
+  bool Painted() const { return FPainted; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* e) override {
+    if (watched == FSplash && e->type() == QEvent::Paint) FPainted = true;
+    // The painting comes with the handling of this event; the loop ends
+    // once that is done.
+    if (watched == FSplash->windowHandle() && e->type() == QEvent::Expose &&
+        FSplash->windowHandle()->isExposed())
+      FLoop->quit();
+    return false;
+  }
+
+ private:
+  QWidget* FSplash;
+  QEventLoop* FLoop;
+  bool FPainted = false;
+};
+
 // Shows the splash and lets the window system map and paint it before the
 // main window is built: without turning the event loop here, the splash
-// would be drawn only after the main window exists. A window system that
-// never exposes it (none at all, a hidden session) costs at most the wait.
+// would be drawn only after the main window exists. The wait ends with the
+// window's exposure, when it is painted; a window system that never
+// exposes it (none at all, a hidden session) costs at most the limit.
 void ShowSplashPainted(QWidget* splash) {
+  QEventLoop loop;
+  TSplashExposeWait wait(splash, &loop);
   splash->show();
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSplashExposeMs);
   QWindow* window = splash->windowHandle();
-  while (window && !window->isExposed() && std::chrono::steady_clock::now() < end) {
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
+  if (window && !window->isExposed()) {
+    wait.WatchWindow();
+    QTimer::singleShot(kSplashExposeMs, &loop, &QEventLoop::quit);
+    loop.exec();
   }
-  splash->repaint();
+  if (!wait.Painted()) splash->repaint();
   QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   QGuiApplication::sync();
 }
