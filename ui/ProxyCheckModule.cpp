@@ -1,7 +1,8 @@
 #include "ui/ProxyCheckModule.h"
 
 #include <QCoreApplication>
-#include <QLibrary>
+
+#include "vcl/QtModule.h"
 
 QStringList& ProxyCheckModuleCandidates() {
   static QStringList candidates = [] {
@@ -12,25 +13,8 @@ QStringList& ProxyCheckModuleCandidates() {
 }
 
 IProxyCheck* CreateProxyCheck(QObject* parent, QString* error) {
-  QStringList tried;
-  for (const QString& candidate : ProxyCheckModuleCandidates()) {
-    QLibrary lib(candidate);
-    if (!lib.load()) {
-      tried << lib.errorString();
-      continue;
-    }
-    auto abi = reinterpret_cast<TProxyCheckAbiFunc>(lib.resolve("vg_proxy_check_abi"));
-    auto create = reinterpret_cast<TCreateProxyCheckFunc>(lib.resolve("vg_create_proxy_check"));
-    if (!abi || !create || abi() != kProxyCheckModuleAbi) {
-      tried << candidate + QStringLiteral(": not a proxy check module of this version");
-      lib.unload();
-      continue;
-    }
-    // The library stays loaded for the process's life: its objects may
-    // outlive this call.
-    return create(parent);
-  }
-  if (error)
-    *error = QStringLiteral("proxy check module not found: ") + tried.join(QStringLiteral("; "));
-  return nullptr;
+  auto create = reinterpret_cast<TCreateProxyCheckFunc>(
+      LoadQtModule(ProxyCheckModuleCandidates(), "vg_proxy_check_abi", "vg_create_proxy_check",
+                   kProxyCheckModuleAbi, QStringLiteral("proxy check module"), error));
+  return create ? create(parent) : nullptr;
 }

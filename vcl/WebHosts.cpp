@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QLibrary>
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 #include <QVBoxLayout>
@@ -14,6 +13,8 @@
 #ifndef _WIN32
 #include <unistd.h>
 #endif
+
+#include "vcl/QtModule.h"
 
 // Qt GUI's process-wide context that every context shares with (exported by
 // the library; what Qt::AA_ShareOpenGLContexts would have created).
@@ -80,25 +81,12 @@ bool LoadWebEngineModule(std::string* error) {
     if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
 #endif
     ProvideSharedGraphicsContext();
-    QStringList tried;
-    for (const QString& candidate : ModuleCandidates()) {
-      QLibrary lib(candidate);
-      if (!lib.load()) {
-        tried << lib.errorString();
-        continue;
-      }
-      auto abi = reinterpret_cast<TWebViewAbiFunc>(lib.resolve("vg_web_view_abi"));
-      auto create = reinterpret_cast<TCreateWebViewFunc>(lib.resolve("vg_create_web_view"));
-      if (!abi || !create || abi() != kWebViewModuleAbi) {
-        tried << candidate + QStringLiteral(": not a page engine module of this version");
-        lib.unload();
-        continue;
-      }
-      GCreateWebView = create;  // the library stays loaded for the process's life
-      break;
-    }
-    if (!GCreateWebView)
-      GModuleError = "page engine module not found: " + StdStr(tried.join(QStringLiteral("; ")));
+    QString reason;
+    // The library stays loaded for the process's life.
+    GCreateWebView = reinterpret_cast<TCreateWebViewFunc>(
+        LoadQtModule(ModuleCandidates(), "vg_web_view_abi", "vg_create_web_view", kWebViewModuleAbi,
+                     QStringLiteral("page engine module"), &reason));
+    if (!GCreateWebView) GModuleError = StdStr(reason);
   }
   if (!GCreateWebView && error) *error = GModuleError;
   return GCreateWebView != nullptr;
