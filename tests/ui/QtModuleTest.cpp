@@ -19,9 +19,9 @@ TEST(QtModuleTest, TheFirstModuleOfThisBuildIsTakenAndTheOthersNamedWithTheirRea
   const QString module = dir + QStringLiteral("/vgnetcheck");
 
   QString error;
-  void* create = LoadQtModule({missing, other, module}, "vg_proxy_check_abi",
-                              "vg_create_proxy_check", kProxyCheckModuleAbi,
-                              QStringLiteral("proxy check module"), &error);
+  void* create =
+      LoadQtModule({missing, other, module}, "vg_proxy_check_abi", "vg_create_proxy_check",
+                   kProxyCheckModuleAbi, QStringLiteral("proxy check module"), &error);
   ASSERT_NE(create, nullptr) << error.toStdString();
 
   // Another version's number: none is taken, and each says why.
