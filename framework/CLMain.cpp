@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QEventLoop>
 #include <QGuiApplication>
+#include <QThreadPool>
 #include <QTimer>
 #include <QWindow>
 
@@ -227,6 +228,15 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   // debug decision is read from the window system, which needs it.
   std::unique_ptr<QApplication> ownApp;
   if (!QCoreApplication::instance()) ownApp = std::make_unique<QApplication>(argc, argv);
+  // Work on the application's worker threads ends before the application
+  // object goes, on every way out of here: a task still using what the
+  // object holds (the font database) would find it destroyed.
+  struct TPoolWait {
+    ~TPoolWait() {
+      // The application object ends the pool with it once it has gone.
+      if (QCoreApplication::instance()) QThreadPool::globalInstance()->waitForDone();
+    }
+  } poolWait;
   // Worker threads hand their results to the user-interface thread through it.
   auto dispatcher = std::make_unique<TCLQtDispatcher>();
 
@@ -239,9 +249,6 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   CLDebugLog::SetActive(debug);
   CLDebugLog::SetAutoStart(debug);
   if (debug) CLDebugLog::Write("Enter Debug Mode...");
-
-  // The first windows' pictures are decoded while the windows are built.
-  if (CLPreloadHook()) CLPreloadHook()();
 
   // Autorun start only when autorun is permitted.
   if (FindSwitch(params, 'a') && !settings->GetSettingBool("App.Autorun")) return;
@@ -260,6 +267,10 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
       return;
     }
   }
+
+  // What the first windows need is prepared on worker threads while they
+  // are built (a start that hands over or ends before needs none of it).
+  if (CLPreloadHook()) CLPreloadHook()();
 
   // The splash window shows before the main window exists.
   if (settings->GetSettingBool("App.Splash") && CLSplashFactory()) {
@@ -293,6 +304,7 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   ReleaseCLSettings();
   if (ownApp) {
     dispatcher.reset();
+    QThreadPool::globalInstance()->waitForDone();
     ownApp.reset();
   }
 }

@@ -36,9 +36,11 @@ QWidget*& CLSplashForm();
 std::function<QWidget*()>& CLSplashFactory();
 // Closes and frees the splash window, if one is shown.
 void CLCloseSplash();
-// Run as soon as the application object and the settings exist, before any
-// window is built: starts decoding, on worker threads, the pictures the
-// first windows will show (PreloadPictures). Empty: nothing is started.
+// Run once the start is known to go on (after the single-instance check),
+// before any window is built: starts on worker threads what the first
+// windows will need (PreloadPictures, the font database). Tasks on the
+// application's thread pool end before the application object goes.
+// Empty: nothing is started.
 std::function<void()>& CLPreloadHook();
 
 // Whether a parameter is the switch of that letter: "-" or "/" followed by
