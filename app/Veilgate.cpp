@@ -1,7 +1,9 @@
 // Program body: the country gate, then the framework's start-up routine with
 // the main window; the process ends afterwards in every case.
 #include <QApplication>
+#include <QFontDatabase>
 #include <QMessageBox>
+#include <QThreadPool>
 
 #include <clocale>
 #include <cstdio>
@@ -100,7 +102,8 @@ int main(int argc, char** argv) {
   // The pictures of the first windows are decoded on a thread of their own
   // while the windows are built: the splash's from here on, as the
   // application object is made; once the settings can be read, the window
-  // icon's and the popup's (and the splash's is let go when no splash shows).
+  // icon's and the popup's (and the splash's is let go when no splash shows),
+  // with the font database.
   const std::string splash = TfrmCLSplashForm::PictureFileToShow();
   if (!splash.empty()) PreloadPictures({splash});
   CLPreloadHook() = [splash] {
@@ -108,6 +111,11 @@ int main(int argc, char** argv) {
     std::vector<std::string> files = AppWindowIconFiles();
     for (const std::string& f : TfrmFlashForm::StartPictureFiles()) files.push_back(f);
     PreloadPictures(files);
+    // The font database (the desktop's fonts, read through fontconfig) is
+    // filled on a worker thread too, while the splash waits for the window
+    // system: the main window's first text would otherwise fill it on the
+    // user-interface thread. Every function of QFontDatabase is thread-safe.
+    QThreadPool::globalInstance()->start([] { QFontDatabase::families(); });
   };
   CLMainRun(argc, argv, TFormClass{"TfrmMain", [] { return CreateForm<TfrmMain>(); }}, frmMain);
   return 0;
