@@ -8,7 +8,6 @@
 #include <QWindow>
 
 #include <cfenv>
-#include <chrono>
 #include <cstdint>
 #include <memory>
 

@@ -1,7 +1,6 @@
 #include "framework/CLSplashForm.h"
 
 #include <QGuiApplication>
-#include <QPainter>
 #include <QPixmap>
 #include <QScreen>
 
