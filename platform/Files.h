@@ -47,6 +47,8 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes,
 // Writes the bytes to a temporary file in the same folder, flushes it and
 // renames it over the target, so that a crash leaves either the old or the
 // new file. On failure the old file is intact and the message says why.
+// Where the system refuses to replace a file that is open elsewhere
+// (Windows), the rename is retried for about a second.
 bool WriteFileAtomic(const std::string& path, const std::string& bytes,
                      std::string* error = nullptr);
 

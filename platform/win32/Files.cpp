@@ -275,6 +275,32 @@ void SweepStaleTemporaries(const std::string& folder, const std::string& prefix)
   FindClose(find);
 }
 
+// Renames tmp over path. Windows refuses to replace a file that another
+// handle holds open, even one opened with FILE_SHARE_DELETE (a reader of the
+// same file, a virus scanner, the search indexer), and such holds last
+// milliseconds. The rename is tried again for about a second before the
+// write counts as failed, so a reader at the wrong moment does not lose it.
+// A read-only file or a folder in the way is refused at once: waiting does
+// not change them.
+bool ReplaceWithRetry(const std::string& tmp, const std::string& path, DWORD& err) {
+  constexpr int kAttempts = 100;
+  constexpr DWORD kPauseMs = 10;
+  const std::wstring from = Wide(tmp), to = Wide(path);
+  for (int attempt = 0;; ++attempt) {
+    if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+      return true;
+    err = GetLastError();
+    if (err != ERROR_ACCESS_DENIED && err != ERROR_SHARING_VIOLATION && err != ERROR_LOCK_VIOLATION)
+      return false;
+    const DWORD attrs = GetFileAttributesW(to.c_str());
+    if (attrs != INVALID_FILE_ATTRIBUTES &&
+        (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+      return false;
+    if (attempt + 1 >= kAttempts) return false;
+    Sleep(kPauseMs);
+  }
+}
+
 }  // namespace
 
 bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
@@ -307,11 +333,7 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
     err = GetLastError();
   }
   h.Reset();
-  if (ok && !MoveFileExW(Wide(tmp).c_str(), Wide(path).c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    ok = false;
-    err = GetLastError();
-  }
+  if (ok && !ReplaceWithRetry(tmp, path, err)) ok = false;
   if (!ok) {
     DeleteFileW(Wide(tmp).c_str());
     if (error) *error = "Cannot write \"" + path + "\": " + ErrorText(err);

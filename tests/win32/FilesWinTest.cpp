@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include "WinTestSupport.h"
 #include "framework/CLSettings.h"
@@ -132,6 +133,45 @@ TEST_F(FilesWinTest, TimesAndAtomicWrites) {
   EXPECT_EQ(platform::ListFiles(sb().Path("w"), "*"), V{"file.txt"});
   EXPECT_FALSE(platform::ReadWholeFile(sb().Path("w/missing"), error, &error));
   EXPECT_NE(error.find("missing"), std::string::npos);
+}
+
+// Windows refuses to rename over a file that another handle holds, even a
+// reader that shares deletion. A reader at the moment of the rename must not
+// lose the write; a holder that never lets go fails it with a reason and
+// leaves the old file and no temporary behind.
+TEST_F(FilesWinTest, AtomicWritesOutlastABriefReader) {
+  const std::string file = sb().Path("r/file.txt");
+  sb().WriteFile("r/file.txt", "old");
+  auto openReader = [&] {
+    return CreateFileW(wintest::Wide(file).c_str(), GENERIC_READ,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  };
+
+  HANDLE reader = openReader();
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  std::string error;
+  bool written = false;
+  std::thread writer([&] { written = platform::WriteFileAtomic(file, "new", &error); });
+  // The reader lets go only once the writer has its temporary file, so the
+  // rename meets the open handle at least once.
+  EXPECT_TRUE(
+      wintest::WaitUntil([&] { return platform::ListFiles(sb().Path("r"), "*").size() > 1; }, 10000,
+                         1));
+  Sleep(50);
+  CloseHandle(reader);
+  writer.join();
+  EXPECT_TRUE(written) << error;
+  EXPECT_EQ(sb().ReadFile("r/file.txt"), "new");
+  EXPECT_EQ(platform::ListFiles(sb().Path("r"), "*"), V{"file.txt"});
+
+  reader = openReader();
+  ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(platform::WriteFileAtomic(file, "lost", &error));
+  CloseHandle(reader);
+  EXPECT_NE(error.find("file.txt"), std::string::npos) << error;
+  EXPECT_EQ(sb().ReadFile("r/file.txt"), "new");
+  EXPECT_EQ(platform::ListFiles(sb().Path("r"), "*"), V{"file.txt"});
 }
 
 TEST_F(FilesWinTest, PathsMasksAndText) {
