@@ -22,6 +22,7 @@
 #include "ui/uMain.h"
 #include "ui/uSettings.h"
 #include "vcl/PicturePreload.h"
+#include "vcl/WebHosts.h"
 
 namespace {
 // The program's own icon on every window (and the tray's default), and the
@@ -90,6 +91,8 @@ int WriteLanguage(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The environment is set while this is the only thread.
+  PrepareWebEngineProcess();
   // The user's locale for text; numbers are converted by our own routines
   // with the locale's separator, so the C library keeps "." for them.
   std::setlocale(LC_ALL, "");

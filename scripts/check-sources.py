@@ -8,6 +8,10 @@
   tests (tests/win32/) and the Windows part of the test sandbox include
   Windows headers; everything else reaches the system through the platform
   interfaces.
+- The program changes its process environment only where it has one thread
+  (main, and what main calls first): glibc's setenv may move the
+  environment while another thread's getenv reads it. ENV_CHANGES_ALLOWED
+  names those places.
 
 Exit status 0 when the rules hold, 1 otherwise.
 """
@@ -42,6 +46,18 @@ QT_UNITS = re.compile(
 # Where Windows headers may appear.
 WINDOWS_ALLOWED = re.compile(r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$)")
 
+# The program's own code, and where it may change its environment.
+PROGRAM_DIRS = ["app", "ui", "vcl", "framework", "net", "proxy", "switch", "platform"]
+ENV_CHANGES_ALLOWED = {
+    # main: before anything else, and the language-file writer it runs first.
+    "app/Veilgate.cpp",
+    # PrepareWebEngineProcess, which main calls first.
+    "vcl/WebHosts.cpp",
+}
+ENV_CHANGE = re.compile(
+    r"(?<![\w.>:])(::)?(setenv|putenv|unsetenv|clearenv|qputenv|qunsetenv|_putenv|_wputenv"
+    r"|SetEnvironmentVariable[AW]?)\s*\(")
+
 INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
 QT_HEADER = re.compile(r"^(Qt\w*/|Q[A-Z]\w*(\.h)?$|qt\w*\.h$)")
 WINDOWS_HEADER = re.compile(
@@ -74,6 +90,22 @@ for top in QT_FREE_DIRS:
                 breaches.append(f"{rel}:{line}: Qt header <{header}> in code that does not draw a window")
             if WINDOWS_HEADER.match(header.split("/")[-1]) and not WINDOWS_ALLOWED.match(rel):
                 breaches.append(f"{rel}:{line}: Windows header <{header}> outside platform/win32/")
+
+for top in PROGRAM_DIRS:
+    base = ROOT / top
+    if not base.is_dir():
+        continue
+    for path in sorted(base.rglob("*")):
+        if path.suffix not in (".cpp", ".h") or not path.is_file():
+            continue
+        rel = path.relative_to(ROOT).as_posix()
+        if rel in ENV_CHANGES_ALLOWED:
+            continue
+        text = path.read_text(encoding="utf-8", errors="replace")
+        for m in ENV_CHANGE.finditer(text):
+            line = text.count("\n", 0, m.start()) + 1
+            breaches.append(f"{rel}:{line}: {m.group(2)} changes the environment outside main;"
+                            " other threads may be reading it")
 
 for b in breaches:
     print(b)

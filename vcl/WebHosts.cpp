@@ -73,13 +73,16 @@ bool WebEngineLibraryLoaded() {
   return false;
 }
 
+void PrepareWebEngineProcess() {
+#ifndef _WIN32
+  // The engine will not run its sandbox as root; outside root it keeps it.
+  if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
+#endif
+}
+
 bool LoadWebEngineModule(std::string* error) {
   if (!GModuleTried) {
     GModuleTried = true;
-#ifndef _WIN32
-    // The engine will not run its sandbox as root; outside root it keeps it.
-    if (::geteuid() == 0) ::setenv("QTWEBENGINE_DISABLE_SANDBOX", "1", 0);
-#endif
     ProvideSharedGraphicsContext();
     QString reason;
     // The library stays loaded for the process's life.

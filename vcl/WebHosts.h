@@ -144,7 +144,12 @@ class TEmbeddedWB : public TWebBrowser {
 // process's mapped files; false where they cannot be read).
 bool WebEngineLibraryLoaded();
 // Loads the page engine's module if needed; false with a reason when it is
-// missing or does not fit. Under root the engine's sandbox is switched off
-// first (QTWEBENGINE_DISABLE_SANDBOX=1), as the engine refuses to run
-// sandboxed as root.
+// missing or does not fit.
 bool LoadWebEngineModule(std::string* error = nullptr);
+// Sets what the page engine reads from the environment when it starts:
+// under root its sandbox is switched off (QTWEBENGINE_DISABLE_SANDBOX=1), as
+// the engine refuses to run sandboxed as root. Call it first thing in main,
+// while the process has one thread: changing the environment may move it,
+// and another thread's getenv (a library's constructor run by a module
+// load, say) would then read freed memory.
+void PrepareWebEngineProcess();
