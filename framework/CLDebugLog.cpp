@@ -5,6 +5,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/SystemLog.h"
+
 namespace CLDebugLog {
 namespace {
 struct State {
@@ -44,11 +46,14 @@ void Write(const std::string& tag, const std::string& line) {
     if (!S().active) return;
     sinks = S().sinks;
   }
+  std::string text = tag.empty() ? line : "[" + tag + "] " + line;
+  // Every line also goes where the system's own tools read a program's
+  // trace (a debug viewer on Windows, the journal on Linux).
+  platform::SystemLog(text);
   if (!sinks.empty()) {
     for (auto& [id, sink] : sinks) sink(tag, line);
     return;
   }
-  std::string text = tag.empty() ? line : "[" + tag + "] " + line;
   text += "\n";
   if (const char* path = std::getenv("VEILGATE_DEBUG_LOG"); path && *path) {
     if (FILE* f = std::fopen(path, "ab")) {

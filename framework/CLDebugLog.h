@@ -2,7 +2,8 @@
 // Start-up switches it on or off and sets whether it starts by itself; the
 // settings store, the downloader and the cookie clearing write trace lines.
 // Lines go to every attached sink; with none attached they go to the file
-// named by VEILGATE_DEBUG_LOG, else to standard error.
+// named by VEILGATE_DEBUG_LOG, else to standard error. Every line also goes
+// to the system's log (platform/SystemLog.h).
 #pragma once
 
 #include <functional>

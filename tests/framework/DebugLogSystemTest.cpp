@@ -1,0 +1,158 @@
+// The debug log's lines also reach the system's own log, where the system's
+// tools read a program's trace: the syslog socket the journal reads on
+// Linux, the debugger output on Windows. Only while the log is active, one
+// record a line, and a missing log costs the program nothing.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "framework/CLDebugLog.h"
+#include "platform/SystemLog.h"
+#include "support/Sandbox.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef _WIN32
+// What OutputDebugStringW hands a debugger: it raises DBG_PRINTEXCEPTION_*
+// first, which a vectored handler sees before the call's own handler
+// swallows it.
+std::vector<std::wstring>* GSeen = nullptr;
+LONG CALLBACK SeeDebugString(EXCEPTION_POINTERS* e) {
+  const DWORD code = e->ExceptionRecord->ExceptionCode;
+  if (GSeen && code == 0x4001000A /* DBG_PRINTEXCEPTION_WIDE_C */ &&
+      e->ExceptionRecord->NumberParameters >= 2)
+    GSeen->push_back(reinterpret_cast<const wchar_t*>(e->ExceptionRecord->ExceptionInformation[1]));
+  else if (GSeen && code == 0x40010006 /* DBG_PRINTEXCEPTION_C */ &&
+           e->ExceptionRecord->NumberParameters >= 2) {
+    const char* a = reinterpret_cast<const char*>(e->ExceptionRecord->ExceptionInformation[1]);
+    GSeen->push_back(std::wstring(a, a + std::strlen(a)));
+  }
+  return EXCEPTION_CONTINUE_SEARCH;
+}
+
+TEST(DebugLogSystemTest, LinesReachTheDebuggerOutputWhileTheLogIsActive) {
+  std::vector<std::wstring> seen;
+  GSeen = &seen;
+  PVOID handler = AddVectoredExceptionHandler(1, SeeDebugString);
+  CLDebugLog::Write("Quiet", "not written while the log is off");
+  CLDebugLog::SetActive(true);
+  const int sink = CLDebugLog::AddSink([](const std::string&, const std::string&) {});
+  CLDebugLog::Write("Engine", "Language: Deutsch \xc3\xa4");
+  CLDebugLog::SetActive(false);
+  CLDebugLog::RemoveSink(sink);
+  RemoveVectoredExceptionHandler(handler);
+  GSeen = nullptr;
+  bool found = false;
+  for (const std::wstring& s : seen) {
+    EXPECT_EQ(s.find(L"not written"), std::wstring::npos);
+    if (s == L"veilgate: [Engine] Language: Deutsch \u00e4\n") found = true;
+  }
+  EXPECT_TRUE(found) << seen.size() << " debug strings seen";
+}
+#else
+// A datagram socket standing in for the journal's /dev/log.
+class FakeSystemLog {
+ public:
+  explicit FakeSystemLog(const std::string& path) : FPath(path) {
+    FSocket = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
+    FBound = ::bind(FSocket, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) == 0;
+    platform::SetSystemLogSocket(path);
+  }
+  ~FakeSystemLog() {
+    platform::SetSystemLogSocket("");
+    ::close(FSocket);
+    ::unlink(FPath.c_str());
+  }
+  bool Bound() const { return FBound; }
+  // The records waiting, without blocking.
+  std::vector<std::string> Take() {
+    std::vector<std::string> out;
+    char buf[4096];
+    for (;;) {
+      const ssize_t n = ::recv(FSocket, buf, sizeof(buf), MSG_DONTWAIT);
+      if (n < 0) break;
+      out.emplace_back(buf, static_cast<size_t>(n));
+    }
+    return out;
+  }
+
+ private:
+  std::string FPath;
+  int FSocket = -1;
+  bool FBound = false;
+};
+
+class DebugLogSystemTest : public SandboxTest {
+ protected:
+  void TearDown() override {
+    CLDebugLog::SetActive(false);
+    SandboxTest::TearDown();
+  }
+};
+
+TEST_F(DebugLogSystemTest, LinesReachTheJournalUnderTheProgramsNameWhileTheLogIsActive) {
+  FakeSystemLog journal(sb().Path("log.sock"));
+  ASSERT_TRUE(journal.Bound());
+  const std::string head = "<15>veilgate[" + std::to_string(::getpid()) + "]: ";
+  struct Case {
+    const char* tag;
+    const char* line;
+    std::string record;  // what the journal receives
+  };
+  const std::vector<Case> cases = {
+      {"", "Start", head + "Start"},
+      {"CLSettings", "Setting Not Found :Loud.Miss", head + "[CLSettings] Setting Not Found :Loud.Miss"},
+      // A line break would split the record in two: it becomes a blank.
+      {"Update", "answer\r\nMagicWord=x", head + "[Update] answer  MagicWord=x"},
+      {"Lang", "Deutsch \xc3\xa4", head + "[Lang] Deutsch \xc3\xa4"},
+  };
+  CLDebugLog::Write("Quiet", "not written while the log is off");
+  EXPECT_TRUE(journal.Take().empty());
+  CLDebugLog::SetActive(true);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    CLDebugLog::Write(c.tag, c.line);
+    EXPECT_EQ(journal.Take(), std::vector<std::string>{c.record});
+  }
+  // With a sink attached (the viewer), the journal still gets the line.
+  std::vector<std::string> viewer;
+  const int sink = CLDebugLog::AddSink(
+      [&](const std::string&, const std::string& line) { viewer.push_back(line); });
+  CLDebugLog::Write("Engine", "shown");
+  CLDebugLog::RemoveSink(sink);
+  EXPECT_EQ(viewer, std::vector<std::string>{"shown"});
+  EXPECT_EQ(journal.Take(), std::vector<std::string>{head + "[Engine] shown"});
+}
+
+TEST_F(DebugLogSystemTest, WithoutAJournalTheLineIsLostAndTheProgramGoesOn) {
+  // Nobody listens at this address: the write returns, and so does the next.
+  platform::SetSystemLogSocket(sb().Path("nobody.sock"));
+  CLDebugLog::SetActive(true);
+  for (int i = 0; i < 100; ++i) CLDebugLog::Write("Engine", "line " + std::to_string(i));
+  platform::SetSystemLogSocket("");
+  // A journal that stops reading: its queue fills and the writer still
+  // never waits for it.
+  FakeSystemLog journal(sb().Path("full.sock"));
+  ASSERT_TRUE(journal.Bound());
+  const std::string big(2000, 'x');
+  for (int i = 0; i < 2000; ++i) CLDebugLog::Write("Engine", big);
+  const std::vector<std::string> got = journal.Take();
+  EXPECT_FALSE(got.empty());
+  EXPECT_LT(got.size(), 2000u);  // the rest was dropped, not waited for
+}
+#endif
+
+}  // namespace
