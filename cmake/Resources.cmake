@@ -10,9 +10,22 @@ set(VG_RES_DIR ${CMAKE_BINARY_DIR}/res)
 set(VG_FLAG_SOURCE /usr/share/iso-flags-png-320x240 CACHE PATH
     "Folder of ISO flag pictures (<code>.png, Debian package iso-flags-png-320x240)")
 
-find_package(Qt6 REQUIRED COMPONENTS Gui)
-add_executable(vg_resgen ${CMAKE_SOURCE_DIR}/tools/resgen/resgen.cpp)
-target_link_libraries(vg_resgen PRIVATE Qt6::Gui)
+# The generator runs at build time, so a cross build takes the one of a
+# native build (VG_HOST_RESGEN, by default the default preset's).
+if(CMAKE_CROSSCOMPILING)
+  find_program(VG_HOST_RESGEN vg_resgen PATHS ${CMAKE_SOURCE_DIR}/build/default NO_DEFAULT_PATH
+               NO_CMAKE_FIND_ROOT_PATH)
+  if(NOT VG_HOST_RESGEN)
+    message(FATAL_ERROR "A cross build draws its pictures with a native vg_resgen: build the "
+                        "default preset first (scripts/build) or set VG_HOST_RESGEN")
+  endif()
+  set(VG_RESGEN ${VG_HOST_RESGEN})
+else()
+  find_package(Qt6 REQUIRED COMPONENTS Gui)
+  add_executable(vg_resgen ${CMAKE_SOURCE_DIR}/tools/resgen/resgen.cpp)
+  target_link_libraries(vg_resgen PRIVATE Qt6::Gui)
+  set(VG_RESGEN vg_resgen)
+endif()
 
 set(VG_RES_OUTPUTS)
 
@@ -40,8 +53,8 @@ if(VG_GENERATED_IMAGES)
     list(APPEND outputs ${VG_RES_DIR}/images/${name}.png)
   endforeach()
   add_custom_command(OUTPUT ${outputs}
-    COMMAND vg_resgen images ${VG_RES_DIR}/images ${VG_GENERATED_IMAGES}
-    DEPENDS vg_resgen
+    COMMAND ${VG_RESGEN} images ${VG_RES_DIR}/images ${VG_GENERATED_IMAGES}
+    DEPENDS ${VG_RESGEN}
     COMMENT "Drawing res/images: ${VG_GENERATED_IMAGES}")
   list(APPEND VG_RES_OUTPUTS ${outputs})
 endif()
@@ -49,8 +62,8 @@ endif()
 if(EXISTS ${VG_FLAG_SOURCE}/_united_nations.png)
   # UN.PNG stands for the whole set: every flag is written in the same run.
   add_custom_command(OUTPUT ${VG_RES_DIR}/flag_short/UN.PNG
-    COMMAND vg_resgen flags ${VG_FLAG_SOURCE} ${VG_RES_DIR}/flag_short
-    DEPENDS vg_resgen ${VG_FLAG_SOURCE}/_united_nations.png
+    COMMAND ${VG_RESGEN} flags ${VG_FLAG_SOURCE} ${VG_RES_DIR}/flag_short
+    DEPENDS ${VG_RESGEN} ${VG_FLAG_SOURCE}/_united_nations.png
     COMMENT "Generating the 48 x 48 flags from ${VG_FLAG_SOURCE}")
   list(APPEND VG_RES_OUTPUTS ${VG_RES_DIR}/flag_short/UN.PNG)
 else()
