@@ -8,7 +8,9 @@
 ; The uninstaller removes the program, its Start-menu entries, its
 ; registration and its start-up entry; the user's settings (in the user's
 ; Application Data folder) stay. /S runs either without a window.
-Unicode true
+; A 64-bit installer for a 64-bit program: it runs where the program runs,
+; without the 32-bit subsystem.
+Target amd64-unicode
 ManifestDPIAware true
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
