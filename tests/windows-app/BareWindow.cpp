@@ -16,6 +16,7 @@ class Window : public QWidget {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   Window w;
+  w.setWindowTitle(QStringLiteral("Bare Qt window"));
   w.resize(534, 317);
   w.show();
   return app.exec();
