@@ -34,8 +34,11 @@ LONG CALLBACK SeeDebugString(EXCEPTION_POINTERS* e) {
     GSeen->push_back(reinterpret_cast<const wchar_t*>(e->ExceptionRecord->ExceptionInformation[1]));
   else if (GSeen && code == 0x40010006 /* DBG_PRINTEXCEPTION_C */ &&
            e->ExceptionRecord->NumberParameters >= 2) {
+    // The narrow form carries the text in the system's code page.
     const char* a = reinterpret_cast<const char*>(e->ExceptionRecord->ExceptionInformation[1]);
-    GSeen->push_back(std::wstring(a, a + std::strlen(a)));
+    wchar_t wide[1024] = {};
+    MultiByteToWideChar(CP_ACP, 0, a, -1, wide, 1023);
+    GSeen->push_back(wide);
   }
   return EXCEPTION_CONTINUE_SEARCH;
 }
