@@ -40,11 +40,14 @@ QT_UNITS = re.compile(
     r"|bench/bench_app\.cpp$"
     # The package test's helper runs inside the installed program's windows.
     r"|tests/package/AutorunTicker\.cpp$"
+    # The Windows program's stage: a bare Qt window for its benchmark.
+    r"|tests/windows-app/BareWindow\.cpp$"
     # The fuzz targets of the update answer and of the movie player drive
     # a window.
     r"|tests/fuzz/fuzz_(update_answer|movie)\.cpp$)")
 # Where Windows headers may appear.
-WINDOWS_ALLOWED = re.compile(r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$)")
+WINDOWS_ALLOWED = re.compile(
+    r"^(platform/win32/|tests/win32/|tests/windows-app/|tests/support/SandboxWin32\.cpp$)")
 
 # The program's own code, and where it may change its environment.
 PROGRAM_DIRS = ["app", "ui", "vcl", "framework", "net", "proxy", "switch", "platform"]

@@ -80,6 +80,12 @@ void PrepareWebEngineProcess() {
 #endif
 }
 
+// Before main, in every program that can show a page (the program and its
+// test programs alike): the process has one thread then.
+namespace {
+const bool kWebEngineProcessPrepared = (PrepareWebEngineProcess(), true);
+}  // namespace
+
 bool LoadWebEngineModule(std::string* error) {
   if (!GModuleTried) {
     GModuleTried = true;

@@ -151,5 +151,6 @@ bool LoadWebEngineModule(std::string* error = nullptr);
 // the engine refuses to run sandboxed as root. Call it first thing in main,
 // while the process has one thread: changing the environment may move it,
 // and another thread's getenv (a library's constructor run by a module
-// load, say) would then read freed memory.
+// load, say) would then read freed memory. Every program that links the
+// browser runs it before main as well.
 void PrepareWebEngineProcess();
