@@ -4,8 +4,8 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "framework/CLEngine.h"
-#include "framework/CLForm.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLForm.h"
 #include "framework/CLDebugLog.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"

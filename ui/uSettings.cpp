@@ -4,9 +4,9 @@
 #include <QShowEvent>
 
 #include "framework/CLDebugLog.h"
-#include "framework/CLEngine.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
+#include "framework/qt/CLEngine.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "switch/uVGUtils.h"

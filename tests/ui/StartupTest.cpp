@@ -17,9 +17,9 @@
 
 #include "framework/CLConst.h"
 #include "framework/CLDebugLog.h"
-#include "framework/CLEngine.h"
-#include "framework/CLMain.h"
 #include "framework/CLSettings.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLMain.h"
 #include "platform/Instance.h"
 #include "support/Sandbox.h"
 

@@ -1,4 +1,4 @@
-#include "framework/CLEngine.h"
+#include "framework/qt/CLEngine.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -15,12 +15,12 @@
 
 #include "framework/CLConst.h"
 #include "framework/CLDebugLog.h"
-#include "framework/CLMain.h"
 #include "framework/CLSettings.h"
 #include "framework/WinVersion.h"
 #include "framework/lang/CLMultiLang.h"
-#include "framework/windows/CLFrameworkWindows.h"
-#include "framework/windows/CLMessageBox.h"
+#include "framework/qt/CLMain.h"
+#include "framework/qt/windows/CLFrameworkWindows.h"
+#include "framework/qt/windows/CLMessageBox.h"
 #include "net/CLURL.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
