@@ -6,7 +6,7 @@
 
 #include "framework/qt/CLEngine.h"
 #include "framework/qt/CLForm.h"
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
 #include "net/CLUtils.h"

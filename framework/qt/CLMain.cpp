@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "framework/CLConst.h"
-#include "framework/CLDebugLog.h"
 #include "framework/CLSettings.h"
 #include "framework/qt/CLQtDispatcher.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "platform/Instance.h"
 #include "platform/System.h"

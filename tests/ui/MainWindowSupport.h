@@ -26,7 +26,7 @@
 
 #include "AppDialogsSupport.h"
 #include "QtTestApp.h"
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 #include "support/NetTestServers.h"
 #include "framework/qt/CLEngine.h"
 #include "framework/qt/CLQtDispatcher.h"

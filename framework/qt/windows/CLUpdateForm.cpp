@@ -5,11 +5,11 @@
 
 #include <cmath>
 
-#include "framework/CLDebugLog.h"
 #include "framework/CLServiceSettings.h"
 #include "framework/CLSettings.h"
 #include "framework/qt/CLEngine.h"
 #include "framework/qt/CLForm.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Files.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 #include "platform/SystemLog.h"
 #include "support/Sandbox.h"
 
