@@ -5,7 +5,8 @@
   no Qt header. The part of framework/ that draws windows is framework/qt/;
   the rest of the folder is Qt-free.
 - Of that code, only the Windows backend (platform/win32/), the Windows-only
-  tests (tests/win32/) and the Windows part of the test sandbox include
+  tests (tests/win32/), the helpers of the Windows program's stage
+  (tests/windows-app/) and the Windows part of the test sandbox include
   Windows headers; everything else reaches the system through the platform
   interfaces.
 - The program changes its process environment only where it has one thread
@@ -32,11 +33,16 @@ QT_UNITS = re.compile(
     r"|bench/bench_app\.cpp$"
     # The package test's helper runs inside the installed program's windows.
     r"|tests/package/AutorunTicker\.cpp$"
+    # The bare Qt window the Windows program's start-up is measured against.
+    r"|tests/windows-app/BareWindow\.cpp$"
     # The fuzz targets of the update answer and of the movie player drive
     # a window.
     r"|tests/fuzz/fuzz_(update_answer|movie)\.cpp$)")
 # Where Windows headers may appear.
-WINDOWS_ALLOWED = re.compile(r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$)")
+WINDOWS_ALLOWED = re.compile(
+    r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$"
+    # Helpers of the Windows program's stage, built only for Windows.
+    r"|tests/windows-app/)")
 
 # The program's own code, and where it may change its environment.
 PROGRAM_DIRS = ["app", "ui", "vcl", "framework", "net", "proxy", "switch", "platform"]
