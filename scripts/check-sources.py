@@ -13,6 +13,11 @@
   (main, and what main calls first): glibc's setenv may move the
   environment while another thread's getenv reads it. ENV_CHANGES_ALLOWED
   names those places.
+- The program's folders are layers (LAYERS, lowest first). A file includes
+  only headers of its own layer and of the layers below it, never one of a
+  higher layer and never one outside the program (tools/, tests/, bench/);
+  two layers never include each other. tools/, tests/ and bench/ may
+  include anything.
 
 Exit status 0 when the rules hold, 1 otherwise.
 """
@@ -44,8 +49,38 @@ WINDOWS_ALLOWED = re.compile(
     # Helpers of the Windows program's stage, built only for Windows.
     r"|tests/windows-app/)")
 
-# The program's own code, and where it may change its environment.
-PROGRAM_DIRS = ["app", "ui", "vcl", "framework", "net", "proxy", "switch", "platform"]
+# The layers of the program, lowest first: a file belongs to the layer of the
+# longest folder that holds it, and may include headers of its own layer and
+# of the layers below. The libraries follow the same lines (CMakeLists.txt):
+# vg_platform, vg_net, vg_core (framework/lang up to switch), vg_qt (vcl up
+# to ui).
+LAYERS = [
+    # Operating-system services; posix/ and win32/ are its backends.
+    "platform",
+    # Text and system utilities, string list, debug log, dispatcher
+    # interface, downloader.
+    "net",
+    # Component model, language files, translator.
+    "framework/lang",
+    # Settings store, INI file, page addresses, service endpoints (Qt-free).
+    "framework",
+    # Proxy lists and choice.
+    "proxy",
+    # Desktop and browser proxy switches, the country gate.
+    "switch",
+    # Component layer: Qt widgets that are also components.
+    "vcl",
+    # Start-up, engine, form and dispatcher on Qt; the framework's windows.
+    "framework/qt",
+    # The application's windows.
+    "ui",
+    # The program's entry.
+    "app",
+]
+
+# The program's own code (the folders of its layers), and where it may change
+# its environment.
+PROGRAM_DIRS = list(dict.fromkeys(name.split("/")[0] for name in LAYERS))
 ENV_CHANGES_ALLOWED = {
     # main: before anything else, and the language-file writer it runs first.
     "app/Veilgate.cpp",
@@ -56,7 +91,7 @@ ENV_CHANGE = re.compile(
     r"(?<![\w.>:])(::)?(setenv|putenv|unsetenv|clearenv|qputenv|qunsetenv|_putenv|_wputenv"
     r"|SetEnvironmentVariable[AW]?)\s*\(")
 
-INCLUDE = re.compile(r'^\s*#\s*include\s*[<"]([^>"]+)[>"]', re.M)
+INCLUDE = re.compile(r'^[ \t]*#[ \t]*include[ \t]*[<"]([^>"]+)[>"]', re.M)
 QT_HEADER = re.compile(r"^(Qt\w*/|Q[A-Z]\w*(\.h)?$|qt\w*\.h$)")
 WINDOWS_HEADER = re.compile(
     r"^(windows|windowsx|winsock2?|ws2tcpip|ws2def|wininet|winhttp|winreg|winuser|winbase|winnt"
@@ -102,7 +137,70 @@ for top in PROGRAM_DIRS:
             breaches.append(f"{rel}:{line}: {m.group(2)} changes the environment outside main;"
                             " other threads may be reading it")
 
+
+def layer_of(rel):
+    """The layer of a file (its path relative to ROOT), or None outside the
+    program."""
+    best = None
+    for name in LAYERS:
+        if rel.startswith(name + "/") and (best is None or len(name) > len(best)):
+            best = name
+    return best
+
+
+def resolve(path, header):
+    """The repository file an #include "..." names, as the compiler finds it
+    (beside the including file first, then from the root), or None for a
+    system, third-party or generated header."""
+    for candidate in (path.parent / header, ROOT / header):
+        if candidate.is_file():
+            try:
+                return candidate.resolve().relative_to(ROOT.resolve()).as_posix()
+            except ValueError:
+                return None
+    return None
+
+
+QUOTED_INCLUDE = re.compile(r'^[ \t]*#[ \t]*include[ \t]*"([^"]+)"', re.M)
+LAYER_RANK = {name: rank for rank, name in enumerate(LAYERS)}
+layer_includes = {}  # (from layer, to layer) -> first "file:line" seen
+layered = 0
+for top in PROGRAM_DIRS:
+    base = ROOT / top
+    if not base.is_dir():
+        continue
+    for path in sorted(base.rglob("*")):
+        if path.suffix not in (".cpp", ".h", ".hpp", ".cc") or not path.is_file():
+            continue
+        rel = path.relative_to(ROOT).as_posix()
+        own = layer_of(rel)
+        layered += 1
+        text = path.read_text(encoding="utf-8", errors="replace")
+        for m in QUOTED_INCLUDE.finditer(text):
+            target = resolve(path, m.group(1))
+            if target is None:
+                continue
+            line = text.count("\n", 0, m.start()) + 1
+            other = layer_of(target)
+            if other is None:
+                breaches.append(f"{rel}:{line}: includes {target}, which is outside the program's"
+                                " layers (tools/, tests/ and bench/ may use the program, not the"
+                                " other way round)")
+                continue
+            if other == own:
+                continue
+            layer_includes.setdefault((own, other), f"{rel}:{line}")
+            if LAYER_RANK[other] > LAYER_RANK[own]:
+                breaches.append(f"{rel}:{line}: {own}/ includes {target} of the higher layer"
+                                f" {other}/; a layer includes only itself and the layers below it"
+                                f" ({' < '.join(LAYERS)})")
+for (low, high), where in sorted(layer_includes.items()):
+    if LAYER_RANK[low] < LAYER_RANK[high] and (high, low) in layer_includes:
+        breaches.append(f"{low}/ and {high}/ include each other ({where} and"
+                        f" {layer_includes[(high, low)]}); one of them must not")
+
 for b in breaches:
     print(b)
-print(f"{checked} Qt-free files checked, {len(breaches)} breaches")
-sys.exit(1 if breaches or checked == 0 else 0)
+print(f"{checked} Qt-free files checked, {layered} files checked against the layers,"
+      f" {len(breaches)} breaches")
+sys.exit(1 if breaches or checked == 0 or layered == 0 else 0)
