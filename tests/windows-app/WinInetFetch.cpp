@@ -14,7 +14,8 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "usage: wininet-fetch URL\n");
     return 2;
   }
-  HINTERNET net = InternetOpenW(L"wininet-fetch", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+  HINTERNET net =
+      InternetOpenW(L"wininet-fetch", INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
   if (!net) {
     std::fprintf(stderr, "InternetOpen failed: %lu\n", GetLastError());
     return 1;
