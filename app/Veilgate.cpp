@@ -9,10 +9,10 @@
 #include <cstdio>
 #include <memory>
 
-#include "framework/CLEngine.h"
-#include "framework/CLMain.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLMain.h"
 #include "framework/CLSettings.h"
-#include "framework/CLSplashForm.h"
+#include "framework/qt/CLSplashForm.h"
 #include "net/CLUtils.h"
 #include "switch/uVGUtils.h"
 #include "ui/AppIcons.h"

@@ -28,10 +28,10 @@
 #include <thread>
 #include <vector>
 
-#include "framework/CLDebugLog.h"
-#include "framework/CLEngine.h"
-#include "framework/CLQtDispatcher.h"
 #include "framework/CLSettings.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLQtDispatcher.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "platform/ProxySettings.h"

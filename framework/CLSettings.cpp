@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "framework/CLConst.h"
-#include "framework/CLDebugLog.h"
 #include "framework/lang/CLMultiLangLan.h"
+#include "net/CLDebugLog.h"
 #include "platform/AsciiText.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"

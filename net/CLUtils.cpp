@@ -9,7 +9,7 @@
 #include <mutex>
 #include <random>
 
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "platform/Mutex.h"

@@ -7,7 +7,7 @@
 #include <system_error>
 #include <thread>
 
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "net/Dispatcher.h"
 #include "platform/Files.h"

@@ -9,8 +9,8 @@
 #include <thread>
 #include <unordered_set>
 
-#include "framework/CLDebugLog.h"
 #include "framework/CLSettings.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "net/Dispatcher.h"
 #include "platform/Http.h"

@@ -5,8 +5,8 @@
 #include <mutex>
 #include <new>
 
-#include "framework/CLDebugLog.h"
 #include "framework/CLSettings.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "platform/Browser.h"
 #include "platform/Files.h"

@@ -7,10 +7,10 @@
 #include <QShowEvent>
 #include <QVBoxLayout>
 
-#include "framework/CLDebugLog.h"
-#include "framework/CLEngine.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
+#include "framework/qt/CLEngine.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/AsciiText.h"

@@ -1,9 +1,9 @@
 #include "ui/uFlashForm.h"
 
-#include "framework/CLEngine.h"
-#include "framework/CLForm.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLForm.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "switch/uVGUtils.h"

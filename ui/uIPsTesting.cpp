@@ -4,9 +4,9 @@
 #include <QTimer>
 #include <QUrl>
 
-#include "framework/CLEngine.h"
-#include "framework/CLForm.h"
-#include "framework/CLDebugLog.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLForm.h"
+#include "net/CLDebugLog.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
 #include "net/CLUtils.h"

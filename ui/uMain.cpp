@@ -14,12 +14,12 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "framework/CLDebugLog.h"
-#include "framework/CLEngine.h"
-#include "framework/CLForm.h"
-#include "framework/CLMain.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLForm.h"
+#include "framework/qt/CLMain.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Files.h"

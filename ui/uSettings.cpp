@@ -3,10 +3,10 @@
 #include <QFileDialog>
 #include <QShowEvent>
 
-#include "framework/CLDebugLog.h"
-#include "framework/CLEngine.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
+#include "framework/qt/CLEngine.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "switch/uVGUtils.h"

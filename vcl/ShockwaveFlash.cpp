@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Files.h"

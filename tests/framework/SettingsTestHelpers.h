@@ -6,9 +6,9 @@
 #include <map>
 #include <string>
 
-#include "framework/CLDebugLog.h"
 #include "framework/CLIniFile.h"
 #include "framework/CLSettings.h"
+#include "net/CLDebugLog.h"
 #include "platform/Files.h"
 #include "platform/Locale.h"
 #include "support/Sandbox.h"

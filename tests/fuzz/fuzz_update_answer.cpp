@@ -16,7 +16,7 @@
 #include "framework/CLIniFile.h"
 #include "framework/CLServiceSettings.h"
 #include "framework/CLSettings.h"
-#include "framework/windows/CLUpdateForm.h"
+#include "framework/qt/windows/CLUpdateForm.h"
 #include "net/CLUtils.h"
 
 namespace {

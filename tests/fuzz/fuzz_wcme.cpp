@@ -4,7 +4,7 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "net/CLURL.h"
+#include "framework/CLURL.h"
 #include "net/CLUtils.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

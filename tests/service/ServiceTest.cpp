@@ -8,7 +8,7 @@
 #include "framework/CLSettings.h"
 #include "net/Dispatcher.h"
 #include "support/NetTestServers.h"
-#include "net/ServiceEndpoints.h"
+#include "framework/ServiceEndpoints.h"
 #include "net/SingleDownloader.h"
 #include "net/StringList.h"
 #include "platform/Http.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 
 namespace testsupport {
 

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "framework/CLDebugLog.h"
 #include "framework/CLSettings.h"
+#include "net/CLDebugLog.h"
 #include "support/ChildProcess.h"
 #include "support/EnvGuard.h"
 #include "support/LogCapture.h"

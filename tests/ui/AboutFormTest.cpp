@@ -12,9 +12,9 @@
 #include <string>
 
 #include "FrameworkWindowsSupport.h"
-#include "framework/CLEngine.h"
 #include "framework/lang/CLMultiLang.h"
-#include "framework/windows/CLAboutForm.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/windows/CLAboutForm.h"
 
 namespace {
 

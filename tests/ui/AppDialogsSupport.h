@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "QtTestApp.h"
-#include "framework/CLEngine.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
-#include "framework/windows/CLMessageBox.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/windows/CLMessageBox.h"
 #include "platform/Files.h"
 #include "vcl/Forms.h"
 #include "vcl/spSkinData.h"

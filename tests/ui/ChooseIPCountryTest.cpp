@@ -12,7 +12,7 @@
 #include <atomic>
 #include <thread>
 
-#include "framework/CLQtDispatcher.h"
+#include "framework/qt/CLQtDispatcher.h"
 #include "support/NetTestServers.h"
 #include "proxy/uProxyManager.h"
 #include "support/Sandbox.h"

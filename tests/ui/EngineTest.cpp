@@ -23,11 +23,11 @@
 #include <vector>
 
 #include "framework/CLConst.h"
-#include "framework/CLForm.h"
-#include "framework/CLQtDispatcher.h"
 #include "framework/CLSettings.h"
-#include "framework/windows/CLFrameworkWindows.h"
-#include "framework/windows/CLMessageBox.h"
+#include "framework/qt/CLForm.h"
+#include "framework/qt/CLQtDispatcher.h"
+#include "framework/qt/windows/CLFrameworkWindows.h"
+#include "framework/qt/windows/CLMessageBox.h"
 #include "platform/Files.h"
 #include "platform/System.h"
 #include "support/Sandbox.h"

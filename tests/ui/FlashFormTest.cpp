@@ -7,8 +7,8 @@
 #include <QMouseEvent>
 
 #include "MainWindowSupport.h"
+#include "framework/CLURL.h"
 #include "framework/lang/CLMultiLang.h"
-#include "net/CLURL.h"
 #include "ui/uFlashForm.h"
 #include "vcl/ShockwaveFlash.h"
 

@@ -15,9 +15,9 @@
 
 #include "QtTestApp.h"
 #include "EngineHostWindow.h"
-#include "framework/CLQtDispatcher.h"
+#include "framework/qt/CLQtDispatcher.h"
 #include "framework/CLSettings.h"
-#include "framework/windows/CLFrameworkWindows.h"
+#include "framework/qt/windows/CLFrameworkWindows.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "support/EnvGuard.h"

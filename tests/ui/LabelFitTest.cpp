@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "MainWindowSupport.h"
-#include "framework/windows/CLAboutForm.h"
-#include "framework/windows/CLUpdateForm.h"
+#include "framework/qt/windows/CLAboutForm.h"
+#include "framework/qt/windows/CLUpdateForm.h"
 #include "ui/uChooseIPCountry.h"
 #include "ui/uFlashForm.h"
 #include "ui/uIPsTesting.h"

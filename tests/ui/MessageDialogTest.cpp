@@ -13,7 +13,7 @@
 #include <algorithm>
 
 #include "framework/CLSettings.h"
-#include "framework/windows/CLMessageBox.h"
+#include "framework/qt/windows/CLMessageBox.h"
 #include "support/Sandbox.h"
 #include "vcl/spMessage.h"
 

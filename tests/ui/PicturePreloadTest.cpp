@@ -10,7 +10,7 @@
 #include <string>
 
 #include "MainWindowSupport.h"
-#include "framework/CLSplashForm.h"
+#include "framework/qt/CLSplashForm.h"
 #include "ui/uFlashForm.h"
 #include "vcl/PicturePreload.h"
 #include "vcl/spPngForm.h"

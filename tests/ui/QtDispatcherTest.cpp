@@ -9,7 +9,7 @@
 #include <atomic>
 #include <thread>
 
-#include "framework/CLQtDispatcher.h"
+#include "framework/qt/CLQtDispatcher.h"
 #include "support/Wait.h"
 
 TEST(QtDispatcherTest, WorkerCallsRunOnTheEventLoopThread) {

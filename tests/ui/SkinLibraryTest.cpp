@@ -18,10 +18,10 @@
 
 #include <filesystem>
 
-#include "framework/CLEngine.h"
-#include "framework/CLMain.h"
 #include "framework/CLSettings.h"
-#include "framework/CLSplashForm.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLMain.h"
+#include "framework/qt/CLSplashForm.h"
 #include "support/Sandbox.h"
 #include "vcl/spPngForm.h"
 

@@ -16,10 +16,10 @@
 #include <thread>
 
 #include "framework/CLConst.h"
-#include "framework/CLDebugLog.h"
-#include "framework/CLEngine.h"
-#include "framework/CLMain.h"
 #include "framework/CLSettings.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLMain.h"
+#include "net/CLDebugLog.h"
 #include "platform/Instance.h"
 #include "support/Sandbox.h"
 

@@ -10,8 +10,8 @@
 
 #include <QTabWidget>
 
-#include "framework/CLForm.h"
 #include "framework/CLSettings.h"
+#include "framework/qt/CLForm.h"
 #include "support/Sandbox.h"
 #include "vcl/ActnList.h"
 #include "vcl/ShockwaveFlash.h"

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "FrameworkWindowsSupport.h"
-#include "framework/CLEngine.h"
-#include "framework/windows/CLUpdateForm.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/windows/CLUpdateForm.h"
 #include "support/NetTestServers.h"
 #include "net/SingleDownloader.h"
 #include "proxy/ServiceProcess.h"

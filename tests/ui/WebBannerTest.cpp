@@ -10,8 +10,8 @@
 #include <string>
 
 #include "FrameworkWindowsSupport.h"
-#include "framework/CLEngine.h"
-#include "framework/windows/CLWebBanner.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/windows/CLWebBanner.h"
 #include "support/NetTestServers.h"
 
 namespace {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "FrameworkWindowsSupport.h"
-#include "framework/CLEngine.h"
-#include "framework/windows/CLWebBanner.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/windows/CLWebBanner.h"
 #include "support/NetTestServers.h"
 #include "vcl/WebHosts.h"
 

@@ -1,5 +1,6 @@
-// The debug log's lines reach the debugger output on Windows, where any
-// debug viewer shows them, only while the log is active.
+// The debug log's lines also reach the debugger output on Windows, where
+// the system's tools read a program's trace; only while the log is active.
+// (tests/net/DebugLogSystemTest.cpp has the journal's side on Linux.)
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 
 namespace {
 
@@ -22,8 +23,8 @@ LONG CALLBACK SeeDebugString(EXCEPTION_POINTERS* e) {
     GSeen->push_back(reinterpret_cast<const wchar_t*>(e->ExceptionRecord->ExceptionInformation[1]));
   else if (GSeen && code == 0x40010006 /* DBG_PRINTEXCEPTION_C */ &&
            e->ExceptionRecord->NumberParameters >= 2) {
-    // The narrow form carries the text in the system's code page.
     const char* a = reinterpret_cast<const char*>(e->ExceptionRecord->ExceptionInformation[1]);
+    // The narrow form carries the text in the system's code page.
     wchar_t wide[1024] = {};
     MultiByteToWideChar(CP_ACP, 0, a, -1, wide, 1023);
     GSeen->push_back(wide);
@@ -31,7 +32,7 @@ LONG CALLBACK SeeDebugString(EXCEPTION_POINTERS* e) {
   return EXCEPTION_CONTINUE_SEARCH;
 }
 
-TEST(DebugLogSystemTest, LinesReachTheDebuggerOutputWhileTheLogIsActive) {
+TEST(DebugLogWinTest, LinesReachTheDebuggerOutputWhileTheLogIsActive) {
   std::vector<std::wstring> seen;
   GSeen = &seen;
   PVOID handler = AddVectoredExceptionHandler(1, SeeDebugString);

@@ -15,8 +15,8 @@
 #include <cstdio>
 #include <string>
 
-#include "framework/CLDebugLog.h"
 #include "framework/CLSettings.h"
+#include "net/CLDebugLog.h"
 #include "platform/Files.h"
 #include "platform/ProxySettings.h"
 #include "switch/uVGUtils.h"

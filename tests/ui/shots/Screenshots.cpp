@@ -20,9 +20,9 @@
 #include <memory>
 
 #include "../MainWindowSupport.h"
-#include "framework/CLSplashForm.h"
-#include "framework/windows/CLAboutForm.h"
-#include "framework/windows/CLUpdateForm.h"
+#include "framework/qt/CLSplashForm.h"
+#include "framework/qt/windows/CLAboutForm.h"
+#include "framework/qt/windows/CLUpdateForm.h"
 #include "proxy/ServiceProcess.h"
 #include "proxy/uProxyManager.h"
 #include "ui/uChooseIPCountry.h"

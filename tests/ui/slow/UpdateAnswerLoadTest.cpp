@@ -15,7 +15,7 @@
 
 #include "FrameworkWindowsSupport.h"
 #include "framework/CLIniFile.h"
-#include "framework/windows/CLUpdateForm.h"
+#include "framework/qt/windows/CLUpdateForm.h"
 #include "support/NetTestServers.h"
 #include "support/SanitizerBuild.h"
 

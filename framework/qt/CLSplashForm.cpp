@@ -1,4 +1,4 @@
-#include "framework/CLSplashForm.h"
+#include "framework/qt/CLSplashForm.h"
 
 #include <QGuiApplication>
 #include <QPixmap>

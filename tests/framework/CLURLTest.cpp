@@ -5,9 +5,9 @@
 #include <regex>
 
 #include "framework/CLSettings.h"
-#include "net/CLURL.h"
+#include "framework/CLURL.h"
+#include "framework/ServiceEndpoints.h"
 #include "net/CLUtils.h"
-#include "net/ServiceEndpoints.h"
 #include "platform/Locale.h"
 #include "platform/Registry.h"
 #include "platform/System.h"

@@ -147,7 +147,7 @@ class TCLEngine : public QObject, public TCLComponent, public ICLSettingsLayers 
 
   // --- pages ------------------------------------------------------------------------------
   // The address of a page from its "URL." setting, with the parameter block
-  // when bAddParams (see net/CLURL.h).
+  // when bAddParams (see framework/CLURL.h).
   std::string GetURL(const std::string& strPage, bool bAddParams = true);
   std::string GetURLParam();
   // Opens the page (or the address) in the user's default browser.

@@ -1,7 +1,7 @@
-#include "framework/CLForm.h"
+#include "framework/qt/CLForm.h"
 
-#include "framework/CLEngine.h"
 #include "framework/lang/CLMultiLang.h"
+#include "framework/qt/CLEngine.h"
 #include "net/CLUtils.h"
 #include "vcl/Forms.h"
 #include "vcl/spSkinData.h"

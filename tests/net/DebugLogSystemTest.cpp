@@ -1,15 +1,15 @@
 // The debug log's lines also reach the system's own log, where the system's
-// tools read a program's trace: here the syslog socket the journal reads
-// (the debugger output on Windows: tests/win32/DebugLogWinTest.cpp). Only
-// while the log is active, one record a line, and a missing log costs the
-// program nothing.
+// tools read a program's trace: the syslog socket the journal reads on
+// Linux. Only while the log is active, one record a line, and a missing log
+// costs the program nothing. The debugger output on Windows is checked by
+// tests/win32/DebugLogWinTest.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 #include "platform/SystemLog.h"
 #include "support/Sandbox.h"
 

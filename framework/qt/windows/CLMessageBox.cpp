@@ -1,4 +1,4 @@
-#include "framework/windows/CLMessageBox.h"
+#include "framework/qt/windows/CLMessageBox.h"
 
 #include "vcl/Forms.h"
 #include "vcl/spMessage.h"

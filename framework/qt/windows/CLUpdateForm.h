@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "framework/windows/CLFrameworkWindows.h"
+#include "framework/qt/windows/CLFrameworkWindows.h"
 #include "vcl/Controls.h"
 #include "vcl/Forms.h"
 

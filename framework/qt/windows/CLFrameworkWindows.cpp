@@ -1,7 +1,7 @@
-#include "framework/windows/CLFrameworkWindows.h"
+#include "framework/qt/windows/CLFrameworkWindows.h"
 
-#include "framework/windows/CLAboutForm.h"
-#include "framework/windows/CLUpdateForm.h"
+#include "framework/qt/windows/CLAboutForm.h"
+#include "framework/qt/windows/CLUpdateForm.h"
 
 TCLFrameworkWindows CLDefaultFrameworkWindows() {
   TCLFrameworkWindows windows;

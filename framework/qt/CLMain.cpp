@@ -1,4 +1,4 @@
-#include "framework/CLMain.h"
+#include "framework/qt/CLMain.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -12,9 +12,9 @@
 #include <memory>
 
 #include "framework/CLConst.h"
-#include "framework/CLDebugLog.h"
-#include "framework/CLQtDispatcher.h"
 #include "framework/CLSettings.h"
+#include "framework/qt/CLQtDispatcher.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "platform/Instance.h"
 #include "platform/System.h"

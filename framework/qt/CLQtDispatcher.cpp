@@ -1,4 +1,4 @@
-#include "framework/CLQtDispatcher.h"
+#include "framework/qt/CLQtDispatcher.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>

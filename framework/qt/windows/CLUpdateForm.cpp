@@ -1,15 +1,15 @@
-#include "framework/windows/CLUpdateForm.h"
+#include "framework/qt/windows/CLUpdateForm.h"
 
 #include <QKeyEvent>
 #include <QTimer>
 
 #include <cmath>
 
-#include "framework/CLDebugLog.h"
-#include "framework/CLEngine.h"
-#include "framework/CLForm.h"
 #include "framework/CLServiceSettings.h"
 #include "framework/CLSettings.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLForm.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Files.h"

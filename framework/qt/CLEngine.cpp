@@ -1,4 +1,4 @@
-#include "framework/CLEngine.h"
+#include "framework/qt/CLEngine.h"
 
 #include <QApplication>
 #include <QGuiApplication>
@@ -14,14 +14,14 @@
 #include <stdexcept>
 
 #include "framework/CLConst.h"
-#include "framework/CLDebugLog.h"
-#include "framework/CLMain.h"
 #include "framework/CLSettings.h"
+#include "framework/CLURL.h"
 #include "framework/WinVersion.h"
 #include "framework/lang/CLMultiLang.h"
-#include "framework/windows/CLFrameworkWindows.h"
-#include "framework/windows/CLMessageBox.h"
-#include "net/CLURL.h"
+#include "framework/qt/CLMain.h"
+#include "framework/qt/windows/CLFrameworkWindows.h"
+#include "framework/qt/windows/CLMessageBox.h"
+#include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 #include "vcl/ActnList.h"

@@ -1,7 +1,7 @@
-#include "net/ServiceEndpoints.h"
+#include "framework/ServiceEndpoints.h"
 
 #include "framework/CLSettings.h"
-#include "net/CLURL.h"
+#include "framework/CLURL.h"
 #include "net/CLUtils.h"
 
 namespace ServiceEndpoints {

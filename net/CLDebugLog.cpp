@@ -1,4 +1,4 @@
-#include "framework/CLDebugLog.h"
+#include "net/CLDebugLog.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "net/CLURL.h"
+#include "framework/CLURL.h"
 
 #include <chrono>
 

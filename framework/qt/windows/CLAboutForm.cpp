@@ -1,12 +1,12 @@
-#include "framework/windows/CLAboutForm.h"
+#include "framework/qt/windows/CLAboutForm.h"
 
 #include <QKeyEvent>
 #include <QWindow>
 
-#include "framework/CLEngine.h"
-#include "framework/CLForm.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
+#include "framework/qt/CLEngine.h"
+#include "framework/qt/CLForm.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 

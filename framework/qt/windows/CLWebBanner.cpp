@@ -1,8 +1,8 @@
-#include "framework/windows/CLWebBanner.h"
+#include "framework/qt/windows/CLWebBanner.h"
 
-#include "framework/CLEngine.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLangClasses.h"
+#include "framework/qt/CLEngine.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
 
