@@ -99,43 +99,42 @@ WINDOWS_HEADER = re.compile(
     r"|tlhelp32|psapi|iphlpapi|lmcons|sddl|aclapi|accctrl|userenv|knownfolders|wtsapi32"
     r"|urlmon|mmsystem|dbghelp|winver|versionhelpers)\.h$", re.I)
 
+
+def sources(dirs):
+    """The C++ files below the given folders, with their paths relative to
+    ROOT, in a stable order."""
+    for top in dirs:
+        base = ROOT / top
+        if not base.is_dir():
+            continue
+        for path in sorted(base.rglob("*")):
+            if path.suffix in (".cpp", ".h", ".hpp", ".cc") and path.is_file():
+                yield path, path.relative_to(ROOT).as_posix()
+
+
 breaches = []
 checked = 0
-for top in QT_FREE_DIRS:
-    base = ROOT / top
-    if not base.is_dir():
+for path, rel in sources(QT_FREE_DIRS):
+    if QT_UNITS.match(rel):
         continue
-    for path in sorted(base.rglob("*")):
-        if path.suffix not in (".cpp", ".h", ".hpp", ".cc") or not path.is_file():
-            continue
-        rel = path.relative_to(ROOT).as_posix()
-        if QT_UNITS.match(rel):
-            continue
-        checked += 1
-        text = path.read_text(encoding="utf-8", errors="replace")
-        for m in INCLUDE.finditer(text):
-            header = m.group(1)
-            line = text.count("\n", 0, m.start()) + 1
-            if QT_HEADER.match(header):
-                breaches.append(f"{rel}:{line}: Qt header <{header}> in code that does not draw a window")
-            if WINDOWS_HEADER.match(header.split("/")[-1]) and not WINDOWS_ALLOWED.match(rel):
-                breaches.append(f"{rel}:{line}: Windows header <{header}> outside platform/win32/")
+    checked += 1
+    text = path.read_text(encoding="utf-8", errors="replace")
+    for m in INCLUDE.finditer(text):
+        header = m.group(1)
+        line = text.count("\n", 0, m.start()) + 1
+        if QT_HEADER.match(header):
+            breaches.append(f"{rel}:{line}: Qt header <{header}> in code that does not draw a window")
+        if WINDOWS_HEADER.match(header.split("/")[-1]) and not WINDOWS_ALLOWED.match(rel):
+            breaches.append(f"{rel}:{line}: Windows header <{header}> outside platform/win32/")
 
-for top in PROGRAM_DIRS:
-    base = ROOT / top
-    if not base.is_dir():
+for path, rel in sources(PROGRAM_DIRS):
+    if rel in ENV_CHANGES_ALLOWED:
         continue
-    for path in sorted(base.rglob("*")):
-        if path.suffix not in (".cpp", ".h") or not path.is_file():
-            continue
-        rel = path.relative_to(ROOT).as_posix()
-        if rel in ENV_CHANGES_ALLOWED:
-            continue
-        text = path.read_text(encoding="utf-8", errors="replace")
-        for m in ENV_CHANGE.finditer(text):
-            line = text.count("\n", 0, m.start()) + 1
-            breaches.append(f"{rel}:{line}: {m.group(2)} changes the environment outside main;"
-                            " other threads may be reading it")
+    text = path.read_text(encoding="utf-8", errors="replace")
+    for m in ENV_CHANGE.finditer(text):
+        line = text.count("\n", 0, m.start()) + 1
+        breaches.append(f"{rel}:{line}: {m.group(2)} changes the environment outside main;"
+                        " other threads may be reading it")
 
 
 def layer_of(rel):
@@ -165,35 +164,28 @@ QUOTED_INCLUDE = re.compile(r'^[ \t]*#[ \t]*include[ \t]*"([^"]+)"', re.M)
 LAYER_RANK = {name: rank for rank, name in enumerate(LAYERS)}
 layer_includes = {}  # (from layer, to layer) -> first "file:line" seen
 layered = 0
-for top in PROGRAM_DIRS:
-    base = ROOT / top
-    if not base.is_dir():
-        continue
-    for path in sorted(base.rglob("*")):
-        if path.suffix not in (".cpp", ".h", ".hpp", ".cc") or not path.is_file():
+for path, rel in sources(PROGRAM_DIRS):
+    own = layer_of(rel)
+    layered += 1
+    text = path.read_text(encoding="utf-8", errors="replace")
+    for m in QUOTED_INCLUDE.finditer(text):
+        target = resolve(path, m.group(1))
+        if target is None:
             continue
-        rel = path.relative_to(ROOT).as_posix()
-        own = layer_of(rel)
-        layered += 1
-        text = path.read_text(encoding="utf-8", errors="replace")
-        for m in QUOTED_INCLUDE.finditer(text):
-            target = resolve(path, m.group(1))
-            if target is None:
-                continue
-            line = text.count("\n", 0, m.start()) + 1
-            other = layer_of(target)
-            if other is None:
-                breaches.append(f"{rel}:{line}: includes {target}, which is outside the program's"
-                                " layers (tools/, tests/ and bench/ may use the program, not the"
-                                " other way round)")
-                continue
-            if other == own:
-                continue
-            layer_includes.setdefault((own, other), f"{rel}:{line}")
-            if LAYER_RANK[other] > LAYER_RANK[own]:
-                breaches.append(f"{rel}:{line}: {own}/ includes {target} of the higher layer"
-                                f" {other}/; a layer includes only itself and the layers below it"
-                                f" ({' < '.join(LAYERS)})")
+        line = text.count("\n", 0, m.start()) + 1
+        other = layer_of(target)
+        if other is None:
+            breaches.append(f"{rel}:{line}: includes {target}, which is outside the program's"
+                            " layers (tools/, tests/ and bench/ may use the program, not the"
+                            " other way round)")
+            continue
+        if other == own:
+            continue
+        layer_includes.setdefault((own, other), f"{rel}:{line}")
+        if LAYER_RANK[other] > LAYER_RANK[own]:
+            breaches.append(f"{rel}:{line}: {own}/ includes {target} of the higher layer"
+                            f" {other}/; a layer includes only itself and the layers below it"
+                            f" ({' < '.join(LAYERS)})")
 for (low, high), where in sorted(layer_includes.items()):
     if LAYER_RANK[low] < LAYER_RANK[high] and (high, low) in layer_includes:
         breaches.append(f"{low}/ and {high}/ include each other ({where} and"
