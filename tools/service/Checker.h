@@ -23,8 +23,10 @@ struct ProbeResult {
 // One GET of `url` (http://HOST:PORT/PATH) through the HTTP proxy at
 // proxyHost:proxyPort, within timeoutMs. It passes on status 200 with a
 // body that names the proxy's address when `expectAddress` is set.
+// An https:// address is fetched through a tunnel (CONNECT) and its
+// certificate verified against caFile (empty: the system's authorities).
 ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const std::string& url,
-                              int timeoutMs, bool expectAddress);
+                              int timeoutMs, bool expectAddress, const std::string& caFile = "");
 
 struct CheckerSettings {
   double intervalSeconds = 300;
@@ -33,6 +35,11 @@ struct CheckerSettings {
   int workers = 16;
   std::string url;  // "{service}" already replaced
   bool expectAddress = true;
+  std::string caFile;  // for https:// probes
+  // A round in which at least this percentage of the probes failed is
+  // blamed on the checker itself (the probe address cannot be reached, the
+  // network is down): no proxy changes. 0: never.
+  int selfBlamePercent = 90;
 };
 
 class Checker {

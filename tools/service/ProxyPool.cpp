@@ -324,6 +324,21 @@ bool ProxyPool::RecordTouch(const Touch& t) {
   return ins && sqlite3_step(ins.s) == SQLITE_DONE;
 }
 
+bool ProxyPool::PruneTouches(int64_t before) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb) return false;
+  Statement del(FDb, "DELETE FROM touches WHERE at < ?");
+  del.Int(1, before);
+  return del && sqlite3_step(del.s) == SQLITE_DONE;
+}
+
+bool ProxyPool::Healthy() {
+  std::lock_guard<std::mutex> g(FLock);
+  if (!FDb) return false;
+  Statement q(FDb, "SELECT count(*) FROM proxies");
+  return q && sqlite3_step(q.s) == SQLITE_ROW;
+}
+
 std::vector<Touch> ProxyPool::Touches() {
   std::vector<Touch> out;
   std::lock_guard<std::mutex> g(FLock);

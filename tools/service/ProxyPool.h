@@ -74,6 +74,10 @@ class ProxyPool {
   };
   bool RecordChecks(const std::vector<Check>& checks, int threshold);
   bool RecordTouch(const Touch& t);
+  // Deletes the touches recorded before `before` (unix seconds).
+  bool PruneTouches(int64_t before);
+  // The pool answers a query.
+  bool Healthy();
   std::vector<Touch> Touches();
   // Changes made through this object, and changes made by other processes
   // (SQLite's data version): together they tell when the lists changed.

@@ -11,12 +11,16 @@
 //   GET /touches                                        the recorded touches (local administration only)
 //   GET /checkip                                        a page showing the caller's address
 //   GET /metrics                                        counters in the Prometheus text format
+//                                                       (admin addresses only)
+//   GET /healthz                                        "ok" while the service can answer
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <unordered_map>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -98,6 +102,17 @@ class Service {
   std::condition_variable FListsBuilt;
   std::chrono::steady_clock::time_point FListsPolled{};
 
+  // A requester may touch touchRate times a minute (a bucket that refills
+  // continuously).
+  bool TouchAllowed(const std::string& client, int64_t nowMs);
+  void AppendTouchesFile(const std::string& line);
+
   std::mutex FTouchLock;
-  std::vector<std::string> FTouches;  // without a pool
+  std::deque<Touch> FTouches;  // without a pool
+  struct Bucket {
+    double tokens = 0;
+    int64_t atMs = 0;
+  };
+  std::unordered_map<std::string, Bucket> FTouchBuckets;
+  int64_t FTouchesPruned = 0;  // unix seconds of the last retention pass over the pool
 };
