@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <random>
 #include <iostream>
 #include <vector>
 
@@ -194,7 +195,12 @@ ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const
 }
 
 Checker::Checker(ProxyPool& pool, Metrics& metrics, CheckerSettings settings)
-    : FPool(pool), FMetrics(metrics), FSettings(std::move(settings)) {}
+    : FPool(pool), FMetrics(metrics), FSettings(std::move(settings)) {
+  char host[256] = "";
+  ::gethostname(host, sizeof host - 1);
+  std::random_device random;
+  FHolder = std::string(host) + ":" + std::to_string(::getpid()) + ":" + std::to_string(random());
+}
 
 Checker::~Checker() { Stop(); }
 
@@ -209,16 +215,44 @@ void Checker::Stop() {
     FStop = true;
   }
   FWake.notify_all();
-  if (FThread.joinable()) FThread.join();
+  if (!FThread.joinable()) return;
+  FThread.join();
+  // Another instance need not wait for the lease to expire.
+  if (FLeader) FPool.DropLease(FHolder);
+  FLeader = false;
+  FMetrics.SetLeader(false);
+}
+
+bool Checker::Renew() {
+  FRenewed = Clock::now();
+  const bool held = FPool.TakeLease(FHolder, FSettings.leaseSeconds);
+  if (held != FLeader)
+    std::cerr << "veilgate-service: checker: " << (held ? "this instance checks the pool now"
+                                                        : "another instance checks the pool")
+              << "\n";
+  FLeader = held;
+  FMetrics.SetLeader(held);
+  return held;
 }
 
 void Checker::Run() {
+  const auto interval =
+      std::chrono::milliseconds(static_cast<int64_t>(FSettings.intervalSeconds * 1000));
+  // The lease is looked at ten times per lease: an instance takes over soon
+  // after the holder's lease expired, and the holder renews well before.
+  const auto look = std::chrono::milliseconds(
+      std::max<int64_t>(100, static_cast<int64_t>(FSettings.leaseSeconds * 100)));
+  auto next = Clock::now();
   while (!FStop) {
-    const auto next = Clock::now() + std::chrono::milliseconds(
-                                         static_cast<int64_t>(FSettings.intervalSeconds * 1000));
-    Round();
+    const bool held = Renew();
+    if (held && Clock::now() >= next) {
+      next = Clock::now() + interval;
+      Round();
+      continue;
+    }
     std::unique_lock<std::mutex> g(FLock);
-    FWake.wait_until(g, next, [this] { return FStop.load(); });
+    const auto wake = held ? std::min(next, Clock::now() + look) : Clock::now() + look;
+    FWake.wait_until(g, wake, [this] { return FStop.load(); });
   }
 }
 
@@ -244,7 +278,7 @@ void Checker::Round() {
   bool trusted = blame <= 0;  // failures may be written at once
   std::atomic<size_t> next{0};
   auto work = [&] {
-    for (size_t i = next++; i < proxies.size() && !FStop; i = next++) {
+    for (size_t i = next++; i < proxies.size() && !FStop && FLeader; i = next++) {
       const PoolProxy& p = proxies[i];
       const ProbeResult r = ProbeThroughProxy(p.host, p.port, FSettings.url, timeoutMs,
                                               FSettings.expectAddress, FSettings.caFile);
@@ -295,6 +329,13 @@ void Checker::Round() {
     std::vector<ProxyPool::Check> batch;
     batch.swap(pending);
     g.unlock();
+    // Only the lease's holder writes: renewed before a batch when a tenth of
+    // the lease has passed. An instance that hung past its lease finds it
+    // taken and ends the round without writing.
+    if (!batch.empty() && Clock::now() - FRenewed > std::chrono::milliseconds(static_cast<int64_t>(
+                                                        FSettings.leaseSeconds * 100)))
+      Renew();
+    if (!FLeader) batch.clear();
     if (!batch.empty() && FPool.RecordChecks(batch, FSettings.failures))
       for (const auto& c : batch) FMetrics.CheckDone(c.ok, c.latencyMs);
     g.lock();
@@ -302,6 +343,7 @@ void Checker::Round() {
   }
   g.unlock();
   for (auto& t : workers) t.join();
-  // A round cut short by the stop says nothing about the proxies or the checker.
-  if (!FStop || passed + failed == total) FMetrics.RoundDone(blamed);
+  // A round cut short by the stop or a lost lease says nothing about the
+  // proxies or the checker.
+  if ((!FStop && FLeader) || passed + failed == total) FMetrics.RoundDone(blamed);
 }

@@ -1,10 +1,12 @@
 // The checker: every round it fetches the probe address through each proxy
 // of the pool (several at once) and records the outcome; the pool takes a
 // proxy off the lists after the configured failures in a row and lists it
-// again when it passes.
+// again when it passes. Of several instances sharing a pool, only the one
+// holding the pool's lease checks.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <mutex>
@@ -40,6 +42,9 @@ struct CheckerSettings {
   // blamed on the checker itself (the probe address cannot be reached, the
   // network is down): no proxy changes. 0: never.
   int selfBlamePercent = 90;
+  // Instances that share a pool check it one at a time: the one that holds
+  // the pool's lease, renewed while it checks and between rounds.
+  double leaseSeconds = 30;
 };
 
 class Checker {
@@ -53,6 +58,9 @@ class Checker {
  private:
   void Run();
   void Round();
+  // Takes or renews the lease; false (and the round ends) when another
+  // instance holds it.
+  bool Renew();
 
   ProxyPool& FPool;
   Metrics& FMetrics;
@@ -61,4 +69,7 @@ class Checker {
   std::mutex FLock;
   std::condition_variable FWake;
   std::atomic<bool> FStop{false};
+  std::string FHolder;  // this instance, as the lease names it
+  std::atomic<bool> FLeader{false};
+  std::chrono::steady_clock::time_point FRenewed{};
 };

@@ -145,6 +145,9 @@ std::string Metrics::Text(const std::vector<PoolProxy>* pool) const {
        "# TYPE veilgate_check_last_good_round_timestamp_seconds gauge\n";
   t += "veilgate_check_last_good_round_timestamp_seconds " + std::to_string(FLastGoodRound.load()) +
        "\n";
+  t += "# HELP veilgate_checker_leader 1 while this instance holds the checker's lease.\n"
+       "# TYPE veilgate_checker_leader gauge\n";
+  t += std::string("veilgate_checker_leader ") + (FLeader ? "1" : "0") + "\n";
   t += "# HELP veilgate_request_duration_seconds Time from a request's arrival to its answer, by endpoint.\n"
        "# TYPE veilgate_request_duration_seconds histogram\n";
   for (auto& [endpoint, d] : FDurations) {

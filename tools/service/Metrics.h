@@ -28,6 +28,8 @@ class Metrics {
   // Connections closed for the per-address cap or the request deadline.
   void ConnectionRefused() { ++FRefused; }
   void DeadlineHit() { ++FDeadlines; }
+  // This instance holds the checker's lease.
+  void SetLeader(bool leader) { FLeader = leader; }
   // The whole exposition; `pool` null when the lists come from the
   // configuration file.
   std::string Text(const std::vector<PoolProxy>* pool) const;
@@ -43,6 +45,7 @@ class Metrics {
   uint64_t FChecksPassed = 0, FChecksFailed = 0;
   std::atomic<uint64_t> FRounds{0}, FBlamedRounds{0}, FRefused{0}, FDeadlines{0};
   std::atomic<int64_t> FLastGoodRound{0};
+  std::atomic<bool> FLeader{false};
   static constexpr std::array<double, 12> kDurationBuckets = {
       0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 10};
   struct Durations {

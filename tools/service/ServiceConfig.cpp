@@ -124,7 +124,8 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
       } else if (n == "touches") {
         config.touchesFile = Resolve(base, value);
       } else if (n == "database") {
-        config.database = Resolve(base, value);
+        const bool server = value.rfind("postgresql://", 0) == 0 || value.rfind("postgres://", 0) == 0;
+        config.database = server ? value : Resolve(base, value);
       } else if (n == "threads") {
         if (!ParseLong(value, 1, 4096, num)) return fail("threads must be a number from 1 to 4096");
         config.threads = static_cast<int>(num);
@@ -201,6 +202,9 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
         if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0)
           return fail("url must be an http:// or https:// address");
         config.checkURL = value;
+      } else if (n == "lease") {
+        if (!ParseSeconds(value, 3600, config.checkLease) || config.checkLease < 1)
+          return fail("lease must be seconds from 1 to 3600");
       } else if (n == "ca_file") {
         config.checkCAFile = Resolve(base, value);
       } else if (n == "self_blame") {

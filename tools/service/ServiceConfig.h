@@ -19,7 +19,7 @@ struct ServiceConfig {
   std::string flagsDir;     // absolute, or empty
   std::string logFile;      // absolute, or empty for standard output
   std::string touchesFile;  // absolute, or empty
-  std::string database;     // the proxy pool (SQLite); empty: the lists of this file
+  std::string database;     // the proxy pool: a SQLite file or postgresql://...; empty: the lists of this file
   int threads = 64;         // request threads; each kept-alive connection holds one
   std::vector<std::string> trustedProxies;                // peers whose X-Forwarded-For is believed
   std::vector<std::string> admin = {"127.0.0.1", "::1"};  // who may read /touches
@@ -53,6 +53,7 @@ struct ServiceConfig {
   std::string checkCAFile;      // authorities for https probes; empty: the system's
   int checkSelfBlame = 90;      // percent of failed probes at which a round blames the checker; 0: never
   bool checkNamesProxy = true;                        // the answer must contain the proxy's address
+  double checkLease = 30;  // seconds the checker's lease lasts unless renewed (one instance checks)
 
   Pairs update;                            // [update]: Result, info, page (and anything else)
   Pairs banner;                            // [banner]: Banner.* lines

@@ -375,11 +375,13 @@ int main(int argc, char** argv) {
     cs.expectAddress = config.checkNamesProxy;
     cs.caFile = config.checkCAFile;
     cs.selfBlamePercent = config.checkSelfBlame;
+    cs.leaseSeconds = config.checkLease;
     checker = std::make_unique<Checker>(*service.Pool(), service.Stats(), cs);
   }
   std::cout << "listening on " << (tls ? "https" : "http") << "://" << self << std::endl;
   std::cerr << "veilgate-service: GeoIP: " << service.Geo().Source()
-            << (service.Pool() ? "; pool: " + config.database : "; lists of the configuration file")
+            << (service.Pool() ? "; pool: " + ShowablePool(config.database)
+                               : "; lists of the configuration file")
             << "\n";
   if (checker) checker->Start();
 
