@@ -38,6 +38,8 @@ class PostgresStore : public PoolStore {
       error = std::string("cannot connect to the pool: ") + PQerrorMessage(FConn);
       return false;
     }
+    // Notices ("relation ... already exists, skipping") are not for the operator.
+    PQsetNoticeProcessor(FConn, [](void*, const char*) {}, nullptr);
     return Migrate(error);
   }
 
@@ -201,8 +203,9 @@ class PostgresStore : public PoolStore {
     }
   }
 
+  // A statement without parameters (several, separated by ";", may go at once).
   bool Command(const char* sql, std::string* error = nullptr) {
-    Result r(Exec(sql, {}));
+    Result r(PQexec(FConn, sql));
     if (!r.Ok() && error) *error = Message(r);
     return r.Ok();
   }
