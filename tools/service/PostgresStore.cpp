@@ -116,28 +116,49 @@ class PostgresStore : public PoolStore {
     return true;
   }
 
+  // A batch in one statement (one round trip to the server): the checks
+  // travel as arrays; the rows as they were are locked and compared with
+  // the rows as they are after the checks.
   bool RecordChecks(const std::vector<ProxyPool::Check>& checks, int threshold,
                     int* changed) override {
-    if (!Command("BEGIN")) return false;
-    const std::string now = std::to_string(std::time(nullptr)), limit = std::to_string(threshold);
-    for (const auto& c : checks) {
-      // The row as it was (locked) and as it is after the check.
-      Result r(Exec(
-          c.ok ? "UPDATE proxies p SET alive = 1, failures = 0, checked_at = $2, latency_ms = $3,"
-                 " last_error = '' FROM (SELECT id, alive AS was FROM proxies WHERE id = $1"
-                 " FOR UPDATE) o WHERE p.id = o.id RETURNING p.alive, o.was"
-               : "UPDATE proxies p SET failures = p.failures + 1, checked_at = $2,"
-                 " last_error = $3, alive = CASE WHEN p.failures + 1 >= $4 THEN 0 ELSE p.alive END"
-                 " FROM (SELECT id, alive AS was FROM proxies WHERE id = $1 FOR UPDATE) o"
-                 " WHERE p.id = o.id RETURNING p.alive, o.was",
-          c.ok ? std::vector<std::string>{std::to_string(c.id), now, std::to_string(c.latencyMs)}
-               : std::vector<std::string>{std::to_string(c.id), now, c.error, limit}));
-      if (!r.Ok()) {
-        Command("ROLLBACK");
-        return false;
+    std::string ids = "{", oks = "{", latencies = "{", errors = "{";
+    for (size_t i = 0; i < checks.size(); ++i) {
+      const auto& c = checks[i];
+      const char* sep = i == 0 ? "" : ",";
+      ids += sep + std::to_string(c.id);
+      oks += sep + std::string(c.ok ? "1" : "0");
+      latencies += sep + std::to_string(c.latencyMs);
+      errors += sep + std::string("\"");
+      for (char ch : c.error) {
+        if (ch == '"' || ch == '\\') errors += '\\';
+        errors += ch;
       }
-      if (r.Rows() == 1 && r.Int(0, 0) != r.Int(0, 1)) ++*changed;
+      errors += '"';
     }
+    ids += "}";
+    oks += "}";
+    latencies += "}";
+    errors += "}";
+    if (!Command("BEGIN")) return false;
+    Result r(Exec(
+        "WITH c AS (SELECT * FROM unnest($1::bigint[], $2::int[], $3::int[], $4::text[])"
+        " AS c(id, ok, latency, err)),"
+        " old AS (SELECT p.id, p.alive FROM proxies p JOIN c ON c.id = p.id FOR UPDATE OF p)"
+        " UPDATE proxies p SET"
+        " failures = CASE WHEN c.ok = 1 THEN 0 ELSE p.failures + 1 END,"
+        " checked_at = $5,"
+        " latency_ms = CASE WHEN c.ok = 1 THEN c.latency ELSE p.latency_ms END,"
+        " last_error = CASE WHEN c.ok = 1 THEN '' ELSE c.err END,"
+        " alive = CASE WHEN c.ok = 1 THEN 1 WHEN p.failures + 1 >= $6 THEN 0 ELSE p.alive END"
+        " FROM c JOIN old ON old.id = c.id WHERE p.id = c.id RETURNING p.alive, old.alive",
+        {ids, oks, latencies, errors, std::to_string(std::time(nullptr)),
+         std::to_string(threshold)}));
+    if (!r.Ok()) {
+      Command("ROLLBACK");
+      return false;
+    }
+    for (int i = 0; i < r.Rows(); ++i)
+      if (r.Int(i, 0) != r.Int(i, 1)) ++*changed;
     if ((*changed > 0 && !Bump()) || !Command("COMMIT")) {
       Command("ROLLBACK");
       return false;

@@ -146,11 +146,17 @@ Service::Lists Service::CurrentLists() {
     return FLists;
   }
   // Rebuilt when this process changed the lists, and when another process
-  // changed the pool (looked at no more than twice a second).
+  // or connection changed the pool (looked at no more than twice a second,
+  // by one thread while the others answer from the lists they have).
   const auto now = std::chrono::steady_clock::now();
-  if (now - FListsPolled > std::chrono::milliseconds(500) || !FLists.normal) {
+  if ((now - FListsPolled > std::chrono::milliseconds(500) || !FLists.normal) && !FPolling) {
     FListsPolled = now;
-    FOtherVersion = FPool.OtherChanges();
+    FPolling = true;
+    g.unlock();
+    const uint64_t other = FPool.OtherChanges();
+    g.lock();
+    FOtherVersion = other;
+    FPolling = false;
   }
   const uint64_t version = FPool.LocalChanges() ^ (FOtherVersion << 40);
   if ((FLists.normal && version == FListsVersion) || FRebuilding) {

@@ -99,6 +99,7 @@ class Service {
   uint64_t FListsVersion = UINT64_MAX;
   uint64_t FOtherVersion = 0;
   bool FRebuilding = false;
+  bool FPolling = false;
   std::condition_variable FListsBuilt;
   std::chrono::steady_clock::time_point FListsPolled{};
 

@@ -365,7 +365,15 @@ int main(int argc, char** argv) {
   service.SetSelf(self);
 
   std::unique_ptr<Checker> checker;
+  // The checker writes through a connection of its own: a batch of its
+  // outcomes (a round trip to a database server) never holds up the
+  // answers, which read through the service's.
+  ProxyPool checkerPool;
   if (service.Pool() && config.checkInterval > 0) {
+    if (!checkerPool.Open(config.database, error)) {
+      std::cerr << "veilgate-service: " << error << "\n";
+      return 1;
+    }
     CheckerSettings cs;
     cs.intervalSeconds = config.checkInterval;
     cs.failures = config.checkFailures;
@@ -376,7 +384,7 @@ int main(int argc, char** argv) {
     cs.caFile = config.checkCAFile;
     cs.selfBlamePercent = config.checkSelfBlame;
     cs.leaseSeconds = config.checkLease;
-    checker = std::make_unique<Checker>(*service.Pool(), service.Stats(), cs);
+    checker = std::make_unique<Checker>(checkerPool, service.Stats(), cs);
   }
   std::cout << "listening on " << (tls ? "https" : "http") << "://" << self << std::endl;
   std::cerr << "veilgate-service: GeoIP: " << service.Geo().Source()
