@@ -60,7 +60,7 @@ class ConnectionThreads {
 namespace {
 
 // The entry of the connection this request thread serves.
-thread_local uint64_t tEntry = 0;
+thread_local void* tEntry = nullptr;
 
 std::string PeerText(const sockaddr_storage& a) {
   char buf[INET6_ADDRSTRLEN] = "";
@@ -134,17 +134,16 @@ void ConnectionGate::Serve(int fd, const std::string& peer) {
   {
     std::lock_guard<std::mutex> g(FLock);
     id = ++FNextId;
-    Entry& e = FEntries[id];
+    Entry& e = FEntries[id];  // the node stays where it is until erased below
     e.watchFd = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    e.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(FSettings.deadlineSeconds));
+    e.deadline = DeadlineFromNow();
     // A connection that arrives while the service stops is not served.
     e.cut = FStopping.load();
     if (e.cut) ::shutdown(fd, SHUT_RDWR);
+    tEntry = &e;
   }
-  tEntry = id;
   FServe(fd);  // closes fd
-  tEntry = 0;
+  tEntry = nullptr;
   std::lock_guard<std::mutex> g(FLock);
   const auto it = FEntries.find(id);
   if (it->second.watchFd >= 0) ::close(it->second.watchFd);
@@ -153,23 +152,29 @@ void ConnectionGate::Serve(int fd, const std::string& peer) {
   FChanged.notify_all();
 }
 
+int64_t ConnectionGate::DeadlineFromNow() const {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             Clock::now().time_since_epoch() +
+             std::chrono::duration<double>(FSettings.deadlineSeconds))
+      .count();
+}
+
 void ConnectionGate::RequestStarted() {
-  std::lock_guard<std::mutex> g(FLock);
-  const auto it = FEntries.find(tEntry);
-  if (it != FEntries.end()) it->second.busy = true;
+  if (auto* e = static_cast<Entry*>(tEntry)) e->busy = true;
 }
 
 void ConnectionGate::AnswerDone() {
-  std::lock_guard<std::mutex> g(FLock);
-  const auto it = FEntries.find(tEntry);
-  if (it == FEntries.end()) return;
-  it->second.busy = false;
-  it->second.deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                           std::chrono::duration<double>(FSettings.deadlineSeconds));
+  auto* e = static_cast<Entry*>(tEntry);
+  if (!e) return;
+  e->deadline = DeadlineFromNow();
+  e->busy = false;
   // Stopping: the connection ends after this answer.
-  if (FStopping && !it->second.cut) {
-    it->second.cut = true;
-    ::shutdown(it->second.watchFd, SHUT_RD);
+  if (FStopping) {
+    std::lock_guard<std::mutex> g(FLock);
+    if (!e->cut) {
+      e->cut = true;
+      ::shutdown(e->watchFd, SHUT_RD);
+    }
   }
 }
 
@@ -179,7 +184,8 @@ void ConnectionGate::Watch() {
       std::chrono::duration<double>(std::min(0.25, FSettings.deadlineSeconds / 4)));
   while (!FStopping) {
     FChanged.wait_for(g, step);
-    const auto now = Clock::now();
+    const int64_t now =
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
     for (auto& [id, e] : FEntries) {
       if (e.cut || e.deadline > now || e.watchFd < 0) continue;
       e.cut = true;

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <condition_variable>
 #include <chrono>
 #include <functional>
@@ -50,12 +51,15 @@ class ConnectionGate {
 
  private:
   using Clock = std::chrono::steady_clock;
+  // Written by its request thread without the lock (every request), read
+  // by the watchdog.
   struct Entry {
     int watchFd = -1;  // a duplicate of the socket, so the number stays ours
-    Clock::time_point deadline;
-    bool busy = false;  // a request is being answered
-    bool cut = false;
+    std::atomic<int64_t> deadline{0};  // steady clock, nanoseconds
+    std::atomic<bool> busy{false};     // a request is being answered
+    bool cut = false;                  // under the lock
   };
+  int64_t DeadlineFromNow() const;
   void Serve(int fd, const std::string& peer);
   void Watch();
 
