@@ -42,7 +42,8 @@ class PrivatePostgres {
     FDir = dir;
     int code = 0;
     const std::string out =
-        Shell(std::string(VG_SOURCE_DIR) + "/scripts/private-postgres start " + FDir + " 2>&1", &code);
+        Shell(std::string(VG_SOURCE_DIR) + "/scripts/private-postgres start " + FDir + " 2>&1",
+              &code);
     FURL = out.substr(0, out.find('\n'));
     if (code != 0 || FURL.rfind("postgresql://", 0) != 0) {
       *error = out;
@@ -69,15 +70,21 @@ class Balancer {
     FDir = dir;
     FPort = nettest::FreePort();
     std::string servers;
-    for (int p : ports) servers += "    server 127.0.0.1:" + std::to_string(p) + " max_fails=1 fail_timeout=2s;\n";
+    for (int p : ports)
+      servers += "    server 127.0.0.1:" + std::to_string(p) + " max_fails=1 fail_timeout=2s;\n";
     const std::string conf =
         "worker_processes 1;\npid " + dir + "/nginx.pid;\nerror_log " + dir +
         "/error.log;\ndaemon off;\nevents { worker_connections 1024; }\nhttp {\n"
-        "  access_log off;\n  client_body_temp_path " + dir + "/tmp;\n  proxy_temp_path " + dir +
-        "/tmp;\n  fastcgi_temp_path " + dir + "/tmp;\n  uwsgi_temp_path " + dir +
-        "/tmp;\n  scgi_temp_path " + dir + "/tmp;\n"
-        "  upstream veilgate {\n" + servers + "    keepalive 32;\n  }\n"
-        "  server {\n    listen 127.0.0.1:" + std::to_string(FPort) + ";\n"
+        "  access_log off;\n  client_body_temp_path " +
+        dir + "/tmp;\n  proxy_temp_path " + dir + "/tmp;\n  fastcgi_temp_path " + dir +
+        "/tmp;\n  uwsgi_temp_path " + dir + "/tmp;\n  scgi_temp_path " + dir +
+        "/tmp;\n"
+        "  upstream veilgate {\n" +
+        servers +
+        "    keepalive 32;\n  }\n"
+        "  server {\n    listen 127.0.0.1:" +
+        std::to_string(FPort) +
+        ";\n"
         "    location / {\n      proxy_pass http://veilgate;\n      proxy_http_version 1.1;\n"
         "      proxy_set_header Connection \"\";\n"
         "      proxy_set_header X-Forwarded-For $proxy_add_x_forwarded_for;\n"
@@ -109,7 +116,8 @@ class ScaleTest : public SandboxTest {
   std::string WriteConfig(const std::string& name, const std::string& url) {
     sb().WriteFile("svc/" + name + ".conf",
                    "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = W\ndatabase = " + url +
-                       "\nlog = " + name + ".log\ntrusted_proxies = 127.0.0.1\nadmin = 127.0.0.7\n"
+                       "\nlog = " + name +
+                       ".log\ntrusted_proxies = 127.0.0.1\nadmin = 127.0.0.7\n"
                        "[update]\nResult = 0\n"
                        "[checker]\ninterval = 0.5\nfailures = 1\ntimeout = 2\nlease = 3\n");
     return sb().Path("svc/" + name + ".conf");
@@ -156,7 +164,8 @@ TEST_F(ScaleTest, TwoInstancesOnPostgresBehindNginxSurviveTheLossOfOne) {
                normal(b).find("127.0.0.9:1|") == std::string::npos;
       },
       20000))
-      << normal(a) << "\n" << normal(b);
+      << normal(a) << "\n"
+      << normal(b);
   EXPECT_NE(Leader(a), Leader(b));
 
   // A change made through one instance's pool command reaches both.
@@ -178,8 +187,8 @@ TEST_F(ScaleTest, TwoInstancesOnPostgresBehindNginxSurviveTheLossOfOne) {
   ASSERT_TRUE(nginx.Start(sb().Path("nginx"), {a.Port(), b.Port()}, &error)) << error;
   const std::string wrkOut = sb().Path("svc/wrk.txt");
   std::thread load([&] {
-    Shell("wrk -t2 -c20 -d6s http://127.0.0.1:" + std::to_string(nginx.Port()) +
-          "/update >'" + wrkOut + "' 2>&1");
+    Shell("wrk -t2 -c20 -d6s http://127.0.0.1:" + std::to_string(nginx.Port()) + "/update >'" +
+          wrkOut + "' 2>&1");
   });
   std::this_thread::sleep_for(std::chrono::seconds(2));
   ServiceProcess& leader = Leader(a) ? a : b;
@@ -197,8 +206,10 @@ TEST_F(ScaleTest, TwoInstancesOnPostgresBehindNginxSurviveTheLossOfOne) {
   long errors = 0;
   if (std::regex_search(wrk, m, std::regex(R"(Non-2xx or 3xx responses: ([0-9]+))")))
     errors += std::stol(m[1].str());
-  if (std::regex_search(wrk, m,
-                        std::regex(R"(Socket errors: connect ([0-9]+), read ([0-9]+), write ([0-9]+), timeout ([0-9]+))")))
+  if (std::regex_search(
+          wrk, m,
+          std::regex(
+              R"(Socket errors: connect ([0-9]+), read ([0-9]+), write ([0-9]+), timeout ([0-9]+))")))
     for (int i = 1; i <= 4; ++i) errors += std::stol(m[i].str());
   EXPECT_LE(errors, 20) << wrk;
 

@@ -303,21 +303,23 @@ TEST_F(PoolTest, APoolOfAnEarlierProgramIsMigratedAndANewerOneRefused) {
   const std::string db = sb().Path("svc/pool.db");
   const std::string python =
       "python3 -c \"import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.executescript(sys.argv[2]); "
-      "c.commit()\" '" + db + "' ";
-  ASSERT_EQ(std::system((python +
-                         "\"CREATE TABLE proxies (id INTEGER PRIMARY KEY, host TEXT NOT NULL,"
-                         " port INTEGER NOT NULL, super INTEGER NOT NULL DEFAULT 0, code TEXT NOT NULL"
-                         " DEFAULT '', name TEXT NOT NULL DEFAULT '', latitude TEXT NOT NULL DEFAULT '',"
-                         " longitude TEXT NOT NULL DEFAULT '', placed_by_operator INTEGER NOT NULL"
-                         " DEFAULT 0, alive INTEGER NOT NULL DEFAULT 1, failures INTEGER NOT NULL"
-                         " DEFAULT 0, checked_at INTEGER NOT NULL DEFAULT 0, latency_ms INTEGER NOT"
-                         " NULL DEFAULT -1, last_error TEXT NOT NULL DEFAULT '', added_at INTEGER NOT"
-                         " NULL DEFAULT 0, UNIQUE(host, port)); CREATE TABLE touches (id INTEGER"
-                         " PRIMARY KEY, at INTEGER NOT NULL, peer TEXT NOT NULL, ip TEXT NOT NULL);"
-                         " INSERT INTO proxies (host, port, code, name, latitude, longitude) VALUES"
-                         " ('192.0.2.5', 80, 'PE', 'Peru', '-10', '-75');"
-                         " INSERT INTO touches (at, peer, ip) VALUES (1, '127.0.0.1', '192.0.2.99');\"")
-                            .c_str()),
+      "c.commit()\" '" +
+      db + "' ";
+  ASSERT_EQ(std::system(
+                (python +
+                 "\"CREATE TABLE proxies (id INTEGER PRIMARY KEY, host TEXT NOT NULL,"
+                 " port INTEGER NOT NULL, super INTEGER NOT NULL DEFAULT 0, code TEXT NOT NULL"
+                 " DEFAULT '', name TEXT NOT NULL DEFAULT '', latitude TEXT NOT NULL DEFAULT '',"
+                 " longitude TEXT NOT NULL DEFAULT '', placed_by_operator INTEGER NOT NULL"
+                 " DEFAULT 0, alive INTEGER NOT NULL DEFAULT 1, failures INTEGER NOT NULL"
+                 " DEFAULT 0, checked_at INTEGER NOT NULL DEFAULT 0, latency_ms INTEGER NOT"
+                 " NULL DEFAULT -1, last_error TEXT NOT NULL DEFAULT '', added_at INTEGER NOT"
+                 " NULL DEFAULT 0, UNIQUE(host, port)); CREATE TABLE touches (id INTEGER"
+                 " PRIMARY KEY, at INTEGER NOT NULL, peer TEXT NOT NULL, ip TEXT NOT NULL);"
+                 " INSERT INTO proxies (host, port, code, name, latitude, longitude) VALUES"
+                 " ('192.0.2.5', 80, 'PE', 'Peru', '-10', '-75');"
+                 " INSERT INTO touches (at, peer, ip) VALUES (1, '127.0.0.1', '192.0.2.99');\"")
+                    .c_str()),
             0);
   StartService();
   EXPECT_NE(Update().find("192.0.2.5:80|Peru|PE|-75|-10"), std::string::npos) << Update();

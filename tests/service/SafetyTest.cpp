@@ -130,23 +130,21 @@ TEST_F(SafetyTest, ACheckerThatCannotReachItsProbeAddressChangesNoProxy) {
   ASSERT_EQ(Pool({"add", one.Server(), "--country", "US"}, &out), 0) << out;
   ASSERT_EQ(Pool({"add", two.Server(), "--country", "DE", "--super"}, &out), 0) << out;
   StartService();
-  ASSERT_TRUE(testsupport::WaitUntil(
-      [&] { return Metric("veilgate_check_rounds_blamed_total") >= 3; }, 30000))
+  ASSERT_TRUE(
+      testsupport::WaitUntil([&] { return Metric("veilgate_check_rounds_blamed_total") >= 3; },
+                             30000))
       << Metrics();
   // The probes did go through the proxies, to the configured address.
   EXPECT_NE(one.Log().find("127.0.0.1:1/checkip"), std::string::npos) << one.Log();
   EXPECT_EQ(Metric("veilgate_check_last_good_round_timestamp_seconds"), 0);
   ASSERT_EQ(Pool({"list"}, &out), 0);
-  EXPECT_TRUE(std::regex_search(out, std::regex(one.Server() + " +normal US .* alive +0 ")))
-      << out;
-  EXPECT_TRUE(std::regex_search(out, std::regex(two.Server() + " +super +DE .* alive +0 ")))
-      << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex(one.Server() + " +normal US .* alive +0 "))) << out;
+  EXPECT_TRUE(std::regex_search(out, std::regex(two.Server() + " +super +DE .* alive +0 "))) << out;
   const std::string answer = Get("/update").body;
   EXPECT_EQ(Line(answer, "__MODIFY__.NORMAL_IPS").rfind(one.Server() + "|", 0), 0u) << answer;
   EXPECT_EQ(Line(answer, "__MODIFY__.SUPER_IPS").rfind(two.Server() + "|", 0), 0u) << answer;
   // The operator reads why.
-  EXPECT_NE(FService.Output().find("no proxy was changed"), std::string::npos)
-      << FService.Output();
+  EXPECT_NE(FService.Output().find("no proxy was changed"), std::string::npos) << FService.Output();
 
   // With the blame turned off the same rounds take both proxies off; the
   // answer still carries the last lists that had a proxy in them.
@@ -186,8 +184,8 @@ TEST_F(SafetyTest, ProbesOverTlsAndThePublicAddressInTheAnswers) {
   ASSERT_TRUE(proxy.Start(sb().Path("p2"), &error, "127.0.0.2")) << error;
   // A service that speaks only TLS probes itself over TLS through the proxy
   // (a tunnel), verifying its certificate with the configured authority.
-  const std::string tls = "tls_certificate = " + certs.localCertFile +
-                          "\ntls_key = " + certs.localKeyFile + "\n";
+  const std::string tls =
+      "tls_certificate = " + certs.localCertFile + "\ntls_key = " + certs.localKeyFile + "\n";
   WriteConfig(tls, "interval = 0.1\nfailures = 1\ntimeout = 3\nself_blame = 0\nca_file = " +
                        certs.caFile + "\n");
   std::string out;
@@ -288,7 +286,8 @@ TEST_F(SafetyTest, SlowAndIdleConnectionsCannotTakeTheRequestThreads) {
 }
 
 TEST_F(SafetyTest, TouchesAreRateLimitedPerRequesterAndTheFileIsBounded) {
-  WriteConfig("touch_rate = 3\ntouches = touches.log\ntouches_max_bytes = 4096\n", "interval = 0\n");
+  WriteConfig("touch_rate = 3\ntouches = touches.log\ntouches_max_bytes = 4096\n",
+              "interval = 0\n");
   StartService();
   for (int i = 0; i < 3; ++i)
     EXPECT_EQ(Get("/touch?ip=192.0.2." + std::to_string(i), "127.0.0.5").status, 200) << i;
@@ -359,8 +358,8 @@ TEST_F(SafetyTest, TheOperatorWatchesHealthMetricsAndRotatesTheLog) {
   for (const char* name :
        {"veilgate_request_duration_seconds_bucket{endpoint=\"update\",le=\"0.01\"} ",
         "veilgate_request_duration_seconds_count{endpoint=\"healthz\"} 1\n",
-        "\nprocess_resident_memory_bytes ", "\nprocess_cpu_seconds_total ",
-        "\nprocess_open_fds ", "\nprocess_start_time_seconds "})
+        "\nprocess_resident_memory_bytes ", "\nprocess_cpu_seconds_total ", "\nprocess_open_fds ",
+        "\nprocess_start_time_seconds "})
     EXPECT_NE(metrics.find(name), std::string::npos) << name << "\n" << metrics;
   // The text is what Prometheus reads.
   if (std::system("command -v promtool >/dev/null 2>&1") == 0) {

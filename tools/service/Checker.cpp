@@ -227,8 +227,8 @@ bool Checker::Renew() {
   FRenewed = Clock::now();
   const bool held = FPool.TakeLease(FHolder, FSettings.leaseSeconds);
   if (held != FLeader)
-    std::cerr << "veilgate-service: checker: " << (held ? "this instance checks the pool now"
-                                                        : "another instance checks the pool")
+    std::cerr << "veilgate-service: checker: "
+              << (held ? "this instance checks the pool now" : "another instance checks the pool")
               << "\n";
   FLeader = held;
   FMetrics.SetLeader(held);
@@ -317,8 +317,8 @@ void Checker::Round() {
       const size_t done = passed + failed;
       blamed = failed * 100 >= static_cast<size_t>(blame) * done;
       if (blamed) {
-        std::cerr << "veilgate-service: checker: " << failed << " of " << done
-                  << " probes failed (" << firstError << "); the probe address " << FSettings.url
+        std::cerr << "veilgate-service: checker: " << failed << " of " << done << " probes failed ("
+                  << firstError << "); the probe address " << FSettings.url
                   << " or this machine's network is at fault, so no proxy was changed\n";
         held.clear();
       } else {

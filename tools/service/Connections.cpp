@@ -185,7 +185,8 @@ void ConnectionGate::Watch() {
   while (!FStopping) {
     FChanged.wait_for(g, step);
     const int64_t now =
-        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
+        std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch())
+            .count();
     for (auto& [id, e] : FEntries) {
       if (e.cut || e.deadline > now || e.watchFd < 0) continue;
       e.cut = true;

@@ -54,7 +54,7 @@ class ConnectionGate {
   // Written by its request thread without the lock (every request), read
   // by the watchdog.
   struct Entry {
-    int watchFd = -1;  // a duplicate of the socket, so the number stays ours
+    int watchFd = -1;                  // a duplicate of the socket, so the number stays ours
     std::atomic<int64_t> deadline{0};  // steady clock, nanoseconds
     std::atomic<bool> busy{false};     // a request is being answered
     bool cut = false;                  // under the lock

@@ -58,12 +58,14 @@ std::string ProcessText() {
        !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
     ++fds;
   t += "# HELP process_cpu_seconds_total User and system CPU time spent in seconds.\n"
-       "# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total " + Num(cpu) + "\n";
+       "# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total " +
+       Num(cpu) + "\n";
   t += "# HELP process_resident_memory_bytes Resident memory size in bytes.\n"
        "# TYPE process_resident_memory_bytes gauge\nprocess_resident_memory_bytes " +
        Num(rss) + "\n";
   t += "# HELP process_open_fds Number of open file descriptors.\n"
-       "# TYPE process_open_fds gauge\nprocess_open_fds " + std::to_string(fds) + "\n";
+       "# TYPE process_open_fds gauge\nprocess_open_fds " +
+       std::to_string(fds) + "\n";
   char startText[32];
   std::snprintf(startText, sizeof startText, "%.0f", start);
   t += "# HELP process_start_time_seconds Start time of the process since unix epoch in seconds.\n"
@@ -138,18 +140,21 @@ std::string Metrics::Text(const std::vector<PoolProxy>* pool) const {
   t += "veilgate_check_latency_seconds_bucket{le=\"+Inf\"} " + std::to_string(FLatencyCount) + "\n";
   t += "veilgate_check_latency_seconds_sum " + Num(FLatencySum) + "\n";
   t += "veilgate_check_latency_seconds_count " + std::to_string(FLatencyCount) + "\n";
-  t += "# HELP veilgate_check_rounds_blamed_total Rounds the checker blamed on itself (nearly every probe failed; no proxy changed).\n"
-       "# TYPE veilgate_check_rounds_blamed_total counter\n";
+  t +=
+      "# HELP veilgate_check_rounds_blamed_total Rounds the checker blamed on itself (nearly every probe failed; no proxy changed).\n"
+      "# TYPE veilgate_check_rounds_blamed_total counter\n";
   t += "veilgate_check_rounds_blamed_total " + std::to_string(FBlamedRounds.load()) + "\n";
-  t += "# HELP veilgate_check_last_good_round_timestamp_seconds End of the last round not blamed on the checker (0: none yet).\n"
-       "# TYPE veilgate_check_last_good_round_timestamp_seconds gauge\n";
+  t +=
+      "# HELP veilgate_check_last_good_round_timestamp_seconds End of the last round not blamed on the checker (0: none yet).\n"
+      "# TYPE veilgate_check_last_good_round_timestamp_seconds gauge\n";
   t += "veilgate_check_last_good_round_timestamp_seconds " + std::to_string(FLastGoodRound.load()) +
        "\n";
   t += "# HELP veilgate_checker_leader 1 while this instance holds the checker's lease.\n"
        "# TYPE veilgate_checker_leader gauge\n";
   t += std::string("veilgate_checker_leader ") + (FLeader ? "1" : "0") + "\n";
-  t += "# HELP veilgate_request_duration_seconds Time from a request's arrival to its answer, by endpoint.\n"
-       "# TYPE veilgate_request_duration_seconds histogram\n";
+  t +=
+      "# HELP veilgate_request_duration_seconds Time from a request's arrival to its answer, by endpoint.\n"
+      "# TYPE veilgate_request_duration_seconds histogram\n";
   for (auto& [endpoint, d] : FDurations) {
     const std::string e = "endpoint=\"" + Label(endpoint) + "\"";
     for (size_t i = 0; i < kDurationBuckets.size(); ++i)
@@ -160,11 +165,13 @@ std::string Metrics::Text(const std::vector<PoolProxy>* pool) const {
     t += "veilgate_request_duration_seconds_sum{" + e + "} " + Num(d.sum) + "\n";
     t += "veilgate_request_duration_seconds_count{" + e + "} " + std::to_string(d.count) + "\n";
   }
-  t += "# HELP veilgate_connections_refused_total Connections closed at once: the peer had as many open as allowed.\n"
-       "# TYPE veilgate_connections_refused_total counter\n";
+  t +=
+      "# HELP veilgate_connections_refused_total Connections closed at once: the peer had as many open as allowed.\n"
+      "# TYPE veilgate_connections_refused_total counter\n";
   t += "veilgate_connections_refused_total " + std::to_string(FRefused.load()) + "\n";
-  t += "# HELP veilgate_request_deadline_total Connections closed: a request took longer than its deadline.\n"
-       "# TYPE veilgate_request_deadline_total counter\n";
+  t +=
+      "# HELP veilgate_request_deadline_total Connections closed: a request took longer than its deadline.\n"
+      "# TYPE veilgate_request_deadline_total counter\n";
   t += "veilgate_request_deadline_total " + std::to_string(FDeadlines.load()) + "\n";
   t += ProcessText();
   return t;

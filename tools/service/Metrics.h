@@ -46,8 +46,9 @@ class Metrics {
   std::atomic<uint64_t> FRounds{0}, FBlamedRounds{0}, FRefused{0}, FDeadlines{0};
   std::atomic<int64_t> FLastGoodRound{0};
   std::atomic<bool> FLeader{false};
-  static constexpr std::array<double, 12> kDurationBuckets = {
-      0.001, 0.0025, 0.005, 0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 10};
+  static constexpr std::array<double, 12> kDurationBuckets = {0.001, 0.0025, 0.005, 0.01,
+                                                              0.025, 0.05,   0.1,   0.25,
+                                                              0.5,   1,      2.5,   10};
   struct Durations {
     std::array<uint64_t, kDurationBuckets.size()> buckets{};
     uint64_t count = 0;

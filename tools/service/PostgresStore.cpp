@@ -39,7 +39,8 @@ class PostgresStore : public PoolStore {
       return false;
     }
     // Notices ("relation ... already exists, skipping") are not for the operator.
-    PQsetNoticeProcessor(FConn, [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        FConn, [](void*, const char*) {}, nullptr);
     return Migrate(error);
   }
 
@@ -49,11 +50,11 @@ class PostgresStore : public PoolStore {
       const std::string port = std::to_string(p.port), super = p.super ? "1" : "0",
                         placed = p.placedByOperator ? "1" : "0",
                         now = std::to_string(std::time(nullptr));
-      Result r(Exec(
-          "INSERT INTO proxies (host, port, super, code, name, latitude, longitude,"
-          " placed_by_operator, added_at) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)"
-          " ON CONFLICT (host, port) DO NOTHING RETURNING id",
-          {p.host, port, super, p.code, p.name, p.latitude, p.longitude, placed, now}));
+      Result r(
+          Exec("INSERT INTO proxies (host, port, super, code, name, latitude, longitude,"
+               " placed_by_operator, added_at) VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9)"
+               " ON CONFLICT (host, port) DO NOTHING RETURNING id",
+               {p.host, port, super, p.code, p.name, p.latitude, p.longitude, placed, now}));
       if (!r.Ok() || r.Rows() != 1) {
         error = r.Ok() ? p.Address() + " is already in the pool"
                        : "cannot add " + p.Address() + ": " + Message(r);
@@ -90,10 +91,11 @@ class PostgresStore : public PoolStore {
   }
 
   bool List(std::vector<PoolProxy>& out) override {
-    Result r(Exec("SELECT id, host, port, super, code, name, latitude, longitude,"
-                  " placed_by_operator, alive, failures, checked_at, latency_ms, last_error"
-                  " FROM proxies ORDER BY id",
-                  {}));
+    Result r(
+        Exec("SELECT id, host, port, super, code, name, latitude, longitude,"
+             " placed_by_operator, alive, failures, checked_at, latency_ms, last_error"
+             " FROM proxies ORDER BY id",
+             {}));
     if (!r.Ok()) return false;
     for (int i = 0; i < r.Rows(); ++i) {
       PoolProxy p;
@@ -140,19 +142,19 @@ class PostgresStore : public PoolStore {
     latencies += "}";
     errors += "}";
     if (!Command("BEGIN")) return false;
-    Result r(Exec(
-        "WITH c AS (SELECT * FROM unnest($1::bigint[], $2::int[], $3::int[], $4::text[])"
-        " AS c(id, ok, latency, err)),"
-        " old AS (SELECT p.id, p.alive FROM proxies p JOIN c ON c.id = p.id FOR UPDATE OF p)"
-        " UPDATE proxies p SET"
-        " failures = CASE WHEN c.ok = 1 THEN 0 ELSE p.failures + 1 END,"
-        " checked_at = $5,"
-        " latency_ms = CASE WHEN c.ok = 1 THEN c.latency ELSE p.latency_ms END,"
-        " last_error = CASE WHEN c.ok = 1 THEN '' ELSE c.err END,"
-        " alive = CASE WHEN c.ok = 1 THEN 1 WHEN p.failures + 1 >= $6 THEN 0 ELSE p.alive END"
-        " FROM c JOIN old ON old.id = c.id WHERE p.id = c.id RETURNING p.alive, old.alive",
-        {ids, oks, latencies, errors, std::to_string(std::time(nullptr)),
-         std::to_string(threshold)}));
+    Result r(
+        Exec("WITH c AS (SELECT * FROM unnest($1::bigint[], $2::int[], $3::int[], $4::text[])"
+             " AS c(id, ok, latency, err)),"
+             " old AS (SELECT p.id, p.alive FROM proxies p JOIN c ON c.id = p.id FOR UPDATE OF p)"
+             " UPDATE proxies p SET"
+             " failures = CASE WHEN c.ok = 1 THEN 0 ELSE p.failures + 1 END,"
+             " checked_at = $5,"
+             " latency_ms = CASE WHEN c.ok = 1 THEN c.latency ELSE p.latency_ms END,"
+             " last_error = CASE WHEN c.ok = 1 THEN '' ELSE c.err END,"
+             " alive = CASE WHEN c.ok = 1 THEN 1 WHEN p.failures + 1 >= $6 THEN 0 ELSE p.alive END"
+             " FROM c JOIN old ON old.id = c.id WHERE p.id = c.id RETURNING p.alive, old.alive",
+             {ids, oks, latencies, errors, std::to_string(std::time(nullptr)),
+              std::to_string(threshold)}));
     if (!r.Ok()) {
       Command("ROLLBACK");
       return false;
@@ -239,7 +241,8 @@ class PostgresStore : public PoolStore {
   }
 
   bool Bump() {
-    Result r(Exec("UPDATE pool_version SET version = version + 1 WHERE id = 1 RETURNING version", {}));
+    Result r(
+        Exec("UPDATE pool_version SET version = version + 1 WHERE id = 1 RETURNING version", {}));
     if (r.Ok() && r.Rows() == 1) FLastVersion = static_cast<uint64_t>(r.Int(0, 0));
     return r.Ok();
   }

@@ -326,12 +326,11 @@ class SqliteStore : public PoolStore {
     // Only a proxy that joins or leaves the lists changes them: the answers
     // built from the lists are rebuilt then, not after every check.
     Statement u(
-        FDb,
-        c.ok ? "UPDATE proxies SET alive = 1, failures = 0, checked_at = ?2, latency_ms = ?3,"
-               " last_error = '' WHERE id = ?1 RETURNING alive"
-             : "UPDATE proxies SET failures = failures + 1, checked_at = ?2, last_error = ?4,"
-               " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1 "
-               "RETURNING alive");
+        FDb, c.ok ? "UPDATE proxies SET alive = 1, failures = 0, checked_at = ?2, latency_ms = ?3,"
+                    " last_error = '' WHERE id = ?1 RETURNING alive"
+                  : "UPDATE proxies SET failures = failures + 1, checked_at = ?2, last_error = ?4,"
+                    " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1 "
+                    "RETURNING alive");
     Statement before(FDb, "SELECT alive FROM proxies WHERE id = ?");
     if (!u || !before) return false;
     before.Int(1, c.id);

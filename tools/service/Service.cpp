@@ -131,8 +131,8 @@ std::string Service::Self(const ServiceRequest& req, bool forHtml) const {
   // reverse proxy sends its upstream address there, which clients would
   // write into their settings).
   const std::string self = !FConfig.publicAuthority.empty() ? FConfig.publicAuthority
-                           : req.host.empty()                ? FSelf
-                                                             : req.host;
+                           : req.host.empty()               ? FSelf
+                                                            : req.host;
   return forHtml ? HtmlEscape(self) : self;
 }
 
@@ -173,10 +173,12 @@ Service::Lists Service::CurrentLists() {
   }
   // A list with no live proxy keeps its last good text: the checker may be
   // wrong, and an empty list would clear every client's setting.
-  Lists fresh{normal.empty() && FLists.normal ? FLists.normal
-                                              : std::make_shared<const std::string>(JoinRecords(normal)),
-              super.empty() && FLists.super ? FLists.super
-                                            : std::make_shared<const std::string>(JoinRecords(super))};
+  Lists fresh{normal.empty() && FLists.normal
+                  ? FLists.normal
+                  : std::make_shared<const std::string>(JoinRecords(normal)),
+              super.empty() && FLists.super
+                  ? FLists.super
+                  : std::make_shared<const std::string>(JoinRecords(super))};
   g.lock();
   FLists = fresh;
   FListsVersion = version;

@@ -124,7 +124,8 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
       } else if (n == "touches") {
         config.touchesFile = Resolve(base, value);
       } else if (n == "database") {
-        const bool server = value.rfind("postgresql://", 0) == 0 || value.rfind("postgres://", 0) == 0;
+        const bool server =
+            value.rfind("postgresql://", 0) == 0 || value.rfind("postgres://", 0) == 0;
         config.database = server ? value : Resolve(base, value);
       } else if (n == "threads") {
         if (!ParseLong(value, 1, 4096, num)) return fail("threads must be a number from 1 to 4096");

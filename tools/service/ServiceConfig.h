@@ -19,9 +19,10 @@ struct ServiceConfig {
   std::string flagsDir;     // absolute, or empty
   std::string logFile;      // absolute, or empty for standard output
   std::string touchesFile;  // absolute, or empty
-  std::string database;     // the proxy pool: a SQLite file or postgresql://...; empty: the lists of this file
-  int threads = 64;         // request threads; each kept-alive connection holds one
-  std::vector<std::string> trustedProxies;                // peers whose X-Forwarded-For is believed
+  std::string
+      database;  // the proxy pool: a SQLite file or postgresql://...; empty: the lists of this file
+  int threads = 64;                         // request threads; each kept-alive connection holds one
+  std::vector<std::string> trustedProxies;  // peers whose X-Forwarded-For is believed
   std::vector<std::string> admin = {"127.0.0.1", "::1"};  // who may read /touches
   std::string tlsCert, tlsKey;                            // both set: the service speaks HTTPS
   size_t maxHeaderBytes = 16384;                          // all request headers together
@@ -32,9 +33,10 @@ struct ServiceConfig {
   std::string publicURL;
   std::string publicAuthority;  // host[:port] of publicURL
   double requestDeadline = 20;  // seconds a connection may take for one request and its answer
-  int maxConnectionsPerAddress = 16;  // open connections of one peer (trusted proxies exempt); 0: any
-  int touchRate = 30;                 // touches of one requester per minute; 0: any
-  int touchRetentionDays = 30;        // older touches are deleted from the pool
+  int maxConnectionsPerAddress =
+      16;                       // open connections of one peer (trusted proxies exempt); 0: any
+  int touchRate = 30;           // touches of one requester per minute; 0: any
+  int touchRetentionDays = 30;  // older touches are deleted from the pool
   size_t touchesMaxBytes = 16u << 20;  // the touches file is renamed to FILE.1 at this size
 
   // [geoip]
@@ -50,9 +52,10 @@ struct ServiceConfig {
   // Fetched through each proxy (http:// or https://). Empty: public_url's
   // /checkip, else the listen address's (the demo, with proxies on loopback).
   std::string checkURL;
-  std::string checkCAFile;      // authorities for https probes; empty: the system's
-  int checkSelfBlame = 90;      // percent of failed probes at which a round blames the checker; 0: never
-  bool checkNamesProxy = true;                        // the answer must contain the proxy's address
+  std::string checkCAFile;  // authorities for https probes; empty: the system's
+  int checkSelfBlame =
+      90;  // percent of failed probes at which a round blames the checker; 0: never
+  bool checkNamesProxy = true;  // the answer must contain the proxy's address
   double checkLease = 30;  // seconds the checker's lease lasts unless renewed (one instance checks)
 
   Pairs update;                            // [update]: Result, info, page (and anything else)

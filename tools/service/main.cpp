@@ -379,7 +379,8 @@ int main(int argc, char** argv) {
     cs.failures = config.checkFailures;
     cs.timeoutSeconds = config.checkTimeout;
     cs.workers = config.checkWorkers;
-    cs.url = ExpandService(checkURL, config.publicAuthority.empty() ? self : config.publicAuthority);
+    cs.url =
+        ExpandService(checkURL, config.publicAuthority.empty() ? self : config.publicAuthority);
     cs.expectAddress = config.checkNamesProxy;
     cs.caFile = config.checkCAFile;
     cs.selfBlamePercent = config.checkSelfBlame;
