@@ -379,7 +379,22 @@ TEST_F(SafetyTest, TheOperatorWatchesHealthMetricsAndRotatesTheLog) {
   ASSERT_EQ(std::rename(sb().Path("svc/requests.log").c_str(),
                         sb().Path("svc/requests.log.1").c_str()),
             0);
+  // The answers' texts are read again with it; what takes a restart is named.
+  WriteConfig("threads = 8\n", "interval = 0.1\nfailures = 1\ntimeout = 2\n",
+              "[banner]\nBanner.Text = reloaded\n");
   ASSERT_EQ(::kill(FService.Pid(), SIGHUP), 0);
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] { return Get("/update").body.find("Banner.Text=reloaded\r\n") != std::string::npos; },
+      10000));
+  EXPECT_TRUE(
+      testsupport::WaitForText(sb().Path("svc/out1.txt"), "these take a restart: threads", 10000))
+      << FService.Output();
+  // A file that does not read changes nothing.
+  sb().WriteFile("svc/service.conf", "[service]\nport = eighty\n");
+  ASSERT_EQ(::kill(FService.Pid(), SIGHUP), 0);
+  EXPECT_TRUE(testsupport::WaitForText(sb().Path("svc/out1.txt"), "not reloaded", 10000));
+  EXPECT_NE(Get("/update").body.find("Banner.Text=reloaded\r\n"), std::string::npos);
+  WriteConfig("", "interval = 0.1\nfailures = 1\ntimeout = 2\n");
   EXPECT_TRUE(testsupport::WaitUntil(
       [&] {
         Get("/page/rotated");

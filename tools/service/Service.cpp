@@ -94,6 +94,34 @@ std::string RedactedQuery(const std::string& query) {
 
 Service::Service(ServiceConfig config) : FConfig(std::move(config)) {
   FSelf = FConfig.listen + ":" + std::to_string(FConfig.port);
+  FAnswers = std::make_shared<const ServiceConfig>(FConfig);
+}
+
+std::shared_ptr<const ServiceConfig> Service::Answers() const {
+  std::lock_guard<std::mutex> g(FAnswersLock);
+  return FAnswers;
+}
+
+std::string Service::Reload(const ServiceConfig& fresh) {
+  const ServiceConfig& old = FConfig;
+  std::string restart;
+  auto differs = [&](bool changed, const char* name) {
+    if (changed) restart += (restart.empty() ? "" : ", ") + std::string(name);
+  };
+  differs(fresh.listen != old.listen || fresh.port != old.port, "listen/port");
+  differs(fresh.database != old.database, "database");
+  differs(fresh.threads != old.threads, "threads");
+  differs(fresh.tlsCert != old.tlsCert || fresh.tlsKey != old.tlsKey, "tls");
+  differs(fresh.logFile != old.logFile, "log");
+  differs(fresh.mmdb != old.mmdb || fresh.geoipDat != old.geoipDat, "[geoip]");
+  differs(fresh.checkInterval != old.checkInterval || fresh.checkURL != old.checkURL ||
+              fresh.checkFailures != old.checkFailures || fresh.checkTimeout != old.checkTimeout,
+          "[checker]");
+  differs(fresh.normalProxies != old.normalProxies || fresh.superProxies != old.superProxies,
+          "[normal]/[super]");
+  std::lock_guard<std::mutex> g(FAnswersLock);
+  FAnswers = std::make_shared<const ServiceConfig>(fresh);
+  return restart;
 }
 
 Service::~Service() { Close(); }
@@ -130,9 +158,8 @@ std::string Service::Self(const ServiceRequest& req, bool forHtml) const {
   // The configured public address; the Host header only for the demo (a
   // reverse proxy sends its upstream address there, which clients would
   // write into their settings).
-  const std::string self = !FConfig.publicAuthority.empty() ? FConfig.publicAuthority
-                           : req.host.empty()               ? FSelf
-                                                            : req.host;
+  const std::string authority = Answers()->publicAuthority;
+  const std::string self = !authority.empty() ? authority : req.host.empty() ? FSelf : req.host;
   return forHtml ? HtmlEscape(self) : self;
 }
 
@@ -261,11 +288,11 @@ void Service::Handle(const ServiceRequest& req, ServiceResponse& res) {
 
 void Service::ServeUpdate(const ServiceRequest& req, ServiceResponse& res) {
   const Lists lists = CurrentLists();
-  res.body = UpdateAnswer(FConfig, Self(req, false), *lists.normal, *lists.super);
+  res.body = UpdateAnswer(*Answers(), Self(req, false), *lists.normal, *lists.super);
 }
 
 void Service::ServePage(const std::string& page, const ServiceRequest& req, ServiceResponse& res) {
-  std::string html = ServiceConfig::Get(FConfig.pages, page);
+  std::string html = ServiceConfig::Get(Answers()->pages, page);
   if (html.empty())
     html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Veilgate " +
            HtmlEscape(page) + "</title></head><body><h1>Veilgate</h1><p>Page: " + HtmlEscape(page) +
@@ -389,13 +416,14 @@ void Service::ServeTouches(ServiceResponse& res) {
 
 void Service::ServeLocalInfo(const ServiceRequest& req, const std::string& client,
                              ServiceResponse& res) {
-  if (FConfig.checkMagicWord && !SameText(Param(req, "MagicWord"), FConfig.magicWord)) {
+  const auto config = Answers();
+  if (config->checkMagicWord && !SameText(Param(req, "MagicWord"), config->magicWord)) {
     res.status = 403;
     res.body = "wrong magic word\n";
     return;
   }
-  const GeoInfo geo = FConfig.localInfo.empty() ? FGeo.Lookup(client) : GeoInfo{};
-  res.body = LocalInfoAnswer(FConfig, client, geo);
+  const GeoInfo geo = config->localInfo.empty() ? FGeo.Lookup(client) : GeoInfo{};
+  res.body = LocalInfoAnswer(*config, client, geo);
 }
 
 std::string Service::LogLine(const ServiceRequest& req, int status, size_t bytes, double ms) const {

@@ -67,6 +67,11 @@ class Service {
   static std::string Endpoint(const std::string& path);
 
   const ServiceConfig& Config() const { return FConfig; }
+  // Takes the answers' texts of a configuration read again ([update],
+  // [banner], [settings], [pages], [localinfo], the magic word, public_url),
+  // for requests that start from now on. Returns the settings that differ
+  // but take a restart, comma-separated ("" when none).
+  std::string Reload(const ServiceConfig& fresh);
   ServiceConfig& MutableConfig() { return FConfig; }
   GeoLocator& Geo() { return FGeo; }
   ProxyPool* Pool() { return FPool.IsOpen() ? &FPool : nullptr; }
@@ -88,7 +93,12 @@ class Service {
   void ServeTouches(ServiceResponse& res);
   void ServeLocalInfo(const ServiceRequest& req, const std::string& client, ServiceResponse& res);
 
+  // The configuration the answers are built from (replaced by Reload).
+  std::shared_ptr<const ServiceConfig> Answers() const;
+
   ServiceConfig FConfig;
+  mutable std::mutex FAnswersLock;
+  std::shared_ptr<const ServiceConfig> FAnswers;
   GeoLocator FGeo;
   ProxyPool FPool;
   Metrics FMetrics;

@@ -14,8 +14,9 @@
 // one line (to the log file of the configuration, else standard output).
 // SIGINT or SIGTERM stop it: the checker's probes end first (while the
 // service still answers them), then no new connections are taken, answers
-// under way are finished, and the pool is closed. SIGHUP reopens the log
-// file (after it was rotated).
+// under way are finished, and the pool is closed. SIGHUP reads the answers'
+// texts of the configuration again and reopens the log file (after it was
+// rotated).
 #include <httplib.h>
 #include <signal.h>
 
@@ -400,6 +401,22 @@ int main(int argc, char** argv) {
       int sig = 0;
       sigwait(&stopSignals, &sig);
       if (sig == SIGHUP) {
+        // The answers' texts are read again; a file that does not read
+        // leaves everything as it was.
+        if (!configPath.empty()) {
+          ServiceConfig fresh;
+          std::string problem;
+          if (!LoadServiceConfig(configPath, fresh, problem)) {
+            std::cerr << "veilgate-service: not reloaded: " << problem << "\n";
+          } else {
+            if (!databasePath.empty()) fresh.database = databasePath;
+            if (portOverride >= 0) fresh.port = portOverride;
+            if (!listenOverride.empty()) fresh.listen = listenOverride;
+            const std::string restart = service.Reload(fresh);
+            std::cerr << "veilgate-service: reloaded the answers"
+                      << (restart.empty() ? "" : "; these take a restart: " + restart) << "\n";
+          }
+        }
         // The log file was rotated: write to a new one of the same name.
         if (log != stdout) {
           std::lock_guard<std::mutex> g(logLock);
