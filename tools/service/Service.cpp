@@ -113,6 +113,16 @@ std::string Service::Reload(const ServiceConfig& fresh) {
   differs(fresh.threads != old.threads, "threads");
   differs(fresh.tlsCert != old.tlsCert || fresh.tlsKey != old.tlsKey, "tls");
   differs(fresh.logFile != old.logFile, "log");
+  differs(fresh.trustedProxies != old.trustedProxies || fresh.admin != old.admin,
+          "trusted_proxies/admin");
+  differs(fresh.maxConnectionsPerAddress != old.maxConnectionsPerAddress ||
+              fresh.requestDeadline != old.requestDeadline ||
+              fresh.maxHeaderBytes != old.maxHeaderBytes || fresh.maxBodyBytes != old.maxBodyBytes,
+          "connection limits");
+  differs(fresh.touchRate != old.touchRate || fresh.touchRetentionDays != old.touchRetentionDays ||
+              fresh.touchesFile != old.touchesFile || fresh.touchesMaxBytes != old.touchesMaxBytes,
+          "touches");
+  differs(fresh.flagsDir != old.flagsDir, "flags");
   differs(fresh.mmdb != old.mmdb || fresh.geoipDat != old.geoipDat, "[geoip]");
   differs(fresh.checkInterval != old.checkInterval || fresh.checkURL != old.checkURL ||
               fresh.checkFailures != old.checkFailures || fresh.checkTimeout != old.checkTimeout,
