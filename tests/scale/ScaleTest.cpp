@@ -53,8 +53,11 @@ class PrivatePostgres {
   }
   ~PrivatePostgres() {
     if (FDir.empty()) return;
-    Shell(std::string(VG_SOURCE_DIR) + "/scripts/private-postgres stop " + FDir + " 2>&1");
+    Stop();
     Shell("rm -rf '" + FDir + "'");
+  }
+  void Stop() {
+    Shell(std::string(VG_SOURCE_DIR) + "/scripts/private-postgres stop " + FDir + " 2>&1");
   }
   const std::string& URL() const { return FURL; }
 
@@ -220,4 +223,12 @@ TEST_F(ScaleTest, TwoInstancesOnPostgresBehindNginxSurviveTheLossOfOne) {
       << normal(survivor);
   EXPECT_NE(normal(survivor).find(one.Server() + "|"), std::string::npos);
   EXPECT_EQ(HttpFrom("127.0.0.1", nginx.Port(), "/update").status, 200);
+
+  // The database server goes away: the answers go on from the lists in
+  // memory, and the health check tells the balancer and the monitor.
+  const std::string last = normal(survivor);
+  pg.Stop();
+  EXPECT_EQ(HttpFrom("127.0.0.1", survivor.Port(), "/healthz").status, 503);
+  EXPECT_EQ(normal(survivor), last);
+  EXPECT_EQ(HttpFrom("127.0.0.1", survivor.Port(), "/touch?ip=192.0.2.1").status, 503);
 }

@@ -188,8 +188,10 @@ class PostgresStore : public PoolStore {
   // Every change of the lists moves the counter row in the same
   // transaction; instances poll it.
   uint64_t Version() override {
+    // While the server cannot be reached the last version read stands.
     Result r(Exec("SELECT version FROM pool_version WHERE id = 1", {}));
-    return r.Ok() && r.Rows() == 1 ? static_cast<uint64_t>(r.Int(0, 0)) : FLastVersion;
+    if (r.Ok() && r.Rows() == 1) FLastVersion = static_cast<uint64_t>(r.Int(0, 0));
+    return FLastVersion;
   }
 
   bool Healthy() override { return Result(Exec("SELECT 1", {})).Ok(); }
