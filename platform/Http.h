@@ -42,6 +42,9 @@ struct HttpRequestOptions {
   bool reload = false;
   // Follow the proxy this process applied to the desktop; false: direct.
   bool useSystemProxy = true;
+  // "host:port" of an HTTP proxy to go through instead (a check of that
+  // proxy); empty: as useSystemProxy says.
+  std::string proxy;
   int connectTimeoutMs = 60000;
   // A response that delivers nothing for this long fails.
   int stallTimeoutMs = 60000;

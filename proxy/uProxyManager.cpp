@@ -511,14 +511,26 @@ TProxyRec TProxyManager::GetIdleProxy(const std::string& aCountry, bool aClearUs
   return result;
 }
 
-void TProxyManager::Touch(const TProxyRec& aPR) {
-  const std::string url =
-      FormatPlaceholders(GetCLSettings()->GetSettingString("SUPER_TOUCH"), {aPR.IP});
+namespace {
+// One call of an address on a worker; the answer is ignored.
+void CallAndForget(const std::string& url) {
   if (url.empty()) return;  // nothing to call
   auto* thread = new TInfoGotThread();
   thread->FURL = url;
   thread->FreeOnTerminate = true;
   thread->Start();
+}
+}  // namespace
+
+void TProxyManager::Touch(const TProxyRec& aPR) {
+  CallAndForget(FormatPlaceholders(GetCLSettings()->GetSettingString("SUPER_TOUCH"), {aPR.IP}));
+}
+
+void TProxyManager::ReportGivenUp(const TProxyRec& aPR) {
+  const std::string url =
+      FormatPlaceholders(GetCLSettings()->GetSettingString("SUPER_TOUCH"), {aPR.IP});
+  if (!url.empty())
+    CallAndForget(url + (url.find('?') == std::string::npos ? "?" : "&") + "dead=1");
 }
 
 // --- TProxyManager: local information ------------------------------------------------------

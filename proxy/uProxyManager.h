@@ -163,6 +163,9 @@ class TProxyManager {
   // Calls the "SUPER_TOUCH" address (read afresh, "{1}" = the proxy's IP) on
   // a worker; returns at once, the answer is ignored.
   void Touch(const TProxyRec& aPR);
+  // Tells the service that a proxy stopped answering: the "SUPER_TOUCH"
+  // address with "dead=1" added; returns at once, the answer is ignored.
+  void ReportGivenUp(const TProxyRec& aPR);
 
   // --- local information ---------------------------------------------------------------
   // Starts a GET of "URL.GetInfo" + "?MagicWord=" + "App.MagicWord"; the

@@ -12,7 +12,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <set>
 #include <string>
+#include <vector>
 
 #include "proxy/uProxyManager.h"
 
@@ -30,10 +32,28 @@ enum class THideOutcome {
 // What the run's first hide learned about the desktop switch, for one word
 // to the user.
 struct THideReach {
-  std::string Proxy;                 // "address:port" the switch was given
-  bool NothingReached = false;       // no mechanism a browser reads was changed
-  std::string FirefoxNotFollowing;   // Firefox profiles that ignore the desktop, ", "-joined
+  std::string Proxy;                // "address:port" the switch was given
+  bool NothingReached = false;      // no mechanism a browser reads was changed
+  std::string FirefoxNotFollowing;  // Firefox profiles that ignore the desktop, ", "-joined
 };
+
+// What the watch of the proxy in use has to tell the user.
+struct TWatchNews {
+  enum TKind {
+    Moved,        // From stopped answering; the browsers now use To
+    NoneAnswers,  // no proxy of Country answers; the browsers stay on From
+    Back,         // From answers again
+  };
+  TKind Kind = Moved;
+  std::string From, To;  // addresses (no port), as the user reads them
+  std::string Country;   // the target country's name
+};
+
+// Checks candidates in order (on a worker thread) and calls aDone on the
+// user-interface thread with the index of the first that carries a request,
+// or -1. Tests answer at once.
+using TProxyProber = std::function<void(const std::vector<TProxyRec>& aCandidates,
+                                        std::function<void(int aPassed)> aDone)>;
 
 class THideSession {
  public:
@@ -82,16 +102,51 @@ class THideSession {
   // Cookies of the browsers whose switches are on (after a timed change).
   void ClearCookies();
 
+  // ---- the watch of the proxy in use ----
+  // Every this many seconds while hiding the proxy is checked; after
+  // kWatchFailures failed checks in a row the session looks for another
+  // proxy of the country ("FailOver" on) and moves the browsers to the first
+  // that answers. When none answers the browsers stay on the proxy (never
+  // direct behind the user's back) and the checks go on until one answers.
+  static constexpr int kWatchSeconds = 20;
+  static constexpr int kWatchFailures = 2;
+  void SetProber(TProxyProber aProber) { FProber = std::move(aProber); }
+  // Called with news for the user, once per change of state.
+  std::function<void(const TWatchNews&)> OnWatchNews;
+  // One tick of the watch timer; nothing while a check is under way.
+  void WatchTick();
+  // Whether the watch has found no proxy of the country that answers.
+  bool FailedClosed() const { return FFailedClosed; }
+  // Whether the proxy ("address:port") was given up in this run.
+  bool GivenUp(const std::string& aProxy) const { return FDead.count(aProxy) != 0; }
+
   double FLastActionTime = 0;
   double FLastChangeIPTime = 0;
   double FLastTouchTime = 0;
 
  private:
   double Now() const { return FClock(); }
+  // Points the three switches at the proxy and makes it the current one.
+  void SwitchTo(const TProxyRec& aProxy);
+  // An idle proxy of the target country that was not given up, or none.
+  TProxyRec PickIdle();
+  // The proxies of the target country to try in place of the current one:
+  // the idle ones not given up first, then the given-up ones, the current
+  // one last; only the current one with "FailOver" off.
+  std::vector<TProxyRec> Candidates();
+  void Probe(std::vector<TProxyRec> aCandidates, bool aSeek);
+  void Probed(const std::vector<TProxyRec>& aCandidates, bool aSeek, int aPassed);
+  void Tell(TWatchNews::TKind aKind, const std::string& aFrom, const std::string& aTo);
   TProxyManager& FManager;
   TClock FClock;
   bool FHiding = false;
   bool FReachChecked = false;
   bool FReachPending = false;
   THideReach FReach;
+  TProxyProber FProber;
+  std::set<std::string> FDead;  // "address:port" given up in this run
+  int FFailures = 0;
+  bool FFailedClosed = false;
+  bool FProbing = false;
+  unsigned FWatchRound = 0;  // a check that started before a hide or stop is dropped
 };

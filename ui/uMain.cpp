@@ -22,7 +22,9 @@
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Files.h"
+#include "framework/ServiceEndpoints.h"
 #include "proxy/LocalInfo.h"
+#include "proxy/ProxyProbe.h"
 #include "proxy/uProxyManager.h"
 #include "switch/THideSession.h"
 #include "switch/uVGUtils.h"
@@ -286,6 +288,12 @@ TfrmMain::TfrmMain(TCLComponent* AOwner) : TForm(AOwner) {
   tmrTouch->SetEnabled(false);
   tmrTouch->SetInterval(900000);
   tmrTouch->SetOnTimer([this](TTimer* t) { tmrTouchTimer(t); });
+  // The watch of the proxy in use, while hiding.
+  tmrWatch = new TTimer(this);
+  tmrWatch->SetName("tmrWatch");
+  tmrWatch->SetEnabled(false);
+  tmrWatch->SetInterval(THideSession::kWatchSeconds * 1000);
+  tmrWatch->SetOnTimer([this](TTimer* t) { tmrWatchTimer(t); });
 
   // The application's termination ("CL CloseApp", the end of the session)
   // closes the windows on its way; the main window then lets itself close.
@@ -325,6 +333,10 @@ void TfrmMain::FormCreate() {
   FProxyManager = std::make_unique<TProxyManager>();
   FProxyManager->FOnGetCurrentLocalInfo = [this](TProxyManager* s) { LocalInfoGot(s); };
   FSession = std::make_unique<THideSession>(*FProxyManager, [] { return MainClock()(); });
+  FSession->SetProber([](const std::vector<TProxyRec>& candidates, std::function<void(int)> done) {
+    TProxyProbeRun::Start(ServiceEndpoints::CheckIPURL(), candidates, std::move(done));
+  });
+  FSession->OnWatchNews = [this](const TWatchNews& news) { WatchNews(news); };
   // The popup in the top panel.
   PlaceWindow();
   // Browsers to direct, timers off, the popup's ready text.
@@ -412,19 +424,14 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
       return;
     case THideOutcome::Hidden: break;
   }
-  const TProxyRec& t = FSession->Proxy();
   // The periodic change of proxy, when the user turned it on; a super proxy
-  // is kept alive.
+  // is kept alive; the proxy is watched.
   if (GetCLSettings()->GetSettingBool("ChangeIP")) tmrChangeIP->SetEnabled(true);
   tmrTouch->SetEnabled(FSession->TouchWanted());
+  tmrWatch->SetEnabled(true);
+  FWatchNote.clear();
   // The popup shows the fake location.
-  if (frmFlashForm) {
-    const std::string flag = PopupFlag(t.Country_Short);
-    frmFlashForm->SetIPInfo("Target", "True", flag, t.IP, t.Country_Long, "", "0", "100");
-    frmFlashForm->Fade("Target", true, 100);
-    frmFlashForm->SetIPInfoA("Local", "50", "100");
-    frmFlashForm->TurnTarget();
-  }
+  ShowTarget();
   // The hide button and the tray menu now stop hiding.
   btnHide->SetAction(actStopHide);
   VeilIP1->SetAction(btnHide->Action());
@@ -440,6 +447,43 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
       CLEngine->ShowMessageEx("MSGBox.FFProxyType", {reach.FirefoxNotFollowing}, 8, mtInformation,
                               mbOK);
   }
+}
+
+void TfrmMain::ShowTarget() {
+  if (!frmFlashForm) return;
+  const TProxyRec& t = FSession->Proxy();
+  const std::string flag = PopupFlag(t.Country_Short);
+  frmFlashForm->SetIPInfo("Target", "True", flag, t.IP, t.Country_Long, "", "0", "100");
+  frmFlashForm->Fade("Target", true, 100);
+  frmFlashForm->SetIPInfoA("Local", "50", "100");
+  frmFlashForm->TurnTarget();
+}
+
+void TfrmMain::WatchNews(const TWatchNews& news) {
+  // Said once, in the popup and in the tray icon's tooltip, in the user's
+  // language.
+  std::string key;
+  std::vector<std::string> args;
+  switch (news.Kind) {
+    case TWatchNews::Moved:
+      key = "FLSMsg.ProxyMoved";
+      args = {news.From, news.To};
+      ShowTarget();
+      tmrTouch->SetEnabled(FSession->TouchWanted());
+      break;
+    case TWatchNews::NoneAnswers:
+      key = "FLSMsg.NoProxyAnswers";
+      args = {news.Country, news.From};
+      break;
+    case TWatchNews::Back:
+      key = "FLSMsg.ProxyBack";
+      args = {news.From};
+      break;
+  }
+  FWatchNote = CLEngine->GetAppStringEx(key, args);
+  if (frmFlashForm)
+    frmFlashForm->SetTextInfo(FWatchNote, news.Kind == TWatchNews::NoneAnswers ? 255 : 0);
+  ShowTrayState();
 }
 
 void TfrmMain::actStopHideExecute(TBasicAction*) { StopHide(false); }
@@ -463,6 +507,8 @@ void TfrmMain::StopHide(bool bypassGuard) {
   FSession->Stop();
   if (tmrChangeIP) tmrChangeIP->SetEnabled(false);
   if (tmrTouch) tmrTouch->SetEnabled(false);
+  if (tmrWatch) tmrWatch->SetEnabled(false);
+  FWatchNote.clear();
   if (frmFlashForm && CLEngine)
     frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Ready"), 16711680);
   ShowTrayState();
@@ -635,6 +681,8 @@ void TfrmMain::tmrChangeIPTimer(TTimer*) {
 
 void TfrmMain::tmrTouchTimer(TTimer*) { FSession->TouchIfDue(); }
 
+void TfrmMain::tmrWatchTimer(TTimer*) { FSession->WatchTick(); }
+
 // --- options -------------------------------------------------------------------------------------------
 
 void TfrmMain::cbAutorunClick(TCheckBox*) {
@@ -684,6 +732,7 @@ void TfrmMain::ShowTrayState() {
     if (state.empty()) state = (hiding ? "Hiding: " : "Not hiding: ") + country + ", " + address;
     hint += "\n" + state;
   }
+  if (hiding && !FWatchNote.empty()) hint += "\n" + FWatchNote;
   // A build without the rendered pictures keeps the tray's stock icon.
   const QIcon icon = TrayStateIcon(hiding);
   if (!icon.isNull()) spTrayIcon->SetIcon(icon);

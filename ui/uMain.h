@@ -39,6 +39,7 @@ class TspTrayIcon;
 class TTimer;
 class TfrmFlashForm;
 class THideSession;
+struct TWatchNews;
 
 // The clock of the main window: now as a date-time value in days (the
 // platform's local time by default). The guard, the change-IP count and the
@@ -86,6 +87,9 @@ class TfrmMain : public TForm {
   void tmrInitTimer(TTimer* Sender);
   void tmrChangeIPTimer(TTimer* Sender);
   void tmrTouchTimer(TTimer* Sender);
+  void tmrWatchTimer(TTimer* Sender);
+  // What the watch of the proxy found, in the popup and the tray tooltip.
+  void WatchNews(const TWatchNews& news);
   void cbAutorunClick(TCheckBox* Sender);
   void cbChangeIPClick(TCheckBox* Sender);
   void cbClearCookieClick(TCheckBox* Sender);
@@ -181,6 +185,9 @@ class TfrmMain : public TForm {
   TTimer* tmrInit = nullptr;
   TTimer* tmrChangeIP = nullptr;
   TTimer* tmrTouch = nullptr;
+  TTimer* tmrWatch = nullptr;
+  // The last word of the watch while hiding; empty when there is none.
+  std::string FWatchNote;
   std::unique_ptr<TSingleDownloader> sdFlag;
 
  protected:
@@ -193,6 +200,8 @@ class TfrmMain : public TForm {
   // last accepted command lies within the same whole second.
   bool ActionGuard();
   void StopHide(bool bypassGuard);
+  // The popup's target card shows the proxy in use.
+  void ShowTarget();
   void CLEngineCmdFile(const std::string& strFileName);
   std::string PopupFlag(const std::string& aCode) const;
   TAction* NewAction(const char* name, const char* caption,

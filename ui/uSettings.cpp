@@ -89,6 +89,8 @@ TfrmSettings::TfrmSettings(TCLComponent* AOwner)
   cbAutoRun = NewCheck(this, tsGeneral, "cbAutoRun", autoRunText, 10, 9, 389);
   cbAutoUpdate = NewCheck(this, tsGeneral, "cbAutoUpdate",
                           "Automatically check updates when Veilgate starts", 10, 36, 389);
+  cbFailOver = NewCheck(this, tsGeneral, "cbFailOver",
+                        "Switch to another proxy when mine stops answering", 10, 63, 389);
   btnClearShowAgainFlag = new TButton(this, tsGeneral);
   btnClearShowAgainFlag->SetName("btnClearShowAgainFlag");
   btnClearShowAgainFlag->SetCaption("Clear Show Again Flag");
@@ -153,11 +155,13 @@ void TfrmSettings::LoadOptions() {
   cbFF->SetChecked(s->GetSettingBool("SWITCH.FF"));
   cbOpera->SetChecked(s->GetSettingBool("SWITCH.OPERA"));
   cbAutoUpdate->SetChecked(s->GetSettingBool("Update.AutoCheck"));
+  // On unless the settings say otherwise.
+  cbFailOver->SetChecked(s->GetSettingString("FailOver").empty() || s->GetSettingBool("FailOver"));
 }
 
 void TfrmSettings::SaveOptions() {
   TCLSettings* s = GetCLSettings();
-  // One write of the user file for the five values.
+  // One write of the user file for the six values.
   s->BeginUpdate();
   try {
     s->SetSettingBool("AutoRun", cbAutoRun->Checked());
@@ -166,6 +170,7 @@ void TfrmSettings::SaveOptions() {
     s->SetSettingBool("SWITCH.FF", cbFF->Checked());
     s->SetSettingBool("SWITCH.OPERA", cbOpera->Checked());
     s->SetSettingBool("Update.AutoCheck", cbAutoUpdate->Checked());
+    s->SetSettingBool("FailOver", cbFailOver->Checked());
     s->EndUpdate();
   } catch (...) {
     // EndUpdate writes the file; a failed write still leaves the bracket.

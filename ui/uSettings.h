@@ -26,8 +26,8 @@ class TfrmSettings : public TSkinnedDialog {
   ~TfrmSettings() override;
   std::string ClassName() const override { return "TfrmSettings"; }
 
-  // The five check boxes from "AutoRun", "SWITCH.IE", "SWITCH.FF",
-  // "SWITCH.OPERA", "Update.AutoCheck", in that order.
+  // The check boxes from "AutoRun", "SWITCH.IE", "SWITCH.FF",
+  // "SWITCH.OPERA", "Update.AutoCheck", "FailOver", in that order.
   void LoadOptions();
   // Stores the check boxes (and writes or removes the autorun entry).
   void SaveOptions();
@@ -48,6 +48,7 @@ class TfrmSettings : public TSkinnedDialog {
   TTabSheet* tsBrowser = nullptr;
   TCheckBox* cbAutoRun = nullptr;
   TCheckBox* cbAutoUpdate = nullptr;
+  TCheckBox* cbFailOver = nullptr;
   TButton* btnClearShowAgainFlag = nullptr;
   TLabel* lblBrowser = nullptr;
   TCheckBox* cbIE = nullptr;

@@ -13,7 +13,7 @@
 namespace platform::posix {
 
 // Version of this boundary; the module and the program must agree.
-inline constexpr int kHttpModuleAbi = 1;
+inline constexpr int kHttpModuleAbi = 2;
 
 // What the module asks of the program.
 struct THttpModuleHost {

@@ -162,6 +162,7 @@ bool CurlConnection::Prepare(std::string* error) {
   // Proxy: the one this process applied to the desktop, else none. Explicit
   // values also keep the http_proxy / no_proxy environment out.
   PerConnectionProxy proxy = FOptions.useSystemProxy ? AppliedProxy() : PerConnectionProxy{};
+  if (!FOptions.proxy.empty()) proxy = PerConnectionProxy{true, FOptions.proxy, ""};
   std::string proxyServer = proxy.useProxy ? ProxyForScheme(proxy.server, FOptions.secure) : "";
   if (!proxyServer.empty()) {
     const std::string proxyUrl = "http://" + proxyServer;

@@ -156,10 +156,15 @@ bool WinInetConnection::Send(std::string* error) {
     return false;
   }
   const std::wstring agent = Wide(FOptions.agent);
-  HINTERNET inet = InternetOpenW(agent.empty() ? nullptr : agent.c_str(),
-                                 FOptions.useSystemProxy ? INTERNET_OPEN_TYPE_PRECONFIG
-                                                         : INTERNET_OPEN_TYPE_DIRECT,
-                                 nullptr, nullptr, 0);
+  // A named proxy is used for every address, loopback included ("<-loopback>"
+  // takes back WinINet's own exception for it).
+  const std::wstring proxy = Wide(FOptions.proxy);
+  const DWORD access = !proxy.empty()            ? INTERNET_OPEN_TYPE_PROXY
+                       : FOptions.useSystemProxy ? INTERNET_OPEN_TYPE_PRECONFIG
+                                                 : INTERNET_OPEN_TYPE_DIRECT;
+  HINTERNET inet = InternetOpenW(agent.empty() ? nullptr : agent.c_str(), access,
+                                 proxy.empty() ? nullptr : proxy.c_str(),
+                                 proxy.empty() ? nullptr : L"<-loopback>", 0);
   if (!inet) {
     SetError(error, "InternetOpen failed: " + InetErrorText(GetLastError()));
     return false;

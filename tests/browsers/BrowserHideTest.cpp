@@ -20,6 +20,8 @@
 
 #include "e2e/AppFlowSupport.h"
 #include "support/EnvGuard.h"
+#include "switch/THideSession.h"
+#include "vcl/spSkinForm.h"
 #include "vcl/ActnList.h"
 
 using namespace apptest;
@@ -171,4 +173,66 @@ TEST_F(BrowserHideTest, KdePlasmaSessionWithoutKioslaverc) {
   ASSERT_NO_FATAL_FAILURE(HideAndStopWithRealBrowsers());
   // The group the switch created is gone again with the stop.
   EXPECT_FALSE(platform::FileExists(kioslaverc));
+}
+
+// A proxy that dies while hiding: the watch moves the browsers to another
+// proxy of the country that answers; with none left the desktop keeps the
+// dead proxy (never a direct connection) and the window says hiding has
+// stopped working; a proxy that answers again takes over.
+TEST_F(BrowserHideTest, ADeadProxyIsLeftForOneThatAnswersAndTheHideNeverGoesDirect) {
+  ASSERT_NO_FATAL_FAILURE(FindBrowsers());
+  testsupport::EnvGuard env("XDG_CONFIG_HOME", sb().Path("home/.config"));
+  ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
+  env.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  Start(3, {kRecords[0], kRecords[1], "{p2}|United States|US|-80|40"}, {},
+        {"TARGET_COUNTRY=US", "FailOver=1"});
+  TfrmMain& w = Running();
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding());
+  const std::string first = Proxy(w);
+  ASSERT_EQ(DesktopProxy(true), first);
+  // The watch ticks every 20 s; here each tick follows the last check.
+  auto watchUntil = [&](const std::function<bool()>& done, int seconds) {
+    return Until(
+        [&] {
+          if (done()) return true;
+          w.tmrWatchTimer(w.tmrWatch);
+          return false;
+        },
+        seconds * 1000);
+  };
+
+  // The chosen proxy dies: another one of the country, and the browser with it.
+  ProxyAt(first)->Stop();
+  ASSERT_TRUE(watchUntil([&] { return Proxy(w) != first; }, 60)) << w.FWatchNote;
+  const std::string second = Proxy(w);
+  EXPECT_EQ(w.FProxyManager->FTargetProxy.Country_Short, "US");
+  EXPECT_EQ(DesktopProxy(true), second);
+  ASSERT_NE(ProxyAt(second), nullptr);
+  EXPECT_TRUE(ProxyAt(second)->Running());
+  const std::string firstIP = first.substr(0, first.find(':'));
+  const std::string secondIP = second.substr(0, second.find(':'));
+  EXPECT_EQ(w.FWatchNote, firstIP + " stopped answering; now hiding through " + secondIP);
+  EXPECT_NE(w.spTrayIcon->Hint().find(w.FWatchNote), std::string::npos) << w.spTrayIcon->Hint();
+  const std::string host = UniqueHost("moved");
+  Browse("chromium", "http://" + host + "/", [&] { return !ProxiesThatSaw(host).empty(); });
+  EXPECT_EQ(ProxiesThatSaw(host), std::vector<std::string>{second}) << FLastOutput;
+
+  // Every proxy of the country dies: the desktop keeps a proxy and the
+  // window says hiding has stopped working.
+  for (auto& p : FProxies) p->Stop();
+  ASSERT_TRUE(watchUntil([&] { return w.Session()->FailedClosed(); }, 60));
+  EXPECT_TRUE(w.IsHiding());
+  EXPECT_EQ(GSetting("org.gnome.system.proxy", "mode"), "'manual'");
+  EXPECT_EQ(DesktopProxy(true), second);
+  EXPECT_NE(w.FWatchNote.find("hiding has stopped working"), std::string::npos) << w.FWatchNote;
+
+  // One comes back: the program moves to it.
+  ASSERT_TRUE(ProxyAt(first)->Restart());
+  ASSERT_TRUE(watchUntil([&] { return !w.Session()->FailedClosed(); }, 60)) << w.FWatchNote;
+  EXPECT_EQ(Proxy(w), first);
+  EXPECT_EQ(DesktopProxy(true), first);
+  Advance(2);
+  w.actStopHide->Execute();
+  EXPECT_FALSE(w.IsHiding());
 }

@@ -6,7 +6,9 @@
 // Wine, with a clock the test moves.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -158,9 +160,8 @@ TEST_F(HideSessionTest, TheChangeIsDueOnceTheWholeMinutesReachTheInterval) {
     bool due;
   };
   const Case cases[] = {
-      {9 + 59.0 / 60, 10, false}, {10, 10, true},  {25, 10, true},
-      {0, 1, false},              {1, 1, true},    {119.99, 120, false},
-      {120, 120, true},
+      {9 + 59.0 / 60, 10, false}, {10, 10, true},   {25, 10, true}, {0, 1, false}, {1, 1, true},
+      {119.99, 120, false},       {120, 120, true},
   };
   Start();
   ASSERT_EQ(FSession->Hide(true), THideOutcome::Hidden);
@@ -239,5 +240,169 @@ TEST_F(HideSessionTest, TheFirstHideReportsWhatTheDesktopSwitchReachedOnce) {
     ASSERT_EQ(FSession->Hide(true), THideOutcome::Hidden);
     EXPECT_FALSE(FSession->TakeReachReport(reach));
     FSession->Stop();
+  }
+}
+
+// ---- the watch of the proxy in use ----
+
+namespace {
+
+// A prober that answers at once: the first candidate in the live set passes.
+// With Hold set it keeps the answer back until Release.
+class HideWatchTest : public HideSessionTest {
+ protected:
+  void StartWatched(std::vector<std::string> lines = {}) {
+    Start(std::move(lines));
+    FSession->SetProber(
+        [this](const std::vector<TProxyRec>& candidates, std::function<void(int)> done) {
+          ++FChecks;
+          int passed = -1;
+          for (size_t i = 0; i < candidates.size() && passed < 0; ++i)
+            if (FLive.count(candidates[i].IP)) passed = static_cast<int>(i);
+          if (Hold)
+            FHeld = [done, passed] { done(passed); };
+          else
+            done(passed);
+        });
+    FSession->OnWatchNews = [this](const TWatchNews& n) { FNews.push_back(n); };
+    ASSERT_EQ(FSession->Hide(true), THideOutcome::Hidden);
+    FFirst = FSession->Proxy().IP;
+    FOther = FFirst == "192.0.2.1" ? "192.0.2.2" : "192.0.2.1";
+  }
+  void Ticks(int n) {
+    for (int i = 0; i < n; ++i) FSession->WatchTick();
+  }
+  std::string DesktopProxy() {
+    const std::string v = RegServer();
+    return v.substr(v.find('=') + 1, v.find(':') - v.find('=') - 1);
+  }
+
+  std::set<std::string> FLive;
+  std::vector<TWatchNews> FNews;
+  std::string FFirst, FOther;
+  int FChecks = 0;
+  bool Hold = false;
+  std::function<void()> FHeld;
+};
+
+}  // namespace
+
+TEST_F(HideWatchTest, TwoFailedChecksMoveTheBrowsersToAProxyThatAnswers) {
+  StartWatched();
+  FLive = {FFirst, FOther};
+  // Passing checks change nothing; one failure between them is forgiven.
+  Ticks(2);
+  FLive = {FOther};
+  Ticks(1);
+  FLive = {FFirst, FOther};
+  Ticks(1);
+  FLive = {FOther};
+  Ticks(1);
+  EXPECT_TRUE(FNews.empty());
+  EXPECT_EQ(FSession->Proxy().IP, FFirst);
+  // The second failure in a row: the other proxy of the country, at once.
+  Ticks(1);
+  EXPECT_EQ(FSession->Proxy().IP, FOther);
+  EXPECT_EQ(DesktopProxy(), FOther);
+  EXPECT_TRUE(OperaUses(FSession->ProxyText())) << Opera();
+  ASSERT_EQ(FNews.size(), 1u);
+  EXPECT_EQ(FNews[0].Kind, TWatchNews::Moved);
+  EXPECT_EQ(FNews[0].From, FFirst);
+  EXPECT_EQ(FNews[0].To, FOther);
+  EXPECT_TRUE(FSession->Hiding());
+  // The proxy given up is not chosen again in this run: a change keeps to
+  // the one that answers.
+  for (int i = 0; i < 4; ++i) {
+    FNow += 2 * kSecond;
+    ASSERT_EQ(FSession->Hide(true), THideOutcome::Hidden);
+    EXPECT_EQ(FSession->Proxy().IP, FOther);
+  }
+}
+
+TEST_F(HideWatchTest, WhenNoProxyAnswersTheBrowsersStayOnItUntilOneAnswersAgain) {
+  struct Case {
+    const char* name;
+    bool comesBackIsFirst;  // the proxy in use answers again, else the other one
+    TWatchNews::TKind last;
+  };
+  const Case cases[] = {{"the proxy in use answers again", true, TWatchNews::Back},
+                        {"another proxy of the country answers", false, TWatchNews::Moved}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FNews.clear();
+    StartWatched();
+    FLive.clear();
+    Ticks(2);
+    // Said once; the browsers stay on the proxy, never direct.
+    ASSERT_EQ(FNews.size(), 1u);
+    EXPECT_EQ(FNews[0].Kind, TWatchNews::NoneAnswers);
+    EXPECT_EQ(FNews[0].Country, "United States");
+    EXPECT_EQ(FNews[0].From, FFirst);
+    EXPECT_TRUE(FSession->FailedClosed());
+    EXPECT_TRUE(FSession->Hiding());
+    EXPECT_EQ(DesktopProxy(), FFirst);
+    const int checks = FChecks;
+    Ticks(3);
+    EXPECT_GT(FChecks, checks);  // it keeps looking
+    EXPECT_EQ(FNews.size(), 1u);
+    // One answers again: the browsers go to it and the user hears of it.
+    FLive = {c.comesBackIsFirst ? FFirst : FOther};
+    Ticks(1);
+    ASSERT_EQ(FNews.size(), 2u);
+    EXPECT_EQ(FNews[1].Kind, c.last);
+    EXPECT_FALSE(FSession->FailedClosed());
+    EXPECT_EQ(FSession->Proxy().IP, *FLive.begin());
+    EXPECT_EQ(DesktopProxy(), *FLive.begin());
+    EXPECT_FALSE(FSession->GivenUp(FSession->ProxyText()));
+    FSession->Stop();
+  }
+}
+
+TEST_F(HideWatchTest, WithFailOverOffTheUserIsToldAndNothingMoves) {
+  StartWatched({"FailOver=0"});
+  FLive = {FOther};
+  Ticks(4);
+  ASSERT_EQ(FNews.size(), 1u);
+  EXPECT_EQ(FNews[0].Kind, TWatchNews::NoneAnswers);
+  EXPECT_EQ(FSession->Proxy().IP, FFirst);
+  EXPECT_EQ(DesktopProxy(), FFirst);
+}
+
+TEST_F(HideWatchTest, ACheckThatEndsAfterAStopOrAHideIsDropped) {
+  StartWatched({"FailOver=1"});
+  FLive.clear();
+  Hold = true;
+  for (bool stop : {true, false}) {
+    SCOPED_TRACE(stop ? "stop" : "hide");
+    FNews.clear();
+    Ticks(1);
+    ASSERT_TRUE(FHeld);
+    // A second tick while the check runs starts no other one.
+    const int checks = FChecks;
+    Ticks(1);
+    EXPECT_EQ(FChecks, checks);
+    FNow += 2 * kSecond;
+    if (stop)
+      FSession->Stop();
+    else
+      ASSERT_EQ(FSession->Hide(true), THideOutcome::Hidden);
+    auto held = std::move(FHeld);
+    FHeld = nullptr;
+    held();
+    // Counted for nothing: two more failures are needed before anything moves.
+    Hold = false;
+    if (!stop) {
+      const std::string now = FSession->Proxy().IP;
+      FLive = {now == "192.0.2.1" ? "192.0.2.2" : "192.0.2.1"};
+      Ticks(1);
+      EXPECT_EQ(FSession->Proxy().IP, now);
+    }
+    EXPECT_TRUE(FNews.empty());
+    Hold = true;
+    if (stop) {
+      EXPECT_FALSE(FSession->Hiding());
+      EXPECT_EQ(RegServer(), "user.example:3128");
+      ASSERT_EQ(FSession->Hide(true), THideOutcome::Hidden);
+    }
   }
 }

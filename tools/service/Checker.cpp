@@ -223,6 +223,14 @@ void Checker::Stop() {
   FMetrics.SetLeader(false);
 }
 
+void Checker::CheckSoon() {
+  {
+    std::lock_guard<std::mutex> g(FLock);
+    FSoon = true;
+  }
+  FWake.notify_all();
+}
+
 bool Checker::Renew() {
   FRenewed = Clock::now();
   const bool held = FPool.TakeLease(FHolder, FSettings.leaseSeconds);
@@ -243,16 +251,20 @@ void Checker::Run() {
   const auto look = std::chrono::milliseconds(
       std::max<int64_t>(100, static_cast<int64_t>(FSettings.leaseSeconds * 100)));
   auto next = Clock::now();
+  auto last = Clock::now() - interval;
   while (!FStop) {
     const bool held = Renew();
+    // A reported proxy brings the next round forward.
+    if (FSoon.exchange(false)) next = std::min(next, last + kSoonestRound);
     if (held && Clock::now() >= next) {
-      next = Clock::now() + interval;
+      last = Clock::now();
+      next = last + interval;
       Round();
       continue;
     }
     std::unique_lock<std::mutex> g(FLock);
     const auto wake = held ? std::min(next, Clock::now() + look) : Clock::now() + look;
-    FWake.wait_until(g, wake, [this] { return FStop.load(); });
+    FWake.wait_until(g, wake, [this] { return FStop.load() || FSoon.load(); });
   }
 }
 

@@ -54,6 +54,10 @@ class Checker {
   void Start();
   // Ends the rounds; probes under way finish (each within its timeout).
   void Stop();
+  // Starts the next round now (a client reported a proxy that stopped
+  // answering), but not sooner than kSoonestRound after the last one.
+  void CheckSoon();
+  static constexpr std::chrono::seconds kSoonestRound{5};
 
  private:
   void Run();
@@ -69,6 +73,7 @@ class Checker {
   std::mutex FLock;
   std::condition_variable FWake;
   std::atomic<bool> FStop{false};
+  std::atomic<bool> FSoon{false};
   std::string FHolder;  // this instance, as the lease names it
   std::atomic<bool> FLeader{false};
   std::chrono::steady_clock::time_point FRenewed{};

@@ -173,6 +173,10 @@ std::string Metrics::Text(const std::vector<PoolProxy>* pool) const {
       "# HELP veilgate_request_deadline_total Connections closed: a request took longer than its deadline.\n"
       "# TYPE veilgate_request_deadline_total counter\n";
   t += "veilgate_request_deadline_total " + std::to_string(FDeadlines.load()) + "\n";
+  t +=
+      "# HELP veilgate_proxy_reports_total Proxies clients gave up because they stopped answering.\n"
+      "# TYPE veilgate_proxy_reports_total counter\n";
+  t += "veilgate_proxy_reports_total " + std::to_string(FReported.load()) + "\n";
   t += ProcessText();
   return t;
 }

@@ -28,6 +28,8 @@ class Metrics {
   // Connections closed for the per-address cap or the request deadline.
   void ConnectionRefused() { ++FRefused; }
   void DeadlineHit() { ++FDeadlines; }
+  // A client gave up a proxy that stopped answering it.
+  void ProxyReported() { ++FReported; }
   // This instance holds the checker's lease.
   void SetLeader(bool leader) { FLeader = leader; }
   // The whole exposition; `pool` null when the lists come from the
@@ -43,7 +45,7 @@ class Metrics {
   uint64_t FLatencyCount = 0;
   double FLatencySum = 0;
   uint64_t FChecksPassed = 0, FChecksFailed = 0;
-  std::atomic<uint64_t> FRounds{0}, FBlamedRounds{0}, FRefused{0}, FDeadlines{0};
+  std::atomic<uint64_t> FRounds{0}, FBlamedRounds{0}, FRefused{0}, FDeadlines{0}, FReported{0};
   std::atomic<int64_t> FLastGoodRound{0};
   std::atomic<bool> FLeader{false};
   static constexpr std::array<double, 12> kDurationBuckets = {0.001, 0.0025, 0.005, 0.01,

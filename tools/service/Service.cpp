@@ -410,6 +410,13 @@ void Service::ServeTouch(const ServiceRequest& req, const std::string& client,
     FTouches.push_back(t);
   }
   if (!FConfig.touchesFile.empty()) AppendTouchesFile(Iso(t.at) + " " + client + " " + ip + "\n");
+  // A client that gave the proxy up because it stopped answering: counted,
+  // and the checker looks at the pool at once (the touch rate above bounds
+  // how often one client can ask for that).
+  if (Param(req, "dead") == "1") {
+    FMetrics.ProxyReported();
+    if (OnProxyReported) OnProxyReported();
+  }
   res.body = "OK\r\n";
 }
 

@@ -15,6 +15,7 @@
 //   GET /healthz                                        "ok" while the service can answer
 #pragma once
 
+#include <functional>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -76,6 +77,9 @@ class Service {
   GeoLocator& Geo() { return FGeo; }
   ProxyPool* Pool() { return FPool.IsOpen() ? &FPool : nullptr; }
   Metrics& Stats() { return FMetrics; }
+  // Called when a client reports a proxy it gave up ("/touch?ip=...&dead=1"):
+  // the checker looks at the pool again soon.
+  std::function<void()> OnProxyReported;
   // Where the service listens, for "{service}" when no Host header came.
   void SetSelf(const std::string& self) { FSelf = self; }
   const std::string& SelfAddress() const { return FSelf; }

@@ -387,6 +387,7 @@ int main(int argc, char** argv) {
     cs.selfBlamePercent = config.checkSelfBlame;
     cs.leaseSeconds = config.checkLease;
     checker = std::make_unique<Checker>(checkerPool, service.Stats(), cs);
+    service.OnProxyReported = [&checker] { checker->CheckSoon(); };
   }
   std::cout << "listening on " << (tls ? "https" : "http") << "://" << self << std::endl;
   std::cerr << "veilgate-service: GeoIP: " << service.Geo().Source()
