@@ -49,6 +49,9 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* err
 // link in the file's place is not followed (the write fails).
 bool WriteWholeFile(const std::string& path, const std::string& bytes,
                     std::string* error = nullptr);
+// Appends the bytes to the end of the file, creating it (private: 0600 on
+// posix) when missing; on posix a link in the file's place is not followed.
+bool AppendToFile(const std::string& path, const std::string& bytes);
 // Writes the bytes to a temporary file in the same folder, flushes it and
 // renames it over the target, so that a crash leaves either the old or the
 // new file. On failure the old file is intact and the message says why.
@@ -67,8 +70,8 @@ bool CopyFileAtomic(const std::string& from, const std::string& to, std::string*
 // profile already keeps other users out, and it is ReadWholeFile).
 bool ReadOwnFile(const std::string& path, std::string& bytes, std::string* error = nullptr);
 // Whether a folder shared by all users may be trusted with this user's
-// settings: on posix a real folder (not a link) that root owns and that
-// nobody but its owner can write. Always true on Windows, where the
+// settings: on posix a real folder (not a link) that root (or this user)
+// owns and that nobody but its owner can write. Always true on Windows, where the
 // all-users data folder's permissions are the system's.
 bool IsTrustedSharedFolder(const std::string& path);
 

@@ -263,6 +263,14 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   return ok;
 }
 
+bool AppendToFile(const std::string& path, const std::string& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  int err = 0;
+  const bool ok = WriteAll(fd, bytes, err);
+  return ::close(fd) == 0 && ok;
+}
+
 namespace {
 
 // A writer killed between creating its temporary file and the rename leaves
@@ -385,7 +393,9 @@ bool IsTrustedSharedFolder(const std::string& path) {
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
   struct stat st {};
   if (::lstat(trimmed.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
-  return st.st_uid == 0 && (st.st_mode & 022) == 0;
+  // Root's folder, or this user's own (then nobody but root can have
+  // written to it either); closed to writes by anybody else.
+  return (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & 022) == 0;
 }
 
 bool CreateNewFile(const std::string& path) {

@@ -247,6 +247,14 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   return true;
 }
 
+bool AppendToFile(const std::string& path, const std::string& bytes) {
+  Handle h(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.valid()) return false;
+  DWORD err = 0;
+  return WriteAll(h.get(), bytes, err);
+}
+
 bool CreateNewFile(const std::string& path) {
   Handle h(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr));

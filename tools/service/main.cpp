@@ -15,9 +15,11 @@
 // SIGINT or SIGTERM stop it: answers under way are finished, the checker's
 // probes end, the pool is closed.
 #include <httplib.h>
+#include <fcntl.h>
 #include <signal.h>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -217,8 +219,13 @@ int main(int argc, char** argv) {
 
   FILE* log = stdout;
   if (!config.logFile.empty()) {
-    log = std::fopen(config.logFile.c_str(), "a");
+    // The access log holds users' addresses: the operator's alone (0600,
+    // whatever the umask), and never written through a link.
+    const int fd = ::open(config.logFile.c_str(),
+                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    log = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
     if (!log) {
+      if (fd >= 0) ::close(fd);
       std::cerr << "veilgate-service: cannot write " << config.logFile << "\n";
       return 1;
     }

@@ -293,8 +293,9 @@ void TfrmCLUpdateForm::StartAutoClose() { tmrTimer->start(); }
 
 void TfrmCLUpdateForm::sdDownloadDoneString(TSingleDownloader*, const std::string& strResult) {
   TCLSettings* settings = GetCLSettings();
-  // Log the answer and record the date of this check.
-  Log("Update Net : " + strResult);
+  // Log the answer's size (not its text: it carries the magic word and the
+  // proxies) and record the date of this check.
+  Log("Update Net : " + std::to_string(strResult.size()) + " bytes");
   WriteSetting("Update.LastDate", [&] { settings->SetSettingFloat("Update.LastDate", Clock()()); });
   // A check that has been abandoned meanwhile ends here.
   if (!FUpdating) return;
