@@ -269,3 +269,52 @@ TEST_F(WebBrowserTest, LocalFileAndBaseFolderResolve) {
   ASSERT_TRUE(WaitComplete(2));
   EXPECT_EQ(Eval(b, "document.getElementById('i').src"), "file://" + sb().Path("app/res/dot.png"));
 }
+
+// What a page in an embedded view can reach: a local page cannot read the
+// user's other files, a script opens no window, and a banner's cached copy
+// of a remote page runs as that remote page, not as a local file.
+class SecurityWebView : public WebBrowserTest {};
+
+TEST_F(SecurityWebView, PagesReachNeitherLocalFilesNorNewWindows) {
+  sb().WriteFile("home/secret.txt", "the user's secret");
+  const std::string probe =
+      "<script>var x = new XMLHttpRequest();"
+      "try { x.open('GET', 'file://" +
+      sb().Path("home/secret.txt") +
+      "', false); x.send(); document.title = 'read:' + x.responseText; }"
+      "catch (e) { document.title = 'blocked'; }"
+      "var w = window.open('" +
+      FServer->Base() +
+      "/popup'); document.title += w ? ' window' : ' no-window';</script>";
+  sb().WriteFile("app/res/probe.html", "<html><body>" + probe + "</body></html>");
+  TWebBrowser* b = ShownBrowser();
+  std::vector<std::string> reported;
+  b->OnBeforeNavigate2 = [&](TWebBrowser*, const std::string& url, bool&) {
+    reported.push_back(url);
+  };
+  b->Navigate(sb().Path("app/res/probe.html"));
+  ASSERT_TRUE(WaitComplete(1));
+  EXPECT_EQ(Eval(b, "document.title"), "blocked no-window");
+  ProcessUntil([] { return false; }, 300);
+  EXPECT_EQ(PagesServed(), 0);
+  for (const std::string& url : reported) EXPECT_EQ(url.find("/popup"), std::string::npos) << url;
+}
+
+TEST_F(SecurityWebView, ABannersCachedCopyRunsAsItsRemotePage) {
+  const std::string remote = FServer->Base() + "/banner?a=1";
+  WriteConst({"Banner.Top.RemoteURL=" + remote});
+  Main();
+  sb().WriteFile("home/secret.txt", "the user's secret");
+  TCLWebBanner* b = static_cast<TCLWebBanner*>(ShownBrowser(true));
+  b->SetBannerName("Top");
+  // A copy fetched earlier, as a hostile answer could have placed it.
+  ASSERT_TRUE(platform::ForceDirectories(ExtractFileDir(TCLWebBanner::CacheFileName(remote))));
+  ASSERT_TRUE(platform::WriteFileAtomic(
+      TCLWebBanner::CacheFileName(remote),
+      "<html><body id=cached><script>document.title = location.href;</script></body></html>"));
+  b->UpdateBanner();
+  ASSERT_TRUE(WaitComplete(1));
+  EXPECT_EQ(Eval(b, "document.body.id"), "cached");
+  EXPECT_EQ(Eval(b, "document.title"), remote);
+  EXPECT_EQ(Eval(b, "location.protocol"), "http:");
+}

@@ -369,7 +369,7 @@ void TfrmCLUpdateForm::ApplyAnswer(const TStringList& answer) {
       Log("Update setting refused: " + target + " (" + why + ")");
       continue;
     }
-    settings->SetSettingString(target, value);
+    settings->SetSettingString(target, ServiceSettingValue(target, value));
     ++applied;
   }
   settings->SetSettingInteger("Update.Times", settings->GetSettingInteger("Update.Times") + 1);
