@@ -31,6 +31,7 @@
 #include "platform/ProxySettings.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
+#include "support/EnvGuard.h"
 #include "support/Sandbox.h"
 
 namespace {
@@ -66,6 +67,21 @@ class SecurityLocal : public SandboxTest {
     for (const std::string& name : platform::ListFiles(folder, "*" + suffix))
       found.push_back(folder + "/" + name);
     return found.size() == 1 ? found[0] : std::string();
+  }
+  // With the runtime folder's name taken: the single-instance lock and the
+  // instance sockets work, in "veilgate-run" of the user's cache folder.
+  void ExpectInstanceFilesInTheCache() {
+    ASSERT_EQ(platform::CreateNamedMutex("Local\\{SecSquat}"), platform::MutexResult::Created);
+    EXPECT_FALSE(CheckSingleInstance("Local\\{SecSquat}"));  // a second start hands over
+    platform::ReleaseNamedMutexes();
+    auto endpoint = platform::CreateInstanceEndpoint(
+        "SecSquat", [](const platform::InstanceMessage&) { return int64_t{7}; });
+    ASSERT_NE(endpoint, nullptr);
+    EXPECT_EQ(endpoint->window().id.rfind(sb().Path("cache/veilgate-run/"), 0), 0u)
+        << endpoint->window().id;
+    EXPECT_EQ(ModeOf(sb().Path("cache/veilgate-run")), 0700u);
+    const auto found = platform::FindInstanceWindows("SecSquat");
+    ASSERT_EQ(found.size(), 1u);
   }
 };
 
@@ -228,6 +244,19 @@ TEST_F(SecurityLocal, InstanceSocketsAndLockFilesAreTheUsersAlone) {
   platform::ReleaseNamedMutexes();
 }
 
+// Without a session runtime folder, the program's folder in the temporary
+// folder can be taken by somebody else first. Single-instance handling and
+// the instance channel then go on in the user's own cache folder.
+TEST_F(SecurityLocal, ATakenRuntimeFolderNameDoesNotTurnOffTheInstanceChannel) {
+  testsupport::EnvGuard env;
+  env.Set("XDG_RUNTIME_DIR", nullptr);
+  const std::string name = "veilgate-" + std::to_string(::getuid());
+  // Somebody's link in the name's place (another user's folder is the case
+  // with root, below).
+  ASSERT_EQ(::symlink(sb().Path("cache").c_str(), sb().Path("tmp/" + name).c_str()), 0);
+  ExpectInstanceFilesInTheCache();
+}
+
 class SecurityOtherUser : public SecurityLocal {
  protected:
   void SetUp() override {
@@ -290,6 +319,17 @@ TEST_F(SecurityOtherUser, FilesAndFoldersOfAnotherUserAreNotTrusted) {
   }
   ASSERT_EQ(::symlink(sb().Path("common-test").c_str(), sb().Path("common-link").c_str()), 0);
   EXPECT_FALSE(platform::IsTrustedSharedFolder(sb().Path("common-link")));
+}
+
+TEST_F(SecurityOtherUser, ARuntimeFolderOfAnotherUserDoesNotTurnOffTheInstanceChannel) {
+  testsupport::EnvGuard env;
+  env.Set("XDG_RUNTIME_DIR", nullptr);
+  const std::string squat = sb().Path("tmp/veilgate-" + std::to_string(::getuid()));
+  ASSERT_EQ(::mkdir(squat.c_str(), 0777), 0);
+  ASSERT_EQ(::chown(squat.c_str(), kOtherUser, kOtherUser), 0);
+  ExpectInstanceFilesInTheCache();
+  // Nothing of ours went into the other user's folder.
+  EXPECT_TRUE(platform::ListFiles(squat, "*").empty());
 }
 
 TEST_F(SecurityOtherUser, ALockFileOfAnotherUserDoesNotStopTheProgram) {
