@@ -44,11 +44,11 @@ bool AutoStart() {
 namespace {
 
 bool IsNamePart(char c) {
-  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' ||
-         c == '.';
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
 }
 
-// Replaces the value after each "name=" that starts a name (not "xPID=").
+// Replaces the value after each "name=" that starts a name ("App.PID=" and
+// "&PID=" do, "APPID=" does not).
 std::string HideValues(const std::string& line, const std::string& name) {
   std::string out;
   size_t i = 0;

@@ -143,6 +143,7 @@ TEST_F(SecurityLocal, DebugLogLinesHideTheMagicWordAndCannotBeForged) {
       {"http://h/update?ACTION=x&PID=VG demo&LANG=en",  "http://h/update?ACTION=x&PID=-&LANG=en"},
       {"magicword=Word\r\npid=p1#f",                  "magicword=-\\r\\npid=-#f"},
       {"APPID=kept MYMAGICWORD=kept PID=",              "APPID=kept MYMAGICWORD=kept PID="},
+      {"App.MagicWord=VG-TEST&App.PID=p1",              "App.MagicWord=-&App.PID=-"},
       {"ok\n[Engine] forged\x1b[2Jx\x7f",            "ok\\n[Engine] forged\\x1B[2Jx\\x7F"},
   };
   // clang-format on
