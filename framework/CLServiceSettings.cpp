@@ -93,8 +93,8 @@ bool IsServiceSetting(const std::string& name, const std::string& value, std::st
     Why(why, "not a setting the service owns");
     return false;
   }
-  const bool address = IsServiceAddressSetting(name) ||
-                       (StartsWithText(name, "Banner.") && LooksLikeAddress(value));
+  const bool address =
+      IsServiceAddressSetting(name) || (StartsWithText(name, "Banner.") && LooksLikeAddress(value));
   if (address && !value.empty() && !IsWebAddress(Trim(value))) {
     Why(why, "not an http: or https: address");
     return false;

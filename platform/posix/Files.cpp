@@ -238,8 +238,8 @@ bool ReadOpenedFile(int fd, const std::string& path, std::string& bytes, std::st
 bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
   // Opened without blocking: a named pipe in a file's place would otherwise
   // hold the caller until some other process writes to it.
-  return ReadOpenedFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), path, bytes,
-                        error, false);
+  return ReadOpenedFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), path, bytes, error,
+                        false);
 }
 
 bool ReadOwnFile(const std::string& path, std::string& bytes, std::string* error) {

@@ -36,7 +36,8 @@ TEST_F(SecurityLocal, ASharedFolderOthersCanWriteIsNotUsed) {
 TEST_F(SecurityLocal, ALinkInTheSettingsFilesPlaceIsNeitherReadNorWrittenThrough) {
   Put(sb().Path("victim.dat"), "[setting]\nFireFoxPath=/planted/program\n");
   Put(CurrentUserFolder() + "UserFlag.ini", "[Flag]\r\nAllUsers=0\r\n");
-  ASSERT_EQ(::symlink(sb().Path("victim.dat").c_str(), (CurrentUserFolder() + "setting.dat").c_str()),
+  ASSERT_EQ(::symlink(sb().Path("victim.dat").c_str(),
+                      (CurrentUserFolder() + "setting.dat").c_str()),
             0);
   {
     TCLSettings s;

@@ -163,8 +163,7 @@ TEST_F(SecurityLocal, TheDebugLogFileIsPrivateAndNeverALink) {
   struct stat st {};
   ASSERT_EQ(::lstat(sb().Path("debug.log").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
-  EXPECT_EQ(sb().ReadFile("debug.log"),
-            "[Update] answer\\nMagicWord=-\n[Update] second\n");
+  EXPECT_EQ(sb().ReadFile("debug.log"), "[Update] answer\\nMagicWord=-\n[Update] second\n");
 
   sb().WriteFile("victim.txt", "precious");
   ASSERT_EQ(::symlink(sb().Path("victim.txt").c_str(), sb().Path("link.log").c_str()), 0);

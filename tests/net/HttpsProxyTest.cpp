@@ -256,8 +256,8 @@ TEST_F(SecurityTransport, OverlongBodiesFailTheRequest) {
     const char* path;
     bool toFile;
   };
-  for (const Case& k : {Case{"/announced", false}, Case{"/unannounced", false},
-                        Case{"/announced", true}}) {
+  for (const Case& k :
+       {Case{"/announced", false}, Case{"/unannounced", false}, Case{"/announced", true}}) {
     const int before = o.errors;
     sd.URL = web.Base() + k.path;
     sd.FileName = k.toFile ? sb().Path("data/big.bin") : std::string();

@@ -74,8 +74,10 @@ class SecurityLocal : public SandboxTest {
     ASSERT_EQ(platform::CreateNamedMutex("Local\\{SecSquat}"), platform::MutexResult::Created);
     EXPECT_FALSE(CheckSingleInstance("Local\\{SecSquat}"));  // a second start hands over
     platform::ReleaseNamedMutexes();
-    auto endpoint = platform::CreateInstanceEndpoint(
-        "SecSquat", [](const platform::InstanceMessage&) { return int64_t{7}; });
+    auto endpoint =
+        platform::CreateInstanceEndpoint("SecSquat", [](const platform::InstanceMessage&) {
+          return int64_t{7};
+        });
     ASSERT_NE(endpoint, nullptr);
     EXPECT_EQ(endpoint->window().id.rfind(sb().Path("cache/veilgate-run/"), 0), 0u)
         << endpoint->window().id;
@@ -315,7 +317,8 @@ TEST_F(SecurityOtherUser, FilesAndFoldersOfAnotherUserAreNotTrusted) {
     ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
     ASSERT_EQ(::chown(dir.c_str(), f.owner, f.owner), 0);
     ASSERT_EQ(::chmod(dir.c_str(), f.mode), 0);
-    EXPECT_EQ(platform::IsTrustedSharedFolder(dir), f.trusted) << f.owner << " " << std::oct << f.mode;
+    EXPECT_EQ(platform::IsTrustedSharedFolder(dir), f.trusted)
+        << f.owner << " " << std::oct << f.mode;
   }
   ASSERT_EQ(::symlink(sb().Path("common-test").c_str(), sb().Path("common-link").c_str()), 0);
   EXPECT_FALSE(platform::IsTrustedSharedFolder(sb().Path("common-link")));

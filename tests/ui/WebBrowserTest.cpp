@@ -284,8 +284,7 @@ TEST_F(SecurityWebView, PagesReachNeitherLocalFilesNorNewWindows) {
       "', false); x.send(); document.title = 'read:' + x.responseText; }"
       "catch (e) { document.title = 'blocked'; }"
       "var w = window.open('" +
-      FServer->Base() +
-      "/popup'); document.title += w ? ' window' : ' no-window';</script>";
+      FServer->Base() + "/popup'); document.title += w ? ' window' : ' no-window';</script>";
   sb().WriteFile("app/res/probe.html", "<html><body>" + probe + "</body></html>");
   TWebBrowser* b = ShownBrowser();
   std::vector<std::string> reported;
