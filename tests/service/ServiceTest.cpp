@@ -13,6 +13,7 @@
 #include "framework/ServiceEndpoints.h"
 #include "net/SingleDownloader.h"
 #include "net/StringList.h"
+#include "platform/Files.h"
 #include "platform/Http.h"
 #include "support/Sandbox.h"
 #include "ServiceSupport.h"
