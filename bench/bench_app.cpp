@@ -28,6 +28,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/Sandbox.h"
 #include "framework/CLSettings.h"
 #include "framework/qt/CLEngine.h"
 #include "framework/qt/CLQtDispatcher.h"
@@ -113,26 +114,6 @@ long VmHwmKb(pid_t pid) {
   while (std::getline(in, line))
     if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
   return -1;
-}
-
-// A private home: HOME, XDG folders and a runtime folder under root; the
-// desktop settings go to a key file there.
-void PrivateHome(const std::string& root) {
-  for (const char* d : {"home", "config", "data", "cache", "run", "tmp"})
-    fs::create_directories(root + "/" + d);
-  fs::permissions(root + "/run", fs::perms::owner_all, fs::perm_options::replace);
-  setenv("HOME", (root + "/home").c_str(), 1);
-  setenv("XDG_CONFIG_HOME", (root + "/config").c_str(), 1);
-  setenv("XDG_DATA_HOME", (root + "/data").c_str(), 1);
-  setenv("XDG_CACHE_HOME", (root + "/cache").c_str(), 1);
-  setenv("XDG_RUNTIME_DIR", (root + "/run").c_str(), 1);
-  setenv("TMPDIR", (root + "/tmp").c_str(), 1);
-  setenv("GSETTINGS_BACKEND", "keyfile", 1);
-  // The all-users folder inside the private home as well.
-  Write(root + "/data/veilgate/registry/HKEY_LOCAL_MACHINE.reg",
-        "REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\Software\\MicroSoft\\Windows\\CurrentVersion\\Explorer\\"
-        "Shell Folders]\n\"Common AppData\"=\"" +
-            root + "/common\"\n");
 }
 
 struct Service {
@@ -325,9 +306,10 @@ int HideTiming(const std::string& root, int port, int runs, int argc, char** arg
 
 int main(int argc, char** argv) {
   const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-  char tmpl[] = "/tmp/vg-bench-app-XXXXXX";
-  const std::string root = mkdtemp(tmpl);
-  PrivateHome(root);
+  // A private home (HOME, XDG folders, runtime and temporary folders, the
+  // all-users folder) that the program and the service inherit.
+  Sandbox sandbox;
+  const std::string root = sandbox.Root();
   const Service service = StartService(root);
   if (service.port <= 0) {
     std::printf("the reference service did not start\n");
@@ -336,7 +318,5 @@ int main(int argc, char** argv) {
   StartUp(root, service.port, runs);
   const int rc = HideTiming(root, service.port, std::max(runs, 20), argc, argv);
   Stop(service.pid);
-  std::error_code ec;
-  fs::remove_all(root, ec);
   return rc;
 }

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Sandbox.h"
 #include "framework/CLSettings.h"
 #include "platform/Files.h"
 #include "platform/Registry.h"
@@ -26,14 +27,6 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 namespace {
-
-void SetEnv(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
 
 struct TCountry {
   const char* Long;
@@ -71,25 +64,10 @@ double Median(std::vector<double> v) {
 }  // namespace
 
 int main() {
-  const std::string root =
-      (fs::temp_directory_path() /
-       ("vg-bench-proxy-" + std::to_string(Clock::now().time_since_epoch().count() & 0xFFFFFFFF)))
-          .string();
-  std::error_code made;
-  if (!fs::create_directory(root, made)) {
-    std::printf("cannot create %s\n", root.c_str());
-    return 1;
-  }
-  for (const char* d : {"home", "config", "data", "state", "cache", "app", "common"})
-    fs::create_directories(fs::path(root) / d);
-  SetEnv("HOME", root + "/home");
-  SetEnv("XDG_CONFIG_HOME", root + "/config");
-  SetEnv("XDG_DATA_HOME", root + "/data");
-  SetEnv("XDG_STATE_HOME", root + "/state");
-  SetEnv("XDG_CACHE_HOME", root + "/cache");
-  platform::SetModuleFileNameOverride(root + "/app/veilgate");
-  platform::RegWriteString(platform::RegRoot::LocalMachine, kShellFoldersKey, "Common AppData",
-                           root + "/common");
+  // A private world: home, XDG folders, the executable's folder "app" and
+  // the all-users folder, removed again at the end.
+  Sandbox sandbox;
+  const std::string root = sandbox.Root();
 
   const std::string normal = MakeList(100000, 10), super = MakeList(10000, 172);
   platform::WriteWholeFile(root + "/app/const.dat",
@@ -164,8 +142,6 @@ int main() {
     std::printf("RandomSort of copies of both lists, median of 11 : %8.2f ms\n", Median(sorts));
   }
   ReleaseCLSettings();
-  std::error_code removed;
-  fs::remove_all(root, removed);
   std::printf(failures ? "FAILED\n" : "all targets met\n");
   return failures ? 1 : 0;
 }

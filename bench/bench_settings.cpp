@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "support/Sandbox.h"
 #include "framework/CLIniFile.h"
 #include "framework/CLSettings.h"
 #include "platform/Files.h"
@@ -56,14 +57,6 @@ std::string MakeFile(const std::string& prefix, int count) {
 
 volatile size_t gSink = 0;
 
-void SetEnv(const char* name, const std::string& value) {
-#ifdef _WIN32
-  _putenv_s(name, value.c_str());
-#else
-  setenv(name, value.c_str(), 1);
-#endif
-}
-
 // Median nanoseconds per call of fn over many samples.
 template <class Fn>
 double MedianNs(Fn fn) {
@@ -89,26 +82,10 @@ std::string Slurp(const std::string& path) {
 }  // namespace
 
 int main() {
-  // A private world for the store.
-  const std::string root = (fs::temp_directory_path() /
-                            ("vg-bench-settings-" +
-                             std::to_string(Clock::now().time_since_epoch().count() & 0xFFFFFFFF)))
-                               .string();
-  std::error_code made;
-  if (!fs::create_directory(root, made)) {
-    std::printf("cannot create %s\n", root.c_str());
-    return 1;
-  }
-  for (const char* d : {"home", "config", "data", "state", "cache", "app", "common"})
-    fs::create_directories(fs::path(root) / d);
-  SetEnv("HOME", root + "/home");
-  SetEnv("XDG_CONFIG_HOME", root + "/config");
-  SetEnv("XDG_DATA_HOME", root + "/data");
-  SetEnv("XDG_STATE_HOME", root + "/state");
-  SetEnv("XDG_CACHE_HOME", root + "/cache");
-  platform::SetModuleFileNameOverride(root + "/app/veilgate");
-  platform::RegWriteString(platform::RegRoot::LocalMachine, kShellFoldersKey, "Common AppData",
-                           root + "/common");
+  // A private world: home, XDG folders, the executable's folder "app" and
+  // the all-users folder, removed again at the end.
+  Sandbox sandbox;
+  const std::string root = sandbox.Root();
 
   platform::WriteWholeFile(root + "/app/const.dat", MakeFile("Const", 1000));
   platform::WriteWholeFile(root + "/app/oem.const.dat", MakeFile("Oem", 1000));
@@ -204,8 +181,5 @@ int main() {
   }
 
   UnregisterSettingsEngine(&engine);
-  platform::SetModuleFileNameOverride("");
-  std::error_code ec;
-  fs::remove_all(root, ec);
   return failures == 0 ? 0 : 1;
 }

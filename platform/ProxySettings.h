@@ -69,6 +69,27 @@ bool KeepUserProxy();
 void NoteProxyWritten();
 bool PutBackUserProxy();
 
+// The two calls a hide makes on the desktop. SwitchDesktopProxy points the
+// desktop at a proxy ("host:port"): it keeps the user's own settings first
+// (once per run), applies the per-connection options, writes the Internet
+// Settings values and notes what the desktop now holds. PutBackDesktopProxy
+// puts the user's own settings back; without a saved copy it leaves the
+// desktop alone and counts the connection as direct. Neither throws.
+struct DesktopSwitch {
+  bool changed = false;              // applied / put back
+  unsigned reach = kProxyReachNone;  // what the call reached (LastProxyReach)
+  std::vector<std::string> notices;  // the backends' notes, for the debug log
+};
+DesktopSwitch SwitchDesktopProxy(const std::string& server);
+DesktopSwitch PutBackDesktopProxy();
+
+// The "ProxyServer" text of the Internet Settings for a proxy:
+// "http=P;ftp=P;https=P;".
+std::string InternetSettingsProxyServer(const std::string& server);
+// Writes "ProxyServer" and "ProxyEnable" (1 with a proxy, 0 for the empty
+// text) under the current user's Internet Settings key.
+void WriteInternetSettingsProxy(const std::string& server);
+
 // posix: tells running KDE programs to re-read kioslaverc (the session-bus
 // signal KDE's proxy page sends). False, with one note, without a bus.
 bool NotifyKdeProxyChanged();
@@ -78,30 +99,5 @@ bool NotifyKdeProxyChanged();
 // gathered since the previous call.
 std::vector<std::string> TakeProxyNotices();
 void AddProxyNotice(const std::string& notice);
-
-// The per-connection option list that Windows receives for the options
-// (InternetSetOptionW, INTERNET_OPTION_PER_CONNECTION_OPTION): the LAN
-// connection (no connection name), no option error, and three options in
-// this order: the flags, the bypass list, the server. The flags are
-// PROXY_TYPE_PROXY with a proxy and PROXY_TYPE_DIRECT without, never both;
-// an empty text is passed as absent (null), not as an empty text.
-constexpr uint32_t INTERNET_PER_CONN_FLAGS = 1;
-constexpr uint32_t INTERNET_PER_CONN_PROXY_SERVER = 2;
-constexpr uint32_t INTERNET_PER_CONN_PROXY_BYPASS = 3;
-constexpr uint32_t PROXY_TYPE_DIRECT = 1;
-constexpr uint32_t PROXY_TYPE_PROXY = 2;
-
-struct PerConnectionOption {
-  uint32_t option = 0;   // INTERNET_PER_CONN_*
-  uint32_t number = 0;   // the value of INTERNET_PER_CONN_FLAGS
-  bool hasText = false;  // false: the text is passed as null
-  std::string text;      // UTF-8; the backend passes it as zero-terminated UTF-16
-};
-struct PerConnectionOptionList {
-  bool hasConnection = false;  // false: null connection name, the LAN connection
-  uint32_t optionError = 0;
-  std::vector<PerConnectionOption> options;
-};
-PerConnectionOptionList BuildPerConnectionOptionList(const PerConnectionProxy& options);
 
 }  // namespace platform

@@ -1,5 +1,6 @@
 // The user's own desktop proxy, kept while this program has the desktop
-// switched, and the record of which mechanisms a switch reached. Shared by
+// switched, the two calls a hide makes (switch, put back), and the record of
+// which mechanisms a switch reached. Shared by
 // both backends: they read and write the desktop's state, this file decides
 // when to save it, when to put it back and when to leave the desktop alone.
 //
@@ -179,6 +180,50 @@ std::string DescribeProxyReach(unsigned reach) {
   if (reach & kProxyReachKde) add("KDE");
   if (reach & kProxyReachWindows) add("Windows");
   return text.empty() ? "none" : text;
+}
+
+std::string InternetSettingsProxyServer(const std::string& server) {
+  return "http=" + server + ";ftp=" + server + ";https=" + server + ";";
+}
+
+void WriteInternetSettingsProxy(const std::string& server) {
+  if (!RegCreateKey(RegRoot::CurrentUser, kInternetSettings)) return;
+  RegWriteString(RegRoot::CurrentUser, kInternetSettings, "ProxyServer",
+                 InternetSettingsProxyServer(server));
+  RegWriteDword(RegRoot::CurrentUser, kInternetSettings, "ProxyEnable", server.empty() ? 0 : 1);
+}
+
+DesktopSwitch SwitchDesktopProxy(const std::string& server) {
+  DesktopSwitch result;
+  try {
+    KeepUserProxy();
+    PerConnectionProxy options;
+    options.useProxy = true;
+    options.server = server;
+    result.changed = ApplyPerConnectionProxy(options);
+    WriteInternetSettingsProxy(server);
+    NoteProxyWritten();
+  } catch (...) {
+    AddProxyNotice("The desktop proxy switch to " + server + " failed part way");
+  }
+  result.reach = LastProxyReach();
+  result.notices = TakeProxyNotices();
+  return result;
+}
+
+DesktopSwitch PutBackDesktopProxy() {
+  DesktopSwitch result;
+  try {
+    result.changed = PutBackUserProxy();
+    // Nothing was switched (or the user's own change is kept): the desktop is
+    // left as it is, and this process's connections count as direct again.
+    if (!result.changed) RecordAppliedProxy(PerConnectionProxy());
+  } catch (...) {
+    AddProxyNotice("Putting back the user's desktop proxy failed part way");
+  }
+  result.reach = LastProxyReach();
+  result.notices = TakeProxyNotices();
+  return result;
 }
 
 bool KeepUserProxy() {

@@ -53,30 +53,20 @@ TPlainMessageBox GBox;
 // ---- system proxy -------------------------------------------------------------
 
 void SetIEProxy(const std::string& aProxy) {
-  try {
-    std::string proxy = SettingOn("SWITCH.IE") ? aProxy : std::string();
-    if (!proxy.empty()) {
-      // The user's own settings are saved before the first switch of a run
-      // changes them, and what the switch leaves is noted, so that stop and
-      // exit (or the next start, after a run that was killed) can put the
-      // user's settings back.
-      platform::KeepUserProxy();
-      SetPerConnectionProxy(true, "", proxy);
-      WriteIEProxyRegistry(proxy);
-      platform::NoteProxyWritten();
-      Trace("Desktop proxy set to " + proxy +
-            ", reached: " + platform::DescribeProxyReach(platform::LastProxyReach()));
-    } else {
-      // Back to what the user had; without a saved copy (nothing was
-      // switched) the desktop is left alone instead of being made direct.
-      const bool putBack = platform::PutBackUserProxy();
-      if (!putBack) platform::RecordAppliedProxy(platform::PerConnectionProxy());
-      Trace(putBack ? "The user's own desktop proxy is put back"
-                    : "The desktop proxy is left as it is");
-    }
-  } catch (...) {
-  }
-  for (const std::string& notice : platform::TakeProxyNotices()) Trace(notice);
+  const std::string proxy = SettingOn("SWITCH.IE") ? aProxy : std::string();
+  // The user's own settings are saved before the first switch of a run
+  // changes them, so that stop and exit (or the next start, after a run
+  // that was killed) put them back; without a saved copy (nothing was
+  // switched) the desktop is left alone instead of being made direct.
+  const platform::DesktopSwitch done =
+      proxy.empty() ? platform::PutBackDesktopProxy() : platform::SwitchDesktopProxy(proxy);
+  for (const std::string& notice : done.notices) Trace(notice);
+  if (!proxy.empty())
+    Trace("Desktop proxy set to " + proxy +
+          ", reached: " + platform::DescribeProxyReach(done.reach));
+  else
+    Trace(done.changed ? "The user's own desktop proxy is put back"
+                       : "The desktop proxy is left as it is");
 }
 
 bool SetPerConnectionProxy(bool aEnable, const std::string& aBypass, const std::string& aServer) {
@@ -95,14 +85,11 @@ bool SetPerConnectionProxy(bool aEnable, const std::string& aBypass, const std::
 }
 
 std::string IEProxyServerText(const std::string& aProxy) {
-  return "http=" + aProxy + ";ftp=" + aProxy + ";https=" + aProxy + ";";
+  return platform::InternetSettingsProxyServer(aProxy);
 }
 
 void WriteIEProxyRegistry(const std::string& aProxy) {
-  const std::string key = "\\Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
-  if (!platform::RegCreateKey(RegRoot::CurrentUser, key)) return;
-  platform::RegWriteString(RegRoot::CurrentUser, key, "ProxyServer", IEProxyServerText(aProxy));
-  platform::RegWriteDword(RegRoot::CurrentUser, key, "ProxyEnable", aProxy.empty() ? 0 : 1);
+  platform::WriteInternetSettingsProxy(aProxy);
 }
 
 // ---- shared checks ----------------------------------------------------------------

@@ -59,23 +59,9 @@ std::string HtmlEscape(const std::string& s) {
 }  // namespace
 
 TfrmChooseIPCountry::TfrmChooseIPCountry(TCLComponent* AOwner, TProxyManager* AProxyManager)
-    : TForm(AOwner), FProxyManager(AProxyManager) {
+    : TSkinnedDialog(AOwner, "frmChooseIPCountry", "Choose IP Country", 451, 450),
+      FProxyManager(AProxyManager) {
   frmChooseIPCountry = this;
-  SetName("frmChooseIPCountry");
-  SetCaption("Choose IP Country");
-  SetBorderStyle(TFormBorderStyle::bsSingle);
-  SetPosition(TPosition::poMainFormCenter);
-  SetClientSize(451, 450);
-  // The main window's font, for which the controls are placed.
-  setFont(DesignFont());
-
-  TCLEngine* engine = CLDesigning() ? nullptr : GetCLEngine();
-
-  spDynamicSkinForm = new TspDynamicSkinForm(this);
-  spDynamicSkinForm->SetName("spDynamicSkinForm");
-  spDynamicSkinForm->SetBorderIcons(biSystemMenu);
-  spDynamicSkinForm->SetSizeable(false);
-  if (engine) spDynamicSkinForm->SetSkinData(engine->SkinData());
 
   imgFL = new TImage(this);
   imgFL->SetName("imgFL");
@@ -141,9 +127,7 @@ TfrmChooseIPCountry::TfrmChooseIPCountry(TCLComponent* AOwner, TProxyManager* AP
     sdFlagDoneFile(s, f, n);
   };
 
-  CLMultiLang = new TCLMultiLang(this);
-  CLMultiLang->SetName("CLMultiLang");
-  if (engine && engine->LanguageData()) CLMultiLang->SetLanguageData(engine->LanguageData());
+  AddTranslation();
 
   btnOK->OnClick = [this](TButton* b) { btnOKClick(b); };
   wbMap->OnProgressChange = [this](TWebBrowser* b, int p, int m) { wbMapProgressChange(b, p, m); };

@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 
-#include "vcl/Forms.h"
+#include "ui/SkinnedDialog.h"
 
 class TButton;
 class TCLMultiLang;
@@ -27,7 +27,7 @@ class TSingleDownloader;
 class TspDynamicSkinForm;
 class TWebBrowser;
 
-class TfrmChooseIPCountry : public TForm {
+class TfrmChooseIPCountry : public TSkinnedDialog {
   Q_OBJECT
  public:
   // AProxyManager is the main window's proxy manager; the dialog reads its
@@ -60,7 +60,6 @@ class TfrmChooseIPCountry : public TForm {
   const std::string& MapHTML() const { return FMapHTML; }
   TProxyManager* ProxyManager() const { return FProxyManager; }
 
-  TspDynamicSkinForm* spDynamicSkinForm = nullptr;
   TImage* imgFL = nullptr;
   TLabel* lblCountry = nullptr;
   TComboBox* cbbCountry = nullptr;
@@ -70,7 +69,6 @@ class TfrmChooseIPCountry : public TForm {
   TButton* btnOK = nullptr;
   TButton* btnCancel = nullptr;
   std::unique_ptr<TSingleDownloader> sdFlag;
-  TCLMultiLang* CLMultiLang = nullptr;
 
  protected:
   // Fills the list and selects the current target country.

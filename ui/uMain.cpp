@@ -1,7 +1,5 @@
 #include "ui/uMain.h"
 
-#include "platform/ProxySettings.h"
-
 #include <QApplication>
 #include <QGuiApplication>
 #include <QPainter>
@@ -16,6 +14,7 @@
 
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
+#include "framework/qt/CLAppComponents.h"
 #include "framework/qt/CLEngine.h"
 #include "framework/qt/CLForm.h"
 #include "framework/qt/CLMain.h"
@@ -25,6 +24,7 @@
 #include "platform/Files.h"
 #include "proxy/LocalInfo.h"
 #include "proxy/uProxyManager.h"
+#include "switch/THideSession.h"
 #include "switch/uVGUtils.h"
 #include "ui/AppIcons.h"
 #include "ui/uChooseIPCountry.h"
@@ -48,18 +48,6 @@ namespace {
 
 const char* const kTraceTag = "TfrmMain";
 void Trace(const std::string& line) { CLDebugLog::Write(kTraceTag, line); }
-
-double Now() { return MainClock()(); }
-
-// Whole seconds and whole minutes between two date-time values (absolute
-// span, truncated). The small allowance keeps an exact whole span from
-// being cut to the unit below by the rounding of the day fractions.
-int64_t SecondsBetween(double a, double b) {
-  return static_cast<int64_t>(std::trunc(std::fabs(a - b) * 86400.0 + 1e-6));
-}
-int64_t MinutesBetween(double a, double b) {
-  return static_cast<int64_t>(std::trunc(std::fabs(a - b) * 1440.0 + 1e-8));
-}
 
 // Writes a setting; a file that cannot be written keeps the value in
 // memory for this run (the store reports it, the window goes on).
@@ -140,24 +128,12 @@ TfrmMain::TfrmMain(TCLComponent* AOwner) : TForm(AOwner) {
   SetClientSize(534, 317);
   setFont(DesignFont());
 
-  spCompressedStoredSkin = new TspCompressedStoredSkin(this);
-  spCompressedStoredSkin->SetName("spCompressedStoredSkin");
-  spCompressedStoredSkin->LoadDefaultSkin();
-  spResourceStrData = new TspResourceStrData(this);
-  spResourceStrData->SetName("spResourceStrData");
-  spSkinData = new TspSkinData(this);
-  spSkinData->SetName("spSkinData");
-  spSkinData->SetResourceStrData(spResourceStrData);
-  spSkinData->SetCompressedStoredSkin(spCompressedStoredSkin);
-  spSkinData->SetSkinnableForm(true);
-
-  CLMultiLangData = new TCLMultiLangData(this);
-  CLMultiLangData->SetName("CLMultiLangData");
-
-  CLEngine = new TCLEngine(this);
-  CLEngine->SetName("CLEngine");
-  CLEngine->SetSkinData(spSkinData);
-  CLEngine->SetLanguageData(CLMultiLangData);
+  const TCLAppComponents app = CreateAppComponents(this);
+  spCompressedStoredSkin = app.spCompressedStoredSkin;
+  spResourceStrData = app.spResourceStrData;
+  spSkinData = app.spSkinData;
+  CLMultiLangData = app.CLMultiLangData;
+  CLEngine = app.CLEngine;
   CLEngine->SetTitleIncludeVer(true);
   CLEngine->OnCmdFile = [this](const std::string& s) { CLEngineCmdFile(s); };
 
@@ -336,6 +312,7 @@ TfrmMain::~TfrmMain() {
   }
   ClearAllWindow();
   sdFlag.reset();
+  FSession.reset();
   FProxyManager.reset();
   if (frmMain == this) frmMain = nullptr;
 }
@@ -347,6 +324,7 @@ void TfrmMain::FormCreate() {
   // The proxy manager.
   FProxyManager = std::make_unique<TProxyManager>();
   FProxyManager->FOnGetCurrentLocalInfo = [this](TProxyManager* s) { LocalInfoGot(s); };
+  FSession = std::make_unique<THideSession>(*FProxyManager, [] { return MainClock()(); });
   // The popup in the top panel.
   PlaceWindow();
   // Browsers to direct, timers off, the popup's ready text.
@@ -371,7 +349,7 @@ void TfrmMain::FormCreate() {
   // On top of other windows when the user chose so.
   SetAOT();
   // A command within the first second is refused.
-  FLastActionTime = Now();
+  FSession->ArmGuard();
   TForm::FormCreate();
 }
 
@@ -395,20 +373,14 @@ void TfrmMain::showEvent(QShowEvent* event) {
   ApplyDesignFont(ClientArea(), frmFlashForm);
   TForm::showEvent(event);
   Trace("Main window shown");
-  // The start-up benchmark measures the time to the first showing.
-  static bool first = true;
-  if (first && std::getenv("VEILGATE_QUIT_WHEN_SHOWN")) {
-    first = false;
-    QTimer::singleShot(0, qApp, &QCoreApplication::quit);
-  }
 }
 
 // --- hide and stop ---------------------------------------------------------------------------------
 
-bool TfrmMain::IsHiding() const { return btnHide && btnHide->Action() == actStopHide; }
+bool TfrmMain::IsHiding() const { return FSession && FSession->Hiding(); }
 
 bool TfrmMain::ActionGuard() {
-  if (SecondsBetween(FLastActionTime, Now()) != 0) return true;
+  if (FSession->Accept()) return true;
   CLEngine->ShowMessageEx("MSGBox_ACTIONFAST", {}, 6, mtInformation, mbOK);
   return false;
 }
@@ -429,40 +401,22 @@ std::string TfrmMain::PopupFlag(const std::string& aCode) const {
 void TfrmMain::actVeilIPExecute(TBasicAction*) {
   // Too soon after the last command: refused with a note.
   if (!ActionGuard()) return;
-  FLastActionTime = Now();
-  // The service's data and the user's own information must be there.
-  if (!CLEngine->AppWaitFirstUpdate() || !FLocalInfoGot) {
-    Trace("Hide refused: no service data or local information yet");
-    CLEngine->ShowMessageEx("MSGBox.CHKNET", {}, 0, mtError, mbOK);
-    FProxyManager->GetCurrentLocalInfo();
-    return;
+  switch (FSession->Hide(CLEngine->AppWaitFirstUpdate() && FLocalInfoGot)) {
+    case THideOutcome::NotReady:
+      // The service's data and the user's own information must be there.
+      CLEngine->ShowMessageEx("MSGBox.CHKNET", {}, 0, mtError, mbOK);
+      FProxyManager->GetCurrentLocalInfo();
+      return;
+    case THideOutcome::NoProxy:
+      CLEngine->ShowMessageEx("MSGBox.NOPROXY", {}, 0, mtInformation, mbOK);
+      return;
+    case THideOutcome::Hidden: break;
   }
-  // An idle proxy of the target country. None at all: nothing changes.
-  const TProxyRec p = FProxyManager->GetIdleProxy(FProxyManager->FTargetCountry, false, KAll, true);
-  if (p.IP.empty()) {
-    Trace("Hide refused: no proxy for " + FProxyManager->FTargetCountry);
-    CLEngine->ShowMessageEx("MSGBox.NOPROXY", {}, 0, mtInformation, mbOK);
-    return;
-  }
-  FProxyManager->FTargetProxy = p;
-  const TProxyRec& t = FProxyManager->FTargetProxy;
-  // The three switches, every time; each applies its own option.
-  const std::string a = t.IP + ":" + t.Port;
-  Trace("Hide through " + a + " (" + t.Country_Short + ")");
-  SetIEProxy(a);
-  SetFirefoxProxy(a);
-  SetOperaProxy(a);
-  Trace("Switched to " + a);
-  // The periodic change of proxy, when the user turned it on.
+  const TProxyRec& t = FSession->Proxy();
+  // The periodic change of proxy, when the user turned it on; a super proxy
+  // is kept alive.
   if (GetCLSettings()->GetSettingBool("ChangeIP")) tmrChangeIP->SetEnabled(true);
-  // A super proxy is kept alive.
-  if (t.IsSuper) {
-    FProxyManager->Touch(t);
-    FLastTouchTime = Now();
-    tmrTouch->SetEnabled(true);
-  } else {
-    tmrTouch->SetEnabled(false);
-  }
+  tmrTouch->SetEnabled(FSession->TouchWanted());
   // The popup shows the fake location.
   if (frmFlashForm) {
     const std::string flag = PopupFlag(t.Country_Short);
@@ -475,42 +429,27 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
   btnHide->SetAction(actStopHide);
   VeilIP1->SetAction(btnHide->Action());
   ShowTrayState();
-  // The time of this change, the popup's "hiding" text, and (once) a word to
-  // the user when the desktop switch reached no browser setting.
-  FLastChangeIPTime = Now();
+  // The popup's "hiding" text, and (once) a word to the user when the
+  // desktop switch reached no browser setting.
   if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Hiding"), 0);
-  CheckDesktopReach(a);
-}
-
-void TfrmMain::CheckDesktopReach(const std::string& aProxy) {
-  if (FDesktopReachChecked || !CLEngine) return;
-  FDesktopReachChecked = true;
-  if (!GetCLSettings()->GetSettingBool("SWITCH.IE")) return;
-  const unsigned reach = platform::LastProxyReach();
-  if (reach == platform::kProxyReachNone) {
-    // Nothing a browser reads was changed: the user must set the proxy by
-    // hand (the debug log already holds why).
-    Trace("The desktop proxy switch reached nothing; the user is told to set " + aProxy);
-    CLEngine->ShowMessageEx("MSGBox.NoDesktopProxy", {aProxy}, 7, mtWarning, mbOK);
-    return;
+  THideReach reach;
+  if (FSession->TakeReachReport(reach)) {
+    if (reach.NothingReached)
+      CLEngine->ShowMessageEx("MSGBox.NoDesktopProxy", {reach.Proxy}, 7, mtWarning, mbOK);
+    else
+      CLEngine->ShowMessageEx("MSGBox.FFProxyType", {reach.FirefoxNotFollowing}, 8, mtInformation,
+                              mbOK);
   }
-  if (!(reach & (platform::kProxyReachGnome | platform::kProxyReachKde))) return;
-  // Firefox follows the desktop's settings only where its profile says so.
-  std::string names;
-  for (const TFirefoxProfileProxy& p : FirefoxProfilesNotFollowingDesktop()) {
-    Trace("Firefox profile " + p.Path + " has network.proxy.type " + std::to_string(p.ProxyType) +
-          " and does not follow the desktop proxy");
-    names += (names.empty() ? "" : ", ") + p.Name;
-  }
-  if (!names.empty())
-    CLEngine->ShowMessageEx("MSGBox.FFProxyType", {names}, 8, mtInformation, mbOK);
 }
 
 void TfrmMain::actStopHideExecute(TBasicAction*) { StopHide(false); }
 
 void TfrmMain::StopHide(bool bypassGuard) {
-  if (!bypassGuard && !ActionGuard()) return;
-  FLastActionTime = Now();
+  if (!FSession) return;
+  if (bypassGuard)
+    FSession->ArmGuard();
+  else if (!ActionGuard())
+    return;
   if (frmFlashForm) {
     frmFlashForm->SetIPInfoA("Local", "100", "100");
     frmFlashForm->SetIPInfoA("Target", "100", "100");
@@ -521,10 +460,7 @@ void TfrmMain::StopHide(bool bypassGuard) {
     btnHide->SetAction(actVeilIP);
     VeilIP1->SetAction(btnHide->Action());
   }
-  SetIEProxy("");
-  SetFirefoxProxy("");
-  SetOperaProxy("");
-  Trace("Switched to direct");
+  FSession->Stop();
   if (tmrChangeIP) tmrChangeIP->SetEnabled(false);
   if (tmrTouch) tmrTouch->SetEnabled(false);
   if (frmFlashForm && CLEngine)
@@ -604,7 +540,7 @@ void TfrmMain::LoadSettings() {
 }
 
 void TfrmMain::ResetChangeIPTime() {
-  FLastChangeIPTime = Now();
+  if (FSession) FSession->RestartChangeCount();
   tmrChangeIP->SetEnabled(cbChangeIP->Checked());
 }
 
@@ -692,26 +628,12 @@ void TfrmMain::tmrInitTimer(TTimer*) {
 }
 
 void TfrmMain::tmrChangeIPTimer(TTimer*) {
-  if (!IsHiding()) return;
-  const int64_t m = MinutesBetween(FLastChangeIPTime, Now());
-  const int64_t n = edtChangeIPTime->Value();
-  if (n > m) return;
-  Trace("Timed IP change after " + std::to_string(m) + " minutes");
+  if (!FSession->ChangeDue(edtChangeIPTime->Value())) return;
   actVeilIP->Execute();
-  if (cbClearCookie->Checked()) {
-    ClearIECookies();
-    ClearFirefoxCookies();
-    Trace("Cookies cleared");
-  }
+  if (cbClearCookie->Checked()) FSession->ClearCookies();
 }
 
-void TfrmMain::tmrTouchTimer(TTimer*) {
-  if (MinutesBetween(FLastTouchTime, Now()) <= 30) return;
-  if (FProxyManager && FProxyManager->FTargetProxy.IsSuper) {
-    FProxyManager->Touch(FProxyManager->FTargetProxy);
-    FLastTouchTime = Now();
-  }
-}
+void TfrmMain::tmrTouchTimer(TTimer*) { FSession->TouchIfDue(); }
 
 // --- options -------------------------------------------------------------------------------------------
 

@@ -38,6 +38,7 @@ class TspSkinData;
 class TspTrayIcon;
 class TTimer;
 class TfrmFlashForm;
+class THideSession;
 
 // The clock of the main window: now as a date-time value in days (the
 // platform's local time by default). The guard, the change-IP count and the
@@ -57,11 +58,13 @@ class TfrmMain : public TForm {
   TCLMultiLangData* LanguageData() const { return CLMultiLangData; }
   TspSkinData* SkinData() const { return spSkinData; }
   TProxyManager* ProxyManager() const { return FProxyManager.get(); }
+  // The hide session the window draws (none in a window built for its texts).
+  THideSession* Session() const { return FSession.get(); }
 
   // --- hide and stop ------------------------------------------------------------------------
   void actVeilIPExecute(TBasicAction* Sender);
   void actStopHideExecute(TBasicAction* Sender);
-  // Whether the window is hiding: btnHide carries actStopHide.
+  // Whether the session is hiding (btnHide then carries actStopHide).
   bool IsHiding() const;
   void ResetCountryDisp();
   void LoadFlag(const std::string& aCountryName);
@@ -109,10 +112,8 @@ class TfrmMain : public TForm {
 
   // --- fields --------------------------------------------------------------------------------
   std::unique_ptr<TProxyManager> FProxyManager;
+  std::unique_ptr<THideSession> FSession;
   bool FLocalInfoGot = false;
-  double FLastActionTime = 0;
-  double FLastChangeIPTime = 0;
-  double FLastTouchTime = 0;
 
   // --- components, in creation order ---------------------------------------------------------
   TspCompressedStoredSkin* spCompressedStoredSkin = nullptr;
@@ -200,10 +201,6 @@ class TfrmMain : public TForm {
   // The application is terminating (its message loop is asked to end):
   // the windows it closes on the way are not sent to the tray.
   bool FQuitting = false;
-  // Whether this run has looked at what the desktop switch reached (the
-  // first hide does).
-  bool FDesktopReachChecked = false;
-  void CheckDesktopReach(const std::string& aProxy);
 };
 
 // The application's main window while it exists.

@@ -65,23 +65,9 @@ TfrmSettings::TFileChooser& TfrmSettings::FirefoxChooser() {
   return chooser;
 }
 
-TfrmSettings::TfrmSettings(TCLComponent* AOwner) : TForm(AOwner) {
+TfrmSettings::TfrmSettings(TCLComponent* AOwner)
+    : TSkinnedDialog(AOwner, "frmSettings", "Settings", 434, 265) {
   frmSettings = this;
-  SetName("frmSettings");
-  SetCaption("Settings");
-  SetBorderStyle(TFormBorderStyle::bsSingle);
-  SetPosition(TPosition::poMainFormCenter);
-  SetClientSize(434, 265);
-  // The main window's font, for which the controls are placed.
-  setFont(DesignFont());
-
-  TCLEngine* engine = CLDesigning() ? nullptr : GetCLEngine();
-
-  spDynamicSkinForm = new TspDynamicSkinForm(this);
-  spDynamicSkinForm->SetName("spDynamicSkinForm");
-  spDynamicSkinForm->SetBorderIcons(biSystemMenu);
-  spDynamicSkinForm->SetSizeable(false);
-  if (engine) spDynamicSkinForm->SetSkinData(engine->SkinData());
 
   pcSetting = new TPageControl(this);
   pcSetting->SetName("pcSetting");
@@ -138,11 +124,7 @@ TfrmSettings::TfrmSettings(TCLComponent* AOwner) : TForm(AOwner) {
   btnCancel->SetModalResult(mrCancel);
   btnCancel->SetCancel(true);
 
-  // The application's translation data lives on the main window; the
-  // engine refers to it.
-  CLMultiLang = new TCLMultiLang(this);
-  CLMultiLang->SetName("CLMultiLang");
-  if (engine && engine->LanguageData()) CLMultiLang->SetLanguageData(engine->LanguageData());
+  AddTranslation();
 }
 
 TfrmSettings::~TfrmSettings() {

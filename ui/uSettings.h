@@ -9,7 +9,7 @@
 #include <functional>
 #include <string>
 
-#include "vcl/Forms.h"
+#include "ui/SkinnedDialog.h"
 
 class TButton;
 class TCheckBox;
@@ -19,7 +19,7 @@ class TPageControl;
 class TspDynamicSkinForm;
 class TTabSheet;
 
-class TfrmSettings : public TForm {
+class TfrmSettings : public TSkinnedDialog {
   Q_OBJECT
  public:
   explicit TfrmSettings(TCLComponent* AOwner = nullptr);
@@ -43,7 +43,6 @@ class TfrmSettings : public TForm {
   static TFileChooser& FirefoxChooser();
   std::string ChooseFirefoxPath();
 
-  TspDynamicSkinForm* spDynamicSkinForm = nullptr;
   TPageControl* pcSetting = nullptr;
   TTabSheet* tsGeneral = nullptr;
   TTabSheet* tsBrowser = nullptr;
@@ -57,7 +56,6 @@ class TfrmSettings : public TForm {
   TButton* btnReinstallFF = nullptr;
   TButton* btnOK = nullptr;
   TButton* btnCancel = nullptr;
-  TCLMultiLang* CLMultiLang = nullptr;
 
  protected:
   // Shows the first page, then LoadOptions.

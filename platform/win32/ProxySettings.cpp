@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "platform/Files.h"
-
+#include "platform/win32/PerConnectionOptions.h"
 #include "platform/win32/WinText.h"
 
 namespace platform {

@@ -130,17 +130,19 @@ TEST_F(PoolTest, PoolCommandsAddImportListAndRemoveAllOrNothing) {
 }
 
 TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
-  LoopProxy alive, killed, silent;
+  LoopProxy alive, killed, silent, spare;
   std::string error;
   ASSERT_TRUE(alive.Start(sb().Path("p2"), &error, "127.0.0.2")) << error;
   ASSERT_TRUE(killed.Start(sb().Path("p3"), &error, "127.0.0.3")) << error;
   ASSERT_TRUE(silent.Start(sb().Path("p4"), &error, "127.0.0.4")) << error;
+  ASSERT_TRUE(spare.Start(sb().Path("p5"), &error, "127.0.0.5")) << error;
   silent.Pause();
   WriteConfig("interval = 0.2\nfailures = 2\ntimeout = 1\nworkers = 4\n");
   std::string out;
   ASSERT_EQ(Pool({"add", alive.Server(), "--country", "US"}, &out), 0) << out;
   ASSERT_EQ(Pool({"add", killed.Server(), "--country", "DE"}, &out), 0) << out;
   ASSERT_EQ(Pool({"add", silent.Server(), "--country", "JP", "--super"}, &out), 0) << out;
+  ASSERT_EQ(Pool({"add", spare.Server(), "--country", "JP", "--super"}, &out), 0) << out;
   StartService();
 
   auto listed = [&](const LoopProxy& p) {
@@ -150,7 +152,8 @@ TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
   ASSERT_TRUE(testsupport::WaitUntil([&] { return !listed(silent); }, 30000)) << Update();
   EXPECT_TRUE(testsupport::WaitUntil([&] { return listed(alive) && listed(killed); }, 30000))
       << Update();
-  EXPECT_EQ(Line(Update(), "__MODIFY__.SUPER_IPS"), "");
+  EXPECT_EQ(Line(Update(), "__MODIFY__.SUPER_IPS").rfind(spare.Server() + "|Japan|JP|", 0), 0u)
+      << Update();
   // The checks went through the proxies to the service's own /checkip.
   EXPECT_NE(alive.Log().find("checkip"), std::string::npos) << alive.Log();
   ASSERT_EQ(Pool({"list"}, &out), 0);
@@ -291,4 +294,46 @@ TEST_F(PoolTest, RequesterAddressBehindTrustedAndUntrustedPeers) {
           R"(time=\S+Z peer=127\.0\.0\.1 client=8\.8\.8\.8 method=GET path=/getinfo query="MagicWord=-" status=200 bytes=\d+ ms=[0-9.]+\n)")))
       << log;
   EXPECT_EQ(log.find("MagicWord=w"), std::string::npos) << log;
+}
+
+TEST_F(PoolTest, APoolOfAnEarlierProgramIsMigratedAndANewerOneRefused) {
+  // A pool file as the first program wrote it: its two tables, no schema
+  // version, a proxy and a touch.
+  WriteConfig("interval = 0\n");
+  const std::string db = sb().Path("svc/pool.db");
+  const std::string python =
+      "python3 -c \"import sqlite3, sys; c = sqlite3.connect(sys.argv[1]); c.executescript(sys.argv[2]); "
+      "c.commit()\" '" +
+      db + "' ";
+  ASSERT_EQ(std::system(
+                (python +
+                 "\"CREATE TABLE proxies (id INTEGER PRIMARY KEY, host TEXT NOT NULL,"
+                 " port INTEGER NOT NULL, super INTEGER NOT NULL DEFAULT 0, code TEXT NOT NULL"
+                 " DEFAULT '', name TEXT NOT NULL DEFAULT '', latitude TEXT NOT NULL DEFAULT '',"
+                 " longitude TEXT NOT NULL DEFAULT '', placed_by_operator INTEGER NOT NULL"
+                 " DEFAULT 0, alive INTEGER NOT NULL DEFAULT 1, failures INTEGER NOT NULL"
+                 " DEFAULT 0, checked_at INTEGER NOT NULL DEFAULT 0, latency_ms INTEGER NOT"
+                 " NULL DEFAULT -1, last_error TEXT NOT NULL DEFAULT '', added_at INTEGER NOT"
+                 " NULL DEFAULT 0, UNIQUE(host, port)); CREATE TABLE touches (id INTEGER"
+                 " PRIMARY KEY, at INTEGER NOT NULL, peer TEXT NOT NULL, ip TEXT NOT NULL);"
+                 " INSERT INTO proxies (host, port, code, name, latitude, longitude) VALUES"
+                 " ('192.0.2.5', 80, 'PE', 'Peru', '-10', '-75');"
+                 " INSERT INTO touches (at, peer, ip) VALUES (1, '127.0.0.1', '192.0.2.99');\"")
+                    .c_str()),
+            0);
+  StartService();
+  EXPECT_NE(Update().find("192.0.2.5:80|Peru|PE|-75|-10"), std::string::npos) << Update();
+  EXPECT_EQ(HttpFrom("127.0.0.1", FService.Port(), "/touches").body, "192.0.2.99\r\n");
+  // The touch of 1970 is past any retention: the next touch clears it.
+  EXPECT_EQ(HttpFrom("127.0.0.1", FService.Port(), "/touch?ip=192.0.2.100").status, 200);
+  EXPECT_EQ(HttpFrom("127.0.0.1", FService.Port(), "/touches").body, "192.0.2.100\r\n");
+  FService.Stop();
+
+  // A file a later program made is left alone, with a message.
+  ASSERT_EQ(std::system((python + "'PRAGMA user_version = 99'").c_str()), 0);
+  std::string out;
+  EXPECT_EQ(Pool({"list"}, &out), 1);
+  EXPECT_NE(out.find("the pool has schema version 99, newer than this program's 2"),
+            std::string::npos)
+      << out;
 }

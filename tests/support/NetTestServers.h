@@ -127,6 +127,7 @@ class ServiceProcess {
   void Stop() { FProcess.Stop(); }
   void Kill() { FProcess.Kill(); }
   bool Running() { return FProcess.Running(); }
+  pid_t Pid() const { return FProcess.Pid(); }
   int Port() const { return FPort; }
   std::string Base() const { return FScheme + "://127.0.0.1:" + std::to_string(FPort); }
   std::string URL(const std::string& path) const { return Base() + path; }

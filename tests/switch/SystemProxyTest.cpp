@@ -113,32 +113,6 @@ TEST_F(SystemProxyTest, WriteIEProxyRegistryWritesTheEmptyFormToo) {
   EXPECT_EQ(IEProxyServerText("a:1"), "http=a:1;ftp=a:1;https=a:1;");
 }
 
-TEST(PerConnectionOptionList, ThreeOptionsInOrderWithAbsentEmptyTexts) {
-  platform::PerConnectionOptionList on =
-      platform::BuildPerConnectionOptionList({true, "192.0.2.1:8080", ""});
-  EXPECT_FALSE(on.hasConnection);
-  EXPECT_EQ(on.optionError, 0u);
-  ASSERT_EQ(on.options.size(), 3u);
-  EXPECT_EQ(on.options[0].option, platform::INTERNET_PER_CONN_FLAGS);
-  EXPECT_EQ(on.options[0].number, platform::PROXY_TYPE_PROXY);
-  EXPECT_EQ(on.options[1].option, platform::INTERNET_PER_CONN_PROXY_BYPASS);
-  EXPECT_FALSE(on.options[1].hasText);
-  EXPECT_EQ(on.options[2].option, platform::INTERNET_PER_CONN_PROXY_SERVER);
-  EXPECT_TRUE(on.options[2].hasText);
-  EXPECT_EQ(on.options[2].text, "192.0.2.1:8080");
-
-  platform::PerConnectionOptionList off = platform::BuildPerConnectionOptionList({false, "", ""});
-  ASSERT_EQ(off.options.size(), 3u);
-  EXPECT_EQ(off.options[0].number, platform::PROXY_TYPE_DIRECT);
-  EXPECT_FALSE(off.options[1].hasText);
-  EXPECT_FALSE(off.options[2].hasText);
-
-  platform::PerConnectionOptionList bypass =
-      platform::BuildPerConnectionOptionList({true, "h:1", "<local>;*.example"});
-  EXPECT_TRUE(bypass.options[1].hasText);
-  EXPECT_EQ(bypass.options[1].text, "<local>;*.example");
-}
-
 TEST_F(SystemProxyTest, MalformedServerIsNotApplied) {
   SetPerConnectionProxy(true, "", "192.0.2.1:8080");
   for (const char* bad : {"192.0.2.1", "192.0.2.1:", ":80", "192.0.2.1:99999", "192.0.2.1:8o",

@@ -18,6 +18,7 @@
 #include "framework/qt/windows/CLMessageBox.h"
 #include "platform/Files.h"
 #include "vcl/Forms.h"
+#include "framework/qt/CLAppComponents.h"
 #include "vcl/spSkinData.h"
 
 #ifndef VG_SOURCE_DIR
@@ -55,25 +56,14 @@ class TfrmHost : public TForm {
  public:
   explicit TfrmHost(bool withSkin = false) {
     SetName("frmHost");
-    if (withSkin) {
-      spCompressedStoredSkin = new TspCompressedStoredSkin(this);
-      spCompressedStoredSkin->SetName("spCompressedStoredSkin");
-      spCompressedStoredSkin->LoadDefaultSkin();
-      spResourceStrData = new TspResourceStrData(this);
-      spResourceStrData->SetName("spResourceStrData");
-      spSkinData = new TspSkinData(this);
-      spSkinData->SetName("spSkinData");
-      spSkinData->SetResourceStrData(spResourceStrData);
-      spSkinData->SetCompressedStoredSkin(spCompressedStoredSkin);
-    }
-    CLMultiLangData = new TCLMultiLangData(this);
-    CLMultiLangData->SetName("CLMultiLangData");
-    CLEngine = new TCLEngine(this);
-    CLEngine->SetName("CLEngine");
+    const TCLAppComponents app = CreateAppComponents(this, withSkin);
+    spCompressedStoredSkin = app.spCompressedStoredSkin;
+    spResourceStrData = app.spResourceStrData;
+    spSkinData = app.spSkinData;
+    CLMultiLangData = app.CLMultiLangData;
+    CLEngine = app.CLEngine;
     CLEngine->SettingDefault().SetValue("Path.Languages", "lang");
     CLEngine->SettingDefault().SetValue("Path.Skins", "skins");
-    CLEngine->SetLanguageData(CLMultiLangData);
-    if (spSkinData) CLEngine->SetSkinData(spSkinData);
     CLEngine->SetMessageBoxes(&Boxes);
   }
   ~TfrmHost() override {

@@ -6,6 +6,7 @@
 
 #include <QMouseEvent>
 
+#include "framework/qt/CLAppComponents.h"
 #include "MainWindowSupport.h"
 #include "framework/CLURL.h"
 #include "framework/lang/CLMultiLang.h"
@@ -21,11 +22,9 @@ class THost : public TForm {
  public:
   THost() {
     SetName("frmHost");
-    Data = new TCLMultiLangData(this);
-    Data->SetName("CLMultiLangData");
-    Engine = new TCLEngine(this);
-    Engine->SetName("CLEngine");
-    Engine->SetLanguageData(Data);
+    const TCLAppComponents app = CreateAppComponents(this, false);
+    Data = app.CLMultiLangData;
+    Engine = app.CLEngine;
   }
   std::string ClassName() const override { return "TfrmHost"; }
   TCLMultiLangData* Data = nullptr;

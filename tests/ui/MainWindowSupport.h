@@ -41,6 +41,7 @@
 #include "support/LogCapture.h"
 #include "support/Sandbox.h"
 #include "support/Wait.h"
+#include "switch/THideSession.h"
 #include "switch/uVGUtils.h"
 #include "ui/uMain.h"
 

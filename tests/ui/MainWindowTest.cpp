@@ -145,7 +145,7 @@ TEST_F(MainTest, CreationAndLocalInformationSendThePopupsCommandsInOrder) {
   EXPECT_EQ(ProxyEnable(), 0u);
   EXPECT_FALSE(w.IsHiding());
   EXPECT_FALSE(w.FLocalInfoGot);
-  EXPECT_DOUBLE_EQ(w.FLastActionTime, FNow);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastActionTime, FNow);
   EXPECT_TRUE(Until([&] { return service.Count("/getinfo?MagicWord=VG-TEST") == 1; }));
   EXPECT_TRUE(w.FProxyManager->FOnGetCurrentLocalInfo != nullptr);
 
@@ -190,7 +190,7 @@ TEST_F(MainTest, HideAndStopDriveTheSwitchesThePopupAndTheButton) {
   EXPECT_EQ(w.btnHide->Action(), w.actStopHide);
   EXPECT_EQ(w.VeilIP1->Action(), w.actStopHide);
   EXPECT_EQ(w.VeilIP1->Caption(), "&Stop Hide");
-  EXPECT_DOUBLE_EQ(w.FLastChangeIPTime, FNow);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastChangeIPTime, FNow);
   EXPECT_FALSE(w.tmrTouch->Running());
 
   // A hide while hiding takes the other idle proxy.
@@ -223,7 +223,7 @@ TEST_F(MainTest, TheOneSecondGuardRefusesASecondCommandAndCanBeSilenced) {
   w.actVeilIP->Execute();
   ASSERT_TRUE(w.IsHiding());
   const TProxyRec first = w.FProxyManager->FTargetProxy;
-  const double accepted = w.FLastActionTime;
+  const double accepted = w.Session()->FLastActionTime;
   Advance(0.4);
   w.actVeilIP->Execute();
   ASSERT_EQ(Boxes.Requests.size(), 1u);
@@ -232,7 +232,7 @@ TEST_F(MainTest, TheOneSecondGuardRefusesASecondCommandAndCanBeSilenced) {
   EXPECT_EQ(Boxes.Requests[0].Buttons, 4u);
   EXPECT_TRUE(Boxes.Requests[0].ShowAgainFlag);
   EXPECT_EQ(w.FProxyManager->FTargetProxy, first);
-  EXPECT_DOUBLE_EQ(w.FLastActionTime, accepted);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastActionTime, accepted);
   // A stop in the same second is refused too: the browsers stay on the proxy.
   Advance(0.5);
   w.actStopHide->Execute();
@@ -284,7 +284,7 @@ TEST_F(MainTest, WithoutServiceDataOrLocalInformationTheHideAsksAgain) {
   EXPECT_FALSE(Boxes.Requests[0].ShowAgainFlag);
   EXPECT_FALSE(w.IsHiding());
   EXPECT_EQ(ProxyEnable(), 0u);
-  EXPECT_DOUBLE_EQ(w.FLastActionTime, FNow);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastActionTime, FNow);
   EXPECT_TRUE(Until([&] { return service.Count("/getinfo") == 2; }));
   // A retry in the same second meets the guard.
   Advance(0.5);
@@ -442,23 +442,23 @@ TEST_F(MainTest, TheChangeIPTimerCountsWholeMinutesAndClearsCookiesOnlyAfterATim
   TLogLines trace("uVGUtils");
   w.tmrChangeIPTimer(w.tmrChangeIP);
   EXPECT_NE(Proxy(w), first);
-  EXPECT_DOUBLE_EQ(w.FLastChangeIPTime, FNow);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastChangeIPTime, FNow);
   EXPECT_TRUE(trace.Has("FindCloseUrlCache"));
   EXPECT_TRUE(Until([&] { return cookieClears() == 1; }));
   // Changing the interval restarts the count from the change.
   Advance(5 * 60);
   w.edtChangeIPTime->SetValue(7);
   EXPECT_EQ(GetCLSettings()->GetSettingInteger("ChangeIPTime"), 7);
-  const double changed = w.FLastChangeIPTime;
+  const double changed = w.Session()->FLastChangeIPTime;
   EXPECT_DOUBLE_EQ(changed, FNow);
   Advance(6 * 60 + 59);
   w.tmrChangeIPTimer(w.tmrChangeIP);
-  EXPECT_DOUBLE_EQ(w.FLastChangeIPTime, changed);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastChangeIPTime, changed);
   Advance(1);
   w.tmrChangeIPTimer(w.tmrChangeIP);
   // Both proxies of the country have been used: the round starts again,
   // with either of them.
-  EXPECT_DOUBLE_EQ(w.FLastChangeIPTime, FNow);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastChangeIPTime, FNow);
   EXPECT_TRUE(Until([&] { return cookieClears() == 2; }));
   // Switching the option off stops the timer and stores it.
   w.cbChangeIP->SetChecked(false);
@@ -483,7 +483,7 @@ TEST_F(MainTest, ASuperProxyIsTouchedAtOnceAndEveryHalfHourAfter) {
   EXPECT_TRUE(w.FProxyManager->FTargetProxy.IsSuper);
   EXPECT_TRUE(Until([&] { return service.Count("/touch?ip=192.0.2.9") == 1; }));
   EXPECT_TRUE(w.tmrTouch->Running());
-  EXPECT_DOUBLE_EQ(w.FLastTouchTime, FNow);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastTouchTime, FNow);
   Advance(30 * 60 + 59);
   w.tmrTouchTimer(w.tmrTouch);
   ProcessUntil([] { return false; }, 300);
@@ -491,7 +491,7 @@ TEST_F(MainTest, ASuperProxyIsTouchedAtOnceAndEveryHalfHourAfter) {
   Advance(1);
   w.tmrTouchTimer(w.tmrTouch);
   EXPECT_TRUE(Until([&] { return service.Count("/touch?ip=192.0.2.9") == 2; }));
-  EXPECT_DOUBLE_EQ(w.FLastTouchTime, FNow);
+  EXPECT_DOUBLE_EQ(w.Session()->FLastTouchTime, FNow);
   // A hide through a normal proxy switches the touch timer off.
   w.FProxyManager->FTargetCountry = "US";
   Advance(2);

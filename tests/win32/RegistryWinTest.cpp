@@ -8,6 +8,7 @@
 #include "WinTestSupport.h"
 #include "framework/CLSettings.h"
 #include "platform/ProxySettings.h"
+#include "platform/win32/PerConnectionOptions.h"
 #include "platform/Registry.h"
 #include "platform/Files.h"
 #include "switch/uVGUtils.h"
@@ -230,3 +231,30 @@ TEST_F(RegistryWinTest, AutorunEntryIsTheRunKey) {
 }
 
 }  // namespace
+
+// The option list the desktop switch hands to WinINet.
+TEST(PerConnectionOptionList, ThreeOptionsInOrderWithAbsentEmptyTexts) {
+  platform::PerConnectionOptionList on =
+      platform::BuildPerConnectionOptionList({true, "192.0.2.1:8080", ""});
+  EXPECT_FALSE(on.hasConnection);
+  EXPECT_EQ(on.optionError, 0u);
+  ASSERT_EQ(on.options.size(), 3u);
+  EXPECT_EQ(on.options[0].option, static_cast<uint32_t>(INTERNET_PER_CONN_FLAGS));
+  EXPECT_EQ(on.options[0].number, static_cast<uint32_t>(PROXY_TYPE_PROXY));
+  EXPECT_EQ(on.options[1].option, static_cast<uint32_t>(INTERNET_PER_CONN_PROXY_BYPASS));
+  EXPECT_FALSE(on.options[1].hasText);
+  EXPECT_EQ(on.options[2].option, static_cast<uint32_t>(INTERNET_PER_CONN_PROXY_SERVER));
+  EXPECT_TRUE(on.options[2].hasText);
+  EXPECT_EQ(on.options[2].text, "192.0.2.1:8080");
+
+  platform::PerConnectionOptionList off = platform::BuildPerConnectionOptionList({false, "", ""});
+  ASSERT_EQ(off.options.size(), 3u);
+  EXPECT_EQ(off.options[0].number, static_cast<uint32_t>(PROXY_TYPE_DIRECT));
+  EXPECT_FALSE(off.options[1].hasText);
+  EXPECT_FALSE(off.options[2].hasText);
+
+  platform::PerConnectionOptionList bypass =
+      platform::BuildPerConnectionOptionList({true, "h:1", "<local>;*.example"});
+  EXPECT_TRUE(bypass.options[1].hasText);
+  EXPECT_EQ(bypass.options[1].text, "<local>;*.example");
+}

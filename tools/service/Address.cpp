@@ -59,6 +59,14 @@ bool ParseIP(const std::string& text, IP& out) {
   return false;
 }
 
+std::string PlainAddress(const std::string& address) {
+  IP ip;
+  if (address.find(':') == std::string::npos || !ParseIP(address, ip) || !ip.v4) return address;
+  char buf[INET_ADDRSTRLEN];
+  if (!inet_ntop(AF_INET, &ip.bytes[12], buf, sizeof buf)) return address;
+  return buf;
+}
+
 bool ValidAddressOrNetwork(const std::string& text) {
   IP ip;
   int bits = 0;
@@ -89,7 +97,7 @@ bool IsUnroutable(const std::string& address) {
 Client ResolveClient(const std::string& peer, const std::string& forwardedFor,
                      const std::vector<std::string>& trusted) {
   Client c;
-  c.address = peer;
+  c.address = PlainAddress(peer);
   if (trusted.empty() || !InList(peer, trusted)) return c;
   c.viaProxy = true;
   std::vector<std::string> hops;
@@ -103,7 +111,7 @@ Client ResolveClient(const std::string& peer, const std::string& forwardedFor,
   for (auto it = hops.rbegin(); it != hops.rend(); ++it) {
     IP ip;
     if (!ParseIP(*it, ip)) break;  // a damaged entry: nothing before it is believed
-    c.address = *it;
+    c.address = PlainAddress(*it);
     if (!InList(*it, trusted)) return c;
   }
   // No usable entry that is not a proxy: the requester is not known.

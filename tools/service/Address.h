@@ -15,6 +15,9 @@ struct IP {
 };
 
 bool ParseIP(const std::string& text, IP& out);
+// An IPv4 address written inside IPv6 ("::ffff:192.0.2.1", as a dual-stack
+// socket reports IPv4 peers) in its usual dotted form; other text unchanged.
+std::string PlainAddress(const std::string& address);
 // "192.0.2.0/24", "2001:db8::/32" or a single address.
 bool ValidAddressOrNetwork(const std::string& text);
 // True when the address lies in one of the addresses or networks.

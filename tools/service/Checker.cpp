@@ -1,6 +1,7 @@
 #include "Checker.h"
 
 #include <arpa/inet.h>
+#include <httplib.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -10,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <random>
+#include <iostream>
 #include <vector>
 
 #include "Metrics.h"
@@ -40,8 +43,60 @@ bool NamesAddress(const std::string& body, const std::string& address) {
 
 }  // namespace
 
+ProbeResult ProbeHttps(const std::string& proxyHost, int proxyPort, const std::string& url,
+                       int timeoutMs, bool expectAddress, const std::string& caFile) {
+  ProbeResult r;
+  const auto start = Clock::now();
+  const size_t hostStart = 8;  // after "https://"
+  const size_t pathStart = url.find('/', hostStart);
+  const std::string authority = url.substr(hostStart, pathStart - hostStart);
+  const std::string path = pathStart == std::string::npos ? "/" : url.substr(pathStart);
+  std::string host = authority;
+  int port = 443;
+  const size_t colon = authority.rfind(':');
+  if (colon != std::string::npos && authority.find(']', colon) == std::string::npos) {
+    host = authority.substr(0, colon);
+    port = std::atoi(authority.c_str() + colon + 1);
+  }
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
+  httplib::SSLClient client(host, port);
+  client.set_proxy(proxyHost, proxyPort);
+  const time_t sec = timeoutMs / 1000;
+  const time_t usec = (timeoutMs % 1000) * 1000;
+  client.set_connection_timeout(sec, usec);
+  client.set_read_timeout(sec, usec);
+  client.set_write_timeout(sec, usec);
+  client.enable_server_certificate_verification(true);
+  if (!caFile.empty()) client.set_ca_cert_path(caFile.c_str());
+  const httplib::Headers headers = {{"User-Agent", "veilgate-service-checker"},
+                                    {"Connection", "close"}};
+  const auto res = client.Get(path, headers);
+  if (!res) {
+    r.error = "https: " + httplib::to_string(res.error());
+    if (client.get_openssl_verify_result() != X509_V_OK)
+      r.error += std::string(" (") +
+                 X509_verify_cert_error_string(client.get_openssl_verify_result()) + ")";
+    return r;
+  }
+  if (res->status != 200) {
+    r.error = "answer: HTTP status " + std::to_string(res->status);
+    return r;
+  }
+  if (expectAddress && !NamesAddress(res->body, proxyHost)) {
+    r.error = "the answer does not name the proxy's address";
+    return r;
+  }
+  r.ok = true;
+  r.latencyMs = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+  return r;
+}
+
 ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const std::string& url,
-                              int timeoutMs, bool expectAddress) {
+                              int timeoutMs, bool expectAddress, const std::string& caFile) {
+  if (url.rfind("https://", 0) == 0)
+    return ProbeHttps(proxyHost, proxyPort, url, timeoutMs, expectAddress, caFile);
   ProbeResult r;
   const auto start = Clock::now();
   const auto end = start + std::chrono::milliseconds(timeoutMs);
@@ -140,7 +195,12 @@ ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const
 }
 
 Checker::Checker(ProxyPool& pool, Metrics& metrics, CheckerSettings settings)
-    : FPool(pool), FMetrics(metrics), FSettings(std::move(settings)) {}
+    : FPool(pool), FMetrics(metrics), FSettings(std::move(settings)) {
+  char host[256] = "";
+  ::gethostname(host, sizeof host - 1);
+  std::random_device random;
+  FHolder = std::string(host) + ":" + std::to_string(::getpid()) + ":" + std::to_string(random());
+}
 
 Checker::~Checker() { Stop(); }
 
@@ -155,16 +215,44 @@ void Checker::Stop() {
     FStop = true;
   }
   FWake.notify_all();
-  if (FThread.joinable()) FThread.join();
+  if (!FThread.joinable()) return;
+  FThread.join();
+  // Another instance need not wait for the lease to expire.
+  if (FLeader) FPool.DropLease(FHolder);
+  FLeader = false;
+  FMetrics.SetLeader(false);
+}
+
+bool Checker::Renew() {
+  FRenewed = Clock::now();
+  const bool held = FPool.TakeLease(FHolder, FSettings.leaseSeconds);
+  if (held != FLeader)
+    std::cerr << "veilgate-service: checker: "
+              << (held ? "this instance checks the pool now" : "another instance checks the pool")
+              << "\n";
+  FLeader = held;
+  FMetrics.SetLeader(held);
+  return held;
 }
 
 void Checker::Run() {
+  const auto interval =
+      std::chrono::milliseconds(static_cast<int64_t>(FSettings.intervalSeconds * 1000));
+  // The lease is looked at ten times per lease: an instance takes over soon
+  // after the holder's lease expired, and the holder renews well before.
+  const auto look = std::chrono::milliseconds(
+      std::max<int64_t>(100, static_cast<int64_t>(FSettings.leaseSeconds * 100)));
+  auto next = Clock::now();
   while (!FStop) {
-    const auto next = Clock::now() + std::chrono::milliseconds(
-                                         static_cast<int64_t>(FSettings.intervalSeconds * 1000));
-    Round();
+    const bool held = Renew();
+    if (held && Clock::now() >= next) {
+      next = Clock::now() + interval;
+      Round();
+      continue;
+    }
     std::unique_lock<std::mutex> g(FLock);
-    FWake.wait_until(g, next, [this] { return FStop.load(); });
+    const auto wake = held ? std::min(next, Clock::now() + look) : Clock::now() + look;
+    FWake.wait_until(g, wake, [this] { return FStop.load(); });
   }
 }
 
@@ -174,18 +262,41 @@ void Checker::Round() {
   // The workers probe; this thread writes their outcomes to the pool in
   // batches, at least every 100 ms, each batch one transaction. An outcome
   // is counted in the metrics once it is committed.
+  //
+  // Passes are written as they come: a proxy that fetched the probe address
+  // works. Failures wait until the round can no longer be blamed on the
+  // checker (enough probes passed) or has ended; a round in which nearly all
+  // probes failed says more about the probe address or this machine's
+  // network than about the proxies, and changes none of them.
+  const size_t total = proxies.size();
+  const int blame = FSettings.selfBlamePercent;
   std::mutex lock;
   std::condition_variable wake;
-  std::vector<ProxyPool::Check> pending;
-  size_t running = 0;
+  std::vector<ProxyPool::Check> pending, held;
+  size_t running = 0, passed = 0, failed = 0;
+  std::string firstError;
+  bool trusted = blame <= 0;  // failures may be written at once
   std::atomic<size_t> next{0};
   auto work = [&] {
-    for (size_t i = next++; i < proxies.size() && !FStop; i = next++) {
+    for (size_t i = next++; i < proxies.size() && !FStop && FLeader; i = next++) {
       const PoolProxy& p = proxies[i];
-      const ProbeResult r =
-          ProbeThroughProxy(p.host, p.port, FSettings.url, timeoutMs, FSettings.expectAddress);
+      const ProbeResult r = ProbeThroughProxy(p.host, p.port, FSettings.url, timeoutMs,
+                                              FSettings.expectAddress, FSettings.caFile);
       std::lock_guard<std::mutex> g(lock);
-      pending.push_back({p.id, r.ok, r.latencyMs, r.error});
+      (r.ok ? passed : failed)++;
+      if (!r.ok && firstError.empty()) firstError = p.Address() + ": " + r.error;
+      if (r.ok || trusted) {
+        pending.push_back({p.id, r.ok, r.latencyMs, r.error});
+      } else {
+        held.push_back({p.id, r.ok, r.latencyMs, r.error});
+      }
+      // Even if every probe still to come fails, the round stays below the
+      // blame share: the failures so far are the proxies' own.
+      if (!trusted && (total - passed) * 100 < static_cast<size_t>(blame) * total) {
+        trusted = true;
+        pending.insert(pending.end(), held.begin(), held.end());
+        held.clear();
+      }
       if (pending.size() >= 256) wake.notify_one();
     }
     std::lock_guard<std::mutex> g(lock);
@@ -197,13 +308,34 @@ void Checker::Round() {
   std::vector<std::thread> workers;
   for (size_t i = 0; i < count; ++i) workers.emplace_back(work);
   std::unique_lock<std::mutex> g(lock);
+  bool blamed = false;
   while (true) {
     wake.wait_for(g, std::chrono::milliseconds(100),
                   [&] { return running == 0 || pending.size() >= 256; });
+    const bool last = running == 0;
+    if (last && !held.empty()) {
+      const size_t done = passed + failed;
+      blamed = failed * 100 >= static_cast<size_t>(blame) * done;
+      if (blamed) {
+        std::cerr << "veilgate-service: checker: " << failed << " of " << done << " probes failed ("
+                  << firstError << "); the probe address " << FSettings.url
+                  << " or this machine's network is at fault, so no proxy was changed\n";
+        held.clear();
+      } else {
+        pending.insert(pending.end(), held.begin(), held.end());
+        held.clear();
+      }
+    }
     std::vector<ProxyPool::Check> batch;
     batch.swap(pending);
-    const bool last = running == 0;
     g.unlock();
+    // Only the lease's holder writes: renewed before a batch when a tenth of
+    // the lease has passed. An instance that hung past its lease finds it
+    // taken and ends the round without writing.
+    if (!batch.empty() && Clock::now() - FRenewed > std::chrono::milliseconds(static_cast<int64_t>(
+                                                        FSettings.leaseSeconds * 100)))
+      Renew();
+    if (!FLeader) batch.clear();
     if (!batch.empty() && FPool.RecordChecks(batch, FSettings.failures))
       for (const auto& c : batch) FMetrics.CheckDone(c.ok, c.latencyMs);
     g.lock();
@@ -211,5 +343,7 @@ void Checker::Round() {
   }
   g.unlock();
   for (auto& t : workers) t.join();
-  FMetrics.RoundDone();
+  // A round cut short by the stop or a lost lease says nothing about the
+  // proxies or the checker.
+  if ((!FStop && FLeader) || passed + failed == total) FMetrics.RoundDone(blamed);
 }

@@ -101,8 +101,10 @@ std::string GeoLocator::Source() const {
   return "none (every address is unknown)";
 }
 
-GeoInfo GeoLocator::Lookup(const std::string& address) const {
+GeoInfo GeoLocator::Lookup(const std::string& text) const {
   GeoInfo g;
+  // The country databases hold IPv4 addresses in dotted form only.
+  const std::string address = svc::PlainAddress(text);
   svc::IP ip;
   if (!svc::ParseIP(address, ip) || svc::IsUnroutable(address)) return g;
   double lat = 0, lon = 0;

@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <ctime>
@@ -99,54 +100,290 @@ bool ParseProxyLine(const std::string& text, PoolProxy& out, std::string& error)
   return true;
 }
 
+namespace {
+
+// The pool in one SQLite file.
+class SqliteStore : public PoolStore {
+ public:
+  ~SqliteStore() override {
+    if (FDb) sqlite3_close(FDb);
+  }
+
+  bool Open(const std::string& path, std::string& error) {
+    if (sqlite3_open_v2(path.c_str(), &FDb,
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
+                        nullptr) != SQLITE_OK) {
+      error = "cannot open the pool " + path + ": " + (FDb ? sqlite3_errmsg(FDb) : "out of memory");
+      return false;
+    }
+    // Writers of other processes wait for each other instead of failing.
+    sqlite3_busy_timeout(FDb, 5000);
+    std::string e;
+    if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;", &e) ||
+        !Migrate(e)) {
+      error = "cannot use the pool " + path + ": " + e;
+      return false;
+    }
+    return true;
+  }
+
+  bool Add(const std::vector<PoolProxy>& proxies, std::string& error) override {
+    if (!Exec("BEGIN IMMEDIATE", &error)) return false;
+    Statement exists(FDb, "SELECT 1 FROM proxies WHERE host = ? AND port = ?");
+    Statement ins(FDb,
+                  "INSERT INTO proxies (host, port, super, code, name, latitude, longitude,"
+                  " placed_by_operator, added_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    for (const PoolProxy& p : proxies) {
+      sqlite3_reset(exists.s);
+      exists.Text(1, p.host);
+      exists.Int(2, p.port);
+      if (sqlite3_step(exists.s) == SQLITE_ROW) {
+        error = p.Address() + " is already in the pool";
+        Exec("ROLLBACK");
+        return false;
+      }
+      sqlite3_reset(ins.s);
+      ins.Text(1, p.host);
+      ins.Int(2, p.port);
+      ins.Int(3, p.super ? 1 : 0);
+      ins.Text(4, p.code);
+      ins.Text(5, p.name);
+      ins.Text(6, p.latitude);
+      ins.Text(7, p.longitude);
+      ins.Int(8, p.placedByOperator ? 1 : 0);
+      ins.Int(9, static_cast<int64_t>(std::time(nullptr)));
+      if (sqlite3_step(ins.s) != SQLITE_DONE) {
+        error = std::string("cannot add ") + p.Address() + ": " + sqlite3_errmsg(FDb);
+        Exec("ROLLBACK");
+        return false;
+      }
+    }
+    if (!Exec("COMMIT", &error)) {
+      Exec("ROLLBACK");
+      return false;
+    }
+    return true;
+  }
+
+  int Remove(const std::string& host, int port, std::string& error) override {
+    Statement del(FDb, "DELETE FROM proxies WHERE host = ? AND port = ?");
+    del.Text(1, host);
+    del.Int(2, port);
+    if (sqlite3_step(del.s) != SQLITE_DONE) {
+      error = sqlite3_errmsg(FDb);
+      return -1;
+    }
+    return sqlite3_changes(FDb) == 0 ? 0 : 1;
+  }
+
+  bool List(std::vector<PoolProxy>& out) override {
+    Statement q(FDb,
+                "SELECT id, host, port, super, code, name, latitude, longitude, placed_by_operator,"
+                " alive, failures, checked_at, latency_ms, last_error FROM proxies ORDER BY id");
+    while (q && sqlite3_step(q.s) == SQLITE_ROW) {
+      PoolProxy p;
+      p.id = sqlite3_column_int64(q.s, 0);
+      p.host = q.Col(1);
+      p.port = sqlite3_column_int(q.s, 2);
+      p.super = sqlite3_column_int(q.s, 3) != 0;
+      p.code = q.Col(4);
+      p.name = q.Col(5);
+      p.latitude = q.Col(6);
+      p.longitude = q.Col(7);
+      p.placedByOperator = sqlite3_column_int(q.s, 8) != 0;
+      p.alive = sqlite3_column_int(q.s, 9) != 0;
+      p.failures = sqlite3_column_int(q.s, 10);
+      p.checkedAt = sqlite3_column_int64(q.s, 11);
+      p.latencyMs = sqlite3_column_int(q.s, 12);
+      p.lastError = q.Col(13);
+      out.push_back(std::move(p));
+    }
+    return static_cast<bool>(q);
+  }
+
+  bool RecordChecks(const std::vector<ProxyPool::Check>& checks, int threshold,
+                    int* changed) override {
+    if (!Exec("BEGIN IMMEDIATE")) return false;
+    for (const auto& c : checks) RecordCheck(c, threshold, changed);
+    if (Exec("COMMIT")) return true;
+    Exec("ROLLBACK");
+    return false;
+  }
+
+  bool RecordTouch(const Touch& t) override {
+    Statement ins(FDb, "INSERT INTO touches (at, peer, ip) VALUES (?, ?, ?)");
+    ins.Int(1, t.at);
+    ins.Text(2, t.peer);
+    ins.Text(3, t.ip);
+    return ins && sqlite3_step(ins.s) == SQLITE_DONE;
+  }
+
+  bool PruneTouches(int64_t before) override {
+    Statement del(FDb, "DELETE FROM touches WHERE at < ?");
+    del.Int(1, before);
+    return del && sqlite3_step(del.s) == SQLITE_DONE;
+  }
+
+  bool Touches(std::vector<Touch>& out) override {
+    Statement q(FDb, "SELECT at, peer, ip FROM touches ORDER BY id");
+    while (q && sqlite3_step(q.s) == SQLITE_ROW)
+      out.push_back({sqlite3_column_int64(q.s, 0), q.Col(1), q.Col(2)});
+    return static_cast<bool>(q);
+  }
+
+  // SQLite's data version moves when another connection committed.
+  uint64_t Version() override {
+    Statement q(FDb, "PRAGMA data_version");
+    uint64_t other = 0;
+    if (q && sqlite3_step(q.s) == SQLITE_ROW)
+      other = static_cast<uint64_t>(sqlite3_column_int64(q.s, 0));
+    return other;
+  }
+
+  bool Healthy() override {
+    Statement q(FDb, "SELECT count(*) FROM proxies");
+    return q && sqlite3_step(q.s) == SQLITE_ROW;
+  }
+
+  bool TakeLease(const std::string& holder, double seconds) override {
+    Statement q(FDb,
+                "INSERT INTO checker_lease (id, holder, expires_ms) VALUES (1, ?1, ?2)"
+                " ON CONFLICT (id) DO UPDATE SET holder = excluded.holder,"
+                " expires_ms = excluded.expires_ms"
+                " WHERE checker_lease.holder = excluded.holder OR checker_lease.expires_ms < ?3"
+                " RETURNING holder");
+    const int64_t now = NowMs();
+    q.Text(1, holder);
+    q.Int(2, now + static_cast<int64_t>(seconds * 1000));
+    q.Int(3, now);
+    return q && sqlite3_step(q.s) == SQLITE_ROW;
+  }
+
+  void DropLease(const std::string& holder) override {
+    Statement q(FDb, "DELETE FROM checker_lease WHERE holder = ?");
+    q.Text(1, holder);
+    if (q) sqlite3_step(q.s);
+  }
+
+ private:
+  static int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+  }
+
+  bool Exec(const char* sql, std::string* error = nullptr) {
+    char* msg = nullptr;
+    if (sqlite3_exec(FDb, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
+    if (error) *error = msg ? msg : "database error";
+    sqlite3_free(msg);
+    return false;
+  }
+
+  // The schema version is SQLite's user_version. Version 1: proxies and
+  // touches (files of earlier programs have them, with version 0); 2: the
+  // checker's lease.
+  bool Migrate(std::string& error) {
+    if (!Exec("BEGIN IMMEDIATE", &error)) return false;
+    int version = 0;
+    {
+      Statement q(FDb, "PRAGMA user_version");
+      if (q && sqlite3_step(q.s) == SQLITE_ROW) version = sqlite3_column_int(q.s, 0);
+    }
+    if (version > ProxyPool::kSchemaVersion) {
+      error = "the pool has schema version " + std::to_string(version) +
+              ", newer than this program's " + std::to_string(ProxyPool::kSchemaVersion);
+      Exec("ROLLBACK");
+      return false;
+    }
+    const char* const steps[] = {
+        "CREATE TABLE IF NOT EXISTS proxies ("
+        " id INTEGER PRIMARY KEY, host TEXT NOT NULL, port INTEGER NOT NULL,"
+        " super INTEGER NOT NULL DEFAULT 0, code TEXT NOT NULL DEFAULT '',"
+        " name TEXT NOT NULL DEFAULT '', latitude TEXT NOT NULL DEFAULT '',"
+        " longitude TEXT NOT NULL DEFAULT '', placed_by_operator INTEGER NOT NULL DEFAULT 0,"
+        " alive INTEGER NOT NULL DEFAULT 1, failures INTEGER NOT NULL DEFAULT 0,"
+        " checked_at INTEGER NOT NULL DEFAULT 0, latency_ms INTEGER NOT NULL DEFAULT -1,"
+        " last_error TEXT NOT NULL DEFAULT '', added_at INTEGER NOT NULL DEFAULT 0,"
+        " UNIQUE(host, port));"
+        "CREATE TABLE IF NOT EXISTS touches ("
+        " id INTEGER PRIMARY KEY, at INTEGER NOT NULL, peer TEXT NOT NULL, ip TEXT NOT NULL);",
+        "CREATE TABLE checker_lease (id INTEGER PRIMARY KEY CHECK (id = 1),"
+        " holder TEXT NOT NULL, expires_ms INTEGER NOT NULL);"
+        "CREATE INDEX touches_at ON touches (at);",
+    };
+    for (int v = version; v < ProxyPool::kSchemaVersion; ++v) {
+      const std::string set = "PRAGMA user_version = " + std::to_string(v + 1);
+      if (!Exec(steps[v], &error) || !Exec(set.c_str(), &error)) {
+        Exec("ROLLBACK");
+        return false;
+      }
+    }
+    return Exec("COMMIT", &error);
+  }
+
+  bool RecordCheck(const ProxyPool::Check& c, int threshold, int* changed) {
+    // Only a proxy that joins or leaves the lists changes them: the answers
+    // built from the lists are rebuilt then, not after every check.
+    Statement u(
+        FDb, c.ok ? "UPDATE proxies SET alive = 1, failures = 0, checked_at = ?2, latency_ms = ?3,"
+                    " last_error = '' WHERE id = ?1 RETURNING alive"
+                  : "UPDATE proxies SET failures = failures + 1, checked_at = ?2, last_error = ?4,"
+                    " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1 "
+                    "RETURNING alive");
+    Statement before(FDb, "SELECT alive FROM proxies WHERE id = ?");
+    if (!u || !before) return false;
+    before.Int(1, c.id);
+    if (sqlite3_step(before.s) != SQLITE_ROW) return false;
+    const int wasAlive = sqlite3_column_int(before.s, 0);
+    u.Int(1, c.id);
+    u.Int(2, static_cast<int64_t>(std::time(nullptr)));
+    if (c.ok) {
+      u.Int(3, c.latencyMs);
+    } else {
+      u.Text(4, c.error);
+      u.Int(5, threshold);
+    }
+    if (sqlite3_step(u.s) != SQLITE_ROW) return false;
+    if (sqlite3_column_int(u.s, 0) != wasAlive) ++*changed;
+    return sqlite3_step(u.s) == SQLITE_DONE;
+  }
+
+  sqlite3* FDb = nullptr;
+};
+
+bool IsPostgresURL(const std::string& path) {
+  return path.rfind("postgresql://", 0) == 0 || path.rfind("postgres://", 0) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<PoolStore> OpenSqliteStore(const std::string& path, std::string& error) {
+  auto store = std::make_unique<SqliteStore>();
+  if (!store->Open(path, error)) return nullptr;
+  return store;
+}
+
+std::string ShowablePool(const std::string& path) {
+  if (!IsPostgresURL(path)) return path;
+  const size_t scheme = path.find("://") + 3;
+  const size_t at = path.find('@', scheme);
+  const size_t colon = path.find(':', scheme);
+  if (at == std::string::npos || colon == std::string::npos || colon > at) return path;
+  return path.substr(0, colon + 1) + "***" + path.substr(at);
+}
+
 ProxyPool::~ProxyPool() { Close(); }
 
 void ProxyPool::Close() {
   std::lock_guard<std::mutex> g(FLock);
-  if (FDb) sqlite3_close(FDb);
-  FDb = nullptr;
-}
-
-bool ProxyPool::Exec(const char* sql, std::string* error) {
-  char* msg = nullptr;
-  if (sqlite3_exec(FDb, sql, nullptr, nullptr, &msg) == SQLITE_OK) return true;
-  if (error) *error = msg ? msg : "database error";
-  sqlite3_free(msg);
-  return false;
+  FStore.reset();
 }
 
 bool ProxyPool::Open(const std::string& path, std::string& error) {
   std::lock_guard<std::mutex> g(FLock);
-  if (sqlite3_open_v2(path.c_str(), &FDb,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX,
-                      nullptr) != SQLITE_OK) {
-    error = "cannot open the pool " + path + ": " + (FDb ? sqlite3_errmsg(FDb) : "out of memory");
-    if (FDb) sqlite3_close(FDb);
-    FDb = nullptr;
-    return false;
-  }
-  // Writers of other processes wait for each other instead of failing.
-  sqlite3_busy_timeout(FDb, 5000);
-  std::string e;
-  if (!Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
-            "CREATE TABLE IF NOT EXISTS proxies ("
-            " id INTEGER PRIMARY KEY, host TEXT NOT NULL, port INTEGER NOT NULL,"
-            " super INTEGER NOT NULL DEFAULT 0, code TEXT NOT NULL DEFAULT '',"
-            " name TEXT NOT NULL DEFAULT '', latitude TEXT NOT NULL DEFAULT '',"
-            " longitude TEXT NOT NULL DEFAULT '', placed_by_operator INTEGER NOT NULL DEFAULT 0,"
-            " alive INTEGER NOT NULL DEFAULT 1, failures INTEGER NOT NULL DEFAULT 0,"
-            " checked_at INTEGER NOT NULL DEFAULT 0, latency_ms INTEGER NOT NULL DEFAULT -1,"
-            " last_error TEXT NOT NULL DEFAULT '', added_at INTEGER NOT NULL DEFAULT 0,"
-            " UNIQUE(host, port));"
-            "CREATE TABLE IF NOT EXISTS touches ("
-            " id INTEGER PRIMARY KEY, at INTEGER NOT NULL, peer TEXT NOT NULL, ip TEXT NOT NULL);",
-            &e)) {
-    error = "cannot use the pool " + path + ": " + e;
-    sqlite3_close(FDb);
-    FDb = nullptr;
-    return false;
-  }
-  return true;
+  FStore = IsPostgresURL(path) ? OpenPostgresStore(path, error) : OpenSqliteStore(path, error);
+  return FStore != nullptr;
 }
 
 bool ProxyPool::Add(std::vector<PoolProxy> proxies, const GeoLocator& geo, std::string& error) {
@@ -179,44 +416,11 @@ bool ProxyPool::Add(std::vector<PoolProxy> proxies, const GeoLocator& geo, std::
     }
   }
   std::lock_guard<std::mutex> g(FLock);
-  if (!FDb) {
+  if (!FStore) {
     error = "the pool is not open";
     return false;
   }
-  if (!Exec("BEGIN IMMEDIATE", &error)) return false;
-  Statement exists(FDb, "SELECT 1 FROM proxies WHERE host = ? AND port = ?");
-  Statement ins(FDb,
-                "INSERT INTO proxies (host, port, super, code, name, latitude, longitude,"
-                " placed_by_operator, added_at) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)");
-  for (const PoolProxy& p : proxies) {
-    sqlite3_reset(exists.s);
-    exists.Text(1, p.host);
-    exists.Int(2, p.port);
-    if (sqlite3_step(exists.s) == SQLITE_ROW) {
-      error = p.Address() + " is already in the pool";
-      Exec("ROLLBACK");
-      return false;
-    }
-    sqlite3_reset(ins.s);
-    ins.Text(1, p.host);
-    ins.Int(2, p.port);
-    ins.Int(3, p.super ? 1 : 0);
-    ins.Text(4, p.code);
-    ins.Text(5, p.name);
-    ins.Text(6, p.latitude);
-    ins.Text(7, p.longitude);
-    ins.Int(8, p.placedByOperator ? 1 : 0);
-    ins.Int(9, static_cast<int64_t>(std::time(nullptr)));
-    if (sqlite3_step(ins.s) != SQLITE_DONE) {
-      error = std::string("cannot add ") + p.Address() + ": " + sqlite3_errmsg(FDb);
-      Exec("ROLLBACK");
-      return false;
-    }
-  }
-  if (!Exec("COMMIT", &error)) {
-    Exec("ROLLBACK");
-    return false;
-  }
+  if (!FStore->Add(proxies, error)) return false;
   ++FLocalChanges;
   return true;
 }
@@ -225,14 +429,13 @@ bool ProxyPool::Remove(const std::string& address, std::string& error) {
   PoolProxy p;
   if (!ParseProxyLine(address, p, error)) return false;
   std::lock_guard<std::mutex> g(FLock);
-  Statement del(FDb, "DELETE FROM proxies WHERE host = ? AND port = ?");
-  del.Text(1, p.host);
-  del.Int(2, p.port);
-  if (sqlite3_step(del.s) != SQLITE_DONE) {
-    error = sqlite3_errmsg(FDb);
+  if (!FStore) {
+    error = "the pool is not open";
     return false;
   }
-  if (sqlite3_changes(FDb) == 0) {
+  const int removed = FStore->Remove(p.host, p.port, error);
+  if (removed < 0) return false;
+  if (removed == 0) {
     error = p.Address() + " is not in the pool";
     return false;
   }
@@ -243,103 +446,57 @@ bool ProxyPool::Remove(const std::string& address, std::string& error) {
 std::vector<PoolProxy> ProxyPool::List() {
   std::vector<PoolProxy> out;
   std::lock_guard<std::mutex> g(FLock);
-  if (!FDb) return out;
-  Statement q(FDb,
-              "SELECT id, host, port, super, code, name, latitude, longitude, placed_by_operator,"
-              " alive, failures, checked_at, latency_ms, last_error FROM proxies ORDER BY id");
-  while (q && sqlite3_step(q.s) == SQLITE_ROW) {
-    PoolProxy p;
-    p.id = sqlite3_column_int64(q.s, 0);
-    p.host = q.Col(1);
-    p.port = sqlite3_column_int(q.s, 2);
-    p.super = sqlite3_column_int(q.s, 3) != 0;
-    p.code = q.Col(4);
-    p.name = q.Col(5);
-    p.latitude = q.Col(6);
-    p.longitude = q.Col(7);
-    p.placedByOperator = sqlite3_column_int(q.s, 8) != 0;
-    p.alive = sqlite3_column_int(q.s, 9) != 0;
-    p.failures = sqlite3_column_int(q.s, 10);
-    p.checkedAt = sqlite3_column_int64(q.s, 11);
-    p.latencyMs = sqlite3_column_int(q.s, 12);
-    p.lastError = q.Col(13);
-    out.push_back(std::move(p));
-  }
+  if (FStore) FStore->List(out);
   return out;
 }
 
 bool ProxyPool::RecordCheck(int64_t id, bool ok, int latencyMs, const std::string& error,
                             int threshold) {
-  std::lock_guard<std::mutex> g(FLock);
-  if (!FDb) return false;
-  return RecordCheckLocked(id, ok, latencyMs, error, threshold);
+  return RecordChecks({{id, ok, latencyMs, error}}, threshold);
 }
 
 bool ProxyPool::RecordChecks(const std::vector<Check>& checks, int threshold) {
   std::lock_guard<std::mutex> g(FLock);
-  if (!FDb || !Exec("BEGIN IMMEDIATE")) return false;
-  for (const Check& c : checks) RecordCheckLocked(c.id, c.ok, c.latencyMs, c.error, threshold);
-  if (Exec("COMMIT")) return true;
-  Exec("ROLLBACK");
-  return false;
-}
-
-bool ProxyPool::RecordCheckLocked(int64_t id, bool ok, int latencyMs, const std::string& error,
-                                  int threshold) {
-  // Only a proxy that joins or leaves the lists changes them: the answers
-  // built from the lists are rebuilt then, not after every check.
-  Statement u(
-      FDb,
-      ok ? "UPDATE proxies SET alive = 1, failures = 0, checked_at = ?2, latency_ms = ?3,"
-           " last_error = '' WHERE id = ?1 RETURNING alive"
-         : "UPDATE proxies SET failures = failures + 1, checked_at = ?2, last_error = ?4,"
-           " alive = CASE WHEN failures + 1 >= ?5 THEN 0 ELSE alive END WHERE id = ?1 RETURNING alive");
-  Statement before(FDb, "SELECT alive FROM proxies WHERE id = ?");
-  if (!u || !before) return false;
-  before.Int(1, id);
-  if (sqlite3_step(before.s) != SQLITE_ROW) return false;
-  const int wasAlive = sqlite3_column_int(before.s, 0);
-  u.Int(1, id);
-  u.Int(2, static_cast<int64_t>(std::time(nullptr)));
-  if (ok) {
-    u.Int(3, latencyMs);
-  } else {
-    u.Text(4, error);
-    u.Int(5, threshold);
-  }
-  if (sqlite3_step(u.s) != SQLITE_ROW) return false;
-  const bool changed = sqlite3_column_int(u.s, 0) != wasAlive;
-  if (sqlite3_step(u.s) != SQLITE_DONE) return false;
-  if (changed) ++FLocalChanges;
-  return true;
+  if (!FStore) return false;
+  int changed = 0;
+  const bool ok = FStore->RecordChecks(checks, threshold, &changed);
+  if (ok && changed > 0) ++FLocalChanges;
+  return ok;
 }
 
 bool ProxyPool::RecordTouch(const Touch& t) {
   std::lock_guard<std::mutex> g(FLock);
-  if (!FDb) return false;
-  Statement ins(FDb, "INSERT INTO touches (at, peer, ip) VALUES (?, ?, ?)");
-  ins.Int(1, t.at);
-  ins.Text(2, t.peer);
-  ins.Text(3, t.ip);
-  return ins && sqlite3_step(ins.s) == SQLITE_DONE;
+  return FStore && FStore->RecordTouch(t);
+}
+
+bool ProxyPool::PruneTouches(int64_t before) {
+  std::lock_guard<std::mutex> g(FLock);
+  return FStore && FStore->PruneTouches(before);
+}
+
+bool ProxyPool::Healthy() {
+  std::lock_guard<std::mutex> g(FLock);
+  return FStore && FStore->Healthy();
 }
 
 std::vector<Touch> ProxyPool::Touches() {
   std::vector<Touch> out;
   std::lock_guard<std::mutex> g(FLock);
-  if (!FDb) return out;
-  Statement q(FDb, "SELECT at, peer, ip FROM touches ORDER BY id");
-  while (q && sqlite3_step(q.s) == SQLITE_ROW)
-    out.push_back({sqlite3_column_int64(q.s, 0), q.Col(1), q.Col(2)});
+  if (FStore) FStore->Touches(out);
   return out;
 }
 
 uint64_t ProxyPool::OtherChanges() {
   std::lock_guard<std::mutex> g(FLock);
-  if (!FDb) return 0;
-  Statement q(FDb, "PRAGMA data_version");
-  uint64_t other = 0;
-  if (q && sqlite3_step(q.s) == SQLITE_ROW)
-    other = static_cast<uint64_t>(sqlite3_column_int64(q.s, 0));
-  return other;
+  return FStore ? FStore->Version() : 0;
+}
+
+bool ProxyPool::TakeLease(const std::string& holder, double seconds) {
+  std::lock_guard<std::mutex> g(FLock);
+  return FStore && FStore->TakeLease(holder, seconds);
+}
+
+void ProxyPool::DropLease(const std::string& holder) {
+  std::lock_guard<std::mutex> g(FLock);
+  if (FStore) FStore->DropLease(holder);
 }

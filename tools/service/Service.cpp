@@ -99,6 +99,44 @@ std::string RedactedQuery(const std::string& query) {
 
 Service::Service(ServiceConfig config) : FConfig(std::move(config)) {
   FSelf = FConfig.listen + ":" + std::to_string(FConfig.port);
+  FAnswers = std::make_shared<const ServiceConfig>(FConfig);
+}
+
+std::shared_ptr<const ServiceConfig> Service::Answers() const {
+  std::lock_guard<std::mutex> g(FAnswersLock);
+  return FAnswers;
+}
+
+std::string Service::Reload(const ServiceConfig& fresh) {
+  const ServiceConfig& old = FConfig;
+  std::string restart;
+  auto differs = [&](bool changed, const char* name) {
+    if (changed) restart += (restart.empty() ? "" : ", ") + std::string(name);
+  };
+  differs(fresh.listen != old.listen || fresh.port != old.port, "listen/port");
+  differs(fresh.database != old.database, "database");
+  differs(fresh.threads != old.threads, "threads");
+  differs(fresh.tlsCert != old.tlsCert || fresh.tlsKey != old.tlsKey, "tls");
+  differs(fresh.logFile != old.logFile, "log");
+  differs(fresh.trustedProxies != old.trustedProxies || fresh.admin != old.admin,
+          "trusted_proxies/admin");
+  differs(fresh.maxConnectionsPerAddress != old.maxConnectionsPerAddress ||
+              fresh.requestDeadline != old.requestDeadline ||
+              fresh.maxHeaderBytes != old.maxHeaderBytes || fresh.maxBodyBytes != old.maxBodyBytes,
+          "connection limits");
+  differs(fresh.touchRate != old.touchRate || fresh.touchRetentionDays != old.touchRetentionDays ||
+              fresh.touchesFile != old.touchesFile || fresh.touchesMaxBytes != old.touchesMaxBytes,
+          "touches");
+  differs(fresh.flagsDir != old.flagsDir, "flags");
+  differs(fresh.mmdb != old.mmdb || fresh.geoipDat != old.geoipDat, "[geoip]");
+  differs(fresh.checkInterval != old.checkInterval || fresh.checkURL != old.checkURL ||
+              fresh.checkFailures != old.checkFailures || fresh.checkTimeout != old.checkTimeout,
+          "[checker]");
+  differs(fresh.normalProxies != old.normalProxies || fresh.superProxies != old.superProxies,
+          "[normal]/[super]");
+  std::lock_guard<std::mutex> g(FAnswersLock);
+  FAnswers = std::make_shared<const ServiceConfig>(fresh);
+  return restart;
 }
 
 Service::~Service() { Close(); }
@@ -124,14 +162,19 @@ std::string Service::Endpoint(const std::string& path) {
   if (path == "/redirect") return "redirect";
   if (path.rfind("/page/", 0) == 0) return "page";
   if (path.rfind("/flags/", 0) == 0) return "flags";
-  static const char* const plain[] = {"/getinfo", "/touch", "/touches", "/checkip", "/metrics"};
+  static const char* const plain[] = {"/getinfo", "/touch",   "/touches",
+                                      "/checkip", "/metrics", "/healthz"};
   for (const char* p : plain)
     if (path == p) return p + 1;
   return "other";
 }
 
 std::string Service::Self(const ServiceRequest& req, bool forHtml) const {
-  const std::string self = req.host.empty() ? FSelf : req.host;
+  // The configured public address; the Host header only for the demo (a
+  // reverse proxy sends its upstream address there, which clients would
+  // write into their settings).
+  const std::string authority = Answers()->publicAuthority;
+  const std::string self = !authority.empty() ? authority : req.host.empty() ? FSelf : req.host;
   return forHtml ? HtmlEscape(self) : self;
 }
 
@@ -145,11 +188,17 @@ Service::Lists Service::CurrentLists() {
     return FLists;
   }
   // Rebuilt when this process changed the lists, and when another process
-  // changed the pool (looked at no more than twice a second).
+  // or connection changed the pool (looked at no more than twice a second,
+  // by one thread while the others answer from the lists they have).
   const auto now = std::chrono::steady_clock::now();
-  if (now - FListsPolled > std::chrono::milliseconds(500) || !FLists.normal) {
+  if ((now - FListsPolled > std::chrono::milliseconds(500) || !FLists.normal) && !FPolling) {
     FListsPolled = now;
-    FOtherVersion = FPool.OtherChanges();
+    FPolling = true;
+    g.unlock();
+    const uint64_t other = FPool.OtherChanges();
+    g.lock();
+    FOtherVersion = other;
+    FPolling = false;
   }
   const uint64_t version = FPool.LocalChanges() ^ (FOtherVersion << 40);
   if ((FLists.normal && version == FListsVersion) || FRebuilding) {
@@ -164,8 +213,14 @@ Service::Lists Service::CurrentLists() {
     if (!p.alive) continue;
     (p.super ? super : normal).push_back(p.Record());
   }
-  Lists fresh{std::make_shared<const std::string>(JoinRecords(normal)),
-              std::make_shared<const std::string>(JoinRecords(super))};
+  // A list with no live proxy keeps its last good text: the checker may be
+  // wrong, and an empty list would clear every client's setting.
+  Lists fresh{normal.empty() && FLists.normal
+                  ? FLists.normal
+                  : std::make_shared<const std::string>(JoinRecords(normal)),
+              super.empty() && FLists.super
+                  ? FLists.super
+                  : std::make_shared<const std::string>(JoinRecords(super))};
   g.lock();
   FLists = fresh;
   FListsVersion = version;
@@ -220,7 +275,19 @@ void Service::Handle(const ServiceRequest& req, ServiceResponse& res) {
   } else if (path == "/checkip") {
     res.contentType = kHtml;
     res.body = CheckIPPage(client.address);
+  } else if (path == "/healthz") {
+    if (FPool.IsOpen() && !FPool.Healthy()) {
+      res.status = 503;
+      res.body = "the pool cannot be read\n";
+      return;
+    }
+    res.body = "ok\n";
   } else if (path == "/metrics") {
+    if (!svc::IsAdmin(client, FConfig.admin)) {
+      res.status = 403;
+      res.body = "local administration only\n";
+      return;
+    }
     res.contentType = "text/plain; version=0.0.4; charset=utf-8";
     if (FPool.IsOpen()) {
       const std::vector<PoolProxy> all = FPool.List();
@@ -236,11 +303,11 @@ void Service::Handle(const ServiceRequest& req, ServiceResponse& res) {
 
 void Service::ServeUpdate(const ServiceRequest& req, ServiceResponse& res) {
   const Lists lists = CurrentLists();
-  res.body = UpdateAnswer(FConfig, Self(req, false), *lists.normal, *lists.super);
+  res.body = UpdateAnswer(*Answers(), Self(req, false), *lists.normal, *lists.super);
 }
 
 void Service::ServePage(const std::string& page, const ServiceRequest& req, ServiceResponse& res) {
-  std::string html = ServiceConfig::Get(FConfig.pages, page);
+  std::string html = ServiceConfig::Get(Answers()->pages, page);
   if (html.empty())
     html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Veilgate " +
            HtmlEscape(page) + "</title></head><body><h1>Veilgate</h1><p>Page: " + HtmlEscape(page) +
@@ -276,36 +343,83 @@ void Service::ServeFlag(const std::string& file, ServiceResponse& res) {
   res.body = std::move(bytes);
 }
 
+bool Service::TouchAllowed(const std::string& client, int64_t nowMs) {
+  if (FConfig.touchRate <= 0) return true;
+  const double perMs = FConfig.touchRate / 60000.0;
+  std::lock_guard<std::mutex> g(FTouchLock);
+  // Buckets that are full again carry nothing: forget them when the map grows.
+  if (FTouchBuckets.size() > 100000) {
+    for (auto it = FTouchBuckets.begin(); it != FTouchBuckets.end();)
+      it = (nowMs - it->second.atMs) * perMs + it->second.tokens >= FConfig.touchRate
+               ? FTouchBuckets.erase(it)
+               : std::next(it);
+  }
+  auto [it, fresh] = FTouchBuckets.try_emplace(client);
+  Bucket& b = it->second;
+  if (fresh) b.tokens = FConfig.touchRate;
+  b.tokens = std::min<double>(FConfig.touchRate, b.tokens + (nowMs - b.atMs) * perMs);
+  b.atMs = nowMs;
+  if (b.tokens < 1) return false;
+  b.tokens -= 1;
+  return true;
+}
+
+void Service::AppendTouchesFile(const std::string& line) {
+  std::lock_guard<std::mutex> g(FTouchLock);
+  // One older generation is kept: FILE.1.
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(FConfig.touchesFile, ec);
+  if (!ec && size + line.size() > FConfig.touchesMaxBytes)
+    std::filesystem::rename(FConfig.touchesFile, FConfig.touchesFile + ".1", ec);
+  // Users' addresses: a file for the operator alone, never through a link.
+  const int fd = ::open(FConfig.touchesFile.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const ssize_t written = ::write(fd, line.data(), line.size());
+  (void)written;
+  ::close(fd);
+}
+
 void Service::ServeTouch(const ServiceRequest& req, const std::string& client,
                          ServiceResponse& res) {
+  const auto nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+  if (!TouchAllowed(client, nowMs)) {
+    res.status = 429;
+    res.body = "too many touches\n";
+    return;
+  }
   std::string ip = Param(req, "ip");
   if (ip.empty()) ip = req.query;
   if (ip.size() > 256) ip.resize(256);
   for (char& c : ip)
     if (static_cast<unsigned char>(c) < 0x20) c = ' ';
-  Touch t{static_cast<int64_t>(std::time(nullptr)), client, ip};
+  Touch t{nowMs / 1000, client, ip};
+  const int64_t oldest = t.at - int64_t{FConfig.touchRetentionDays} * 86400;
   if (FPool.IsOpen()) {
     if (!FPool.RecordTouch(t)) {
       res.status = 503;
       res.body = "cannot record the touch\n";
       return;
     }
+    // Older touches leave the pool, looked for at most once a minute.
+    bool prune = false;
+    {
+      std::lock_guard<std::mutex> g(FTouchLock);
+      if (t.at - FTouchesPruned >= 60) {
+        FTouchesPruned = t.at;
+        prune = true;
+      }
+    }
+    if (prune) FPool.PruneTouches(oldest);
   } else {
     std::lock_guard<std::mutex> g(FTouchLock);
-    if (FTouches.size() < 100000) FTouches.push_back(ip);
+    while (!FTouches.empty() && (FTouches.front().at < oldest || FTouches.size() >= 100000))
+      FTouches.pop_front();
+    FTouches.push_back(t);
   }
-  if (!FConfig.touchesFile.empty()) {
-    std::lock_guard<std::mutex> g(FTouchLock);
-    // Users' addresses: a file for the operator alone, never through a link.
-    const int fd = ::open(FConfig.touchesFile.c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-      const std::string line = Iso(t.at) + " " + client + " " + ip + "\n";
-      const ssize_t written = ::write(fd, line.data(), line.size());
-      (void)written;
-      ::close(fd);
-    }
-  }
+  if (!FConfig.touchesFile.empty()) AppendTouchesFile(Iso(t.at) + " " + client + " " + ip + "\n");
   res.body = "OK\r\n";
 }
 
@@ -315,20 +429,21 @@ void Service::ServeTouches(ServiceResponse& res) {
     for (const Touch& t : FPool.Touches()) text += t.ip + "\r\n";
   } else {
     std::lock_guard<std::mutex> g(FTouchLock);
-    for (auto& t : FTouches) text += t + "\r\n";
+    for (auto& t : FTouches) text += t.ip + "\r\n";
   }
   res.body = std::move(text);
 }
 
 void Service::ServeLocalInfo(const ServiceRequest& req, const std::string& client,
                              ServiceResponse& res) {
-  if (FConfig.checkMagicWord && !SameText(Param(req, "MagicWord"), FConfig.magicWord)) {
+  const auto config = Answers();
+  if (config->checkMagicWord && !SameText(Param(req, "MagicWord"), config->magicWord)) {
     res.status = 403;
     res.body = "wrong magic word\n";
     return;
   }
-  const GeoInfo geo = FConfig.localInfo.empty() ? FGeo.Lookup(client) : GeoInfo{};
-  res.body = LocalInfoAnswer(FConfig, client, geo);
+  const GeoInfo geo = config->localInfo.empty() ? FGeo.Lookup(client) : GeoInfo{};
+  res.body = LocalInfoAnswer(*config, client, geo);
 }
 
 std::string Service::LogLine(const ServiceRequest& req, int status, size_t bytes, double ms) const {

@@ -11,12 +11,16 @@
 //   GET /touches                                        the recorded touches (local administration only)
 //   GET /checkip                                        a page showing the caller's address
 //   GET /metrics                                        counters in the Prometheus text format
+//                                                       (admin addresses only)
+//   GET /healthz                                        "ok" while the service can answer
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <unordered_map>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -63,6 +67,11 @@ class Service {
   static std::string Endpoint(const std::string& path);
 
   const ServiceConfig& Config() const { return FConfig; }
+  // Takes the answers' texts of a configuration read again ([update],
+  // [banner], [settings], [pages], [localinfo], the magic word, public_url),
+  // for requests that start from now on. Returns the settings that differ
+  // but take a restart, comma-separated ("" when none).
+  std::string Reload(const ServiceConfig& fresh);
   ServiceConfig& MutableConfig() { return FConfig; }
   GeoLocator& Geo() { return FGeo; }
   ProxyPool* Pool() { return FPool.IsOpen() ? &FPool : nullptr; }
@@ -84,7 +93,12 @@ class Service {
   void ServeTouches(ServiceResponse& res);
   void ServeLocalInfo(const ServiceRequest& req, const std::string& client, ServiceResponse& res);
 
+  // The configuration the answers are built from (replaced by Reload).
+  std::shared_ptr<const ServiceConfig> Answers() const;
+
   ServiceConfig FConfig;
+  mutable std::mutex FAnswersLock;
+  std::shared_ptr<const ServiceConfig> FAnswers;
   GeoLocator FGeo;
   ProxyPool FPool;
   Metrics FMetrics;
@@ -95,9 +109,21 @@ class Service {
   uint64_t FListsVersion = UINT64_MAX;
   uint64_t FOtherVersion = 0;
   bool FRebuilding = false;
+  bool FPolling = false;
   std::condition_variable FListsBuilt;
   std::chrono::steady_clock::time_point FListsPolled{};
 
+  // A requester may touch touchRate times a minute (a bucket that refills
+  // continuously).
+  bool TouchAllowed(const std::string& client, int64_t nowMs);
+  void AppendTouchesFile(const std::string& line);
+
   std::mutex FTouchLock;
-  std::vector<std::string> FTouches;  // without a pool
+  std::deque<Touch> FTouches;  // without a pool
+  struct Bucket {
+    double tokens = 0;
+    int64_t atMs = 0;
+  };
+  std::unordered_map<std::string, Bucket> FTouchBuckets;
+  int64_t FTouchesPruned = 0;  // unix seconds of the last retention pass over the pool
 };

@@ -54,9 +54,10 @@ std::string UpdateAnswer(const ServiceConfig& config, const std::string& self,
     if (SameText(name, "SUPER_IPS")) ownSuper = true;
   }
   // The lists are records of the pool or of the operator's file: no
-  // "{service}" inside, and no line breaks.
-  if (!ownNormal) a.append("__MODIFY__.NORMAL_IPS=").append(normal).append(CRLF);
-  if (!ownSuper) a.append("__MODIFY__.SUPER_IPS=").append(super).append(CRLF);
+  // "{service}" inside, and no line breaks. An empty list is never sent: it
+  // would clear the setting on every client, which keeps its own instead.
+  if (!ownNormal && !normal.empty()) a.append("__MODIFY__.NORMAL_IPS=").append(normal).append(CRLF);
+  if (!ownSuper && !super.empty()) a.append("__MODIFY__.SUPER_IPS=").append(super).append(CRLF);
   for (auto& [name, value] : config.settings) line("__MODIFY__." + name, value);
   return a;
 }

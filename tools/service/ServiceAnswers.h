@@ -15,7 +15,8 @@ std::string ExpandService(const std::string& value, const std::string& self);
 // The update answer: "magicword", "Result", "info", "page" and the other
 // [update] lines, the "Banner." lines, then one "__MODIFY__." line per
 // delivered setting ("NORMAL_IPS" and "SUPER_IPS" from the proxy sections
-// unless [settings] names them itself). Lines end with CR LF.
+// unless [settings] names them itself; an empty list is left out). Lines end
+// with CR LF.
 // `normal` and `super` are the joined records of the live lists (the pool's,
 // or the configuration file's when no pool is configured).
 std::string UpdateAnswer(const ServiceConfig& config, const std::string& self,

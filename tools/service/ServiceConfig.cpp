@@ -124,7 +124,9 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
       } else if (n == "touches") {
         config.touchesFile = Resolve(base, value);
       } else if (n == "database") {
-        config.database = Resolve(base, value);
+        const bool server =
+            value.rfind("postgresql://", 0) == 0 || value.rfind("postgres://", 0) == 0;
+        config.database = server ? value : Resolve(base, value);
       } else if (n == "threads") {
         if (!ParseLong(value, 1, 4096, num)) return fail("threads must be a number from 1 to 4096");
         config.threads = static_cast<int>(num);
@@ -137,6 +139,35 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
         config.tlsCert = Resolve(base, value);
       } else if (n == "tls_key") {
         config.tlsKey = Resolve(base, value);
+      } else if (n == "public_url") {
+        const bool https = value.rfind("https://", 0) == 0;
+        if (!https && value.rfind("http://", 0) != 0)
+          return fail("public_url must be an http:// or https:// address");
+        std::string authority = value.substr(https ? 8 : 7);
+        while (!authority.empty() && authority.back() == '/') authority.pop_back();
+        if (authority.empty() || authority.find_first_of("/?#@ \\t\"'<>") != std::string::npos)
+          return fail("public_url must be scheme://host[:port] with nothing after it");
+        config.publicURL = (https ? "https://" : "http://") + authority;
+        config.publicAuthority = authority;
+      } else if (n == "request_deadline") {
+        if (!ParseSeconds(value, 3600, config.requestDeadline) || config.requestDeadline < 0.1)
+          return fail("request_deadline must be seconds from 0.1 to 3600");
+      } else if (n == "max_connections_per_address") {
+        if (!ParseLong(value, 0, 100000, num))
+          return fail("max_connections_per_address must be a number from 0 to 100000");
+        config.maxConnectionsPerAddress = static_cast<int>(num);
+      } else if (n == "touch_rate") {
+        if (!ParseLong(value, 0, 1000000, num))
+          return fail("touch_rate must be a number from 0 to 1000000 (touches per minute)");
+        config.touchRate = static_cast<int>(num);
+      } else if (n == "touch_retention_days") {
+        if (!ParseLong(value, 1, 36500, num))
+          return fail("touch_retention_days must be a number from 1 to 36500");
+        config.touchRetentionDays = static_cast<int>(num);
+      } else if (n == "touches_max_bytes") {
+        if (!ParseLong(value, 4096, 1L << 40, num))
+          return fail("touches_max_bytes must be a number from 4096 to 1099511627776");
+        config.touchesMaxBytes = static_cast<size_t>(num);
       } else if (n == "max_header_bytes" || n == "max_body_bytes") {
         if (!ParseLong(value, 1024, 1L << 24, num))
           return fail(name + " must be a number from 1024 to 16777216");
@@ -169,8 +200,18 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
         if (!ParseLong(value, 1, 512, num)) return fail("workers must be a number from 1 to 512");
         config.checkWorkers = static_cast<int>(num);
       } else if (n == "url") {
-        if (value.rfind("http://", 0) != 0) return fail("url must be an http:// address");
+        if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0)
+          return fail("url must be an http:// or https:// address");
         config.checkURL = value;
+      } else if (n == "lease") {
+        if (!ParseSeconds(value, 3600, config.checkLease) || config.checkLease < 1)
+          return fail("lease must be seconds from 1 to 3600");
+      } else if (n == "ca_file") {
+        config.checkCAFile = Resolve(base, value);
+      } else if (n == "self_blame") {
+        if (!ParseLong(value, 0, 100, num))
+          return fail("self_blame must be a percentage from 0 to 100 (0: never)");
+        config.checkSelfBlame = static_cast<int>(num);
       } else if (n == "expect_proxy_address") {
         if (!ParseBool(value, config.checkNamesProxy))
           return fail("expect_proxy_address must be 1 or 0");

@@ -12,8 +12,11 @@
 // Port 0 picks a free port. The first line on standard output says where it
 // listens ("listening on http://127.0.0.1:8470"). Every request is logged as
 // one line (to the log file of the configuration, else standard output).
-// SIGINT or SIGTERM stop it: answers under way are finished, the checker's
-// probes end, the pool is closed.
+// SIGINT or SIGTERM stop it: the checker's probes end first (while the
+// service still answers them), then no new connections are taken, answers
+// under way are finished, and the pool is closed. SIGHUP reads the answers'
+// texts of the configuration again and reopens the log file (after it was
+// rotated).
 #include <httplib.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -32,6 +35,7 @@
 #include <vector>
 
 #include "Checker.h"
+#include "Connections.h"
 #include "Service.h"
 #include "ServiceAnswers.h"
 #include "ServiceConfig.h"
@@ -159,13 +163,27 @@ int PoolCommand(Service& service, const std::vector<std::string>& words) {
 // The server library listens with a backlog of 5 connections: when 50
 // clients connect at once the kernel drops the handshakes of the others,
 // which then wait a second for the retransmission. The listening socket is
-// reached here to set a real backlog.
+// reached here to set a real backlog, and to accept on it ourselves.
 template <class Base>
 class Listener : public Base {
  public:
   using Base::Base;
   void SetBacklog(int backlog) { ::listen(this->svr_sock_, backlog); }
+  int Socket() const { return this->svr_sock_; }
 };
+
+// The library serves a connection accepted elsewhere only through a private
+// member (its own accept loop cannot cap peers or bound a whole request).
+// An explicit instantiation is the one place where the language lets code
+// name a private member; the member is virtual, so the TLS server's own
+// version is the one called for it.
+using ServeSocket = bool (httplib::Server::*)(socket_t);
+ServeSocket ServeSocketMember();
+template <ServeSocket Member>
+struct ServeSocketAccess {
+  friend ServeSocket ServeSocketMember() { return Member; }
+};
+template struct ServeSocketAccess<&httplib::Server::process_and_close_socket>;
 
 // The handling time of the request this thread is answering, for the log.
 thread_local std::chrono::steady_clock::time_point tRequestStart{};
@@ -217,15 +235,36 @@ int main(int argc, char** argv) {
   }
   if (!words.empty()) return PoolCommand(service, words);
 
+  // The probe address: configured, else the public address's /checkip, else
+  // (the demo, with proxies on loopback) the listen address's.
+  std::string checkURL = config.checkURL;
+  if (checkURL.empty())
+    checkURL = config.publicURL.empty()
+                   ? std::string(config.tlsCert.empty() ? "http" : "https") + "://{service}/checkip"
+                   : config.publicURL + "/checkip";
+  const bool wildcard =
+      config.listen == "0.0.0.0" || config.listen == "::" || config.listen == "[::]";
+  if (service.Pool() && config.checkInterval > 0 && config.publicAuthority.empty() && wildcard &&
+      checkURL.find("{service}") != std::string::npos) {
+    std::cerr << "veilgate-service: the service listens on every address, so the proxies cannot "
+                 "be sent to {service}: set [service] public_url to the address clients reach it "
+                 "at, or [checker] url\n";
+    return 1;
+  }
+
+  // The access log holds users' addresses: the operator's alone (0600,
+  // whatever the umask), and never written through a link.
+  auto openLog = [](const std::string& path) -> FILE* {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    FILE* f = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
+    if (!f && fd >= 0) ::close(fd);
+    return f;
+  };
   FILE* log = stdout;
   if (!config.logFile.empty()) {
-    // The access log holds users' addresses: the operator's alone (0600,
-    // whatever the umask), and never written through a link.
-    const int fd = ::open(config.logFile.c_str(),
-                          O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    log = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
+    log = openLog(config.logFile);
     if (!log) {
-      if (fd >= 0) ::close(fd);
       std::cerr << "veilgate-service: cannot write " << config.logFile << "\n";
       return 1;
     }
@@ -236,16 +275,19 @@ int main(int argc, char** argv) {
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
   const bool tls = !config.tlsCert.empty();
   std::unique_ptr<httplib::Server> server;
   std::function<void(int)> setBacklog;
+  std::function<int()> listenSocket;
   if (tls) {
     auto s = std::make_unique<Listener<httplib::SSLServer>>(config.tlsCert.c_str(),
                                                             config.tlsKey.c_str());
     setBacklog = [p = s.get()](int n) { p->SetBacklog(n); };
+    listenSocket = [p = s.get()] { return p->Socket(); };
     if (!s->is_valid()) {
       std::cerr << "veilgate-service: cannot use the certificate " << config.tlsCert << " and key "
                 << config.tlsKey << "\n";
@@ -255,27 +297,34 @@ int main(int argc, char** argv) {
   } else {
     auto s = std::make_unique<Listener<httplib::Server>>();
     setBacklog = [p = s.get()](int n) { p->SetBacklog(n); };
+    listenSocket = [p = s.get()] { return p->Socket(); };
     server = std::move(s);
   }
   httplib::Server& svr = *server;
-  // Each kept-alive connection holds one thread while it is open, so the
-  // pool needs a thread per connection the service should serve at once.
-  const int threads = config.threads;
-  svr.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  // The library writes an answer's head and body with separate send calls;
-  // with Nagle's algorithm the body then waits for the client's delayed
-  // acknowledgement of the head (up to 40 ms on Linux) on kept-alive
-  // connections. Segments go out at once instead.
+  // Each kept-alive connection holds one request thread while it is open
+  // (the gate below runs them). The library writes an answer's head and body
+  // with separate send calls; with Nagle's algorithm the body then waits for
+  // the client's delayed acknowledgement of the head (up to 40 ms on Linux)
+  // on kept-alive connections. Segments go out at once instead.
   svr.set_tcp_nodelay(true);
   svr.set_keep_alive_max_count(1000);
-  svr.set_keep_alive_timeout(5);
+  svr.set_keep_alive_timeout(config.requestDeadline < 5 ? 1 : 5);
   svr.set_read_timeout(10, 0);
   svr.set_write_timeout(10, 0);
   svr.set_payload_max_length(config.maxBodyBytes);
 
+  ConnectionGate::Settings gateSettings;
+  gateSettings.threads = config.threads;
+  gateSettings.perAddress = config.maxConnectionsPerAddress;
+  gateSettings.deadlineSeconds = config.requestDeadline;
+  gateSettings.exempt = config.trustedProxies;
+  ConnectionGate gate(gateSettings, service.Stats(),
+                      [&svr](int fd) { (svr.*ServeSocketMember())(fd); });
+
   std::mutex logLock;
   svr.set_pre_routing_handler([&](const httplib::Request& q, httplib::Response& r) {
     tRequestStart = std::chrono::steady_clock::now();
+    gate.RequestStarted();
     ServiceResponse out;
     service.Handle(FromHttplib(q), out);
     r.status = out.status;
@@ -303,8 +352,9 @@ int main(int argc, char** argv) {
     const size_t bytes =
         tRequestStart != std::chrono::steady_clock::time_point{} ? tBodyBytes : r.body.size();
     tRequestStart = {};
+    gate.AnswerDone();
     const ServiceRequest req = FromHttplib(q);
-    service.Stats().Request(Service::Endpoint(req.path), r.status);
+    service.Stats().Request(Service::Endpoint(req.path), r.status, ms / 1000);
     const std::string line = service.LogLine(req, r.status, bytes, ms) + "\n";
     std::lock_guard<std::mutex> g(logLock);
     std::fwrite(line.data(), 1, line.size(), log);
@@ -327,12 +377,13 @@ int main(int argc, char** argv) {
   service.SetSelf(self);
 
   std::unique_ptr<Checker> checker;
+  // The checker writes through a connection of its own: a batch of its
+  // outcomes (a round trip to a database server) never holds up the
+  // answers, which read through the service's.
+  ProxyPool checkerPool;
   if (service.Pool() && config.checkInterval > 0) {
-    if (config.checkURL.find("{service}") != std::string::npos &&
-        (config.listen == "0.0.0.0" || config.listen == "::" || config.listen == "[::]")) {
-      std::cerr
-          << "veilgate-service: the service listens on every address, so the proxies cannot be sent to "
-             "{service}: set [checker] url to an address they reach (http://HOST:PORT/checkip)\n";
+    if (!checkerPool.Open(config.database, error)) {
+      std::cerr << "veilgate-service: " << error << "\n";
       return 1;
     }
     CheckerSettings cs;
@@ -340,29 +391,71 @@ int main(int argc, char** argv) {
     cs.failures = config.checkFailures;
     cs.timeoutSeconds = config.checkTimeout;
     cs.workers = config.checkWorkers;
-    cs.url = ExpandService(config.checkURL, self);
+    cs.url =
+        ExpandService(checkURL, config.publicAuthority.empty() ? self : config.publicAuthority);
     cs.expectAddress = config.checkNamesProxy;
-    checker = std::make_unique<Checker>(*service.Pool(), service.Stats(), cs);
+    cs.caFile = config.checkCAFile;
+    cs.selfBlamePercent = config.checkSelfBlame;
+    cs.leaseSeconds = config.checkLease;
+    checker = std::make_unique<Checker>(checkerPool, service.Stats(), cs);
   }
   std::cout << "listening on " << (tls ? "https" : "http") << "://" << self << std::endl;
   std::cerr << "veilgate-service: GeoIP: " << service.Geo().Source()
-            << (service.Pool() ? "; pool: " + config.database : "; lists of the configuration file")
+            << (service.Pool() ? "; pool: " + ShowablePool(config.database)
+                               : "; lists of the configuration file")
             << "\n";
   if (checker) checker->Start();
 
   std::atomic<bool> signalled{false};
   std::thread stopper([&] {
-    int sig = 0;
-    sigwait(&stopSignals, &sig);
+    while (true) {
+      int sig = 0;
+      sigwait(&stopSignals, &sig);
+      if (sig == SIGHUP) {
+        // The answers' texts are read again; a file that does not read
+        // leaves everything as it was.
+        if (!configPath.empty()) {
+          ServiceConfig fresh;
+          std::string problem;
+          if (!LoadServiceConfig(configPath, fresh, problem)) {
+            std::cerr << "veilgate-service: not reloaded: " << problem << "\n";
+          } else {
+            if (!databasePath.empty()) fresh.database = databasePath;
+            if (portOverride >= 0) fresh.port = portOverride;
+            if (!listenOverride.empty()) fresh.listen = listenOverride;
+            const std::string restart = service.Reload(fresh);
+            std::cerr << "veilgate-service: reloaded the answers"
+                      << (restart.empty() ? "" : "; these take a restart: " + restart) << "\n";
+          }
+        }
+        // The log file was rotated: write to a new one of the same name.
+        if (log != stdout) {
+          std::lock_guard<std::mutex> g(logLock);
+          if (FILE* again = openLog(config.logFile)) {
+            std::fclose(log);
+            log = again;
+          } else {
+            std::cerr << "veilgate-service: cannot write " << config.logFile
+                      << "; logging to the old file\n";
+          }
+        }
+        continue;
+      }
+      break;
+    }
     signalled = true;
-    svr.stop();
+    // The checker first: its probes come back to this service, which must
+    // still answer them or they would count as the proxies' failures.
+    if (checker) checker->Stop();
+    gate.Stop();
   });
-  const bool ok = svr.listen_after_bind();
-  // When the server ended by itself, the signal thread still waits: wake it.
+  gate.Run(listenSocket());
+  // When the gate ended by itself, the signal thread still waits: wake it.
   if (!signalled) pthread_kill(stopper.native_handle(), SIGTERM);
   stopper.join();
   if (checker) checker->Stop();
+  svr.stop();
   service.Close();
   if (log != stdout) std::fclose(log);
-  return ok || signalled ? 0 : 1;
+  return signalled ? 0 : 1;
 }

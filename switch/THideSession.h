@@ -1,0 +1,97 @@
+// The hide session: whether the browsers point at a proxy and at which one,
+// the hide and stop commands with their one-second guard, readiness check and
+// empty selection, what the run's first switch reached, and the decisions of
+// the change-IP and touch timers. It draws nothing and needs no window: the
+// main window asks it and shows what it says.
+//
+// A hide hands the proxy's "address:port" to the three browser switches
+// (system, Firefox, Opera); a stop hands them the empty text, which puts the
+// user's own settings back. Times are date-time values in days from the
+// session's clock.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "proxy/uProxyManager.h"
+
+// Whole seconds and whole minutes between two date-time values (absolute
+// span, truncated).
+int64_t SecondsBetween(double a, double b);
+int64_t MinutesBetween(double a, double b);
+
+enum class THideOutcome {
+  Hidden,    // the browsers point at the new proxy
+  NotReady,  // the service's data or the user's own information is missing
+  NoProxy,   // no idle proxy of the target country: nothing changed
+};
+
+// What the run's first hide learned about the desktop switch, for one word
+// to the user.
+struct THideReach {
+  std::string Proxy;                 // "address:port" the switch was given
+  bool NothingReached = false;       // no mechanism a browser reads was changed
+  std::string FirefoxNotFollowing;   // Firefox profiles that ignore the desktop, ", "-joined
+};
+
+class THideSession {
+ public:
+  using TClock = std::function<double()>;
+  // A super proxy is touched again once more than this many minutes passed.
+  static constexpr int64_t kTouchMinutes = 30;
+
+  THideSession(TProxyManager& aManager, TClock aClock);
+
+  bool Hiding() const { return FHiding; }
+  // The proxy the browsers point at (kept after a stop: the last one).
+  const TProxyRec& Proxy() const { return FManager.FTargetProxy; }
+  // "address:port" of Proxy(), or empty.
+  std::string ProxyText() const;
+
+  // The one-second guard of both commands: false when the last accepted
+  // command lies within the same whole second; otherwise true, and now
+  // becomes the last accepted command.
+  bool Accept();
+  // Counts now as the last accepted command (a command within the first
+  // second of the window is refused).
+  void ArmGuard();
+
+  // Hides through an idle proxy of the target country, or changes to another
+  // one while hiding. aReady: the service's first update and the user's own
+  // information are there.
+  THideOutcome Hide(bool aReady);
+  // Points the browsers back at the user's own settings; also when not
+  // hiding (start-up uses it to undo a run that was killed while hiding).
+  void Stop();
+
+  // After the run's first hide with the system switch on: what it reached,
+  // once (false afterwards and while nothing needs saying).
+  bool TakeReachReport(THideReach& aReport);
+
+  // Change-IP timer: hiding, and the whole minutes since the last change
+  // reach the interval.
+  bool ChangeDue(int64_t aIntervalMinutes) const;
+  // The count of minutes starts again from now.
+  void RestartChangeCount();
+  // Touch timer: wanted while hiding through a super proxy.
+  bool TouchWanted() const { return FHiding && Proxy().IsSuper; }
+  // Touches the current super proxy when more than kTouchMinutes passed
+  // since the last touch; true when it did.
+  bool TouchIfDue();
+  // Cookies of the browsers whose switches are on (after a timed change).
+  void ClearCookies();
+
+  double FLastActionTime = 0;
+  double FLastChangeIPTime = 0;
+  double FLastTouchTime = 0;
+
+ private:
+  double Now() const { return FClock(); }
+  TProxyManager& FManager;
+  TClock FClock;
+  bool FHiding = false;
+  bool FReachChecked = false;
+  bool FReachPending = false;
+  THideReach FReach;
+};
