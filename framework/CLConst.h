@@ -16,8 +16,10 @@ inline constexpr const char* WM_CL_BRING_TO_FRONT = "CL BringtoFront";
 // when the window is active afterwards.
 inline constexpr const char* WM_CL_FORCE_FOREGROUND = "CL ForceForeground";
 
-// Prefix of the single-instance mutex name.
-inline constexpr const char* MutexPrefix = "Global\\";
+// Prefix of the single-instance mutex name: the session's own namespace
+// (Windows), so that another user cannot create the name first and keep the
+// program from starting.
+inline constexpr const char* MutexPrefix = "Local\\";
 
 // Debug log tags.
 inline constexpr const char* TagSettings = "CLSettings";

@@ -72,7 +72,8 @@ std::string OneLine(std::string_view s) {
 
 }  // namespace
 
-TCLMemIniFile::TCLMemIniFile(std::string fileName) : FFileName(std::move(fileName)) {
+TCLMemIniFile::TCLMemIniFile(std::string fileName, bool ownFileOnly)
+    : FFileName(std::move(fileName)), FOwnFileOnly(ownFileOnly) {
   if (!FFileName.empty()) Reload();
 }
 
@@ -261,7 +262,9 @@ bool TCLMemIniFile::Reload(std::string* error) {
   Clear();
   if (FFileName.empty()) return true;
   std::string bytes;
-  if (!platform::ReadWholeFile(FFileName, bytes, error)) return false;
+  if (!(FOwnFileOnly ? platform::ReadOwnFile(FFileName, bytes, error)
+                     : platform::ReadWholeFile(FFileName, bytes, error)))
+    return false;
   SetText(platform::AnsiToUtf8(bytes));
   return true;
 }

@@ -85,8 +85,10 @@ class TCLMemIniFile {
  public:
   // Opens the file and reads it at once; a missing or unreadable file gives
   // an empty document. An empty file name gives an empty document that is
-  // never read from disk.
-  explicit TCLMemIniFile(std::string fileName = "");
+  // never read from disk. With ownFileOnly the file is read only when it is
+  // a regular file of this user's own, not through a link (the user's
+  // settings, in a folder another user might have written to).
+  explicit TCLMemIniFile(std::string fileName = "", bool ownFileOnly = false);
 
   const std::string& FileName() const { return FFileName; }
   void SetFileName(const std::string& fileName) { FFileName = fileName; }
@@ -144,6 +146,7 @@ class TCLMemIniFile {
   void ReindexSections();
 
   std::string FFileName;
+  bool FOwnFileOnly = false;
   std::vector<std::unique_ptr<TCLIniSection>> FSections;
   clini::NameIndex FSectionIndex;
 };

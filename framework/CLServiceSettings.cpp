@@ -1,6 +1,7 @@
 #include "framework/CLServiceSettings.h"
 
 #include <iterator>
+#include <string>
 
 #include "net/CLUtils.h"
 
@@ -35,7 +36,39 @@ bool InList(const std::string& name, const char* const* begin, const char* const
   return false;
 }
 
+// Whether a value names something to open rather than being plain text: it
+// starts with a scheme ("file:", "javascript:", a drive "C:"), a path
+// ("/", "\\") or the program folder's placeholder.
+bool LooksLikeAddress(const std::string& raw) {
+  const std::string value = Trim(raw);
+  if (value.empty()) return false;
+  if (value[0] == '/' || value[0] == '\\' || StartsWithText(value, "%exepath%")) return true;
+  auto isAlpha = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (!isAlpha(value[0])) return false;
+  for (char c : value) {
+    if (c == ':') return true;
+    if (!isAlpha(c) && !(c >= '0' && c <= '9') && c != '+' && c != '-' && c != '.') return false;
+  }
+  return false;
+}
+
 }  // namespace
+
+int ClampPopupSize(int size) {
+  return size < kPopupSizeMin ? kPopupSizeMin : size > kPopupSizeMax ? kPopupSizeMax : size;
+}
+
+std::string ServiceSettingValue(const std::string& name, const std::string& value) {
+  if (!SameText(name, "FLS.Width") && !SameText(name, "FLS.Height")) return value;
+  // A long run of digits is clamped without overflowing; a negative number
+  // or no number at all gives the smallest size.
+  const std::string v = Trim(value);
+  bool digits = !v.empty();
+  for (char c : v)
+    if (c < '0' || c > '9') digits = false;
+  const int size = !digits ? kPopupSizeMin : v.size() > 9 ? kPopupSizeMax : std::stoi(v);
+  return std::to_string(ClampPopupSize(size));
+}
 
 bool IsServiceAddressSetting(const std::string& name) {
   if (InList(name, std::begin(kLocalNames), std::end(kLocalNames))) return false;
@@ -60,7 +93,9 @@ bool IsServiceSetting(const std::string& name, const std::string& value, std::st
     Why(why, "not a setting the service owns");
     return false;
   }
-  if (IsServiceAddressSetting(name) && !value.empty() && !IsWebAddress(Trim(value))) {
+  const bool address =
+      IsServiceAddressSetting(name) || (StartsWithText(name, "Banner.") && LooksLikeAddress(value));
+  if (address && !value.empty() && !IsWebAddress(Trim(value))) {
     Why(why, "not an http: or https: address");
     return false;
   }

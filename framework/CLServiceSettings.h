@@ -19,7 +19,18 @@
 bool IsServiceSetting(const std::string& name, const std::string& value,
                       std::string* why = nullptr);
 
+// The value a service setting is stored with: the popup's size
+// ("FLS.Width", "FLS.Height") is clamped to kPopupSizeMin..kPopupSizeMax
+// (a number out of range, or none, becomes the nearest bound); every other
+// value is kept as it is.
+constexpr int kPopupSizeMin = 16;
+constexpr int kPopupSizeMax = 2000;
+int ClampPopupSize(int size);
+std::string ServiceSettingValue(const std::string& name, const std::string& value);
+
 // Whether the setting holds an address the program opens, shows or calls:
 // the "URL." settings (but "URL.LocalFlagPath", a folder), "SUPER_TOUCH" and
-// banner settings whose last name part contains "URL".
+// banner settings whose last name part contains "URL". (A banner setting
+// of another name whose value looks like an address or a path is checked
+// as an address too, see IsServiceSetting.)
 bool IsServiceAddressSetting(const std::string& name);

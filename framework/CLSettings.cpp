@@ -349,15 +349,15 @@ void TCLSettings::ClearShowAgainFlag() {
 std::string TCLSettings::UserFlagFile() const { return FUserDataPathCurrentUser + kUserFlagFile; }
 
 bool TCLSettings::IsAllUserFlagExists() const {
-  return TCLMemIniFile(UserFlagFile()).ValueExists(kUserFlagSection, kUserFlagName);
+  return TCLMemIniFile(UserFlagFile(), true).ValueExists(kUserFlagSection, kUserFlagName);
 }
 
 bool TCLSettings::GetAllUserFlag() const {
-  return TCLMemIniFile(UserFlagFile()).ReadBool(kUserFlagSection, kUserFlagName, true);
+  return TCLMemIniFile(UserFlagFile(), true).ReadBool(kUserFlagSection, kUserFlagName, true);
 }
 
 void TCLSettings::SetAllUserFlag(bool bValue) {
-  TCLMemIniFile flag(UserFlagFile());
+  TCLMemIniFile flag(UserFlagFile(), true);
   flag.WriteBool(kUserFlagSection, kUserFlagName, bValue);
   platform::ForceDirectories(WithoutSeparator(FUserDataPathCurrentUser));
   std::string error;
@@ -367,7 +367,16 @@ void TCLSettings::SetAllUserFlag(bool bValue) {
 bool TCLSettings::IsAllUserPathWriteable() const {
   try {
     const std::string folder = WithoutSeparator(FUserDataPathAllUsers);
-    if (folder.empty() || !platform::ForceDirectories(folder)) return false;
+    if (folder.empty()) return false;
+    // Another user must not be able to plant settings or links there: a
+    // folder found open to others is not used (what it holds may be
+    // planted already), and neither is one of another owner.
+    const bool existed = platform::DirectoryExists(folder);
+    if ((existed && !platform::IsTrustedSharedFolder(folder)) ||
+        !platform::ForceDirectories(folder) || !platform::IsTrustedSharedFolder(folder)) {
+      CLDebugLog::Write(CLConst::TagSettings, "All-users folder not used: " + folder);
+      return false;
+    }
     return platform::CanWrite(folder);
   } catch (...) {
     return false;
@@ -384,7 +393,7 @@ void TCLSettings::SetAllUser(bool Value) {
   FSettingIni.reset();
   const std::string file = FUserDataPath + FSettingFilename;
   if (!platform::PathExists(file)) platform::WriteWholeFile(file, " ");
-  FSettingIni = std::make_unique<TCLMemIniFile>(file);
+  FSettingIni = std::make_unique<TCLMemIniFile>(file, true);
 }
 
 // --- run days and language texts ------------------------------------------------------

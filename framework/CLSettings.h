@@ -99,7 +99,8 @@ class TCLSettings {
   bool IsAllUserFlagExists() const;
   bool GetAllUserFlag() const;
   void SetAllUserFlag(bool bValue);
-  // Whether the all-users data folder can be created and written. Never throws.
+  // Whether the all-users data folder can be created and written, and may be
+  // trusted (on posix: root's, writable by nobody else). Never throws.
   bool IsAllUserPathWriteable() const;
   // Switches the user data folder and reopens the user file from it.
   void SetAllUser(bool Value);

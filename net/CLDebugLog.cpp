@@ -5,6 +5,8 @@
 #include <map>
 #include <mutex>
 
+#include "platform/AsciiText.h"
+#include "platform/Files.h"
 #include "platform/SystemLog.h"
 
 namespace CLDebugLog {
@@ -39,13 +41,69 @@ bool AutoStart() {
   return S().autoStart;
 }
 
-void Write(const std::string& tag, const std::string& line) {
+namespace {
+
+bool IsNamePart(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+}
+
+// Replaces the value after each "name=" that starts a name ("App.PID=" and
+// "&PID=" do, "APPID=" does not).
+std::string HideValues(const std::string& line, const std::string& name) {
+  std::string out;
+  size_t i = 0;
+  while (i < line.size()) {
+    const bool starts = i == 0 || !IsNamePart(line[i - 1]);
+    if (starts && line.size() - i > name.size() &&
+        SameText(std::string_view(line).substr(i, name.size()), name)) {
+      out.append(line, i, name.size());
+      i += name.size();
+      size_t end = i;
+      while (end < line.size() && line[end] != '&' && line[end] != '#' && line[end] != '"' &&
+             static_cast<unsigned char>(line[end]) >= 0x20)
+        ++end;
+      if (end > i) out += '-';
+      i = end;
+      continue;
+    }
+    out += line[i++];
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string SafeLine(const std::string& line) {
+  const std::string hidden = HideValues(HideValues(line, "MagicWord="), "PID=");
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(hidden.size());
+  for (unsigned char c : hidden) {
+    if (c >= 0x20 && c != 0x7F) {
+      out += static_cast<char>(c);
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else {
+      out += "\\x";
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+void Write(const std::string& tag, const std::string& rawLine) {
   std::map<int, Sink> sinks;
   {
     std::lock_guard<std::mutex> g(S().lock);
     if (!S().active) return;
     sinks = S().sinks;
   }
+  const std::string line = SafeLine(rawLine);
   std::string text = tag.empty() ? line : "[" + tag + "] " + line;
   // Every line also goes where the system's own tools read a program's
   // trace (a debug viewer on Windows, the journal on Linux).
@@ -55,12 +113,9 @@ void Write(const std::string& tag, const std::string& line) {
     return;
   }
   text += "\n";
+  // The user's own file, made private and never written through a link.
   if (const char* path = std::getenv("VEILGATE_DEBUG_LOG"); path && *path) {
-    if (FILE* f = std::fopen(path, "ab")) {
-      std::fwrite(text.data(), 1, text.size(), f);
-      std::fclose(f);
-      return;
-    }
+    if (platform::AppendToFile(path, text)) return;
   }
   std::fwrite(text.data(), 1, text.size(), stderr);
 }

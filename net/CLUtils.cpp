@@ -683,6 +683,26 @@ bool IsWebAddress(const std::string& URL) {
          first != ':' && first != ' ';
 }
 
+std::string EncodeWebAddress(const std::string& URL) {
+  // The characters an address may hold: unreserved, the delimiters and "%"
+  // of the escapes already there.
+  static const std::string kAllowed =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~:/?#[]@!$&'()*+,;=%";
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(URL.size());
+  for (unsigned char c : URL) {
+    if (c != 0 && kAllowed.find(static_cast<char>(c)) != std::string::npos) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 bool OpenURLInBrowser(const std::string& URL) {
   // A file or program path, "file:", "javascript:" or a scheme some program
   // registered would be started by the opener: only web addresses leave.
@@ -690,12 +710,12 @@ bool OpenURLInBrowser(const std::string& URL) {
     CLDebugLog::Write("CLUtils", "Refused to open a non-web address: " + URL);
     return false;
   }
+  // A space or a double quote in the address would end the argument (quoted
+  // or not) and let the rest of the address become further arguments of the
+  // browser; encoded, it is the same address to every browser.
+  const std::string url = EncodeWebAddress(URL);
   std::string command = ::RegReadString(RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "", "");
-  if (command.empty()) return platform::ShellOpen(URL);
-  // A double quote in the address would end the quoted argument and let the
-  // rest of the address become further arguments of the browser; "%22" is
-  // the same address to every browser.
-  std::string url = StringReplaceAll(URL, "\"", "%22");
+  if (command.empty()) return platform::ShellOpen(url);
   if (command.find("%1") != std::string::npos)
     command = StringReplaceAll(command, "%1", url, true);
   else

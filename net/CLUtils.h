@@ -106,9 +106,15 @@ void SetAutoRun(bool Enable, const std::string& Name, const std::string& Command
 // (a line break would end a command line or a settings line) make it no
 // address.
 bool IsWebAddress(const std::string& URL);
+// The address with every byte that may not stand in an address (a space, a
+// quote, a byte outside ASCII) percent-encoded; what is already allowed,
+// "%" included, stays. The result is the same address to a browser and
+// one word on any command line.
+std::string EncodeWebAddress(const std::string& URL);
 // Opens an http: or https: address in the user's default browser; anything
 // else (a file, a program, another scheme) is refused with a line in the
-// debug log and opens nothing.
+// debug log and opens nothing. The address is handed over encoded, so a
+// browser command with an unquoted "%1" still gets it as one argument.
 bool OpenURLInBrowser(const std::string& URL);
 bool RunProcess(const std::string& Exe, const std::string& Params, bool Hide, int TimeoutMs,
                 bool Wait);

@@ -225,11 +225,21 @@ TSingleDownloaderThread::TSingleDownloaderThread(const TSingleDownloader& o, boo
       FTBinaryData(o.BinaryData),
       FTUseCache(o.UseCache),
       FTToFile(toFile),
+      FTMaxBytes(o.MaxBytes > 0 ? o.MaxBytes
+                 : toFile       ? TSingleDownloader::kMaxFileBytes
+                                : TSingleDownloader::kMaxStringBytes),
       FHttpCharset(o.HttpCharset),
       FTProgress(o.OnProgress),
       FOnLog(o.OnLog) {}
 
-TSingleDownloaderThread::~TSingleDownloaderThread() = default;
+TSingleDownloaderThread::~TSingleDownloaderThread() {
+  if (!FOwnFile.empty()) platform::DeleteFileAt(FOwnFile);
+}
+
+std::string TSingleDownloaderThread::OwnFile() const {
+  std::lock_guard<std::mutex> g(FLock);
+  return FOwnFile;
+}
 
 void TSingleDownloaderThread::Start(std::function<void(TSingleDownloaderThread*)> onTerminate) {
   {
@@ -421,6 +431,10 @@ bool TSingleDownloaderThread::Run(std::string& text) {
     }
     FFileSize.store(length);
     Log("Content-Length: " + lengthText);
+    if (length > FTMaxBytes) {
+      Log("Content-Length above the limit of " + std::to_string(FTMaxBytes));
+      return false;
+    }
   } else {
     Log("Content-Length: none");
   }
@@ -438,11 +452,9 @@ bool TSingleDownloaderThread::Run(std::string& text) {
   std::string buffer;
   if (FTToFile) {
     // The temporary folder is shared with other users: the file is made
-    // new (never one somebody placed there, nor through a link) and private.
-    for (int attempt = 0; attempt < 16 && tempName.empty(); ++attempt) {
-      std::string name = MakeTempFileName(platform::TempPath(), "sg", "tmp");
-      if (platform::CreateNewFile(name)) tempName = name;
-    }
+    // new under an unguessable name (never one somebody placed there, nor
+    // through a link) and private.
+    tempName = platform::CreateTempFile(platform::TempPath(), "sg", ".tmp");
     if (!tempName.empty()) file.open(FsPath(tempName), std::ios::binary | std::ios::trunc);
     if (tempName.empty() || !file) {
       Log("Cannot create " +
@@ -452,7 +464,7 @@ bool TSingleDownloaderThread::Run(std::string& text) {
   }
   // The temporary file goes whatever happens below.
   struct TempRemover {
-    const std::string& name;
+    std::string name;
     ~TempRemover() {
       if (!name.empty()) platform::DeleteFileAt(name);
     }
@@ -471,6 +483,11 @@ bool TSingleDownloaderThread::Run(std::string& text) {
       break;
     }
     if (n == 0) break;
+    if (BytesReaded() + n > FTMaxBytes) {
+      readOk = false;
+      Log("Body above the limit of " + std::to_string(FTMaxBytes));
+      return false;
+    }
     if (FTToFile) {
       file.write(block, n);
       if (!file) {
@@ -500,13 +517,17 @@ bool TSingleDownloaderThread::Run(std::string& text) {
     if (file.fail()) writeOk = false;
     bool result = hasLength && readOk && writeOk && BytesReaded() == FTFileSize();
     if (!writeOk) return false;
+    if (FTFileName.empty()) {
+      // The worker's own file is what the handler reads.
+      std::lock_guard<std::mutex> g(FLock);
+      FOwnFile = tempName;
+      remover.name.clear();
+      return result;
+    }
     const std::string dir = ExtractFileDir(FTFileName);
     if (!dir.empty()) platform::ForceDirectories(dir);
-    std::error_code ec;
-    std::filesystem::copy_file(FsPath(tempName), FsPath(FTFileName),
-                               std::filesystem::copy_options::overwrite_existing, ec);
-    if (ec) {
-      Log("Cannot copy to " + FTFileName + ": " + ec.message());
+    if (!platform::CopyFileAtomic(tempName, FTFileName, &error)) {
+      Log("Cannot copy to " + FTFileName + ": " + error);
       return false;
     }
     return result;
@@ -579,8 +600,10 @@ void TSingleDownloader::ThreadDone(TSingleDownloaderThread* thread) {
   // The handlers may destroy this component: copy what is needed first.
   if (FResult) {
     if (keep->FTToFile) {
-      if (TOnDoneFileEvent handler = OnDoneFile)
-        handler(this, keep->FTFileName, keep->FTFileSize());
+      const std::string file = keep->FTFileName.empty() ? keep->OwnFile() : keep->FTFileName;
+      if (TOnDoneFileEvent handler = OnDoneFile) handler(this, file, keep->FTFileSize());
+      // The worker's own file goes with the worker, once the handler read it.
+      if (keep->FTFileName.empty()) platform::DeleteFileAt(file);
     } else {
       if (TOnDoneStringEvent handler = OnDoneString) handler(this, keep->FTStringResult());
     }

@@ -88,7 +88,18 @@ class TSingleDownloader {
   std::string Agent;                // user agent; none when empty
   bool BinaryData = false;          // without a Content-Length the body is not read
   bool UseCache = false;            // false: plain HTTP asks for a fresh copy
-  std::string FileName;             // target of GetFile
+  // Target of GetFile, written as a new file renamed into place (a link in
+  // its place is replaced, never followed). Empty: the body stays in the
+  // downloader's own private temporary file, made new under an unguessable
+  // name; OnDoneFile gets that file's name and it is removed when the
+  // handler returns (nothing is ever copied into a shared folder).
+  std::string FileName;
+  // Most bytes of a body: a longer answer (by its Content-Length or as it
+  // is read) fails the request. 0: kMaxStringBytes for text, kMaxFileBytes
+  // for a file.
+  int64_t MaxBytes = 0;
+  static constexpr int64_t kMaxStringBytes = int64_t{16} << 20;
+  static constexpr int64_t kMaxFileBytes = int64_t{512} << 20;
   std::string UserName;
   std::string Password;
   std::string ContentType;  // header text sent with a POST body
@@ -161,6 +172,7 @@ class TSingleDownloaderThread : public std::enable_shared_from_this<TSingleDownl
   const std::string FTAcceptTypes, FTAgent, FTURL, FTFileName, FTUserName, FTPassword,
       FTContentType, FTPostQuery, FTReferer;
   const bool FTBinaryData, FTUseCache, FTToFile;
+  const int64_t FTMaxBytes;
   const THttpCharset FHttpCharset;
 
   TSingleDownloaderThread(const TSingleDownloader& owner, bool toFile);
@@ -188,6 +200,9 @@ class TSingleDownloaderThread : public std::enable_shared_from_this<TSingleDownl
   int64_t BytesToRead() const { return FBytesToRead.load(); }
   int64_t BytesReaded() const { return FBytesReaded.load(); }
   bool FHttpSSL() const { return FSSL.load(); }
+  // Where the body of a file request without a FileName was kept (the
+  // worker's own temporary file, removed when the worker goes).
+  std::string OwnFile() const;
 
  private:
   void Execute();
@@ -205,6 +220,7 @@ class TSingleDownloaderThread : public std::enable_shared_from_this<TSingleDownl
   bool FFinished = false;
   bool FResult = false;
   std::string FStringResult;
+  std::string FOwnFile;
   std::shared_ptr<platform::HttpConnection> FConnection;
   std::atomic<bool> FTerminated{false};
   std::atomic<int64_t> FFileSize{0};

@@ -17,7 +17,9 @@ namespace platform {
 // GET of an http:// or https:// address over a direct connection (no system
 // proxy). True with the body when the server answered 2xx; false on any
 // failure, with a reason when error is given. Never blocks longer than
-// timeoutMs in total.
+// timeoutMs in total. A body longer than kMaxDirectBodyBytes fails the call;
+// from an https address a redirect to plain http is refused.
+constexpr size_t kMaxDirectBodyBytes = size_t{4} << 20;
 bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs = 30000,
                    std::string* error = nullptr);
 

@@ -1,5 +1,6 @@
 #include "ui/uFlashForm.h"
 
+#include "framework/CLServiceSettings.h"
 #include "framework/CLSettings.h"
 #include "framework/lang/CLMultiLang.h"
 #include "framework/qt/CLEngine.h"
@@ -67,10 +68,11 @@ void TfrmFlashForm::FormCreate() {
   FlashPlayer->SetMenu(false);
   FlashPlayer->SetLoop(false);
   FlashPlayer->SetQuality(1);
-  // Its own size, at the window's top left corner.
+  // Its own size, at the window's top left corner, within sane bounds
+  // whatever the settings say.
   TCLSettings* settings = GetCLSettings();
-  FlashPlayer->SetBounds(0, 0, settings->GetSettingInteger("FLS.Width"),
-                         settings->GetSettingInteger("FLS.Height"));
+  FlashPlayer->SetBounds(0, 0, ClampPopupSize(settings->GetSettingInteger("FLS.Width")),
+                         ClampPopupSize(settings->GetSettingInteger("FLS.Height")));
   FlashPlayer->show();
   // The start-up commands.
   const std::vector<std::string> pictures = StartPictureFiles();

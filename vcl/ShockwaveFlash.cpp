@@ -472,22 +472,19 @@ QPixmap TShockwaveFlash::Picture(const std::string& fileOrUrl) {
 }
 
 // The movie loads pictures given by web address itself, as a browser
-// plug-in would: once per address, into a temporary file that is read and
-// removed.
+// plug-in would: once per address, into the downloader's own private
+// temporary file, read while the downloader still holds it.
 void TShockwaveFlash::Fetch(const std::string& url) {
   if (FDownloads.count(url)) return;
   auto d = std::make_unique<TSingleDownloader>();
   d->URL = url;
   d->BinaryData = true;
   d->AcceptTypes = "*/*";
-  d->FileName = MakeTempFileName(GetTempDir(), "vgm", ".png");
   d->OnDoneFile = [this, url](TSingleDownloader*, const std::string& file, int64_t) {
     QPixmap p;
     if (p.load(QStr(file))) FPictures[url] = p;
-    platform::DeleteFileAt(file);
     update();
   };
-  d->OnError = [](TSingleDownloader* s) { platform::DeleteFileAt(s->FileName); };
   TSingleDownloader* raw = d.get();
   FDownloads[url] = std::move(d);
   raw->GetFile();

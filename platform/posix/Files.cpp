@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <mutex>
 
 #include "platform/AsciiText.h"
@@ -156,11 +157,20 @@ bool DirectoryExists(const std::string& path) {
 
 bool PathExists(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0;
+  return ::stat(path.c_str(), &st) == 0 || ::lstat(path.c_str(), &st) == 0;
 }
 
 bool ForceDirectories(const std::string& path) {
   if (path.empty()) return false;
+  struct stat lst {};
+  if (::lstat(path.c_str(), &lst) == 0 && S_ISDIR(lst.st_mode)) {
+    // A folder of this user's that others may enter or write was made
+    // before folders were private: closed now. Not through a link, and never
+    // a folder of somebody else (/tmp, a shared parent).
+    if (lst.st_uid == ::geteuid() && (lst.st_mode & 077) != 0)
+      ::chmod(path.c_str(), lst.st_mode & 07700);
+    return true;
+  }
   if (DirectoryExists(path)) return true;
   std::string trimmed = path;
   while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
@@ -182,21 +192,23 @@ int64_t FileSize(const std::string& path) {
   return static_cast<int64_t>(st.st_size);
 }
 
-bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
+namespace {
+
+// Reads an opened file to its end (closing it). Only regular files are read
+// (a device could be endless); with ownOnly only files of this user's own.
+bool ReadOpenedFile(int fd, const std::string& path, std::string& bytes, std::string* error,
+                    bool ownOnly) {
   bytes.clear();
-  // Opened without blocking: a named pipe in a file's place would otherwise
-  // hold the caller until some other process writes to it. Only regular
-  // files are read (a device could be endless).
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (error) *error = "Cannot open \"" + path + "\": " + ErrnoText(errno);
     return false;
   }
   struct stat st {};
   const bool statted = ::fstat(fd, &st) == 0;
-  if (!statted || !S_ISREG(st.st_mode)) {
+  if (!statted || !S_ISREG(st.st_mode) || (ownOnly && st.st_uid != ::geteuid())) {
     const std::string why = !statted              ? ErrnoText(errno)
                             : S_ISDIR(st.st_mode) ? ErrnoText(EISDIR)
+                            : S_ISREG(st.st_mode) ? std::string("not a file of this user's own")
                                                   : std::string("not a regular file");
     ::close(fd);
     if (error) *error = "Cannot read \"" + path + "\": " + why;
@@ -221,8 +233,22 @@ bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* err
   return true;
 }
 
+}  // namespace
+
+bool ReadWholeFile(const std::string& path, std::string& bytes, std::string* error) {
+  // Opened without blocking: a named pipe in a file's place would otherwise
+  // hold the caller until some other process writes to it.
+  return ReadOpenedFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK), path, bytes, error,
+                        false);
+}
+
+bool ReadOwnFile(const std::string& path, std::string& bytes, std::string* error) {
+  return ReadOpenedFile(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW), path,
+                        bytes, error, true);
+}
+
 bool WriteWholeFile(const std::string& path, const std::string& bytes, std::string* error) {
-  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     if (error) *error = "Cannot create \"" + path + "\": " + ErrnoText(errno);
     return false;
@@ -235,6 +261,14 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   }
   if (!ok && error) *error = "Cannot write \"" + path + "\": " + ErrnoText(err);
   return ok;
+}
+
+bool AppendToFile(const std::string& path, const std::string& bytes) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  int err = 0;
+  const bool ok = WriteAll(fd, bytes, err);
+  return ::close(fd) == 0 && ok;
 }
 
 namespace {
@@ -261,19 +295,16 @@ void SweepStaleTemporaries(const std::string& folder, const std::string& prefix)
 
 }  // namespace
 
-bool WriteFileAtomic(const std::string& requested, const std::string& bytes, std::string* error) {
-  if (requested.empty()) {
+namespace {
+
+// Writes a new file beside the target with fill, then renames it over the
+// target. The rename replaces whatever has the target's name (a link
+// included) instead of writing through it.
+bool ReplaceAtomically(const std::string& path, const std::function<bool(int, int&)>& fill,
+                       std::string* error) {
+  if (path.empty()) {
     if (error) *error = "Cannot write a file without a name";
     return false;
-  }
-  // A symbolic link is kept: the file it points to is the one replaced.
-  std::string path = requested;
-  struct stat lst {};
-  if (::lstat(requested.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
-    if (char* real = ::realpath(requested.c_str(), nullptr)) {
-      path = real;
-      std::free(real);
-    }
   }
   std::string folder = ParentFolder(path);
   std::string base =
@@ -287,13 +318,13 @@ bool WriteFileAtomic(const std::string& requested, const std::string& bytes, std
   }
   ::fcntl(fd, F_SETFD, FD_CLOEXEC);
   std::string tmp = buf;
-  // Keep the permissions of the file being replaced; a new file is the
-  // user's alone (mkstemp made it 0600), as every file the program writes
-  // (settings, registry files, the saved proxy) holds the user's data.
+  // A new file is the user's alone (mkstemp made it 0600), as every file the
+  // program writes holds the user's data. A file that is replaced passes on
+  // at most its owner's permissions; a link's target is not looked at.
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) ::fchmod(fd, st.st_mode & 07777);
+  if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd, st.st_mode & 0600);
   int err = 0;
-  bool ok = WriteAll(fd, bytes, err);
+  bool ok = fill(fd, err);
   if (ok && ::fsync(fd) != 0) {
     ok = false;
     err = errno;
@@ -321,11 +352,68 @@ bool WriteFileAtomic(const std::string& requested, const std::string& bytes, std
   return true;
 }
 
+}  // namespace
+
+bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
+  return ReplaceAtomically(
+      path, [&](int fd, int& err) { return WriteAll(fd, bytes, err); }, error);
+}
+
+bool CopyFileAtomic(const std::string& from, const std::string& to, std::string* error) {
+  int in = ::open(from.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (in < 0) {
+    if (error) *error = "Cannot open \"" + from + "\": " + ErrnoText(errno);
+    return false;
+  }
+  bool readFailed = false;
+  const bool ok = ReplaceAtomically(
+      to,
+      [&](int fd, int& err) {
+        char buf[65536];
+        for (;;) {
+          ssize_t n = ::read(in, buf, sizeof buf);
+          if (n < 0 && errno == EINTR) continue;
+          if (n < 0) {
+            err = errno;
+            readFailed = true;
+            return false;
+          }
+          if (n == 0) return true;
+          if (!WriteAll(fd, std::string(buf, static_cast<size_t>(n)), err)) return false;
+        }
+      },
+      error);
+  ::close(in);
+  if (readFailed && error) *error = "Cannot read \"" + from + "\": " + *error;
+  return ok;
+}
+
+bool IsTrustedSharedFolder(const std::string& path) {
+  std::string trimmed = path;
+  while (trimmed.size() > 1 && trimmed.back() == '/') trimmed.pop_back();
+  struct stat st {};
+  if (::lstat(trimmed.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return false;
+  // Root's folder, or this user's own (then nobody but root can have
+  // written to it either); closed to writes by anybody else.
+  return (st.st_uid == 0 || st.st_uid == ::geteuid()) && (st.st_mode & 022) == 0;
+}
+
 bool CreateNewFile(const std::string& path) {
   int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) return false;
   ::close(fd);
   return true;
+}
+
+std::string CreateTempFile(const std::string& folder, const std::string& prefix,
+                           const std::string& suffix) {
+  std::string dir = folder.empty() ? std::string(".") : folder;
+  if (dir.back() != '/') dir += '/';
+  std::string name = dir + prefix + "XXXXXX" + suffix;
+  int fd = ::mkostemps(name.data(), static_cast<int>(suffix.size()), O_CLOEXEC);
+  if (fd < 0) return std::string();
+  ::close(fd);
+  return name;
 }
 
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask) {

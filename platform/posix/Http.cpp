@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "platform/AsciiText.h"
 #include "platform/HttpAddress.h"
 #include "platform/posix/HttpCurl.h"
 
@@ -42,6 +43,9 @@ namespace {
 
 size_t AppendBody(char* data, size_t size, size_t count, void* user) {
   auto* body = static_cast<std::string*>(user);
+  // A body longer than any answer of the service ends the transfer (a short
+  // count fails it) rather than filling the memory.
+  if (body->size() + size * count > kMaxDirectBodyBytes) return 0;
   body->append(data, size * count);
   return size * count;
 }
@@ -77,7 +81,9 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 5L);
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // From https, redirects stay on https (as WinINet refuses the downgrade).
+  const bool secure = url.size() >= 6 && SameText(url.substr(0, 6), "https:");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendBody);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
   curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errbuf);

@@ -141,7 +141,9 @@ bool CurlConnection::Prepare(std::string* error) {
   }
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // A request made over https never goes on over plain http: a redirect
+  // there is refused (as WinINet does), or the answer could be anybody's.
+  curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, FOptions.secure ? "https" : "http,https");
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_0));
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);

@@ -4,7 +4,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <mutex>
+#include <set>
+
+#include "platform/Files.h"
+#include "platform/SystemLog.h"
 
 namespace platform::posix {
 
@@ -30,6 +36,49 @@ bool MakePrivateFolder(const std::string& path) {
   return IsPrivateFolder(path);
 }
 
+// True when something that is not this user's own folder holds the name.
+bool HeldByAnother(const std::string& path) {
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) return false;
+  return !S_ISDIR(st.st_mode) || st.st_uid != ::getuid();
+}
+
+// Tells the user (on the terminal and in the system's log) once per folder
+// that another user holds a name the program wanted.
+void ReportHeld(const std::string& path, const std::string& instead) {
+  static std::mutex lock;
+  static std::set<std::string> told;
+  {
+    std::lock_guard<std::mutex> g(lock);
+    if (!told.insert(path).second) return;
+  }
+  const std::string text = "veilgate: " + path +
+                           " belongs to another user and is not used; this user's instance "
+                           "files go to " +
+                           (instead.empty() ? std::string("no folder (single-instance "
+                                                          "handling is off)")
+                                            : instead) +
+                           " instead";
+  std::fprintf(stderr, "%s\n", text.c_str());
+  SystemLog(text);
+}
+
+// The fallback in the user's own cache folder (never shared with others).
+std::string CacheFallback() {
+  std::string cache;
+  const char* xdg = std::getenv("XDG_CACHE_HOME");
+  if (xdg && xdg[0] == '/') {
+    cache = xdg;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (!home || home[0] != '/') return std::string();
+    cache = std::string(home) + "/.cache";
+  }
+  if (!ForceDirectories(cache)) return std::string();
+  const std::string folder = cache + "/veilgate-run";
+  return MakePrivateFolder(folder) ? folder : std::string();
+}
+
 }  // namespace
 
 std::string RuntimeFolder() {
@@ -42,8 +91,16 @@ std::string RuntimeFolder() {
     if (::stat(run, &st) != 0 || !S_ISDIR(st.st_mode)) return std::string();
     if (st.st_uid == ::getuid()) return run;
   }
-  std::string fallback = "/tmp/veilgate-" + std::to_string(::getuid());
-  return MakePrivateFolder(fallback) ? fallback : std::string();
+  // A folder of our own in the temporary folder (short, as socket names
+  // must be). Somebody else may have taken its name first: then the user's
+  // own cache folder serves, and the user is told.
+  std::string temp = TempPath();
+  std::string fallback = temp + "veilgate-" + std::to_string(::getuid());
+  if (MakePrivateFolder(fallback)) return fallback;
+  if (!HeldByAnother(fallback)) return std::string();
+  const std::string instead = CacheFallback();
+  ReportHeld(fallback, instead);
+  return instead;
 }
 
 std::string RuntimeSubfolder(const std::string& name) {

@@ -1,7 +1,9 @@
 // The user's private runtime folder for lock files and sockets of this
 // backend: $XDG_RUNTIME_DIR when it is the user's own, else
-// "/tmp/veilgate-<uid>" created private to the user. Internal to the posix
-// backend.
+// "<temporary folder>/veilgate-<uid>" created private to the user; when
+// another user holds that name (a folder or a link of theirs), the user is
+// told and "$XDG_CACHE_HOME/veilgate-run" (or "~/.cache/veilgate-run")
+// serves instead. Internal to the posix backend.
 #pragma once
 
 #include <string>

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cwctype>
+#include <random>
 #include <mutex>
 
 #include "platform/AsciiText.h"
@@ -246,11 +247,46 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes, std::stri
   return true;
 }
 
+bool AppendToFile(const std::string& path, const std::string& bytes) {
+  Handle h(CreateFileW(Wide(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!h.valid()) return false;
+  DWORD err = 0;
+  return WriteAll(h.get(), bytes, err);
+}
+
 bool CreateNewFile(const std::string& path) {
   Handle h(CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                        FILE_ATTRIBUTE_NORMAL, nullptr));
   return h.valid();
 }
+
+std::string CreateTempFile(const std::string& folder, const std::string& prefix,
+                           const std::string& suffix) {
+  std::string dir = folder.empty() ? std::string(".") : folder;
+  if (!IsSep(dir.back())) dir += '\\';
+  static const char kLetters[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+  std::random_device random;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    std::string name = dir + prefix;
+    for (int i = 0; i < 12; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+    name += suffix;
+    Handle h(CreateFileW(Wide(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (h.valid()) return name;
+    const DWORD err = GetLastError();
+    if (err != ERROR_FILE_EXISTS && err != ERROR_ALREADY_EXISTS) break;
+  }
+  return std::string();
+}
+
+// The user's profile keeps other users out: the user's own files need no
+// owner check here.
+bool ReadOwnFile(const std::string& path, std::string& bytes, std::string* error) {
+  return ReadWholeFile(path, bytes, error);
+}
+
+bool IsTrustedSharedFolder(const std::string&) { return true; }
 
 namespace {
 
@@ -341,6 +377,12 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
   }
   SweepStaleTemporaries(folder + sepText, "." + base + ".tmp-");
   return true;
+}
+
+bool CopyFileAtomic(const std::string& from, const std::string& to, std::string* error) {
+  std::string bytes;
+  if (!ReadWholeFile(from, bytes, error)) return false;
+  return WriteFileAtomic(to, bytes, error);
 }
 
 std::vector<std::string> ListFiles(const std::string& folder, const std::string& mask) {

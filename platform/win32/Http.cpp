@@ -356,6 +356,10 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std
           ok = true;
           break;
         }
+        if (body.size() + got > kMaxDirectBodyBytes) {
+          reason = "the answer is longer than " + std::to_string(kMaxDirectBodyBytes) + " bytes";
+          break;
+        }
         body.append(buf, got);
       }
     }

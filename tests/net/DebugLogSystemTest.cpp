@@ -11,10 +11,12 @@
 
 #include "net/CLDebugLog.h"
 #include "platform/SystemLog.h"
+#include "support/EnvGuard.h"
 #include "support/Sandbox.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 #endif
@@ -78,8 +80,9 @@ TEST_F(DebugLogSystemTest, LinesReachTheJournalUnderTheProgramsNameWhileTheLogIs
       {"", "Start", head + "Start"},
       {"CLSettings", "Setting Not Found :Loud.Miss",
        head + "[CLSettings] Setting Not Found :Loud.Miss"},
-      // A line break would split the record in two: it becomes a blank.
-      {"Update", "answer\r\nMagicWord=x", head + "[Update] answer  MagicWord=x"},
+      // A line break would split the record in two: it is written as an
+      // escape (and the magic word is hidden).
+      {"Update", "answer\r\nMagicWord=x", head + "[Update] answer\\r\\nMagicWord=-"},
       {"Lang", "Deutsch \xc3\xa4", head + "[Lang] Deutsch \xc3\xa4"},
   };
   CLDebugLog::Write("Quiet", "not written while the log is off");
@@ -115,6 +118,58 @@ TEST_F(DebugLogSystemTest, WithoutAJournalTheLineIsLostAndTheProgramGoesOn) {
   const std::vector<std::string> got = journal.Take();
   EXPECT_FALSE(got.empty());
   EXPECT_LT(got.size(), 2000u);  // the rest was dropped, not waited for
+}
+#endif
+
+// The debug log is the user's, but what it writes comes from the network:
+// the magic word (also when it travels as the product id) is hidden, and a
+// line break or terminal escape in an answer cannot forge or hide lines.
+class SecurityLocal : public SandboxTest {
+ protected:
+  void TearDown() override {
+    CLDebugLog::SetActive(false);
+    SandboxTest::TearDown();
+  }
+};
+
+TEST_F(SecurityLocal, DebugLogLinesHideTheMagicWordAndCannotBeForged) {
+  struct Case {
+    const char* in;
+    const char* out;
+  };
+  // clang-format off
+  const Case cases[] = {
+      {"ParseURL: http://h/getinfo?MagicWord=VG-TEST",  "ParseURL: http://h/getinfo?MagicWord=-"},
+      {"http://h/update?ACTION=x&PID=VG demo&LANG=en",  "http://h/update?ACTION=x&PID=-&LANG=en"},
+      {"magicword=Word\r\npid=p1#f",                  "magicword=-\\r\\npid=-#f"},
+      {"APPID=kept MYMAGICWORD=kept PID=",              "APPID=kept MYMAGICWORD=kept PID="},
+      {"App.MagicWord=VG-TEST&App.PID=p1",              "App.MagicWord=-&App.PID=-"},
+      {"ok\n[Engine] forged\x1b[2Jx\x7f",            "ok\\n[Engine] forged\\x1B[2Jx\\x7F"},
+  };
+  // clang-format on
+  for (const Case& c : cases) EXPECT_EQ(CLDebugLog::SafeLine(c.in), c.out) << c.in;
+}
+
+#ifndef _WIN32
+// The file named by VEILGATE_DEBUG_LOG is made private and is never written
+// through a link somebody planted under its name.
+TEST_F(SecurityLocal, TheDebugLogFileIsPrivateAndNeverALink) {
+  const mode_t old = ::umask(0);
+  testsupport::EnvGuard env("VEILGATE_DEBUG_LOG", sb().Path("debug.log"));
+  CLDebugLog::SetActive(true);
+  CLDebugLog::Write("Update", "answer\nMagicWord=VG-TEST");
+  CLDebugLog::Write("Update", "second");
+  ::umask(old);
+  struct stat st {};
+  ASSERT_EQ(::lstat(sb().Path("debug.log").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0600u);
+  EXPECT_EQ(sb().ReadFile("debug.log"), "[Update] answer\\nMagicWord=-\n[Update] second\n");
+
+  sb().WriteFile("victim.txt", "precious");
+  ASSERT_EQ(::symlink(sb().Path("victim.txt").c_str(), sb().Path("link.log").c_str()), 0);
+  env.Set("VEILGATE_DEBUG_LOG", sb().Path("link.log").c_str());
+  CLDebugLog::Write("Update", "through the link");
+  EXPECT_EQ(sb().ReadFile("victim.txt"), "precious");
 }
 #endif
 

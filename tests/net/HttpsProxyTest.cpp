@@ -4,9 +4,13 @@
 #ifndef _WIN32
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
 
 #include "DownloaderTestSupport.h"
+#include "platform/Files.h"
 #include "platform/Http.h"
 #include "support/EnvGuard.h"
 
@@ -124,6 +128,156 @@ TEST_F(SecurityTransport, TheDemoAuthorityCertifiesTheServiceByItsNames) {
   EXPECT_EQ(o.errors, 1);
   EXPECT_EQ(service.RequestCount(), 2);
   EXPECT_EQ(misnamed.RequestCount(), 0);
+}
+
+// An answer from a server reached over https never sends the request on to
+// plain http, where anybody between could answer: the downloader and the
+// direct GET refuse the redirect, while one that stays on https is followed.
+TEST_F(SecurityTransport, HttpsIsNeverRedirectedToPlainHttp) {
+  nettest::Certificates certs;
+  std::string error;
+  ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
+  TestHttpServer plain([](const Request& r, nettest::Connection& c) {
+    c.Write(Response(200, "plain " + r.target));
+  });
+  TestHttpServer secure(
+      [&plain](const Request& r, nettest::Connection& c) {
+        if (r.target.rfind("/down", 0) == 0)
+          c.Write(Response(302, "", "Location: " + plain.Base() + "/landed\r\n"));
+        else if (r.target.rfind("/stay", 0) == 0)
+          c.Write(Response(302, "", "Location: /final\r\n"));
+        else
+          c.Write(Response(200, "secure " + r.target));
+      },
+      certs.localCertFile, certs.localKeyFile);
+  EnvGuard trust("SSL_CERT_FILE", certs.caFile);
+
+  TSingleDownloader sd;
+  Outcome o;
+  Wire(sd, o);
+  sd.URL = secure.Base() + "/stay";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.text, "secure /final");
+  sd.URL = secure.Base() + "/down";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.errors, 1);
+  EXPECT_EQ(o.doneString, 1);
+
+  std::string body;
+  EXPECT_TRUE(platform::HttpGetDirect(secure.Base() + "/stay", body, 5000, &error)) << error;
+  EXPECT_EQ(body, "secure /final");
+  EXPECT_FALSE(platform::HttpGetDirect(secure.Base() + "/down", body, 5000, &error));
+  EXPECT_EQ(body, "");
+  EXPECT_EQ(plain.RequestCount(), 0);
+}
+
+// A file download keeps its body in a file of its own that nobody else can
+// have placed or read, and writes its target as a new file: a link planted
+// under the target's name is replaced, the file it points to untouched.
+TEST_F(SecurityTransport, DownloadsNeitherUseNorWriteThroughPlantedFiles) {
+  TestHttpServer web([](const Request& r, nettest::Connection& c) {
+    c.Write(Response(200, "picture " + r.target));
+  });
+  TSingleDownloader sd;
+  Outcome o;
+  Wire(sd, o);
+  // No target: the handler reads the downloader's own file, private and
+  // under an unguessable name, which is gone once the handler returned.
+  struct stat seen {};
+  std::string seenText;
+  sd.OnDoneFile = [&](TSingleDownloader*, const std::string& name, int64_t) {
+    ++o.doneFile;
+    o.fileName = name;
+    ::lstat(name.c_str(), &seen);
+    platform::ReadWholeFile(name, seenText);
+  };
+  sd.BinaryData = true;
+  sd.URL = web.Base() + "/DE.PNG";
+  sd.GetFile();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_EQ(o.doneFile, 1);
+  EXPECT_EQ(seenText, "picture /DE.PNG");
+  EXPECT_TRUE(S_ISREG(seen.st_mode));
+  EXPECT_EQ(seen.st_mode & 07777, 0600u);
+  EXPECT_EQ(seen.st_uid, ::geteuid());
+  EXPECT_EQ(o.fileName.rfind(platform::TempPath(), 0), 0u) << o.fileName;
+  // "sg", six random letters or digits, ".tmp": far too many names for
+  // anybody to fill them all in advance.
+  const std::string base = o.fileName.substr(platform::TempPath().size());
+  ASSERT_EQ(base.size(), 2u + 6u + 4u) << base;
+  EXPECT_EQ(base.substr(0, 2), "sg");
+  EXPECT_EQ(base.substr(8), ".tmp");
+  EXPECT_FALSE(platform::PathExists(o.fileName));
+
+  // A target under a planted link.
+  sb().WriteFile("victim.txt", "precious");
+  ASSERT_TRUE(platform::ForceDirectories(sb().Path("data/flags")));
+  ASSERT_EQ(::symlink(sb().Path("victim.txt").c_str(), sb().Path("data/flags/US.PNG").c_str()), 0);
+  // A dangling link is a taken name, not a free one.
+  ASSERT_EQ(::symlink(sb().Path("nowhere.txt").c_str(), sb().Path("data/flags/FR.PNG").c_str()), 0);
+  EXPECT_TRUE(platform::PathExists(sb().Path("data/flags/FR.PNG")));
+  Wire(sd, o);
+  for (const char* name : {"US.PNG", "FR.PNG"}) {
+    sd.FileName = sb().Path(std::string("data/flags/") + name);
+    sd.URL = web.Base() + "/" + name;
+    sd.GetFile();
+    ASSERT_TRUE(PumpUntilIdle(sd));
+    EXPECT_EQ(sb().ReadFile(std::string("data/flags/") + name), std::string("picture /") + name);
+    struct stat st {};
+    ASSERT_EQ(::lstat(sd.FileName.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+  }
+  EXPECT_EQ(sb().ReadFile("victim.txt"), "precious");
+  EXPECT_FALSE(sb().Exists("nowhere.txt"));
+  EXPECT_EQ(o.doneFile, 3);
+}
+
+// Bodies are bounded: an answer longer than the limit fails the request
+// whether its length is announced or only seen while reading, for text and
+// for files, and the direct GET stops at its own bound.
+TEST_F(SecurityTransport, OverlongBodiesFailTheRequest) {
+  const std::string big(64 * 1024, 'x');
+  TestHttpServer web([&big](const Request& r, nettest::Connection& c) {
+    if (r.target == "/unannounced")
+      c.Write("HTTP/1.0 200 OK\r\nConnection: close\r\n\r\n" + big);
+    else if (r.target == "/huge")
+      c.Write(Response(200, std::string(platform::kMaxDirectBodyBytes + 1, 'y')));
+    else
+      c.Write(Response(200, big));
+  });
+  TSingleDownloader sd;
+  Outcome o;
+  Wire(sd, o);
+  sd.MaxBytes = 1024;
+  struct Case {
+    const char* path;
+    bool toFile;
+  };
+  for (const Case& k :
+       {Case{"/announced", false}, Case{"/unannounced", false}, Case{"/announced", true}}) {
+    const int before = o.errors;
+    sd.URL = web.Base() + k.path;
+    sd.FileName = k.toFile ? sb().Path("data/big.bin") : std::string();
+    k.toFile ? sd.GetFile() : sd.GetString();
+    ASSERT_TRUE(PumpUntilIdle(sd));
+    EXPECT_EQ(o.errors, before + 1) << k.path << " " << k.toFile;
+  }
+  EXPECT_FALSE(sb().Exists("data/big.bin"));
+  EXPECT_EQ(o.Events(), 3);
+  // Within the bound the same answer arrives whole.
+  sd.MaxBytes = static_cast<int64_t>(big.size());
+  sd.URL = web.Base() + "/unannounced";
+  sd.GetString();
+  ASSERT_TRUE(PumpUntilIdle(sd));
+  EXPECT_EQ(o.text, big);
+
+  std::string body, error;
+  EXPECT_TRUE(platform::HttpGetDirect(web.Base() + "/announced", body, 10000, &error)) << error;
+  EXPECT_FALSE(platform::HttpGetDirect(web.Base() + "/huge", body, 10000, &error));
+  EXPECT_EQ(body, "");
 }
 
 TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {

@@ -184,22 +184,23 @@ TEST_F(UtilsSandboxTest, OpenURLInBrowserRunsTheRegisteredCommand) {
   const std::string browser = MakeRecorder("bin/browser", out);
   const std::string key = "HTTP\\shell\\open\\command";
   const std::string url = "http://example.test/a?b=1&c=d e";
+  const std::string sent = "http://example.test/a?b=1&c=d%20e";  // the space encoded
 
   ::RegWriteString(RegRoot::ClassesRoot, key, "", "\"" + browser + "\" -osint -url \"%1\"");
   ASSERT_TRUE(OpenURLInBrowser(url));
-  EXPECT_EQ(ArgsOf(WaitForFile(out)), "-osint\n-url\n" + url + "\n");
+  EXPECT_EQ(ArgsOf(WaitForFile(out)), "-osint\n-url\n" + sent + "\n");
   fs::remove(out);
 
   // Without "%1" the address is appended in quotes.
   ::RegWriteString(RegRoot::ClassesRoot, key, "", "\"" + browser + "\" --new");
   ASSERT_TRUE(OpenURLInBrowser(url));
-  EXPECT_EQ(ArgsOf(WaitForFile(out)), "--new\n" + url + "\n");
+  EXPECT_EQ(ArgsOf(WaitForFile(out)), "--new\n" + sent + "\n");
   fs::remove(out);
 
   // A quote in the address cannot close the argument and add others.
   ::RegWriteString(RegRoot::ClassesRoot, key, "", "\"" + browser + "\" \"%1\"");
   ASSERT_TRUE(OpenURLInBrowser("http://x/\" --evil \"y"));
-  EXPECT_EQ(ArgsOf(WaitForFile(out)), "http://x/%22 --evil %22y\n");
+  EXPECT_EQ(ArgsOf(WaitForFile(out)), "http://x/%22%20--evil%20%22y\n");
   fs::remove(out);
 
   ::RegWriteString(RegRoot::ClassesRoot, key, "", "\"" + sb().Path("bin/missing") + "\" %1");
@@ -210,7 +211,7 @@ TEST_F(UtilsSandboxTest, OpenURLInBrowserRunsTheRegisteredCommand) {
   MakeRecorder("fakebin/xdg-open", out);
   ScopedEnv path("PATH", sb().Path("fakebin") + ":" + std::getenv("PATH"));
   EXPECT_TRUE(OpenURLInBrowser(url));
-  EXPECT_EQ(ArgsOf(WaitForFile(out)), url + "\n");
+  EXPECT_EQ(ArgsOf(WaitForFile(out)), sent + "\n");
 }
 #endif
 

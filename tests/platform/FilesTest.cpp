@@ -39,20 +39,22 @@ TEST_F(FilesTest, AtomicWriteReplacesContentAndLeavesNoTemporaryFile) {
   ASSERT_TRUE(platform::ReadWholeFile(target, bytes));
   EXPECT_EQ(bytes, std::string("sec\0nd", 6));
   EXPECT_EQ(platform::ListFiles(sb().Path("w"), "*"), V{"file.txt"});
-  // An existing file keeps its permissions.
-  ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
+  // An existing file keeps its owner's permissions (never more than 0600).
+  ASSERT_EQ(::chmod(target.c_str(), 0400), 0);
   ASSERT_TRUE(platform::WriteFileAtomic(target, "third"));
   struct stat st {};
   ASSERT_EQ(::stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0640u);
+  EXPECT_EQ(st.st_mode & 0777, 0400u);
 
-  // Through a symbolic link the linked file is replaced and the link stays.
+  // A symbolic link at the target is replaced by the new file; the file it
+  // pointed to stays as it was (a link is never written through).
   ASSERT_EQ(::symlink(target.c_str(), sb().Path("link.txt").c_str()), 0);
   ASSERT_TRUE(platform::WriteFileAtomic(sb().Path("link.txt"), "via link"));
   struct stat lst {};
   ASSERT_EQ(::lstat(sb().Path("link.txt").c_str(), &lst), 0);
-  EXPECT_TRUE(S_ISLNK(lst.st_mode));
-  EXPECT_EQ(sb().ReadFile("w/file.txt"), "via link");
+  EXPECT_TRUE(S_ISREG(lst.st_mode));
+  EXPECT_EQ(sb().ReadFile("link.txt"), "via link");
+  EXPECT_EQ(sb().ReadFile("w/file.txt"), "third");
 }
 
 TEST_F(FilesTest, AtomicWriteSweepsOnlyStaleTemporariesOfTheSameFile) {

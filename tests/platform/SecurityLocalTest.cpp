@@ -31,6 +31,7 @@
 #include "platform/ProxySettings.h"
 #include "platform/Registry.h"
 #include "platform/System.h"
+#include "support/EnvGuard.h"
 #include "support/Sandbox.h"
 
 namespace {
@@ -66,6 +67,23 @@ class SecurityLocal : public SandboxTest {
     for (const std::string& name : platform::ListFiles(folder, "*" + suffix))
       found.push_back(folder + "/" + name);
     return found.size() == 1 ? found[0] : std::string();
+  }
+  // With the runtime folder's name taken: the single-instance lock and the
+  // instance sockets work, in "veilgate-run" of the user's cache folder.
+  void ExpectInstanceFilesInTheCache() {
+    ASSERT_EQ(platform::CreateNamedMutex("Local\\{SecSquat}"), platform::MutexResult::Created);
+    EXPECT_FALSE(CheckSingleInstance("Local\\{SecSquat}"));  // a second start hands over
+    platform::ReleaseNamedMutexes();
+    auto endpoint =
+        platform::CreateInstanceEndpoint("SecSquat", [](const platform::InstanceMessage&) {
+          return int64_t{7};
+        });
+    ASSERT_NE(endpoint, nullptr);
+    EXPECT_EQ(endpoint->window().id.rfind(sb().Path("cache/veilgate-run/"), 0), 0u)
+        << endpoint->window().id;
+    EXPECT_EQ(ModeOf(sb().Path("cache/veilgate-run")), 0700u);
+    const auto found = platform::FindInstanceWindows("SecSquat");
+    ASSERT_EQ(found.size(), 1u);
   }
 };
 
@@ -104,6 +122,81 @@ TEST_F(SecurityLocal, FilesAndFoldersTheProgramMakesAreTheUsersAlone) {
   ASSERT_EQ(::symlink(sb().Path("mine/victim").c_str(), sb().Path("mine/sg2.tmp").c_str()), 0);
   EXPECT_FALSE(platform::CreateNewFile(sb().Path("mine/sg2.tmp")));
   EXPECT_FALSE(sb().Exists("mine/victim"));
+}
+
+// Links and loose files another user may plant in a folder the program
+// writes: nothing is written through a link, a replaced file never passes on
+// more than the owner's permissions, and a folder of the user's that an
+// earlier version left open is closed.
+TEST_F(SecurityLocal, PlantedLinksAreReplacedNeverFollowed) {
+  OpenUmask umask0;
+  sb().WriteFile("victim.txt", "precious");
+  ASSERT_TRUE(platform::ForceDirectories(sb().Path("mine")));
+  auto plant = [&](const char* name, const std::string& target) {
+    return ::symlink(target.c_str(), sb().Path(std::string("mine/") + name).c_str()) == 0;
+  };
+  ASSERT_TRUE(plant("setting.dat", sb().Path("victim.txt")));
+  ASSERT_TRUE(plant("copy.dat", sb().Path("victim.txt")));
+  ASSERT_TRUE(plant("whole.dat", sb().Path("victim.txt")));
+  ASSERT_TRUE(plant("dangling.dat", sb().Path("created-elsewhere.txt")));
+  sb().WriteFile("source.bin", "copied");
+
+  EXPECT_TRUE(platform::PathExists(sb().Path("mine/dangling.dat")));  // a taken name
+  ASSERT_TRUE(platform::WriteFileAtomic(sb().Path("mine/setting.dat"), "mine"));
+  ASSERT_TRUE(platform::WriteFileAtomic(sb().Path("mine/dangling.dat"), "mine"));
+  ASSERT_TRUE(platform::CopyFileAtomic(sb().Path("source.bin"), sb().Path("mine/copy.dat")));
+  EXPECT_FALSE(platform::WriteWholeFile(sb().Path("mine/whole.dat"), "through"));
+  EXPECT_EQ(sb().ReadFile("victim.txt"), "precious");
+  EXPECT_FALSE(sb().Exists("created-elsewhere.txt"));
+  for (const char* name : {"mine/setting.dat", "mine/dangling.dat", "mine/copy.dat"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(sb().Path(name).c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+  }
+  EXPECT_EQ(sb().ReadFile("mine/copy.dat"), "copied");
+
+  // A replaced file keeps at most its owner's permissions.
+  struct Mode {
+    mode_t before, after;
+  };
+  for (const Mode m : {Mode{0644, 0600}, Mode{0666, 0600}, Mode{0640, 0600}, Mode{0400, 0400}}) {
+    const std::string file = sb().Path("mine/loose.dat");
+    platform::DeleteFileAt(file);
+    sb().WriteFile("mine/loose.dat", "old");
+    ASSERT_EQ(::chmod(file.c_str(), m.before), 0);
+    ASSERT_TRUE(platform::WriteFileAtomic(file, "new"));
+    EXPECT_EQ(ModeOf(file), m.after) << std::oct << m.before;
+  }
+
+  // A folder of the user's left open is closed; one reached through a link,
+  // and another user's shared folder, are left alone.
+  ASSERT_EQ(::mkdir(sb().Path("open").c_str(), 0755), 0);
+  ASSERT_EQ(::mkdir(sb().Path("shared").c_str(), 0777), 0);
+  ASSERT_EQ(::symlink(sb().Path("shared").c_str(), sb().Path("alias").c_str()), 0);
+  EXPECT_TRUE(platform::ForceDirectories(sb().Path("open")));
+  EXPECT_TRUE(platform::ForceDirectories(sb().Path("alias")));
+  EXPECT_EQ(ModeOf(sb().Path("open")), 0700u);
+  EXPECT_EQ(ModeOf(sb().Path("shared")), 0777u);
+}
+
+// Temporary files in a shared folder: new, private, and named from so many
+// possible names that nobody can take them all in advance.
+TEST_F(SecurityLocal, TemporaryFilesHaveUnguessableNames) {
+  OpenUmask umask0;
+  std::vector<std::string> names;
+  for (int i = 0; i < 20; ++i) {
+    const std::string name = platform::CreateTempFile(sb().Path("tmp"), "sg", ".tmp");
+    ASSERT_FALSE(name.empty());
+    EXPECT_EQ(ModeOf(name), 0600u);
+    const std::string base = name.substr(name.rfind('/') + 1);
+    ASSERT_EQ(base.size(), 12u) << base;
+    EXPECT_EQ(base.substr(0, 2), "sg");
+    EXPECT_EQ(base.substr(8), ".tmp");
+    for (const std::string& other : names) EXPECT_NE(other, name);
+    names.push_back(name);
+  }
+  EXPECT_TRUE(platform::CreateTempFile(sb().Path("none"), "sg", ".tmp").empty());
 }
 
 TEST_F(SecurityLocal, RegistryFilesAndTheirLocksAreTheUsersAlone) {
@@ -153,6 +246,19 @@ TEST_F(SecurityLocal, InstanceSocketsAndLockFilesAreTheUsersAlone) {
   platform::ReleaseNamedMutexes();
 }
 
+// Without a session runtime folder, the program's folder in the temporary
+// folder can be taken by somebody else first. Single-instance handling and
+// the instance channel then go on in the user's own cache folder.
+TEST_F(SecurityLocal, ATakenRuntimeFolderNameDoesNotTurnOffTheInstanceChannel) {
+  testsupport::EnvGuard env;
+  env.Set("XDG_RUNTIME_DIR", nullptr);
+  const std::string name = "veilgate-" + std::to_string(::getuid());
+  // Somebody's link in the name's place (another user's folder is the case
+  // with root, below).
+  ASSERT_EQ(::symlink(sb().Path("cache").c_str(), sb().Path("tmp/" + name).c_str()), 0);
+  ExpectInstanceFilesInTheCache();
+}
+
 class SecurityOtherUser : public SecurityLocal {
  protected:
   void SetUp() override {
@@ -182,6 +288,51 @@ TEST_F(SecurityOtherUser, ASocketOfAnotherUserIsNeitherFoundNorCalled) {
   // Nothing connected to it.
   EXPECT_LT(::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC), 0);
   ::close(fd);
+}
+
+// A file another user owns, or a link, in the user's settings' place is not
+// read as the user's settings; a shared folder is trusted only as root's
+// and closed to others.
+TEST_F(SecurityOtherUser, FilesAndFoldersOfAnotherUserAreNotTrusted) {
+  sb().WriteFile("mine.dat", "[Setting]\nX=1\n");
+  sb().WriteFile("theirs.dat", "[Setting]\nFireFoxPath=/bin/evil\n");
+  ASSERT_EQ(::chown(sb().Path("theirs.dat").c_str(), kOtherUser, kOtherUser), 0);
+  ASSERT_EQ(::symlink(sb().Path("mine.dat").c_str(), sb().Path("link.dat").c_str()), 0);
+  std::string bytes;
+  EXPECT_TRUE(platform::ReadOwnFile(sb().Path("mine.dat"), bytes));
+  EXPECT_EQ(bytes, "[Setting]\nX=1\n");
+  EXPECT_FALSE(platform::ReadOwnFile(sb().Path("theirs.dat"), bytes));
+  EXPECT_FALSE(platform::ReadOwnFile(sb().Path("link.dat"), bytes));
+  EXPECT_EQ(bytes, "");
+
+  struct Folder {
+    uid_t owner;
+    mode_t mode;
+    bool trusted;
+  };
+  for (const Folder f : {Folder{0, 0755, true}, Folder{0, 0700, true}, Folder{0, 0775, false},
+                         Folder{0, 01777, false}, Folder{kOtherUser, 0755, false}}) {
+    const std::string dir = sb().Path("common-test");
+    ::rmdir(dir.c_str());
+    ASSERT_EQ(::mkdir(dir.c_str(), 0700), 0);
+    ASSERT_EQ(::chown(dir.c_str(), f.owner, f.owner), 0);
+    ASSERT_EQ(::chmod(dir.c_str(), f.mode), 0);
+    EXPECT_EQ(platform::IsTrustedSharedFolder(dir), f.trusted)
+        << f.owner << " " << std::oct << f.mode;
+  }
+  ASSERT_EQ(::symlink(sb().Path("common-test").c_str(), sb().Path("common-link").c_str()), 0);
+  EXPECT_FALSE(platform::IsTrustedSharedFolder(sb().Path("common-link")));
+}
+
+TEST_F(SecurityOtherUser, ARuntimeFolderOfAnotherUserDoesNotTurnOffTheInstanceChannel) {
+  testsupport::EnvGuard env;
+  env.Set("XDG_RUNTIME_DIR", nullptr);
+  const std::string squat = sb().Path("tmp/veilgate-" + std::to_string(::getuid()));
+  ASSERT_EQ(::mkdir(squat.c_str(), 0777), 0);
+  ASSERT_EQ(::chown(squat.c_str(), kOtherUser, kOtherUser), 0);
+  ExpectInstanceFilesInTheCache();
+  // Nothing of ours went into the other user's folder.
+  EXPECT_TRUE(platform::ListFiles(squat, "*").empty());
 }
 
 TEST_F(SecurityOtherUser, ALockFileOfAnotherUserDoesNotStopTheProgram) {

@@ -1,6 +1,8 @@
 // The reference web service, run as the real program on a loopback port and
 // asked by the application's own network code.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <memory>
 #include <regex>
@@ -11,6 +13,7 @@
 #include "framework/ServiceEndpoints.h"
 #include "net/SingleDownloader.h"
 #include "net/StringList.h"
+#include "platform/Files.h"
 #include "platform/Http.h"
 #include "support/Sandbox.h"
 #include "ServiceSupport.h"
@@ -282,7 +285,11 @@ TEST_F(ServiceTest, BadConfigurationEndsWithAMessageNamingTheLine) {
   EXPECT_NE(sb().ReadFile("service/m.txt").find("cannot read"), std::string::npos);
 }
 
-TEST_F(ServiceTest, ServesHttpsWithTheConfiguredCertificate) {
+// The service's own boundaries; suites named "Security..." also carry the
+// label "security".
+class SecurityService : public ServiceTest {};
+
+TEST_F(SecurityService, ServesHttpsWithTheConfiguredCertificate) {
   nettest::Certificates certs;
   std::string error;
   ASSERT_TRUE(nettest::MakeCertificates(sb().Path("certs"), certs, &error)) << error;
@@ -322,7 +329,7 @@ TEST_F(ServiceTest, ServesHttpsWithTheConfiguredCertificate) {
   EXPECT_FALSE(platform::HttpGetDirect("http://127.0.0.1:" + m[1].str() + "/update", body, 5000));
 }
 
-TEST_F(ServiceTest, RequestHeadersAndBodiesAreBounded) {
+TEST_F(SecurityService, RequestHeadersAndBodiesAreBounded) {
   Start(kConfig);
   const int port = std::stoi(FBase.substr(FBase.rfind(':') + 1));
   // Many headers that are each short enough still add up.
@@ -344,4 +351,54 @@ TEST_F(ServiceTest, RequestHeadersAndBodiesAreBounded) {
   EXPECT_NE(metrics.find("veilgate_requests_total{endpoint=\"update\",status=\"405\"} 1\n"),
             std::string::npos)
       << metrics;
+}
+
+// The magic word travels as "PID" when the program has no product id: its
+// value never reaches the request log under that name either.
+TEST_F(SecurityService, TheMagicWordIsNotLoggedAsThePidEither) {
+  Start(kConfig);
+  Get("/update?PID=VG-TEST&Ver=2&pid=Secret-2");
+  std::string log;
+  EXPECT_TRUE(testsupport::WaitUntil(
+      [&] {
+        log = sb().ReadFile("service/requests.log");
+        return log.find("query=\"PID=-&Ver=2&pid=-\"") != std::string::npos;
+      },
+      10000))
+      << log;
+  for (const char* word : {"VG-TEST", "Secret-2"}) EXPECT_EQ(log.find(word), std::string::npos);
+}
+
+// The request log and the touches log hold users' addresses: the operator's
+// alone under any umask, never written through a link planted in their
+// place; the shipped unit makes every file of the service private.
+TEST_F(SecurityService, LogsOfUsersAddressesAreTheOperatorsAlone) {
+  sb().WriteFile("victim.txt", "precious");
+  ASSERT_TRUE(platform::ForceDirectories(sb().Path("service")));
+  ASSERT_EQ(::symlink(sb().Path("victim.txt").c_str(), sb().Path("service/touches.log").c_str()),
+            0);
+  const mode_t old = ::umask(0);
+  Start(kConfig);
+  ::umask(old);
+  Get("/touch?ip=192.0.2.20");
+  EXPECT_EQ(sb().ReadFile("victim.txt"), "precious");
+  ASSERT_TRUE(platform::DeleteFileAt(sb().Path("service/touches.log")));
+  Get("/touch?ip=192.0.2.20");
+  std::string log;
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] {
+        log = sb().Exists("service/requests.log") ? sb().ReadFile("service/requests.log") : "";
+        return log.find("path=/touch ") != std::string::npos;
+      },
+      10000));
+  for (const char* name : {"service/requests.log", "service/touches.log"}) {
+    struct stat st {};
+    ASSERT_EQ(::lstat(sb().Path(name).c_str(), &st), 0) << name;
+    EXPECT_TRUE(S_ISREG(st.st_mode)) << name;
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << name;
+  }
+  EXPECT_NE(sb().ReadFile("service/touches.log").find("192.0.2.20"), std::string::npos);
+  const std::string unit =
+      testsupport::ReadText(std::string(VG_SOURCE_DIR) + "/tools/service/veilgate-service.service");
+  EXPECT_TRUE(std::regex_search(unit, std::regex("\n\\[Service\\][^\\[]*\nUMask=0077\n")));
 }

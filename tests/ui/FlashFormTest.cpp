@@ -281,8 +281,8 @@ TEST_F(FlashFormTest, AFlagGivenByWebAddressIsFetchedOnceAndDrawn) {
   const QRectF flag(196 + 12, 10 + 30, 48, 48);  // the front card's flag
   ASSERT_TRUE(Until([&] { return Middle(p->Snapshot().copy(flag.toRect())) == qRgb(0, 170, 0); }));
   EXPECT_EQ(web.Count("/flags/DE.PNG"), 1);
-  // The temporary file is gone.
-  EXPECT_TRUE(platform::ListFiles(GetTempDir(), "vgm*").empty());
+  // The downloader's own temporary file is gone once the picture was read.
+  EXPECT_TRUE(platform::ListFiles(GetTempDir(), "sg*").empty());
 }
 
 }  // namespace

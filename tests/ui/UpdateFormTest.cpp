@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "FrameworkWindowsSupport.h"
+#include "framework/CLServiceSettings.h"
 #include "framework/qt/CLEngine.h"
 #include "framework/qt/windows/CLUpdateForm.h"
 #include "support/NetTestServers.h"
@@ -496,7 +497,10 @@ TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideSt
   const std::vector<std::pair<std::string, std::string>> badAddresses = {
       {"SUPER_TOUCH", "file:///etc/passwd?{1}"}, {"URL.home", "file:///etc/passwd"},
       {"URL.help", "vgevil:run"}, {"URL.CheckIP", "javascript:alert(1)"},
-      {"URL.Redirect", "%exepath%\\evil.html"}, {"Banner.Side.RemoteURL", "ftp://x/"}};
+      {"URL.Redirect", "%exepath%\\evil.html"}, {"Banner.Side.RemoteURL", "ftp://x/"},
+      // Banner settings without "URL" in their name that hold an address.
+      {"Banner.Side.Page", "file:///etc/passwd"}, {"Banner.Side.Home", "%exepath%\\evil.html"},
+      {"Banner.Side.Link", "javascript:alert(1)"}, {"Banner.Side.Frame", "/etc/passwd"}};
   // clang-format on
   std::vector<std::string> supplied = {"FireFoxPath=",
                                        "SWITCH.FF=0",
@@ -516,7 +520,12 @@ TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideSt
   body +=
       "__MODIFY__.NORMAL_IPS=192.0.2.7:8080|Here|HR|1|2\r\n"
       "__MODIFY__.URL.Support=https://example.org/support\r\n"
-      "Banner.Top.RemoteURL=http://example.org/banner\r\n";
+      "Banner.Top.RemoteURL=http://example.org/banner\r\n"
+      "Banner.Top.Page=https://example.org/page\r\n"
+      "Banner.Top.Height=120\r\n"
+      // The popup's size, clamped to what a screen can show.
+      "__MODIFY__.FLS.Width=99999999999\r\n"
+      "__MODIFY__.FLS.Height=-5\r\n";
   ServeBody(body, supplied);
   Engine();  // the program has started: what it writes itself is written
   std::map<std::string, std::string> before;
@@ -531,6 +540,10 @@ TEST_F(SecurityUpdateChannel, HostileAnswerChangesNoLocalSettingAndTheNextHideSt
   EXPECT_EQ(Setting("NORMAL_IPS"), "192.0.2.7:8080|Here|HR|1|2");
   EXPECT_EQ(Setting("URL.Support"), "https://example.org/support");
   EXPECT_EQ(Setting("Banner.Top.RemoteURL"), "http://example.org/banner");
+  EXPECT_EQ(Setting("Banner.Top.Page"), "https://example.org/page");
+  EXPECT_EQ(Setting("Banner.Top.Height"), "120");
+  EXPECT_EQ(Setting("FLS.Width"), std::to_string(kPopupSizeMax));
+  EXPECT_EQ(Setting("FLS.Height"), std::to_string(kPopupSizeMin));
   // From disk, with a fresh store: nothing refused was written.
   ReleaseCLSettings();
   for (const auto& [name, value] : before) EXPECT_EQ(Setting(name), value) << name;

@@ -76,11 +76,13 @@ TEST_F(WebBannerTest, RemoteAddressShowsTheFallbackFirstAndTheCacheNextTime) {
       << page;
   EXPECT_EQ(FServer->RequestCount(), 1);
 
-  // The next update shows the cached copy and downloads nothing.
+  // The next update shows the cached copy, as the page of its remote
+  // address (never as a local file), and downloads nothing.
   TCLWebBanner* next = Banner("Top");
   next->UpdateBanner();
-  EXPECT_EQ(next->URL(), cache);
-  EXPECT_EQ(next->LocationURL(), "file://" + cache);
+  EXPECT_EQ(next->URL(), remote);
+  EXPECT_EQ(next->DocumentHTML(), expected);
+  EXPECT_EQ(next->LocationURL().find("file:"), std::string::npos) << next->LocationURL();
   EXPECT_EQ(next->PendingDownload(), "");
   ASSERT_TRUE(ProcessPosted());
   EXPECT_EQ(FServer->RequestCount(), 1);
@@ -105,7 +107,8 @@ TEST_F(WebBannerTest, FirstChoiceSettingsComeFirstAndTheSecondRemoteCacheWins) {
       },
       10000));
   b->UpdateBanner();
-  EXPECT_EQ(b->URL(), TCLWebBanner::CacheFileName(remoteA));
+  EXPECT_EQ(b->URL(), remoteA);
+  EXPECT_EQ(b->DocumentHTML(), page);
 }
 
 TEST_F(WebBannerTest, NoSettingsNavigateToAnEmptyAddressAndDownloadNothing) {

@@ -11,6 +11,10 @@
 #include <string>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QMouseEvent>
+#include <QWidget>
+
 #include "FrameworkWindowsSupport.h"
 #include "framework/qt/CLEngine.h"
 #include "framework/qt/windows/CLWebBanner.h"
@@ -35,6 +39,27 @@ std::string Eval(TWebBrowser* b, const std::string& script) {
   });
   ProcessUntil([&] { return done; }, 10000);
   return done ? value : "<no answer>";
+}
+
+// Clicks the element as the user does, with the mouse on the engine's view
+// (a click made by script has no user gesture, and pages may not open
+// windows by script).
+void UserClick(TWebBrowser* b, const std::string& id) {
+  const std::string at = Eval(b, "(function () { var r = document.getElementById('" + id +
+                                     "').getBoundingClientRect(); return Math.round(r.left + "
+                                     "r.width / 2) + ',' + Math.round(r.top + r.height / 2); })()");
+  const size_t comma = at.find(',');
+  ASSERT_NE(comma, std::string::npos) << at;
+  const QPoint p(std::stoi(at.substr(0, comma)), std::stoi(at.substr(comma + 1)));
+  QWidget* target = nullptr;
+  for (QWidget* w : b->findChildren<QWidget*>())
+    if (std::string(w->metaObject()->className()) == "QWebEngineView") target = w->focusProxy();
+  ASSERT_NE(target, nullptr);
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease}) {
+    QMouseEvent e(type, QPointF(p), QPointF(target->mapToGlobal(p)), Qt::LeftButton,
+                  type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(target, &e);
+  }
 }
 
 class WebBrowserTest : public FrameworkWindowsTest {
@@ -207,7 +232,7 @@ TEST_F(WebBrowserTest, WcmeLinksInABannerOpenTheirPageOutsideAndNeverNavigate) {
   ASSERT_EQ(opened.size(), 1u);
   EXPECT_EQ(opened[0].rfind("http://127.0.0.1:9/help?ACTION=help&", 0), 0u) << opened[0];
   b->RunJavaScript("document.getElementById('nopage').click()");
-  b->RunJavaScript("document.getElementById('blank').click()");
+  UserClick(b, "blank");
   EXPECT_EQ(Opened(2, 10000).size(), 2u);  // the new-window link opens its page too
   ProcessUntil([] { return false; }, 500);
   EXPECT_EQ(Opened().size(), 2u);  // the link without a page opened nothing
@@ -268,4 +293,52 @@ TEST_F(WebBrowserTest, LocalFileAndBaseFolderResolve) {
   b->LoadFromString("<html><body><img id=i src='dot.png'></body></html>", sb().Path("app/res"));
   ASSERT_TRUE(WaitComplete(2));
   EXPECT_EQ(Eval(b, "document.getElementById('i').src"), "file://" + sb().Path("app/res/dot.png"));
+}
+
+// What a page in an embedded view can reach: a local page cannot read the
+// user's other files, a script opens no window, and a banner's cached copy
+// of a remote page runs as that remote page, not as a local file.
+class SecurityWebView : public WebBrowserTest {};
+
+TEST_F(SecurityWebView, PagesReachNeitherLocalFilesNorNewWindows) {
+  sb().WriteFile("home/secret.txt", "the user's secret");
+  const std::string probe =
+      "<script>var x = new XMLHttpRequest();"
+      "try { x.open('GET', 'file://" +
+      sb().Path("home/secret.txt") +
+      "', false); x.send(); document.title = 'read:' + x.responseText; }"
+      "catch (e) { document.title = 'blocked'; }"
+      "var w = window.open('" +
+      FServer->Base() + "/popup'); document.title += w ? ' window' : ' no-window';</script>";
+  sb().WriteFile("app/res/probe.html", "<html><body>" + probe + "</body></html>");
+  TWebBrowser* b = ShownBrowser();
+  std::vector<std::string> reported;
+  b->OnBeforeNavigate2 = [&](TWebBrowser*, const std::string& url, bool&) {
+    reported.push_back(url);
+  };
+  b->Navigate(sb().Path("app/res/probe.html"));
+  ASSERT_TRUE(WaitComplete(1));
+  EXPECT_EQ(Eval(b, "document.title"), "blocked no-window");
+  ProcessUntil([] { return false; }, 300);
+  EXPECT_EQ(PagesServed(), 0);
+  for (const std::string& url : reported) EXPECT_EQ(url.find("/popup"), std::string::npos) << url;
+}
+
+TEST_F(SecurityWebView, ABannersCachedCopyRunsAsItsRemotePage) {
+  const std::string remote = FServer->Base() + "/banner?a=1";
+  WriteConst({"Banner.Top.RemoteURL=" + remote});
+  Main();
+  sb().WriteFile("home/secret.txt", "the user's secret");
+  TCLWebBanner* b = static_cast<TCLWebBanner*>(ShownBrowser(true));
+  b->SetBannerName("Top");
+  // A copy fetched earlier, as a hostile answer could have placed it.
+  ASSERT_TRUE(platform::ForceDirectories(ExtractFileDir(TCLWebBanner::CacheFileName(remote))));
+  ASSERT_TRUE(platform::WriteFileAtomic(
+      TCLWebBanner::CacheFileName(remote),
+      "<html><body id=cached><script>document.title = location.href;</script></body></html>"));
+  b->UpdateBanner();
+  ASSERT_TRUE(WaitComplete(1));
+  EXPECT_EQ(Eval(b, "document.body.id"), "cached");
+  EXPECT_EQ(Eval(b, "document.title"), remote);
+  EXPECT_EQ(Eval(b, "location.protocol"), "http:");
 }

@@ -10,6 +10,7 @@
 #include "platform/Instance.h"
 #include "platform/Mutex.h"
 #include "switch/uVGUtils.h"
+#include "framework/CLConst.h"
 #include "framework/CLSettings.h"
 #include "net/CLUtils.h"
 
@@ -187,6 +188,20 @@ TEST_F(InstanceWinTest, ProgramsStartInTheirFolderWithTheirArguments) {
   platform::SleepMs(500);
   EXPECT_FALSE(platform::FileExists(record));
   ReleaseCLSettings();
+}
+
+// The program's single-instance name lives in the session's namespace: a
+// mutex of the same name in the global namespace (another user created it
+// first, from another session) does not keep the program from starting,
+// while a second start in this session still hands over.
+TEST(SecurityLocal, AGlobalMutexOfAnotherSessionDoesNotStopTheProgram) {
+  const std::string guid = "{VG-WIN32-SQUAT-" + std::to_string(GetCurrentProcessId()) + "}";
+  HANDLE squat = CreateMutexW(nullptr, FALSE, wintest::Wide("Global\\" + guid).c_str());
+  ASSERT_NE(squat, nullptr);
+  EXPECT_TRUE(CheckSingleInstance(std::string(CLConst::MutexPrefix) + guid));
+  EXPECT_FALSE(CheckSingleInstance(std::string(CLConst::MutexPrefix) + guid));
+  platform::ReleaseNamedMutexes();
+  CloseHandle(squat);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "Service.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
@@ -70,7 +73,9 @@ std::string Field(const std::string& v) {
   return out + "\"";
 }
 
-// The query as logged: the magic word's value is replaced by "-".
+// The query as logged: the values of the magic word and of "PID" (which
+// carries the magic word when the program has no product id) are replaced
+// by "-".
 std::string RedactedQuery(const std::string& query) {
   std::string out;
   size_t start = 0;
@@ -81,7 +86,7 @@ std::string RedactedQuery(const std::string& query) {
     const size_t eq = part.find('=');
     const std::string name = Decode(part.substr(0, eq));
     if (!out.empty() || start > 0) out += '&';
-    if (SameText(name, "MagicWord"))
+    if (SameText(name, "MagicWord") || SameText(name, "PID"))
       out += part.substr(0, eq) + "=-";
     else
       out += part;
@@ -366,8 +371,13 @@ void Service::AppendTouchesFile(const std::string& line) {
   const auto size = std::filesystem::file_size(FConfig.touchesFile, ec);
   if (!ec && size + line.size() > FConfig.touchesMaxBytes)
     std::filesystem::rename(FConfig.touchesFile, FConfig.touchesFile + ".1", ec);
-  std::ofstream f(FConfig.touchesFile, std::ios::app);
-  f << line;
+  // Users' addresses: a file for the operator alone, never through a link.
+  const int fd = ::open(FConfig.touchesFile.c_str(),
+                        O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  const ssize_t written = ::write(fd, line.data(), line.size());
+  (void)written;
+  ::close(fd);
 }
 
 void Service::ServeTouch(const ServiceRequest& req, const std::string& client,

@@ -18,9 +18,11 @@
 // texts of the configuration again and reopens the log file (after it was
 // rotated).
 #include <httplib.h>
+#include <fcntl.h>
 #include <signal.h>
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <functional>
@@ -250,9 +252,18 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // The access log holds users' addresses: the operator's alone (0600,
+  // whatever the umask), and never written through a link.
+  auto openLog = [](const std::string& path) -> FILE* {
+    const int fd =
+        ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    FILE* f = fd >= 0 ? ::fdopen(fd, "a") : nullptr;
+    if (!f && fd >= 0) ::close(fd);
+    return f;
+  };
   FILE* log = stdout;
   if (!config.logFile.empty()) {
-    log = std::fopen(config.logFile.c_str(), "a");
+    log = openLog(config.logFile);
     if (!log) {
       std::cerr << "veilgate-service: cannot write " << config.logFile << "\n";
       return 1;
@@ -421,7 +432,7 @@ int main(int argc, char** argv) {
         // The log file was rotated: write to a new one of the same name.
         if (log != stdout) {
           std::lock_guard<std::mutex> g(logLock);
-          if (FILE* again = std::fopen(config.logFile.c_str(), "a")) {
+          if (FILE* again = openLog(config.logFile)) {
             std::fclose(log);
             log = again;
           } else {

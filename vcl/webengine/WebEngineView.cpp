@@ -58,6 +58,15 @@ class TNewWindowPage : public QWebEnginePage {
   bool FDone = false;
 };
 
+// What a page in an embedded view may not do: a local page may not read
+// other local files (and carry them away by navigating), and no script opens
+// a window of its own (links that ask for one still pass the navigation
+// handler).
+void LockDown(QWebEngineSettings* settings) {
+  settings->setAttribute(QWebEngineSettings::LocalContentCanAccessFileUrls, false);
+  settings->setAttribute(QWebEngineSettings::JavascriptCanOpenWindows, false);
+}
+
 class TEnginePage : public QWebEnginePage {
  public:
   TEnginePage(QWebEngineProfile* profile, TEngineView* owner, IWebViewClient* client)
@@ -91,6 +100,7 @@ class TEngineView : public QWidget, public IWebView {
     // "wcme:" and other schemes the engine does not know reach
     // acceptNavigationRequest too, so the browser can cancel them.
     FPage->settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
+    LockDown(FPage->settings());
     FView->setPage(FPage);
     QObject::connect(FView, &QWebEngineView::loadStarted, this,
                      [this] { FClient->WebLoadStarted(); });
@@ -159,6 +169,7 @@ class TEngineView : public QWidget, public IWebView {
 TNewWindowPage::TNewWindowPage(QWebEngineProfile* profile, TEngineView* owner)
     : QWebEnginePage(profile, owner), FOwner(owner) {
   settings()->setUnknownUrlSchemePolicy(QWebEngineSettings::AllowAllUnknownUrlSchemes);
+  LockDown(settings());
 }
 
 bool TNewWindowPage::acceptNavigationRequest(const QUrl& url, NavigationType, bool isMainFrame) {

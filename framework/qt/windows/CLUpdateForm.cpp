@@ -293,8 +293,9 @@ void TfrmCLUpdateForm::StartAutoClose() { tmrTimer->start(); }
 
 void TfrmCLUpdateForm::sdDownloadDoneString(TSingleDownloader*, const std::string& strResult) {
   TCLSettings* settings = GetCLSettings();
-  // Log the answer and record the date of this check.
-  Log("Update Net : " + strResult);
+  // Log the answer's size (not its text: it carries the magic word and the
+  // proxies) and record the date of this check.
+  Log("Update Net : " + std::to_string(strResult.size()) + " bytes");
   WriteSetting("Update.LastDate", [&] { settings->SetSettingFloat("Update.LastDate", Clock()()); });
   // A check that has been abandoned meanwhile ends here.
   if (!FUpdating) return;
@@ -368,7 +369,7 @@ void TfrmCLUpdateForm::ApplyAnswer(const TStringList& answer) {
       Log("Update setting refused: " + target + " (" + why + ")");
       continue;
     }
-    settings->SetSettingString(target, value);
+    settings->SetSettingString(target, ServiceSettingValue(target, value));
     ++applied;
   }
   settings->SetSettingInteger("Update.Times", settings->GetSettingInteger("Update.Times") + 1);

@@ -50,30 +50,40 @@ std::string TCLWebBanner::DirectAddress(const std::string& setting) const {
   return address;
 }
 
+bool TCLWebBanner::HasCachedCopy(const std::string& strRemoteURL) {
+  // Only the copy of a web page: it is shown under that page's address.
+  return IsWebAddress(strRemoteURL) && platform::FileExists(CacheFileName(strRemoteURL));
+}
+
 void TCLWebBanner::UpdateBanner() {
   TCLSettings* settings = GetCLSettings();
   const std::string prefix = "Banner." + FBannerName;
   // The before-navigate chain is this class's BeforeNavigate2.
   std::string target;
+  std::string cached;  // the remote page whose cached copy is shown
   // The cached copy of the alternative remote page, once it has been fetched.
   std::string remote = settings->GetSettingString(prefix + ".RemoteURLA");
-  if (!remote.empty() && platform::FileExists(CacheFileName(remote)))
-    target = CacheFileName(remote);
+  if (HasCachedCopy(remote)) target = cached = remote;
   // Else the alternative page's direct address.
   if (target.empty()) target = DirectAddress(prefix + ".URLA");
   // Without an alternative remote page: the cached copy of the main one.
   if (remote.empty()) {
     remote = settings->GetSettingString(prefix + ".RemoteURL");
-    if (!remote.empty() && platform::FileExists(CacheFileName(remote)))
-      target = CacheFileName(remote);
+    if (HasCachedCopy(remote)) target = cached = remote;
   }
   // Else the main page's direct address.
   if (target.empty()) target = DirectAddress(prefix + ".URL");
-  // Show the page found.
+  // Show the page found. A cached copy is shown as the page of its remote
+  // address (its origin and the base of its relative links), never as a
+  // local file: a local page could read the user's other files.
   FURL = target;
-  Navigate(target);
+  std::string page;
+  if (!cached.empty() && platform::ReadOwnFile(CacheFileName(cached), page))
+    LoadFromString(page, cached);
+  else
+    Navigate(cached.empty() ? target : cached);
   // Fetch the remote page into the cache for the next time.
-  if (!remote.empty() && CacheFileName(remote) != target) {
+  if (!remote.empty() && remote != cached) {
     if (TCLEngine* engine = GetCLEngine()) {
       if (!FUrlString.empty()) engine->DownloadtoCacheCancel(FUrlString);
       engine->DownloadtoCache(remote, CacheFileName(remote), nullptr);

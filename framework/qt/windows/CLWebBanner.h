@@ -25,7 +25,9 @@ class TCLWebBanner : public TEmbeddedWB {
   void SetURL(const std::string& v) { FURL = v; }
 
   // Shows the banner: the cached copy of a remote address when there is
-  // one, else the direct address; starts filling the cache otherwise.
+  // one (as the page of that address: URL() is the remote address, the copy
+  // is loaded as text with the address as its base), else the direct
+  // address; starts filling the cache otherwise.
   void UpdateBanner();
   // UpdateBanner when a banner name is set.
   void Loaded() override;
@@ -43,6 +45,8 @@ class TCLWebBanner : public TEmbeddedWB {
 
  private:
   std::string DirectAddress(const std::string& setting) const;
+  // Whether a web address has a cached copy to show.
+  static bool HasCachedCopy(const std::string& strRemoteURL);
 
   std::string FBannerName;
   std::string FURL;
