@@ -306,9 +306,8 @@ int ProxyTypeIn(const std::string& text) {
 
 }  // namespace
 
-std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
-    const std::string& aProfilesFolder) {
-  std::vector<TFirefoxProfileProxy> result;
+std::vector<TFirefoxProfile> FirefoxProfiles(const std::string& aProfilesFolder) {
+  std::vector<TFirefoxProfile> result;
   try {
     const std::string folder =
         aProfilesFolder.empty() ? platform::FirefoxProfilesFolder() : aProfilesFolder;
@@ -338,14 +337,26 @@ std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
     }
     for (const Entry& e : entries) {
       if (!e.profile || e.path.empty()) continue;
-      const std::string dir = e.relative ? JoinPath(folder, e.path) : e.path;
+      result.push_back(
+          {e.name.empty() ? e.path : e.name, e.relative ? JoinPath(folder, e.path) : e.path});
+    }
+  } catch (...) {
+  }
+  return result;
+}
+
+std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
+    const std::string& aProfilesFolder) {
+  std::vector<TFirefoxProfileProxy> result;
+  try {
+    for (const TFirefoxProfile& p : FirefoxProfiles(aProfilesFolder)) {
       std::string prefs, user;
-      platform::ReadWholeFile(JoinPath(dir, "prefs.js"), prefs);
-      platform::ReadWholeFile(JoinPath(dir, "user.js"), user);
+      platform::ReadWholeFile(JoinPath(p.Path, "prefs.js"), prefs);
+      platform::ReadWholeFile(JoinPath(p.Path, "user.js"), user);
       int type = ProxyTypeIn(user);
       if (type < 0) type = ProxyTypeIn(prefs);
       if (type < 0) type = 5;
-      if (type != 5) result.push_back({e.name.empty() ? e.path : e.name, dir, type});
+      if (type != 5) result.push_back({p.Name, p.Path, type});
     }
   } catch (...) {
   }

@@ -47,6 +47,15 @@ bool InstallFirefoxExtension();
 void SetFirefoxProxy(const std::string& aProxy);
 void ClearFirefoxCookies();
 
+// A profile named in a profiles.ini: its name and its folder.
+struct TFirefoxProfile {
+  std::string Name;
+  std::string Path;
+};
+// The profiles listed in profilesFolder's profiles.ini (the platform's
+// Firefox folder when empty); none when the file is missing.
+std::vector<TFirefoxProfile> FirefoxProfiles(const std::string& aProfilesFolder = std::string());
+
 // A Firefox profile that does not follow the desktop's proxy settings:
 // its "network.proxy.type" (user.js over prefs.js; absent means 5, "use
 // system proxy settings") is something else.
