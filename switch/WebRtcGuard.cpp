@@ -237,13 +237,30 @@ bool PutBackChromium(const json& e) {
 
 // ---- Firefox's user.js and prefs.js ------------------------------------------------------
 
-std::string FirefoxLine() { return std::string("user_pref(\"") + FirefoxWebRtcPref + "\", true);"; }
+// One preference line as user.js and prefs.js hold it.
+struct TPrefLine {
+  std::string name, line;
+};
 
-// Whether a prefs.js or user.js line sets the preference.
-bool SetsPref(const std::string& line) {
+TPrefLine PrefLine(const std::string& name, const std::string& value, bool marked = false) {
+  return {name, "user_pref(\"" + name + "\", " + value + ");" +
+                    (marked ? std::string(" ") + FirefoxWhileHidingMark : std::string())};
+}
+
+// The name a user_pref line sets; empty for any other line.
+std::string PrefName(const std::string& line) {
   const std::string t = Trim(line);
-  return t.compare(0, 10, "user_pref(") == 0 &&
-         t.find(std::string("\"") + FirefoxWebRtcPref + "\"") != std::string::npos;
+  if (t.compare(0, 10, "user_pref(") != 0) return std::string();
+  const size_t open = t.find('"', 10);
+  if (open == std::string::npos || Trim(t.substr(10, open - 10)) != "") return std::string();
+  const size_t close = t.find('"', open + 1);
+  return close == std::string::npos ? std::string() : t.substr(open + 1, close - open - 1);
+}
+
+bool Named(const json& names, const std::string& name) {
+  for (const json& n : names)
+    if (n.is_string() && n.get<std::string>() == name) return true;
+  return false;
 }
 
 std::vector<std::string> SplitLines(const std::string& text) {
@@ -258,14 +275,39 @@ std::vector<std::string> SplitLines(const std::string& text) {
   return lines;
 }
 
-json PrefLines(const std::string& text) {
+// The lines of a preference file that set one of the names.
+json PrefLines(const std::string& text, const json& names) {
   json lines = json::array();
   for (const std::string& line : SplitLines(text))
-    if (SetsPref(line)) lines.push_back(Hex(line));
+    if (Named(names, PrefName(line))) lines.push_back(Hex(line));
   return lines;
 }
 
-bool KeepFirefox(const TFirefoxProfile& p, json& entries, TWebRtcReport& report, json& fresh) {
+// Takes the last occurrence of a whole line out of a text.
+bool EraseLine(std::string& text, const std::string& line) {
+  size_t at = text.size();
+  while (at > 0 && (at = text.rfind(line, at - 1)) != std::string::npos) {
+    const size_t end = at + line.size();
+    if ((at == 0 || text[at - 1] == '\n') && (end == text.size() || text[end] == '\n')) {
+      text.erase(at, end < text.size() ? end + 1 - at : end - at);
+      return true;
+    }
+    if (at == 0) break;
+  }
+  return false;
+}
+
+bool HasLine(const std::string& text, const std::string& line) {
+  std::string copy = text;
+  return EraseLine(copy, line);
+}
+
+// Sets preference lines in one profile's user.js through the copy: a new
+// entry in fresh, or more lines for an entry kept before (a line the copy
+// added earlier for the same preference is replaced). True when the file
+// is to be written.
+bool KeepFirefox(const TFirefoxProfile& p, const std::vector<TPrefLine>& wanted, json& entries,
+                 TWebRtcReport& report, json& fresh) {
   const std::string name = "Firefox (" + p.Name + ")";
   if (!platform::DirectoryExists(p.Path)) return false;
   const std::string file = JoinPath(p.Path, "user.js");
@@ -275,39 +317,63 @@ bool KeepFirefox(const TFirefoxProfile& p, json& entries, TWebRtcReport& report,
     report.Failed.push_back(name);
     return false;
   }
-  json* kept = FindEntry(entries, file);
   const bool inUse = platform::BrowserProfileInUse(p.Path);
   if (inUse) report.Restart.push_back(name);
-  if (kept && !Flag(*kept, "userRestored") && now.find(FirefoxLine()) != std::string::npos) {
+  json* kept = FindEntry(entries, file);
+  json entry =
+      kept ? *kept
+           : json{{"kind", "firefox"}, {"prefs", json::array()}, {"prefsLines", json::array()}};
+  if (!kept || Flag(entry, "userRestored")) {
+    // user.js as it is now is the user's (a profile kept before whose
+    // user.js is back already starts afresh; prefs.js keeps its record).
+    entry["browser"] = name;
+    entry["folder"] = p.Path;
+    entry["file"] = file;
+    entry["existed"] = existed;
+    entry["original"] = Hex(now);
+    entry["lines"] = json::array();
+    entry.erase("userRestored");
+  }
+  std::string written = now;
+  json added = json::array();
+  bool changed = false;
+  for (const TPrefLine& w : wanted)
+    if (!HasLine(written, w.line)) changed = true;
+  if (!changed) {
     if (!inUse) report.Covered.push_back(name);
     return false;
   }
-  std::string written = now;
-  if (!written.empty() && written.back() != '\n') written += '\n';
-  written += FirefoxLine() + "\n";
-  if (kept && !Flag(*kept, "userRestored")) {
-    (*kept)["written"] = Hex(written);
-  } else {
-    // A profile kept earlier whose user.js is back already starts afresh
-    // from what user.js holds now; prefs.js keeps its first record.
-    std::string prefs;
-    platform::ReadWholeFile(JoinPath(p.Path, "prefs.js"), prefs);
-    json entry = {
-        {"kind", "firefox"},       {"browser", name},
-        {"folder", p.Path},        {"file", file},
-        {"existed", existed},      {"original", Hex(now)},
-        {"written", Hex(written)}, {"prefsLines", kept ? (*kept)["prefsLines"] : PrefLines(prefs)}};
-    if (kept)
-      *kept = entry;
+  for (const json& line : entry["lines"]) {
+    bool replaced = false;
+    for (const TPrefLine& w : wanted) replaced = replaced || PrefName(line) == w.name;
+    if (replaced)
+      EraseLine(written, line);
     else
-      fresh.push_back(entry);
+      added.push_back(line);
   }
+  std::string prefs;
+  platform::ReadWholeFile(JoinPath(p.Path, "prefs.js"), prefs);
+  for (const TPrefLine& w : wanted) {
+    if (!written.empty() && written.back() != '\n') written += '\n';
+    written += w.line + "\n";
+    added.push_back(w.line);
+    if (Named(entry["prefs"], w.name)) continue;
+    // What prefs.js says of the preference before Firefox copies ours in.
+    entry["prefs"].push_back(w.name);
+    for (const json& l : PrefLines(prefs, json::array({w.name}))) entry["prefsLines"].push_back(l);
+  }
+  entry["lines"] = added;
+  entry["written"] = Hex(written);
+  if (kept)
+    *kept = entry;
+  else
+    fresh.push_back(entry);
   if (!inUse) report.Covered.push_back(name);
   return true;
 }
 
 // user.js back: the original bytes when it still holds what was written,
-// else only the line that was added goes.
+// else only the lines that were added go.
 bool PutBackUserJs(const json& e) {
   const std::string file = Text(e, "file");
   std::string now, error;
@@ -316,23 +382,22 @@ bool PutBackUserJs(const json& e) {
     if (!Flag(e, "existed")) return platform::DeleteFileAt(file) || !platform::FileExists(file);
     return platform::WriteFileAtomic(file, Bytes(e, "original"), &error);
   }
-  const std::string line = FirefoxLine();
-  const size_t at = now.rfind(line);
-  if (at == std::string::npos) return true;  // taken out by someone else
-  size_t end = at + line.size();
-  if (end < now.size() && now[end] == '\n') ++end;
-  now.erase(at, end - at);
-  return platform::WriteFileAtomic(file, now, &error);
+  bool changed = false;
+  if (e.contains("lines"))
+    for (const json& line : e["lines"])
+      if (line.is_string()) changed = EraseLine(now, line.get<std::string>()) || changed;
+  return !changed || platform::WriteFileAtomic(file, now, &error);
 }
 
-// prefs.js back to the lines of the preference it had when the profile was
-// kept: Firefox copied the user.js value into it when it ended.
+// prefs.js back to the lines of the preferences it had when they were
+// first set: Firefox copied the user.js values into it when it ended.
 bool PutBackPrefsJs(const json& e) {
   const std::string file = JoinPath(Text(e, "folder"), "prefs.js");
   std::string now;
   if (!platform::ReadWholeFile(file, now)) return true;
-  const json& had = e.contains("prefsLines") ? e["prefsLines"] : json::array();
-  if (PrefLines(now) == had) return true;  // as it was: untouched
+  const json names = e.contains("prefs") ? e["prefs"] : json::array();
+  const json had = e.contains("prefsLines") ? e["prefsLines"] : json::array();
+  if (PrefLines(now, names) == had) return true;  // as it was: untouched
   std::string out;
   bool placed = false;
   auto putHad = [&] {
@@ -343,7 +408,7 @@ bool PutBackPrefsJs(const json& e) {
     placed = true;
   };
   for (const std::string& line : SplitLines(now)) {
-    if (SetsPref(line)) {
+    if (Named(names, PrefName(line))) {
       if (!placed) putHad();
       continue;
     }
@@ -379,8 +444,32 @@ bool PutBackFirefox(json& e) {
 std::string SavedWebRtcFile() {
   const std::string desktop = platform::SavedDesktopProxyFile();
   if (desktop.empty()) return std::string();
-  return desktop.substr(0, desktop.find_last_of("/\\") + 1) + "webrtc.saved";
+  return desktop.substr(0, desktop.find_last_of("/\\") + 1) + "browser-profiles.saved";
 }
+
+namespace {
+
+// Adds the fresh entries to the copy, writes it, then the browser files.
+void Commit(json& entries, const json& fresh, const std::vector<std::string>& toWrite,
+            TWebRtcReport& report) {
+  if (toWrite.empty()) return;
+  for (const json& e : fresh) entries.push_back(e);
+  // The user's values are on disk before any browser file changes.
+  if (!WriteCopy(entries)) {
+    report.Failed.insert(report.Failed.end(), report.Covered.begin(), report.Covered.end());
+    report.Covered.clear();
+    return;
+  }
+  for (const std::string& file : toWrite) {
+    const json* e = FindEntry(entries, file);
+    std::string error;
+    if (e && platform::WriteFileAtomic(file, Bytes(*e, "written"), &error)) continue;
+    Trace("Not written: " + file + ": " + error);
+    if (e) report.Failed.push_back(Text(*e, "browser"));
+  }
+}
+
+}  // namespace
 
 TWebRtcReport KeepWebRtcToProxy(const std::string& aFirefoxProfiles) {
   TWebRtcReport report;
@@ -397,26 +486,46 @@ TWebRtcReport KeepWebRtcToProxy(const std::string& aFirefoxProfiles) {
       if (KeepChromium(where, entries, report, fresh))
         toWrite.push_back(JoinPath(where.profileFolder, "Preferences"));
     for (const TFirefoxProfile& p : FirefoxProfiles(aFirefoxProfiles))
-      if (KeepFirefox(p, entries, report, fresh)) toWrite.push_back(JoinPath(p.Path, "user.js"));
-    if (toWrite.empty()) return report;
-    for (const json& e : fresh) entries.push_back(e);
-    // The user's values are on disk before any browser file changes.
-    if (!WriteCopy(entries)) {
-      report.Failed.insert(report.Failed.end(), report.Covered.begin(), report.Covered.end());
-      report.Covered.clear();
-      return report;
-    }
-    for (const std::string& file : toWrite) {
-      const json* e = FindEntry(entries, file);
-      std::string error;
-      if (e && platform::WriteFileAtomic(file, Bytes(*e, "written"), &error)) continue;
-      Trace("Not written: " + file + ": " + error);
-      if (e) report.Failed.push_back(Text(*e, "browser"));
-    }
+      if (KeepFirefox(p, {PrefLine(FirefoxWebRtcPref, "true")}, entries, report, fresh))
+        toWrite.push_back(JoinPath(p.Path, "user.js"));
+    Commit(entries, fresh, toWrite, report);
   } catch (const std::exception& e) {
     Trace(std::string("WebRTC settings not kept: ") + e.what());
   }
   for (const std::string& b : report.Covered) Trace("WebRTC kept to the proxy: " + b);
+  return report;
+}
+
+TWebRtcReport KeepFirefoxOnProxy(const std::string& aProxy, const std::string& aFirefoxProfiles) {
+  TWebRtcReport report;
+  std::string host, port;
+  // Only a plain address and port go into a preference line.
+  if (!SplitSafeProxy(aProxy, host, port)) return report;
+  try {
+    json entries = json::array();
+    ReadCopy(entries);
+    json fresh = json::array();
+    std::vector<std::string> toWrite;
+    // Marked, so that the program's own check of profiles that do not
+    // follow the desktop does not take them for the user's choice.
+    const std::string quoted = "\"" + host + "\"";
+    const std::vector<TPrefLine> lines = {PrefLine("network.proxy.type", "1", true),
+                                          PrefLine("network.proxy.http", quoted, true),
+                                          PrefLine("network.proxy.http_port", port, true),
+                                          PrefLine("network.proxy.ssl", quoted, true),
+                                          PrefLine("network.proxy.ssl_port", port, true),
+                                          PrefLine("network.proxy.share_proxy_settings", "true",
+                                                   true)};
+    for (const TFirefoxProfile& p : FirefoxProfiles(aFirefoxProfiles)) {
+      if (FirefoxProxyType(p.Path) != 5) continue;  // the user's own proxy choice stays
+      if (KeepFirefox(p, lines, entries, report, fresh))
+        toWrite.push_back(JoinPath(p.Path, "user.js"));
+    }
+    Commit(entries, fresh, toWrite, report);
+  } catch (const std::exception& e) {
+    Trace(std::string("Firefox's own proxy not set: ") + e.what());
+  }
+  for (const std::string& b : report.Covered) Trace("Proxy set in the profile: " + b);
   return report;
 }
 

@@ -48,6 +48,14 @@ struct TWebRtcReport {
 // folder of profiles.ini (the platform's when empty).
 TWebRtcReport KeepWebRtcToProxy(const std::string& aFirefoxProfiles = std::string());
 
+// Where Firefox cannot follow the desktop's proxy (its settings store is
+// out of reach, as in a KDE session without a shared GSettings store): sets
+// aProxy ("address:port") in the user.js of every profile that follows the
+// system proxy, for Firefox's next start. Kept and put back with the WebRTC
+// setting. A proxy text other than a plain address and port is refused.
+TWebRtcReport KeepFirefoxOnProxy(const std::string& aProxy,
+                                 const std::string& aFirefoxProfiles = std::string());
+
 // At stop, exit and start. Puts back every kept profile whose browser is not
 // running; those still running stay in the copy for the next call. False
 // when nothing was kept or something remains.

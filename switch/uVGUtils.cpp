@@ -290,8 +290,13 @@ int ProxyTypeIn(const std::string& text) {
     lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
     const std::string head = text.substr(lineStart, pos - lineStart);
     pos += name.size();
-    // Only user_pref(...) and pref(...) lines, not comments.
+    // Only user_pref(...) and pref(...) lines, not comments, and not a line
+    // the program itself set while hiding.
     if (head.find("pref(") == std::string::npos || head.find("//") != std::string::npos) continue;
+    const size_t lineEnd = text.find('\n', pos);
+    if (text.substr(pos, lineEnd == std::string::npos ? std::string::npos : lineEnd - pos)
+            .find(FirefoxWhileHidingMark) != std::string::npos)
+      continue;
     size_t comma = text.find(',', pos);
     if (comma == std::string::npos) break;
     size_t digit = text.find_first_not_of(" \t", comma + 1);
@@ -345,17 +350,23 @@ std::vector<TFirefoxProfile> FirefoxProfiles(const std::string& aProfilesFolder)
   return result;
 }
 
+const char* const FirefoxWhileHidingMark = "// set while hiding";
+
+int FirefoxProxyType(const std::string& aProfileFolder) {
+  std::string prefs, user;
+  platform::ReadWholeFile(JoinPath(aProfileFolder, "prefs.js"), prefs);
+  platform::ReadWholeFile(JoinPath(aProfileFolder, "user.js"), user);
+  int type = ProxyTypeIn(user);
+  if (type < 0) type = ProxyTypeIn(prefs);
+  return type < 0 ? 5 : type;
+}
+
 std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
     const std::string& aProfilesFolder) {
   std::vector<TFirefoxProfileProxy> result;
   try {
     for (const TFirefoxProfile& p : FirefoxProfiles(aProfilesFolder)) {
-      std::string prefs, user;
-      platform::ReadWholeFile(JoinPath(p.Path, "prefs.js"), prefs);
-      platform::ReadWholeFile(JoinPath(p.Path, "user.js"), user);
-      int type = ProxyTypeIn(user);
-      if (type < 0) type = ProxyTypeIn(prefs);
-      if (type < 0) type = 5;
+      const int type = FirefoxProxyType(p.Path);
       if (type != 5) result.push_back({p.Name, p.Path, type});
     }
   } catch (...) {

@@ -64,6 +64,11 @@ struct TFirefoxProfileProxy {
   std::string Path;  // its folder
   int ProxyType = 5;
 };
+// A profile's "network.proxy.type" (user.js over prefs.js; 5 when neither
+// sets it). Lines marked with FirefoxWhileHidingMark, which the program sets
+// itself while hiding, do not count: they are not the user's choice.
+int FirefoxProxyType(const std::string& aProfileFolder);
+extern const char* const FirefoxWhileHidingMark;  // "// set while hiding"
 // The profiles listed in profilesFolder's profiles.ini (the platform's
 // Firefox folder when empty) whose proxy type is not 5.
 std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(

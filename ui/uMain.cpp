@@ -32,6 +32,7 @@
 #include "ui/uFlashForm.h"
 #include "ui/uIPsTesting.h"
 #include "ui/uSettings.h"
+#include "ui/uWebRtc.h"
 #include "vcl/ActnList.h"
 #include "vcl/Controls.h"
 #include "vcl/spMessage.h"
@@ -452,6 +453,7 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
   SetIEProxy(a);
   SetFirefoxProxy(a);
   SetOperaProxy(a);
+  KeepWebRtcAndTell(a);
   Trace("Switched to " + a);
   // The periodic change of proxy, when the user turned it on.
   if (GetCLSettings()->GetSettingBool("ChangeIP")) tmrChangeIP->SetEnabled(true);
@@ -524,6 +526,7 @@ void TfrmMain::StopHide(bool bypassGuard) {
   SetIEProxy("");
   SetFirefoxProxy("");
   SetOperaProxy("");
+  PutBackWebRtcAndClear();
   Trace("Switched to direct");
   if (tmrChangeIP) tmrChangeIP->SetEnabled(false);
   if (tmrTouch) tmrTouch->SetEnabled(false);

@@ -15,6 +15,7 @@
 
 #include "platform/Files.h"
 #include "switch/WebRtcGuard.h"
+#include "switch/uVGUtils.h"
 #include "SwitchTestSupport.h"
 
 using namespace switchtest;
@@ -53,17 +54,19 @@ class WebRtcGuardTest : public SwitchTest {
     for (const auto& [name, userJs] : profiles) {
       ini += "[Profile" + std::to_string(i++) + "]\nName=" + name + "\nIsRelative=1\nPath=p." +
              name + "\n\n";
-      platform::ForceDirectories(sb().Path("home/.mozilla/firefox/p." + name));
-      sb().WriteFile("home/.mozilla/firefox/p." + name + "/prefs.js",
+      platform::ForceDirectories(sb().Path(FRoot + "/p." + name));
+      sb().WriteFile(FRoot + "/p." + name + "/prefs.js",
                      "// Mozilla User Preferences\nuser_pref(\"browser.startup.page\", 3);\n");
-      if (!userJs.empty()) sb().WriteFile("home/.mozilla/firefox/p." + name + "/user.js", userJs);
+      if (!userJs.empty()) sb().WriteFile(FRoot + "/p." + name + "/user.js", userJs);
     }
     ini += "[Install4F96D1932A9F858E]\nDefault=p.default\nLocked=1\n";
-    sb().WriteFile("home/.mozilla/firefox/profiles.ini", ini);
+    sb().WriteFile(FRoot + "/profiles.ini", ini);
   }
   std::string FF(const std::string& name, const std::string& file) {
-    return "home/.mozilla/firefox/p." + name + "/" + file;
+    return FRoot + "/p." + name + "/" + file;
   }
+  // Where the profiles are: the folder of older installations.
+  std::string FRoot = "home/.mozilla/firefox";
   bool Exists(const std::string& rel) { return platform::FileExists(sb().Path(rel)); }
 
   static ordered_json Parse(const std::string& text) {
@@ -212,7 +215,7 @@ TEST_F(WebRtcGuardTest, RunningBrowsersAreNamedAndPutBackOnceEnded) {
   ASSERT_NO_FATAL_FAILURE(Lock("config/chromium", "SingletonLock", Host() + "-" + live));
   ASSERT_NO_FATAL_FAILURE(
       Lock("config/vivaldi", "SingletonLock", Host() + "-" + std::to_string(DeadPid())));
-  ASSERT_NO_FATAL_FAILURE(Lock("home/.mozilla/firefox/p.default", "lock", "127.0.0.1:+" + live));
+  ASSERT_NO_FATAL_FAILURE(Lock(FRoot + "/p.default", "lock", "127.0.0.1:+" + live));
 
   TWebRtcReport report = KeepWebRtcToProxy();
   EXPECT_EQ(report.Restart, (std::vector<std::string>{"Chromium", "Firefox (default)"}));
@@ -236,7 +239,7 @@ TEST_F(WebRtcGuardTest, RunningBrowsersAreNamedAndPutBackOnceEnded) {
 
   // Both have ended: the next start finishes the put-back.
   platform::DeleteFileAt(sb().Path("config/chromium/SingletonLock"));
-  platform::DeleteFileAt(sb().Path("home/.mozilla/firefox/p.default/lock"));
+  platform::DeleteFileAt(sb().Path(FRoot + "/p.default/lock"));
   EXPECT_TRUE(PutBackWebRtc());
   EXPECT_EQ(sb().ReadFile(chromium), kChromiumPrefs);
   EXPECT_EQ(sb().ReadFile(FF("default", "prefs.js")), "");
@@ -296,6 +299,55 @@ TEST_F(WebRtcGuardTest, TheUsersChoicesWin) {
   EXPECT_TRUE(PutBackWebRtc());
   EXPECT_EQ(Policy(sb().ReadFile(file)), "\"default\"");
   EXPECT_EQ(sb().ReadFile(FF("default", "user.js")), "user_pref(\"b\", 2);\n");
+}
+
+// Where Firefox cannot follow the desktop's proxy (KDE without a shared
+// GSettings store) the user lets the program set the proxy in Firefox's own
+// profiles: those following the system proxy get it, a profile with the
+// user's own proxy choice is left alone, each new proxy replaces the last,
+// and the stop takes it all out again, also from the prefs.js Firefox wrote
+// meanwhile. Profiles live where current Firefox makes them (the XDG config
+// folder) when there is no ~/.mozilla.
+TEST_F(WebRtcGuardTest, FirefoxOutOfReachGetsTheProxyInItsOwnProfiles) {
+  FRoot = "config/mozilla/firefox";
+  Firefox({{"default", ""}, {"manual", "user_pref(\"network.proxy.type\", 1);\n"}});
+  const std::string prefsBefore = sb().ReadFile(FF("default", "prefs.js"));
+  ASSERT_EQ(KeepWebRtcToProxy().Covered,
+            (std::vector<std::string>{"Firefox (default)", "Firefox (manual)"}));
+
+  // Refused: anything but an address and a port.
+  for (const std::string bad : {"192.0.2.7", "host\");evil(\":80", "a b:1", ":3128"}) {
+    EXPECT_TRUE(KeepFirefoxOnProxy(bad).Covered.empty()) << bad;
+    EXPECT_EQ(sb().ReadFile(FF("default", "user.js")), kFirefoxLine + "\n") << bad;
+  }
+  EXPECT_EQ(KeepFirefoxOnProxy("192.0.2.7:3128").Covered,
+            std::vector<std::string>{"Firefox (default)"});
+  KeepWebRtcToProxy();
+  EXPECT_EQ(KeepFirefoxOnProxy("192.0.2.8:8080").Covered,
+            std::vector<std::string>{"Firefox (default)"});
+  const std::string user = sb().ReadFile(FF("default", "user.js"));
+  EXPECT_EQ(user.find("192.0.2.7"), std::string::npos) << user;
+  EXPECT_NE(user.find("user_pref(\"network.proxy.http\", \"192.0.2.8\");"), std::string::npos);
+  EXPECT_NE(user.find("user_pref(\"network.proxy.ssl_port\", 8080);"), std::string::npos);
+  EXPECT_NE(user.find(kFirefoxLine), std::string::npos);
+  EXPECT_EQ(sb().ReadFile(FF("manual", "user.js")),
+            "user_pref(\"network.proxy.type\", 1);\n" + kFirefoxLine + "\n");
+  // The program's own lines are not the user's choice: the profile still
+  // counts as following the desktop.
+  EXPECT_EQ(FirefoxProxyType(sb().Path(FF("default", ""))), 5);
+  ASSERT_EQ(FirefoxProfilesNotFollowingDesktop().size(), 1u);
+  EXPECT_EQ(FirefoxProfilesNotFollowingDesktop()[0].Name, "manual");
+
+  // Firefox ran and copied the values into prefs.js.
+  sb().WriteFile(FF("default", "prefs.js"),
+                 prefsBefore +
+                     "user_pref(\"network.proxy.type\", 1);\n"
+                     "user_pref(\"network.proxy.http\", \"192.0.2.8\");\n" +
+                     kFirefoxLine + "\n");
+  EXPECT_TRUE(PutBackWebRtc());
+  EXPECT_FALSE(Exists(FF("default", "user.js")));
+  EXPECT_EQ(sb().ReadFile(FF("default", "prefs.js")), prefsBefore);
+  EXPECT_EQ(sb().ReadFile(FF("manual", "user.js")), "user_pref(\"network.proxy.type\", 1);\n");
 }
 
 }  // namespace
