@@ -39,6 +39,7 @@
 #include <nlohmann/json.hpp>
 
 #include "e2e/AppFlowSupport.h"
+#include "platform/Browser.h"
 #include "support/ChildProcess.h"
 #include "support/EnvGuard.h"
 #include "switch/WebRtcGuard.h"
@@ -238,8 +239,8 @@ class BrowserHideTest : public AppFlowTest {
     return loopback ? std::string(host) : std::string();
   }
 
-  std::string ConfigHome() const { return sb().Path("home/.config"); }
-  std::string ChromiumPrefs() const { return ConfigHome() + "/chromium/Default/Preferences"; }
+  std::string ConfigHome() { return sb().Path("home/.config"); }
+  std::string ChromiumPrefs() { return ConfigHome() + "/chromium/Default/Preferences"; }
 
   // A browser on its default profile: Chromium's user-data folder where it
   // keeps it by default (headless Chromium otherwise takes a throw-away
@@ -495,4 +496,60 @@ TEST_F(BrowserHideTest, ProfilesBackByteForByteAfterStopAndAfterKill) {
   Running();
   EXPECT_EQ(ProfileFiles(), usersOwn);
   EXPECT_FALSE(platform::FileExists(SavedWebRtcFile()));
+}
+
+// KDE Plasma whose GSettings store is not shared between processes (the
+// memory backend, no dconf): the desktop switch reaches KDE's kioslaverc,
+// which Firefox does not read. The hide says so and offers to set the proxy
+// in Firefox's own profile; accepted, Firefox on its default profile goes
+// through the chosen proxy, and after the stop it goes direct again.
+TEST_F(BrowserHideTest, KdeWithoutSharedStoreSetsFirefoxOwnProxy) {
+  ASSERT_NO_FATAL_FAILURE(FindBrowsers());
+  testsupport::EnvGuard env("XDG_CONFIG_HOME", ConfigHome());
+  env.Set("GSETTINGS_BACKEND", "memory");
+  ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
+  env.Set("XDG_CURRENT_DESKTOP", "KDE");
+  env.Set("KDE_SESSION_VERSION", "5");
+  ASSERT_NO_FATAL_FAILURE(MakeDefaultProfiles());
+  const auto usersOwn = ProfileFiles();
+
+  Start(2, {kRecords[0], kRecords[1]}, {}, {"TARGET_COUNTRY=US"});
+  Boxes.Answer = mrYes;
+  TfrmMain& w = Running();
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding());
+  const std::string chosen = Proxy(w);
+  EXPECT_EQ(platform::LastProxyReach(), unsigned(platform::kProxyReachKde));
+  ASSERT_EQ(Boxes.Texts().size(), 1u) << "one notice";
+  EXPECT_NE(Boxes.Texts()[0].find("Firefox ("), std::string::npos) << Boxes.Texts()[0];
+
+  const std::string hidden = UniqueHost("kde-hide");
+  testsupport::ChildProcess firefox;
+  ASSERT_TRUE(StartOnDefaultProfile(firefox, "firefox", "http://" + hidden + "/"));
+  testsupport::WaitUntil([&] { return !ProxiesThatSaw(hidden).empty() || !firefox.Running(); },
+                         120000);
+  firefox.Stop();
+  EXPECT_EQ(ProxiesThatSaw(hidden), std::vector<std::string>{chosen})
+      << "Firefox did not go through the chosen proxy";
+
+  Advance(2);
+  w.actStopHide->Execute();
+  // Firefox ended in between: its prefs.js took the values and gave them
+  // back; user.js is the test's own again, byte for byte.
+  for (const TFirefoxProfile& p : FFirefoxProfiles) {
+    EXPECT_EQ(ProfileFiles()[p.Path + "/user.js"], usersOwn.at(p.Path + "/user.js"));
+    EXPECT_EQ(FirefoxProxyType(p.Path), 5) << p.Path;
+  }
+  // Firefox ends once it has shown the page (an error page: nobody
+  // resolves the name).
+  const std::string direct = UniqueHost("kde-stop");
+  const std::string shot = sb().Path("kde-stop.png");
+  testsupport::ChildProcess again;
+  ASSERT_TRUE(again.Start({FFirefox, "--headless", "--no-remote", "--screenshot", shot,
+                           "http://" + direct + "/"},
+                          sb().Path("kde-stop.out")));
+  EXPECT_TRUE(testsupport::WaitUntil([&] { return platform::FileExists(shot) || !again.Running(); },
+                                     120000));
+  again.Stop();
+  EXPECT_TRUE(ProxiesThatSaw(direct).empty()) << "Firefox still goes through a proxy";
 }
