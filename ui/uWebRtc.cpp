@@ -15,6 +15,20 @@ namespace {
 
 void Trace(const std::string& line) { CLDebugLog::Write("TfrmMain", line); }
 
+// What the popup's second line shows now: it is sent only when it changes,
+// so a machine without browser profiles sees no command for it.
+std::string GShownLine;
+const TfrmFlashForm* GShownOn = nullptr;
+
+void ShowLine(const std::string& line) {
+  if (!frmFlashForm) return;
+  if (frmFlashForm != GShownOn) GShownLine.clear();  // a new popup starts empty
+  GShownOn = frmFlashForm;
+  if (line == GShownLine) return;
+  GShownLine = line;
+  frmFlashForm->SetTextInfo2(line, 0);
+}
+
 std::string Names(const std::vector<std::string>& names) {
   std::string text;
   for (const std::string& n : names) text += (text.empty() ? "" : ", ") + n;
@@ -45,15 +59,13 @@ void KeepWebRtcAndTell(const std::string& aProxy) {
   TCLEngine* engine = GetCLEngine();
   if (!engine) return;
   const bool touched = !report.Covered.empty() || !report.Restart.empty() || !report.Failed.empty();
-  if (frmFlashForm) {
-    std::string line;  // empty: no profile found, or the user turned the guard off
-    if (touched && report.AllCovered())
-      line = engine->GetAppString("FLSMsg.WebRtcCovered");
-    else if (touched)
-      line = FormatPlaceholders(engine->GetAppString("FLSMsg.WebRtcNotCovered"),
-                                {Names(report.Restart.empty() ? report.Failed : report.Restart)});
-    frmFlashForm->SetTextInfo2(line, 0);
-  }
+  std::string line;  // empty: no profile found, or the user turned the guard off
+  if (touched && report.AllCovered())
+    line = engine->GetAppString("FLSMsg.WebRtcCovered");
+  else if (touched)
+    line = FormatPlaceholders(engine->GetAppString("FLSMsg.WebRtcNotCovered"),
+                              {Names(report.Restart.empty() ? report.Failed : report.Restart)});
+  ShowLine(line);
   // The user let the program set Firefox's own proxy: every new proxy goes
   // there too.
   static bool firefoxOwnProxy = false;
@@ -85,5 +97,5 @@ void KeepWebRtcAndTell(const std::string& aProxy) {
 
 void PutBackWebRtcAndClear() {
   PutBackWebRtc();
-  if (frmFlashForm) frmFlashForm->SetTextInfo2("", 0);
+  ShowLine(std::string());
 }
