@@ -70,6 +70,7 @@ void TProxyProbeRun::Start(const std::string& aCheckURL, std::vector<TProxyRec> 
       else
         Trace(candidates[i].IP + ":" + candidates[i].Port + " failed its check: " + why);
     }
-    if (IDispatcher* dispatcher = GetDispatcher()) dispatcher->Post([done, passed] { done(passed); });
+    if (IDispatcher* dispatcher = GetDispatcher())
+      dispatcher->Post([done, passed] { done(passed); });
   }).detach();
 }

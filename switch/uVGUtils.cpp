@@ -277,8 +277,13 @@ int ProxyTypeIn(const std::string& text) {
     lineStart = lineStart == std::string::npos ? 0 : lineStart + 1;
     const std::string head = text.substr(lineStart, pos - lineStart);
     pos += name.size();
-    // Only user_pref(...) and pref(...) lines, not comments.
+    // Only user_pref(...) and pref(...) lines, not comments, and not a line
+    // the program itself set while hiding.
     if (head.find("pref(") == std::string::npos || head.find("//") != std::string::npos) continue;
+    const size_t lineEnd = text.find('\n', pos);
+    if (text.substr(pos, lineEnd == std::string::npos ? std::string::npos : lineEnd - pos)
+            .find(FirefoxWhileHidingMark) != std::string::npos)
+      continue;
     size_t comma = text.find(',', pos);
     if (comma == std::string::npos) break;
     size_t digit = text.find_first_not_of(" \t", comma + 1);
@@ -293,9 +298,8 @@ int ProxyTypeIn(const std::string& text) {
 
 }  // namespace
 
-std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
-    const std::string& aProfilesFolder) {
-  std::vector<TFirefoxProfileProxy> result;
+std::vector<TFirefoxProfile> FirefoxProfiles(const std::string& aProfilesFolder) {
+  std::vector<TFirefoxProfile> result;
   try {
     const std::string folder =
         aProfilesFolder.empty() ? platform::FirefoxProfilesFolder() : aProfilesFolder;
@@ -325,14 +329,32 @@ std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
     }
     for (const Entry& e : entries) {
       if (!e.profile || e.path.empty()) continue;
-      const std::string dir = e.relative ? JoinPath(folder, e.path) : e.path;
-      std::string prefs, user;
-      platform::ReadWholeFile(JoinPath(dir, "prefs.js"), prefs);
-      platform::ReadWholeFile(JoinPath(dir, "user.js"), user);
-      int type = ProxyTypeIn(user);
-      if (type < 0) type = ProxyTypeIn(prefs);
-      if (type < 0) type = 5;
-      if (type != 5) result.push_back({e.name.empty() ? e.path : e.name, dir, type});
+      result.push_back(
+          {e.name.empty() ? e.path : e.name, e.relative ? JoinPath(folder, e.path) : e.path});
+    }
+  } catch (...) {
+  }
+  return result;
+}
+
+const char* const FirefoxWhileHidingMark = "// set while hiding";
+
+int FirefoxProxyType(const std::string& aProfileFolder) {
+  std::string prefs, user;
+  platform::ReadWholeFile(JoinPath(aProfileFolder, "prefs.js"), prefs);
+  platform::ReadWholeFile(JoinPath(aProfileFolder, "user.js"), user);
+  int type = ProxyTypeIn(user);
+  if (type < 0) type = ProxyTypeIn(prefs);
+  return type < 0 ? 5 : type;
+}
+
+std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(
+    const std::string& aProfilesFolder) {
+  std::vector<TFirefoxProfileProxy> result;
+  try {
+    for (const TFirefoxProfile& p : FirefoxProfiles(aProfilesFolder)) {
+      const int type = FirefoxProxyType(p.Path);
+      if (type != 5) result.push_back({p.Name, p.Path, type});
     }
   } catch (...) {
   }

@@ -47,6 +47,15 @@ bool InstallFirefoxExtension();
 void SetFirefoxProxy(const std::string& aProxy);
 void ClearFirefoxCookies();
 
+// A profile named in a profiles.ini: its name and its folder.
+struct TFirefoxProfile {
+  std::string Name;
+  std::string Path;
+};
+// The profiles listed in profilesFolder's profiles.ini (the platform's
+// Firefox folder when empty); none when the file is missing.
+std::vector<TFirefoxProfile> FirefoxProfiles(const std::string& aProfilesFolder = std::string());
+
 // A Firefox profile that does not follow the desktop's proxy settings:
 // its "network.proxy.type" (user.js over prefs.js; absent means 5, "use
 // system proxy settings") is something else.
@@ -55,6 +64,11 @@ struct TFirefoxProfileProxy {
   std::string Path;  // its folder
   int ProxyType = 5;
 };
+// A profile's "network.proxy.type" (user.js over prefs.js; 5 when neither
+// sets it). Lines marked with FirefoxWhileHidingMark, which the program sets
+// itself while hiding, do not count: they are not the user's choice.
+int FirefoxProxyType(const std::string& aProfileFolder);
+extern const char* const FirefoxWhileHidingMark;  // "// set while hiding"
 // The profiles listed in profilesFolder's profiles.ini (the platform's
 // Firefox folder when empty) whose proxy type is not 5.
 std::vector<TFirefoxProfileProxy> FirefoxProfilesNotFollowingDesktop(

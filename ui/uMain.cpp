@@ -34,6 +34,7 @@
 #include "ui/uFlashForm.h"
 #include "ui/uIPsTesting.h"
 #include "ui/uSettings.h"
+#include "ui/uWebRtc.h"
 #include "vcl/ActnList.h"
 #include "vcl/Controls.h"
 #include "vcl/spMessage.h"
@@ -424,6 +425,8 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
       return;
     case THideOutcome::Hidden: break;
   }
+  // WebRTC keeps to the proxy in every browser profile found.
+  KeepWebRtcAndTell(FSession->ProxyText());
   // The periodic change of proxy, when the user turned it on; a super proxy
   // is kept alive; the proxy is watched.
   if (GetCLSettings()->GetSettingBool("ChangeIP")) tmrChangeIP->SetEnabled(true);
@@ -469,6 +472,7 @@ void TfrmMain::WatchNews(const TWatchNews& news) {
       key = "FLSMsg.ProxyMoved";
       args = {news.From, news.To};
       ShowTarget();
+      KeepWebRtcAndTell(FSession->ProxyText());
       tmrTouch->SetEnabled(FSession->TouchWanted());
       break;
     case TWatchNews::NoneAnswers:
@@ -505,6 +509,7 @@ void TfrmMain::StopHide(bool bypassGuard) {
     VeilIP1->SetAction(btnHide->Action());
   }
   FSession->Stop();
+  PutBackWebRtcAndClear();
   if (tmrChangeIP) tmrChangeIP->SetEnabled(false);
   if (tmrTouch) tmrTouch->SetEnabled(false);
   if (tmrWatch) tmrWatch->SetEnabled(false);

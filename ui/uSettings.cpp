@@ -101,11 +101,14 @@ TfrmSettings::TfrmSettings(TCLComponent* AOwner)
   lblBrowser->SetName("lblBrowser");
   lblBrowser->SetCaption("Enable Veil IP For Selected Browsers");
   lblBrowser->SetBounds(8, 16, 390, 16);
-  cbIE = NewCheck(this, tsBrowser, "cbIE", systemProxyText, 24, 48, 370);
+  cbIE = NewCheck(this, tsBrowser, "cbIE", systemProxyText, 24, 40, 370);
   // The system proxy is always switched; the box only shows the setting.
   cbIE->SetEnabled(false);
-  cbFF = NewCheck(this, tsBrowser, "cbFF", "Fire Fox", 24, 80, 150);
-  cbOpera = NewCheck(this, tsBrowser, "cbOpera", "Opera", 24, 112, 150);
+  cbFF = NewCheck(this, tsBrowser, "cbFF", "Fire Fox", 24, 66, 150);
+  cbOpera = NewCheck(this, tsBrowser, "cbOpera", "Opera", 24, 92, 150);
+  // Off: no browser profile is touched at the hide.
+  cbWebRtc =
+      NewCheck(this, tsBrowser, "cbWebRtc", "Keep WebRTC from revealing my address", 8, 126, 390);
   btnReinstallFF = new TButton(this, tsBrowser);
   btnReinstallFF->SetName("btnReinstallFF");
   btnReinstallFF->SetCaption("Re-install FireFox Extension");
@@ -154,6 +157,7 @@ void TfrmSettings::LoadOptions() {
   cbIE->SetChecked(s->GetSettingBool("SWITCH.IE"));
   cbFF->SetChecked(s->GetSettingBool("SWITCH.FF"));
   cbOpera->SetChecked(s->GetSettingBool("SWITCH.OPERA"));
+  cbWebRtc->SetChecked(s->GetSettingBool("SWITCH.WEBRTC"));
   cbAutoUpdate->SetChecked(s->GetSettingBool("Update.AutoCheck"));
   // On unless the settings say otherwise.
   cbFailOver->SetChecked(s->GetSettingString("FailOver").empty() || s->GetSettingBool("FailOver"));
@@ -169,6 +173,7 @@ void TfrmSettings::SaveOptions() {
     s->SetSettingBool("SWITCH.IE", cbIE->Checked());
     s->SetSettingBool("SWITCH.FF", cbFF->Checked());
     s->SetSettingBool("SWITCH.OPERA", cbOpera->Checked());
+    s->SetSettingBool("SWITCH.WEBRTC", cbWebRtc->Checked());
     s->SetSettingBool("Update.AutoCheck", cbAutoUpdate->Checked());
     s->SetSettingBool("FailOver", cbFailOver->Checked());
     s->EndUpdate();

@@ -54,6 +54,7 @@ class TfrmSettings : public TSkinnedDialog {
   TCheckBox* cbIE = nullptr;
   TCheckBox* cbFF = nullptr;
   TCheckBox* cbOpera = nullptr;
+  TCheckBox* cbWebRtc = nullptr;
   TButton* btnReinstallFF = nullptr;
   TButton* btnOK = nullptr;
   TButton* btnCancel = nullptr;

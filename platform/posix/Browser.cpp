@@ -2,6 +2,8 @@
 #include "platform/Browser.h"
 
 #include <dirent.h>
+#include <errno.h>
+#include <signal.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -117,14 +119,80 @@ std::string Home() {
 }
 }  // namespace
 
-std::string FirefoxProfilesFolder() {
-  const std::string home = Home();
-  return home.empty() ? std::string() : home + "/.mozilla/firefox";
-}
-
 std::string LegacyOperaPrefsFile() {
   const std::string home = Home();
   return home.empty() ? std::string() : home + "/.opera/operaprefs.ini";
+}
+
+namespace {
+std::string ConfigHome() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  if (config && *config == '/') return config;
+  const std::string home = Home();
+  return home.empty() ? std::string() : home + "/.config";
+}
+
+// Whether the process of a lock link's target lives: the digits after the
+// last separator are its id; the host before it must be this one.
+bool LockHolderLives(const std::string& target, char separator, bool checkHost) {
+  const size_t cut = target.find_last_of(separator);
+  if (cut == std::string::npos) return false;
+  size_t digits = cut + 1;
+  if (digits < target.size() && target[digits] == '+') ++digits;
+  long pid = 0;
+  for (size_t i = digits; i < target.size(); ++i) {
+    if (target[i] < '0' || target[i] > '9' || pid > 1000000000L) return false;
+    pid = pid * 10 + (target[i] - '0');
+  }
+  if (pid <= 0) return false;
+  if (checkHost) {
+    char host[256] = {0};
+    if (::gethostname(host, sizeof host - 1) == 0 && target.compare(0, cut, host) != 0)
+      return true;  // another machine's browser: taken as running
+  }
+  return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+}
+}  // namespace
+
+// Firefox keeps its profiles in ~/.mozilla/firefox where that folder exists
+// (every older installation), else in the XDG config folder, as a first
+// start of a current Firefox makes them.
+std::string FirefoxProfilesFolder() {
+  const std::string home = Home();
+  if (!home.empty()) {
+    struct stat st;
+    if (::stat((home + "/.mozilla/firefox").c_str(), &st) == 0 && S_ISDIR(st.st_mode))
+      return home + "/.mozilla/firefox";
+  }
+  const std::string config = ConfigHome();
+  return config.empty() ? std::string() : config + "/mozilla/firefox";
+}
+
+std::vector<ChromiumProfileLocation> ChromiumProfileLocations() {
+  std::vector<ChromiumProfileLocation> result;
+  const std::string config = ConfigHome();
+  if (config.empty()) return result;
+  const struct {
+    const char* browser;
+    const char* folder;
+  } kFamily[] = {{"Chromium", "chromium"},
+                 {"Google Chrome", "google-chrome"},
+                 {"Brave", "BraveSoftware/Brave-Browser"},
+                 {"Vivaldi", "vivaldi"},
+                 {"Microsoft Edge", "microsoft-edge"}};
+  for (const auto& b : kFamily) {
+    const std::string data = config + "/" + b.folder;
+    result.push_back({b.browser, data, data + "/Default"});
+  }
+  result.push_back({"Opera", config + "/opera", config + "/opera"});
+  return result;
+}
+
+bool BrowserProfileInUse(const std::string& folder) {
+  const std::string chromium = ReadLink(folder + "/SingletonLock");
+  if (!chromium.empty() && LockHolderLives(chromium, '-', true)) return true;
+  const std::string firefox = ReadLink(folder + "/lock");
+  return !firefox.empty() && LockHolderLives(firefox, ':', false);
 }
 
 }  // namespace platform

@@ -13,20 +13,102 @@
 // file in the sandbox) and KDE Plasma without a kioslaverc before the hide
 // (Chromium then reads kioslaverc; Firefox reads the GNOME settings, which
 // the switch writes wherever the schema is installed).
+//
+// WebRTC while hiding: a page that comes through the chosen proxy gathers
+// WebRTC candidates against a STUN address on loopback, where a small UDP
+// listener counts the datagrams that arrive. While hiding none may arrive
+// (they would travel around the proxy and tell a STUN server the real
+// address); after the stop they arrive again, so calls work when not
+// hiding. The browsers run on their default profiles in the sandboxed home,
+// made by a first run before the program starts.
 #include <gtest/gtest.h>
 
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <functional>
+#include <map>
 #include <random>
+#include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "e2e/AppFlowSupport.h"
+#include "platform/Browser.h"
+#include "support/ChildProcess.h"
 #include "support/EnvGuard.h"
 #include "switch/THideSession.h"
 #include "vcl/spSkinForm.h"
+#include "switch/WebRtcGuard.h"
+#include "switch/uVGUtils.h"
 #include "vcl/ActnList.h"
 
 using namespace apptest;
 
 namespace {
+
+// A STUN address that answers nothing and counts the datagrams sent to it.
+class StunCounter {
+ public:
+  StunCounter() {
+    FSocket = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    if (FSocket >= 0 && ::bind(FSocket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+        ::getsockname(FSocket, reinterpret_cast<sockaddr*>(&a), &len) == 0)
+      FPort = ntohs(a.sin_port);
+    FThread = std::thread([this] {
+      char buf[2048];
+      while (!FStop) {
+        pollfd p{FSocket, POLLIN, 0};
+        if (::poll(&p, 1, 100) > 0 && ::recv(FSocket, buf, sizeof buf, 0) >= 0) ++FCount;
+      }
+    });
+  }
+  ~StunCounter() {
+    FStop = true;
+    FThread.join();
+    if (FSocket >= 0) ::close(FSocket);
+  }
+  int Port() const { return FPort; }
+  int Count() const { return FCount; }
+
+ private:
+  int FSocket = -1, FPort = 0;
+  std::atomic<bool> FStop{false};
+  std::atomic<int> FCount{0};
+  std::thread FThread;
+};
+
+// The page that gathers WebRTC candidates against the STUN address and then
+// asks for "/done-<name>" from its own site, so the test knows the
+// gathering has ended.
+std::string WebRtcPage(int stunPort, const std::string& name) {
+  return "<!doctype html><html><body><script>\n"
+         "var n = 0, sent = false;\n"
+         "function report(why) { if (sent) return; sent = true;\n"
+         "  new Image().src = '/done-" +
+         name +
+         "?candidates=' + n + '&why=' + why; }\n"
+         "try {\n"
+         "  var pc = new RTCPeerConnection({iceServers: [{urls: 'stun:127.0.0.1:" +
+         std::to_string(stunPort) +
+         "'}]});\n"
+         "  pc.createDataChannel('probe');\n"
+         "  pc.onicecandidate = function(e) { if (e.candidate) n++; else report('complete'); };\n"
+         "  pc.createOffer().then(function(o) { return pc.setLocalDescription(o); })\n"
+         "    .catch(function() { report('error'); });\n"
+         "} catch (e) { report('none'); }\n"
+         "setTimeout(function() { report('timeout'); }, 20000);\n"
+         "</script></body></html>";
+}
 
 class BrowserHideTest : public AppFlowTest {
  protected:
@@ -144,9 +226,146 @@ class BrowserHideTest : public AppFlowTest {
     }
   }
 
+  // A name of this machine that resolves to a loopback address: the proxy
+  // resolves it while hiding, the browser itself after the stop, and
+  // neither browser keeps it away from the proxy as it does "localhost".
+  static std::string LoopbackHostName() {
+    char host[256] = {0};
+    if (::gethostname(host, sizeof host - 1) != 0 || !*host) return std::string();
+    addrinfo hints{}, *res = nullptr;
+    hints.ai_family = AF_INET;
+    if (::getaddrinfo(host, nullptr, &hints, &res) != 0 || !res) return std::string();
+    const auto* in = reinterpret_cast<const sockaddr_in*>(res->ai_addr);
+    const bool loopback = (ntohl(in->sin_addr.s_addr) >> 24) == 127;
+    ::freeaddrinfo(res);
+    return loopback ? std::string(host) : std::string();
+  }
+
+  std::string ConfigHome() { return sb().Path("home/.config"); }
+  std::string ChromiumPrefs() { return ConfigHome() + "/chromium/Default/Preferences"; }
+
+  // A browser on its default profile: Chromium's user-data folder where it
+  // keeps it by default (headless Chromium otherwise takes a throw-away
+  // one), Firefox without a profile named.
+  bool StartOnDefaultProfile(testsupport::ChildProcess& browser, const std::string& which,
+                             const std::string& url) {
+    std::vector<std::string> argv;
+    if (which == "chromium")
+      argv = {FChromium,
+              "--headless",
+              "--no-sandbox",
+              "--disable-gpu",
+              "--no-first-run",
+              "--disable-background-networking",
+              "--disable-component-update",
+              "--disable-sync",
+              "--disable-dev-shm-usage",
+              "--user-data-dir=" + ConfigHome() + "/chromium",
+              url};
+    else
+      argv = {FFirefox, "--headless", "--no-remote", url};
+    return browser.Start(argv, sb().Path(which + "-" + std::to_string(++FRuns) + ".out"));
+  }
+
+  // The first run of both browsers, before the program starts: their
+  // default profiles in the sandboxed home. Firefox counts a STUN address on
+  // loopback only with media.peerconnection.ice.loopback, which the test
+  // sets in the profiles' user.js (it only makes the test's address count).
+  void MakeDefaultProfiles() {
+    for (const std::string which : {"chromium", "firefox"}) {
+      testsupport::ChildProcess browser;
+      ASSERT_TRUE(StartOnDefaultProfile(browser, which, "about:blank"));
+      const std::string made =
+          which == "chromium" ? ChromiumPrefs() : ConfigHome() + "/mozilla/firefox/profiles.ini";
+      testsupport::WaitUntil([&] { return platform::FileExists(made) || !browser.Running(); },
+                             120000);
+      // Ended as a user ends it, so that it writes its files.
+      browser.Stop();
+      ASSERT_TRUE(platform::FileExists(made)) << which << " made no default profile";
+    }
+    FFirefoxProfiles = FirefoxProfiles();
+    ASSERT_FALSE(FFirefoxProfiles.empty());
+    for (const TFirefoxProfile& p : FFirefoxProfiles)
+      ASSERT_TRUE(
+          platform::WriteWholeFile(p.Path + "/user.js",
+                                   "user_pref(\"media.peerconnection.ice.loopback\", true);\n"));
+  }
+
+  // The files the program changes while hiding, as they are now.
+  std::map<std::string, std::string> ProfileFiles() {
+    std::map<std::string, std::string> files;
+    std::vector<std::string> names = {ChromiumPrefs()};
+    for (const TFirefoxProfile& p : FFirefoxProfiles) {
+      names.push_back(p.Path + "/user.js");
+      names.push_back(p.Path + "/prefs.js");
+    }
+    for (const std::string& n : names) {
+      std::string bytes = "<missing>";
+      platform::ReadWholeFile(n, bytes);
+      files[n] = bytes;
+    }
+    return files;
+  }
+
+  // The user's own WebRTC values: Chromium's policy and every line of
+  // Firefox's preference files that names the guard's preference.
+  std::string WebRtcValues() {
+    std::string values;
+    std::string prefs;
+    platform::ReadWholeFile(ChromiumPrefs(), prefs);
+    const auto j = nlohmann::json::parse(prefs, nullptr, false);
+    values += "chromium: ";
+    values += j.is_object() && j.contains("webrtc") && j["webrtc"].contains("ip_handling_policy")
+                  ? j["webrtc"]["ip_handling_policy"].dump()
+                  : "unset";
+    for (const TFirefoxProfile& p : FFirefoxProfiles)
+      for (const char* file : {"/user.js", "/prefs.js"}) {
+        std::string text;
+        platform::ReadWholeFile(p.Path + file, text);
+        TStringList lines;
+        lines.SetText(text);
+        for (const std::string& line : lines.Lines())
+          if (line.find(FirefoxWebRtcPref) != std::string::npos) values += "\n" + line;
+      }
+    return values;
+  }
+
+  // One browser on its default profile opens the WebRTC page and ends once
+  // the page has reported the end of its gathering (or, with untilDatagram,
+  // once a datagram has arrived). True when the page reported.
+  bool GatherWebRtc(const std::string& which, const std::string& host, int sitePort,
+                    nettest::TestHttpServer& site, const std::string& name,
+                    const std::function<bool()>& enough = nullptr) {
+    testsupport::ChildProcess browser;
+    if (!StartOnDefaultProfile(browser, which,
+                               "http://" + host + ":" + std::to_string(sitePort) + "/webrtc-" +
+                                   name))
+      return false;
+    auto reported = [&] {
+      for (const nettest::Request& r : site.Requests())
+        if (r.target.rfind("/done-" + name, 0) == 0) return true;
+      return false;
+    };
+    testsupport::WaitUntil([&] { return reported() || (enough && enough()) || !browser.Running(); },
+                           120000);
+    browser.Stop();
+    return reported() || (enough && enough());
+  }
+
   std::string FChromium, FFirefox, FLastOutput;
+  std::vector<TFirefoxProfile> FFirefoxProfiles;
   int FRuns = 0;
 };
+
+nettest::TestHttpServer WebRtcSite(int stunPort) {
+  return nettest::TestHttpServer([stunPort](const nettest::Request& r, nettest::Connection& c) {
+    if (r.target.rfind("/webrtc-", 0) == 0)
+      c.Write(nettest::Response(200, WebRtcPage(stunPort, r.target.substr(8)),
+                                "Content-Type: text/html\r\nConnection: close\r\n"));
+    else
+      c.Write(nettest::Response(204, "", "Connection: close\r\n"));
+  });
+}
 
 }  // namespace
 
@@ -235,4 +454,176 @@ TEST_F(BrowserHideTest, ADeadProxyIsLeftForOneThatAnswersAndTheHideNeverGoesDire
   Advance(2);
   w.actStopHide->Execute();
   EXPECT_FALSE(w.IsHiding());
+}
+
+// While hiding, no WebRTC datagram leaves either browser around the proxy;
+// after the stop WebRTC works again and the user's own values are back.
+TEST_F(BrowserHideTest, WebRtcKeepsToTheProxyWhileHiding) {
+  ASSERT_NO_FATAL_FAILURE(FindBrowsers());
+  testsupport::EnvGuard env("XDG_CONFIG_HOME", ConfigHome());
+  ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
+  env.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  const std::string host = LoopbackHostName();
+  if (host.empty()) GTEST_SKIP() << "this machine's name does not resolve to a loopback address";
+  ASSERT_NO_FATAL_FAILURE(MakeDefaultProfiles());
+  const std::string usersOwn = WebRtcValues();
+
+  StunCounter stun;
+  ASSERT_GT(stun.Port(), 0);
+  nettest::TestHttpServer site = WebRtcSite(stun.Port());
+  Start(2, {kRecords[0], kRecords[1]}, {}, {"TARGET_COUNTRY=US", "SWITCH.FF=1"});
+  TfrmMain& w = Running();
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding());
+  const std::string chosen = Proxy(w);
+  EXPECT_TRUE(Boxes.Texts().empty()) << "no browser ran: nothing to restart";
+
+  for (const std::string which : {"chromium", "firefox"}) {
+    const int before = stun.Count();
+    EXPECT_TRUE(GatherWebRtc(which, host, site.Port(), site, "hide-" + which))
+        << which << " never finished gathering";
+    EXPECT_EQ(stun.Count(), before) << which << " sent WebRTC datagrams around the proxy";
+    EXPECT_EQ(ProxiesThatSaw("/webrtc-hide-" + which), std::vector<std::string>{chosen})
+        << which << ": the page did not come through the chosen proxy";
+  }
+
+  Advance(2);
+  w.actStopHide->Execute();
+  ASSERT_FALSE(w.IsHiding());
+  EXPECT_EQ(WebRtcValues(), usersOwn);
+
+  for (const std::string which : {"chromium", "firefox"}) {
+    const int before = stun.Count();
+    GatherWebRtc(which, host, site.Port(), site, "stop-" + which,
+                 [&] { return stun.Count() > before; });
+    EXPECT_GT(stun.Count(), before) << which << ": WebRTC does not work again after the stop";
+  }
+}
+
+// A browser running during the hide cannot take the setting: the user is
+// told to restart it, and its file is left to it.
+TEST_F(BrowserHideTest, BrowserRunningDuringTheHideIsNamed) {
+  ASSERT_NO_FATAL_FAILURE(FindBrowsers());
+  testsupport::EnvGuard env("XDG_CONFIG_HOME", ConfigHome());
+  ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
+  env.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  ASSERT_NO_FATAL_FAILURE(MakeDefaultProfiles());
+  testsupport::ChildProcess chromium;
+  ASSERT_TRUE(StartOnDefaultProfile(chromium, "chromium", "about:blank"));
+  ASSERT_TRUE(testsupport::WaitUntil(
+      [&] { return platform::BrowserProfileInUse(ConfigHome() + "/chromium"); }, 120000));
+  const std::string before = ProfileFiles()[ChromiumPrefs()];
+
+  Start(1, {kRecords[0]}, {}, {"TARGET_COUNTRY=US"});
+  TfrmMain& w = Running();
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding());
+  ASSERT_EQ(Boxes.Texts().size(), 1u);
+  EXPECT_NE(Boxes.Texts()[0].find("Chromium"), std::string::npos) << Boxes.Texts()[0];
+  EXPECT_EQ(Boxes.Texts()[0].find("Firefox"), std::string::npos) << "Firefox is not running";
+  EXPECT_EQ(ProfileFiles()[ChromiumPrefs()], before) << "written under a running Chromium";
+  chromium.Stop();
+  Advance(2);
+  w.actStopHide->Execute();
+}
+
+// Where no browser ran in between, the stop and the start after a run
+// killed while hiding leave every profile file exactly as it was.
+TEST_F(BrowserHideTest, ProfilesBackByteForByteAfterStopAndAfterKill) {
+  ASSERT_NO_FATAL_FAILURE(FindBrowsers());
+  testsupport::EnvGuard env("XDG_CONFIG_HOME", ConfigHome());
+  ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
+  env.Set("XDG_CURRENT_DESKTOP", "GNOME");
+  ASSERT_NO_FATAL_FAILURE(MakeDefaultProfiles());
+  const auto usersOwn = ProfileFiles();
+  Start(1, {kRecords[0]}, {}, {"TARGET_COUNTRY=US"});
+  {
+    TfrmMain& w = Running();
+    w.actVeilIP->Execute();
+    ASSERT_TRUE(w.IsHiding());
+    EXPECT_NE(ProfileFiles(), usersOwn) << "the hide changed no profile";
+    Advance(2);
+    w.actStopHide->Execute();
+    EXPECT_EQ(ProfileFiles(), usersOwn);
+    FWindow.reset();
+  }
+  // A run that hides and is killed (SIGKILL) before it can stop.
+  const pid_t killed = testsupport::ForkChild([] {
+    SetIEProxy("192.0.2.1:8080");
+    KeepWebRtcToProxy();
+    ::raise(SIGKILL);
+    return 0;
+  });
+  EXPECT_EQ(testsupport::WaitChild(killed), -1) << "the run was to be killed";
+  EXPECT_NE(ProfileFiles(), usersOwn) << "the killed run changed no profile";
+  // The next start puts everything back.
+  Running();
+  EXPECT_EQ(ProfileFiles(), usersOwn);
+  EXPECT_FALSE(platform::FileExists(SavedWebRtcFile()));
+}
+
+// KDE Plasma whose GSettings store is not shared between processes (the
+// memory backend, no dconf): the desktop switch reaches KDE's kioslaverc,
+// which Firefox does not read. The hide says so and offers to set the proxy
+// in Firefox's own profile; accepted, Firefox on its default profile goes
+// through the chosen proxy, and after the stop it goes direct again.
+TEST_F(BrowserHideTest, KdeWithoutSharedStoreSetsFirefoxOwnProxy) {
+  ASSERT_NO_FATAL_FAILURE(FindBrowsers());
+  testsupport::EnvGuard env("XDG_CONFIG_HOME", ConfigHome());
+  env.Set("GSETTINGS_BACKEND", "memory");
+  ASSERT_TRUE(DesktopSettings(true)) << "GIO was already bound in this process";
+  env.Set("XDG_CURRENT_DESKTOP", "KDE");
+  env.Set("KDE_SESSION_VERSION", "5");
+  ASSERT_NO_FATAL_FAILURE(MakeDefaultProfiles());
+  const auto usersOwn = ProfileFiles();
+
+  Start(2, {kRecords[0], kRecords[1]}, {}, {"TARGET_COUNTRY=US"});
+  Boxes.Answer = mrYes;
+  TfrmMain& w = Running();
+  w.actVeilIP->Execute();
+  ASSERT_TRUE(w.IsHiding());
+  const std::string chosen = Proxy(w);
+  EXPECT_EQ(platform::LastProxyReach(), unsigned(platform::kProxyReachKde));
+  ASSERT_EQ(Boxes.Texts().size(), 1u) << "one notice";
+  EXPECT_NE(Boxes.Texts()[0].find("Firefox ("), std::string::npos) << Boxes.Texts()[0];
+
+  const std::string hidden = UniqueHost("kde-hide");
+  testsupport::ChildProcess firefox;
+  ASSERT_TRUE(StartOnDefaultProfile(firefox, "firefox", "http://" + hidden + "/"));
+  testsupport::WaitUntil([&] { return !ProxiesThatSaw(hidden).empty() || !firefox.Running(); },
+                         120000);
+  firefox.Stop();
+  EXPECT_EQ(ProxiesThatSaw(hidden), std::vector<std::string>{chosen})
+      << "Firefox did not go through the chosen proxy";
+
+  Advance(2);
+  w.actStopHide->Execute();
+  // Firefox ended in between: its prefs.js took the values and gave them
+  // back; user.js is the test's own again, byte for byte.
+  for (const TFirefoxProfile& p : FFirefoxProfiles) {
+    EXPECT_EQ(ProfileFiles()[p.Path + "/user.js"], usersOwn.at(p.Path + "/user.js"));
+    EXPECT_EQ(FirefoxProxyType(p.Path), 5) << p.Path;
+  }
+  // Back to the desktop's settings: a site on this machine is reached
+  // directly, past every proxy.
+  const std::string host = LoopbackHostName();
+  if (host.empty()) return;  // no name of this machine to reach it by
+  nettest::TestHttpServer site([](const nettest::Request&, nettest::Connection& c) {
+    c.Write(nettest::Response(200, "<html><body>direct</body></html>",
+                              "Content-Type: text/html\r\nConnection: close\r\n"));
+  });
+  const std::string path = "/" + UniqueHost("kde-stop");
+  auto reached = [&] {
+    for (const nettest::Request& r : site.Requests())
+      if (r.target == path) return true;
+    return false;
+  };
+  testsupport::ChildProcess again;
+  ASSERT_TRUE(StartOnDefaultProfile(again, "firefox",
+                                    "http://" + host + ":" + std::to_string(site.Port()) + path));
+  testsupport::WaitUntil(
+      [&] { return reached() || !ProxiesThatSaw(path).empty() || !again.Running(); }, 120000);
+  again.Stop();
+  EXPECT_TRUE(reached()) << "Firefox did not reach the site directly";
+  EXPECT_TRUE(ProxiesThatSaw(path).empty()) << "Firefox still goes through a proxy";
 }

@@ -35,11 +35,13 @@ class TRecordingBoxes : public ICLMessageBoxes {
     Requests.push_back(request);
     if (OnBox) OnBox(request);
     TCLMessageBoxReply reply;
-    reply.Result = 1;
+    reply.Result = Answer;
     reply.ShowAgainFlagValue = !TickDoNotShowAgain;
     return reply;
   }
   bool TickDoNotShowAgain = false;
+  // The button every box is answered with (1: OK; 6: Yes).
+  int Answer = 1;
   std::vector<std::string> Texts() const {
     std::vector<std::string> texts;
     for (const auto& r : Requests) texts.push_back(r.Text);

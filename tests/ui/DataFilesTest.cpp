@@ -168,17 +168,23 @@ TEST_F(DataFilesTest, SuppliedSettingsPointAtTheReferenceService) {
        {"URL.Update", "URL.Redirect", "URL.GetInfo", "URL.FlagPath", "URL.CheckIP"})
     EXPECT_TRUE(StartsWithText(value(url), "http://127.0.0.1:8470/")) << url << "=" << value(url);
   // Every setting the program reads with a default of its own is supplied.
-  for (const char* name : {"App.Name",         "App.Ver",        "App.GUID",
-                           "App.ID",           "Language",       "Skin",
-                           "Path.Languages",   "Path.Skins",     "Update.BeginAuto",
-                           "Update.AutoCheck", "SWITCH.IE",      "SWITCH.FF",
-                           "SWITCH.OPERA",     "ChangeIP",       "ChangeIPTime",
-                           "ClearCookie",      "AutoRun",        "AlwaysOnTop",
-                           "TestIPfromLocal",  "TARGET_COUNTRY", "URL.LocalFlagPath",
-                           "URL.MapMask",      "FLS.Width",      "FLS.Height",
-                           "FLS.Background",   "FLS.Logo"})
+  for (const char* name : {"App.Name",         "App.Ver",
+                           "App.GUID",         "App.ID",
+                           "Language",         "Skin",
+                           "Path.Languages",   "Path.Skins",
+                           "Update.BeginAuto", "Update.AutoCheck",
+                           "SWITCH.IE",        "SWITCH.FF",
+                           "SWITCH.OPERA",     "SWITCH.WEBRTC",
+                           "ChangeIP",         "ChangeIPTime",
+                           "ClearCookie",      "AutoRun",
+                           "AlwaysOnTop",      "TestIPfromLocal",
+                           "TARGET_COUNTRY",   "URL.LocalFlagPath",
+                           "URL.MapMask",      "FLS.Width",
+                           "FLS.Height",       "FLS.Background",
+                           "FLS.Logo"})
     EXPECT_NE(value(name), "\x01") << name;
   EXPECT_EQ(value("ChangeIPTime"), "10");
+  EXPECT_EQ(value("SWITCH.WEBRTC"), "1") << "WebRTC is kept to the proxy unless the user says no";
   // The popup's pictures and the local flags are where the settings say.
   for (const char* name : {"FLS.Background", "FLS.Logo"})
     EXPECT_FALSE(QImage(QString::fromStdString(Built(SlashToBackslash(value(name))))).isNull())

@@ -130,11 +130,14 @@ TEST_F(SettingsDialogTest, TwoPagesFiveBoxesFromTheirSettings) {
   EXPECT_EQ(d->cbAutoRun->text(), "Automatically run Veilgate when I log in");
 #endif
   EXPECT_EQ(d->cbAutoUpdate->text(), "Automatically check updates when Veilgate starts");
+  EXPECT_EQ(d->cbWebRtc->text(), "Keep WebRTC from revealing my address");
+  EXPECT_EQ(d->cbWebRtc->parentWidget(), d->tsBrowser);
 
   EXPECT_FALSE(d->cbAutoRun->Checked());
   EXPECT_FALSE(d->cbIE->Checked());
   EXPECT_TRUE(d->cbFF->Checked());
   EXPECT_FALSE(d->cbOpera->Checked());
+  EXPECT_FALSE(d->cbWebRtc->Checked()) << "not in this const.dat";
   EXPECT_TRUE(d->cbAutoUpdate->Checked());
   EXPECT_FALSE(d->cbIE->isEnabled()) << "the system proxy box cannot be changed";
   EXPECT_EQ(d->cbIE->parentWidget(), d->tsBrowser);
@@ -145,8 +148,10 @@ TEST_F(SettingsDialogTest, TwoPagesFiveBoxesFromTheirSettings) {
   S()->SetSettingBool("SWITCH.IE", true);
   S()->SetSettingBool("SWITCH.FF", false);
   S()->SetSettingBool("SWITCH.OPERA", true);
+  S()->SetSettingBool("SWITCH.WEBRTC", true);
   S()->SetSettingBool("Update.AutoCheck", false);
   d = Dialog();
+  EXPECT_TRUE(d->cbWebRtc->Checked());
   EXPECT_TRUE(d->cbAutoRun->Checked());
   EXPECT_TRUE(d->cbIE->Checked());
   EXPECT_FALSE(d->cbFF->Checked());
@@ -175,9 +180,11 @@ TEST_F(SettingsDialogTest, OkStoresTheBoxesAndTheAutorunEntry) {
   d->cbAutoRun->SetChecked(true);
   d->cbFF->SetChecked(false);
   d->cbOpera->SetChecked(true);
+  d->cbWebRtc->SetChecked(true);
   d->cbAutoUpdate->SetChecked(false);
   d->btnOK->Click();
   ReleaseCLSettings();  // read the user file afresh
+  EXPECT_TRUE(S()->GetSettingBool("SWITCH.WEBRTC"));
   EXPECT_TRUE(S()->GetSettingBool("AutoRun"));
   EXPECT_FALSE(S()->GetSettingBool("SWITCH.FF"));
   EXPECT_TRUE(S()->GetSettingBool("SWITCH.OPERA"));
