@@ -209,7 +209,11 @@ std::vector<TProxyRec> THideSession::Candidates() {
 void THideSession::Probe(std::vector<TProxyRec> aCandidates, bool aSeek) {
   FProbing = true;
   const unsigned round = FWatchRound;
-  FProber(aCandidates, [this, aCandidates, aSeek, round](int passed) {
+  // The answer comes back on the user-interface thread, where the session is
+  // also destroyed; a session gone by then is not touched.
+  std::weak_ptr<int> alive = FAlive;
+  FProber(aCandidates, [this, alive, aCandidates, aSeek, round](int passed) {
+    if (alive.expired()) return;
     FProbing = false;
     // A hide or a stop since the check started: its answer is old news.
     if (round != FWatchRound || !FHiding) return;

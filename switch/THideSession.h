@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -148,5 +149,7 @@ class THideSession {
   int FFailures = 0;
   bool FFailedClosed = false;
   bool FProbing = false;
-  unsigned FWatchRound = 0;  // a check that started before a hide or stop is dropped
+  unsigned FWatchRound = 0;
+  std::shared_ptr<int> FAlive =
+      std::make_shared<int>(0);  // a check that started before a hide or stop is dropped
 };
