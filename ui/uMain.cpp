@@ -62,26 +62,6 @@ void Store(const std::function<void(TCLSettings*)>& write) {
   }
 }
 
-// A country code as it may appear in a file name: letters, digits, "_" and
-// "-", at most 8 characters. Anything else (a path, a separator) is refused.
-bool SafeCode(const std::string& code) {
-  if (code.empty() || code.size() > 8) return false;
-  for (char c : code)
-    if (!IsAsciiAlnum(c) && c != '_' && c != '-') return false;
-  return true;
-}
-
-// The file of that name, matched without regard to case as the Windows file
-// system does; empty when there is none.
-std::string ExistingFile(const std::string& path) {
-  if (platform::FileExists(path)) return path;
-  const std::string dir = ExtractFileDir(path);
-  const std::string name = ExtractFileName(path);
-  if (dir.empty() || name.find_first_of("*?") != std::string::npos) return std::string();
-  const std::vector<std::string> found = platform::ListFiles(dir, name);
-  return found.empty() ? std::string() : IncludeBackslash(dir) + found.front();
-}
-
 // The caption animation of a window going to the tray: a frame that
 // shrinks from the window's rectangle to the given one.
 void DrawAnimatedRects(const QRect& from, const QRect& to) {
@@ -398,19 +378,6 @@ bool TfrmMain::ActionGuard() {
   return false;
 }
 
-// The popup's flag of a proxy's country: the local flag folder, then the
-// user's data folder, then the web address (which the movie loads itself).
-std::string TfrmMain::PopupFlag(const std::string& aCode) const {
-  if (!SafeCode(aCode)) return std::string();
-  TCLSettings* settings = GetCLSettings();
-  std::string f = ExistingFile(
-      JoinPath(GetAppPath(), settings->GetSettingString("URL.LocalFlagPath") + aCode + ".PNG"));
-  if (!f.empty()) return f;
-  f = ExistingFile(JoinPath(settings->UserDataPath(), aCode + ".PNG"));
-  if (!f.empty()) return f;
-  return settings->GetSettingString("URL.FlagPath") + aCode + ".PNG";
-}
-
 void TfrmMain::actVeilIPExecute(TBasicAction*) {
   // Too soon after the last command: refused with a note.
   if (!ActionGuard()) return;
@@ -529,54 +496,6 @@ void TfrmMain::ResetCountryDisp() {
                                            : std::string());
 }
 
-// The window's flag: the shipped folder, then the user's data folder, then
-// a download into the user's data folder. File names are compared without
-// regard to case, as on Windows; a downloaded flag is stored under the
-// upper-cased code, so that the next call finds it.
-void TfrmMain::LoadFlag(const std::string& aCountryName) {
-  if (!SafeCode(aCountryName)) return;
-  const std::string shipped =
-      ExistingFile(JoinPath(GetAppPath(), "res\\flag_short\\" + aCountryName + ".PNG"));
-  if (!shipped.empty()) {
-    LoadPNG(shipped);
-    return;
-  }
-  TCLSettings* settings = GetCLSettings();
-  const std::string target = JoinPath(settings->UserDataPath(), UpperCase(aCountryName) + ".PNG");
-  const std::string own = ExistingFile(target);
-  if (!own.empty()) {
-    if (LoadPNG(own)) return;
-    // A file that is no picture (a broken download) is fetched again.
-    platform::DeleteFileAt(own);
-  }
-  // The newest request wins: a download of another flag still under way
-  // is dropped.
-  if (sdFlag->Busy()) sdFlag->Abort();
-  platform::ForceDirectories(settings->UserDataPath());
-  sdFlag->FileName = target;
-  sdFlag->URL = settings->GetSettingString("URL.FlagPath") + UpperCase(aCountryName + ".png");
-  Trace("Flag download: " + sdFlag->URL);
-  sdFlag->GetFile();
-}
-
-bool TfrmMain::LoadPNG(const std::string& aFileName) {
-  QPixmap picture;
-  if (!picture.load(QStr(aFileName))) return false;
-  QPixmap canvas(48, 48);
-  canvas.fill(imgFL->palette().color(QPalette::Window));
-  QPainter p(&canvas);
-  p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.drawPixmap(QRect(0, 0, 48, 48), picture);
-  p.end();
-  imgFL->SetPicture(canvas);
-  return true;
-}
-
-void TfrmMain::sdFlagDoneFile(TSingleDownloader*, const std::string& strFileName, int64_t) {
-  if (!platform::FileExists(strFileName)) return;
-  if (!LoadPNG(strFileName)) platform::DeleteFileAt(strFileName);
-}
-
 // --- life cycle ------------------------------------------------------------------------------------
 
 void TfrmMain::LoadSettings() {
@@ -639,14 +558,7 @@ void TfrmMain::LocalInfoGot(TProxyManager*) {
   CheckLocalIP();
   // The flag: local folder, else the web address.
   const TLocalInfo info = TLocalInfo::Read(FProxyManager->FLocalInfo);
-  TCLSettings* settings = GetCLSettings();
-  std::string flag;
-  if (SafeCode(info.CountryShort)) {
-    flag = ExistingFile(JoinPath(GetAppPath(), settings->GetSettingString("URL.LocalFlagPath") +
-                                                   info.CountryShort + ".PNG"));
-    if (flag.empty())
-      flag = settings->GetSettingString("URL.FlagPath") + info.CountryShort + ".PNG";
-  }
+  const std::string flag = LocalInfoFlag(info.CountryShort);
   // Both cards show the real location until the first hide.
   if (frmFlashForm) {
     frmFlashForm->SetIPInfo("Local", "True", flag, info.IP, info.CountryLong, info.City, "100",

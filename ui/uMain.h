@@ -204,6 +204,7 @@ class TfrmMain : public TForm {
   void ShowTarget();
   void CLEngineCmdFile(const std::string& strFileName);
   std::string PopupFlag(const std::string& aCode) const;
+  std::string LocalInfoFlag(const std::string& aCode) const;
   TAction* NewAction(const char* name, const char* caption,
                      void (TfrmMain::*handler)(TBasicAction*));
   TMenuItem* NewItem(TPopupMenu* menu, const char* name, TAction* action);
