@@ -17,14 +17,17 @@
 
 namespace switchtest {
 
+using testsupport::EnvGuard;
+using testsupport::LogCapture;
+using testsupport::WaitUntil;
+#ifndef _WIN32
+// Child processes: the tests of the desktop mechanisms (posix only).
 using testsupport::ChildProcess;
 using testsupport::EnvChanges;
-using testsupport::EnvGuard;
 using testsupport::FindProgram;
-using testsupport::LogCapture;
 using testsupport::RunProgram;
 using testsupport::RunResult;
-using testsupport::WaitUntil;
+#endif
 
 // Fixture: a sandbox whose supplied settings file holds the given lines; the
 // settings store is opened fresh for each test.
