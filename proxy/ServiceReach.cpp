@@ -85,10 +85,15 @@ std::string TServiceReach::ReasonText(const TServiceText& aText) const {
   return FError.Detail.empty() ? aText("Service.NoAnswer", {}) : FError.Detail;
 }
 
-std::string TServiceReach::StatusText(const TServiceText& aText,
-                                      const std::string& aNextTryClock) const {
+std::string TServiceReach::StatusText(const TServiceText& aText) const {
   if (!Unreached()) return std::string();
-  return aText("Service.Unreached", {FAddress, ReasonText(aText), aNextTryClock});
+  return aText("Service.Unreached", {FAddress});
+}
+
+std::string TServiceReach::StatusDetail(const TServiceText& aText,
+                                        const std::string& aNextTryClock) const {
+  if (!Unreached()) return std::string();
+  return aText("Service.NextTry", {ReasonText(aText), aNextTryClock});
 }
 
 std::string TServiceReach::RefusalText(const TServiceText& aText) const {

@@ -53,9 +53,11 @@ class TServiceReach {
 
   // The reason in the user's language ("connection refused", "HTTP status 503").
   std::string ReasonText(const TServiceText& aText) const;
-  // The status line: address, reason and the time of the next try
-  // (aNextTryClock, e.g. "19:04:05"); empty while the service answers.
-  std::string StatusText(const TServiceText& aText, const std::string& aNextTryClock) const;
+  // The two status lines: the address, then the reason and the time of the
+  // next try (aNextTryClock, e.g. "19:04:05"); empty while the service
+  // answers.
+  std::string StatusText(const TServiceText& aText) const;
+  std::string StatusDetail(const TServiceText& aText, const std::string& aNextTryClock) const;
   // The refusal of a command that needs the service: names the service
   // and the reason while it is unreached; empty otherwise.
   std::string RefusalText(const TServiceText& aText) const;

@@ -13,10 +13,11 @@
 
 class TServiceStatus : public QObject {
  public:
-  // aRetry asks the service again; aShow draws a status text (empty: the
-  // window keeps its own texts); aText looks up a language text.
-  TServiceStatus(QObject* aParent, std::function<void()> aRetry,
-                 std::function<void(const std::string&)> aShow, TServiceText aText);
+  // The status lines drawn: both empty when the service answers again.
+  using TShow = std::function<void(const std::string& aLine, const std::string& aDetail)>;
+  // aRetry asks the service again; aShow draws the status lines; aText
+  // looks up a language text.
+  TServiceStatus(QObject* aParent, std::function<void()> aRetry, TShow aShow, TServiceText aText);
 
   // A request to aURL failed with aError: the status line names the address
   // and the reason, and the next try is scheduled.
@@ -34,6 +35,6 @@ class TServiceStatus : public QObject {
   TServiceReach FReach;
   QTimer FRetry;
   std::function<void()> FRetryAction;
-  std::function<void(const std::string&)> FShow;
+  TShow FShow;
   TServiceText FText;
 };

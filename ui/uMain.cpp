@@ -330,8 +330,10 @@ void TfrmMain::FormCreate() {
       [this] {
         if (FProxyManager) FProxyManager->GetCurrentLocalInfo();
       },
-      [this](const std::string& text) {
-        if (frmFlashForm && !text.empty()) frmFlashForm->SetTextInfo(text, 255);
+      [this](const std::string& line, const std::string& detail) {
+        if (!frmFlashForm) return;
+        if (!line.empty()) frmFlashForm->SetTextInfo(line, 255);
+        frmFlashForm->SetTextInfo2(detail, 255);
       },
       [this](const std::string& key, const std::vector<std::string>& args) {
         return CLEngine ? CLEngine->GetAppStringEx(key, args) : key;

@@ -55,16 +55,18 @@ TEST(ServiceReach, OriginOfAnAddress) {
 TEST(ServiceReach, DelaysGrowToTheLimitAndStartOverAfterAnAnswer) {
   TServiceReach r;
   EXPECT_FALSE(r.Unreached());
-  EXPECT_EQ(r.StatusText(Echo, "x"), "");
+  EXPECT_EQ(r.StatusText(Echo), "");
+  EXPECT_EQ(r.StatusDetail(Echo, "x"), "");
   EXPECT_EQ(r.RefusalText(Echo), "");
   std::vector<int> delays;
-  for (int i = 0; i < 9; ++i) delays.push_back(r.Failed("http://h:1/getinfo", "HTTP status 500", 100));
+  for (int i = 0; i < 9; ++i)
+    delays.push_back(r.Failed("http://h:1/getinfo", "HTTP status 500", 100));
   EXPECT_EQ(delays, (std::vector<int>{5, 10, 20, 40, 80, 160, 300, 300, 300}));
   EXPECT_EQ(r.Failures(), 9);
   EXPECT_DOUBLE_EQ(r.NextTry(), 400);
   r.Answered();
   EXPECT_FALSE(r.Unreached());
-  EXPECT_EQ(r.StatusText(Echo, "x"), "");
+  EXPECT_EQ(r.StatusText(Echo), "");
   EXPECT_EQ(r.Failed("http://h:1/getinfo", "HTTP status 500", 0), 5);
 }
 
@@ -87,8 +89,9 @@ TEST(ServiceReach, TextsNameTheAddressTheReasonAndTheNextTry) {
     TServiceReach r;
     r.Failed("https://svc.example:8443/getinfo?MagicWord=W", c.error, 0);
     EXPECT_EQ(r.ReasonText(Echo), c.reason);
-    EXPECT_EQ(r.StatusText(Echo, "19:04:05"),
-              std::string("Service.Unreached(https://svc.example:8443,") + c.reason + ",19:04:05)");
+    EXPECT_EQ(r.StatusText(Echo), "Service.Unreached(https://svc.example:8443)");
+    EXPECT_EQ(r.StatusDetail(Echo, "19:04:05"),
+              std::string("Service.NextTry(") + c.reason + ",19:04:05)");
     EXPECT_EQ(r.RefusalText(Echo),
               std::string("MSGBox.NOSERVICE(https://svc.example:8443,") + c.reason + ")");
   }
