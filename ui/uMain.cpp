@@ -353,11 +353,12 @@ void TfrmMain::FormCreate() {
   // screen: the request loads the network module, which showing the window
   // does not need.
   FLocalInfoGot = false;
+  // The popup says the user's IP information is being checked, before the
+  // request can fail and say why.
+  if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Verifing"), 0);
   AfterFirstPaint([this] {
     if (FProxyManager) FProxyManager->GetCurrentLocalInfo();
   });
-  // The popup says the user's IP information is being checked.
-  if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Verifing"), 0);
   // The Firefox extension, the first time Firefox is seen.
   if (IsFirefoxInstalled() && !GetCLSettings()->GetSettingBool("FFEXT.INSTALLED")) {
     InstallFirefoxExtension();
