@@ -27,4 +27,37 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # (The page engine's helper process, libqt6webenginecore6-bin, comes with the
 # page engine's library through dpkg-shlibdeps.)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, gsettings-desktop-schemas")
+
+# Three packages from the install rules' components:
+# - veilgate (app): the program; /etc/veilgate/veilgate.conf is a conffile.
+#   It recommends the page engine: without it, pages open in the user's
+#   browser.
+# - veilgate-pages (pages): the page engine's module and, through
+#   dpkg-shlibdeps, Qt WebEngine.
+# - veilgate-service (service): the reference web service with its systemd
+#   unit and conffile.
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL app pages service)
+set(CPACK_DEBIAN_APP_PACKAGE_NAME veilgate)
+set(CPACK_DEBIAN_APP_PACKAGE_RECOMMENDS "veilgate-pages (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_APP_PACKAGE_SUGGESTS "veilgate-service")
+set(CPACK_DEBIAN_APP_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/dist/conffiles)
+set(CPACK_DEBIAN_PAGES_PACKAGE_NAME veilgate-pages)
+set(CPACK_DEBIAN_PAGES_PACKAGE_DEPENDS "veilgate (= ${PROJECT_VERSION})")
+set(CPACK_DEBIAN_PAGES_DESCRIPTION "embedded pages of Veilgate\n\
+The embedded pages of Veilgate (the country map, the about window, the\n\
+banner), shown by Qt WebEngine. Without this package the program opens\n\
+them in the user's web browser.")
+set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME veilgate-service)
+set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
+set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "geoip-database")
+set(CPACK_DEBIAN_SERVICE_PACKAGE_CONTROL_EXTRA
+    "${CMAKE_SOURCE_DIR}/dist/service/conffiles;${CMAKE_SOURCE_DIR}/dist/service/postinst;\
+${CMAKE_SOURCE_DIR}/dist/service/prerm;${CMAKE_SOURCE_DIR}/dist/service/postrm")
+set(CPACK_DEBIAN_SERVICE_DESCRIPTION "reference web service of Veilgate\n\
+The web service the Veilgate program takes its proxy lists from: a pool of\n\
+proxies kept honest by a checker, the caller's own location, the update\n\
+check. Runs as a systemd service on 127.0.0.1:8470, where the program on\n\
+the same machine finds it.")
+set(CPACK_COMPONENT_APP_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
 include(CPack)

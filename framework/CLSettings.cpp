@@ -24,6 +24,7 @@ const char* const kPartnerPrefix = "oem.";
 const char* const kUserFlagFile = "UserFlag.ini";
 const char* const kUserFlagSection = "Flag";
 const char* const kUserFlagName = "AllUsers";
+const char* const kServiceSetting = "URL.Service";
 
 // Mask constant of the scrambled values.
 const uint32_t kEncodeMask = 0x5A3C96E1u;
@@ -106,6 +107,14 @@ TCLSettings::TCLSettings(const std::string& strSettingFile) {
   FConstDataPath = WithSeparator(platform::LongPathName(FConstDataPath));
   FConstValueIni = std::make_unique<TCLMemIniFile>(FConstDataPath + constFile);
   FOemValueIni = std::make_unique<TCLMemIniFile>(FConstDataPath + kPartnerPrefix + constFile);
+  const std::string admin = AdminSettingsPath(FConstDataPath);
+  if (!admin.empty() && platform::FileExists(admin)) {
+    if (platform::IsTrustedSharedFile(admin))
+      FAdminValueIni = std::make_unique<TCLMemIniFile>(admin);
+    else
+      CLDebugLog::Write(CLConst::TagSettings,
+                        "Ignored " + admin + ": others than its owner may change it");
+  }
 
   // Configuration word: no user file is open yet, so only the engine
   // lists and the supplied files answer.
@@ -176,7 +185,8 @@ bool TCLSettings::FindSetting(const std::string& strName, std::string* value,
   if (engine && engine->FindOverride(strName, out)) return true;
   // No-cache mode: the user file is re-read from disk, dropping unsaved changes.
   if (reloadUserFile && FSettingIni) FSettingIni->Reload();
-  for (const TCLMemIniFile* ini : {FSettingIni.get(), FOemValueIni.get(), FConstValueIni.get()}) {
+  for (const TCLMemIniFile* ini :
+       {FSettingIni.get(), FOemValueIni.get(), FConstValueIni.get(), FAdminValueIni.get()}) {
     if (!ini) continue;
     if (const std::string* v = ini->Find(kSettingSection, strName)) {
       if (value) *value = *v;
@@ -184,7 +194,51 @@ bool TCLSettings::FindSetting(const std::string& strName, std::string* value,
     }
   }
   if (engine && engine->FindDefault(strName, out)) return true;
-  return false;
+  // The service's addresses, from the one address of the service.
+  if (SameText(strName, kServiceSetting)) {
+    out = kDefaultServiceAddress;
+    return true;
+  }
+  const std::string path = ServiceAddressPath(strName);
+  if (path.empty()) return false;
+  std::string service;
+  FindSetting(kServiceSetting, &service, false);
+  while (!service.empty() && service.back() == '/') service.pop_back();
+  if (service.empty()) return false;
+  out = service + path;
+  return true;
+}
+
+std::string TCLSettings::AdminSettingsFile() const {
+  return FAdminValueIni ? FAdminValueIni->FileName() : std::string();
+}
+
+std::string AdminSettingsPath(const std::string& aConstDataPath) {
+#ifdef _WIN32
+  (void)aConstDataPath;
+  return std::string();
+#else
+  const std::string installed = "/lib/veilgate/";
+  if (aConstDataPath.size() < installed.size() ||
+      aConstDataPath.compare(aConstDataPath.size() - installed.size(), installed.size(),
+                             installed) != 0)
+    return std::string();
+  std::string prefix = aConstDataPath.substr(0, aConstDataPath.size() - installed.size());
+  // The system's configuration folder of the prefix "/usr" is "/etc".
+  if (prefix.size() >= 4 && prefix.compare(prefix.size() - 4, 4, "/usr") == 0)
+    prefix.resize(prefix.size() - 4);
+  return prefix + "/etc/veilgate/veilgate.conf";
+#endif
+}
+
+std::string ServiceAddressPath(const std::string& aName) {
+  static const std::pair<const char*, const char*> kPaths[] = {
+      {"URL.Update", "/update"},   {"URL.Redirect", "/redirect"}, {"URL.GetInfo", "/getinfo"},
+      {"URL.FlagPath", "/flags/"}, {"URL.CheckIP", "/checkip"},
+  };
+  for (const auto& [name, path] : kPaths)
+    if (SameText(aName, name)) return path;
+  return std::string();
 }
 
 std::string TCLSettings::GetSettingString(const std::string& strName) {

@@ -7,7 +7,16 @@
 //   2. the user file "setting.dat" in the user data folder, section "setting",
 //   3. the partner file "oem.const.dat" next to the executable,
 //   4. "const.dat" next to the executable,
-//   5. the engine's default list.
+//   5. the administrator's file of an installed program, which every user
+//      reads: "veilgate.conf" in the folder "veilgate" of the system's
+//      configuration folder (/etc for a program under /usr; see
+//      AdminSettingsPath), section "setting"; ignored unless
+//      platform::IsTrustedSharedFile,
+//   6. the engine's default list,
+//   7. the service's addresses: "URL.Service" is "http://127.0.0.1:8470",
+//      and each address of ServiceAddressPath is "URL.Service" + its path.
+//      An address set in any layer above wins, so one "URL.Service" line
+//      moves every call to another service.
 // Writes go to the user file only and are on disk at once unless a caller
 // brackets them with BeginUpdate / EndUpdate.
 //
@@ -126,6 +135,8 @@ class TCLSettings {
 
   // Folders and names the store worked out (with trailing separators).
   const std::string& ConstDataPath() const { return FConstDataPath; }
+  // The administrator's file that is read, or empty.
+  std::string AdminSettingsFile() const;
   const std::string& UserDataPathCurrentUser() const { return FUserDataPathCurrentUser; }
   const std::string& UserDataPathAllUsers() const { return FUserDataPathAllUsers; }
   const std::string& ConfigPathWord() const { return FConfigPathWord; }
@@ -150,6 +161,7 @@ class TCLSettings {
   std::unique_ptr<TCLMemIniFile> FConstValueIni;
   std::unique_ptr<TCLMemIniFile> FOemValueIni;
   std::unique_ptr<TCLMemIniFile> FSettingIni;
+  std::unique_ptr<TCLMemIniFile> FAdminValueIni;  // null when absent or not trusted
   std::string FConstDataPath;
   std::string FUserDataPath;
   std::string FUserDataPathCurrentUser;
@@ -163,6 +175,18 @@ class TCLSettings {
   std::string FSettingFilename;
   bool FNoCache = false;
 };
+
+// The administrator's settings file of a program whose supplied files lie
+// in aConstDataPath: for "<prefix>/lib/veilgate/" it is
+// "<prefix>/etc/veilgate/veilgate.conf", and "/etc/..." for the prefix "/usr"
+// ("<root>/etc/..." for "<root>/usr", so an unpacked package finds its own).
+// Empty for other folders (a build tree, Windows).
+std::string AdminSettingsPath(const std::string& aConstDataPath);
+// The path that a service address setting adds to "URL.Service"
+// ("URL.GetInfo" gives "/getinfo"); empty for other names.
+std::string ServiceAddressPath(const std::string& aName);
+// The service's address when no layer names one.
+inline constexpr const char* kDefaultServiceAddress = "http://127.0.0.1:8470";
 
 // The store of this process, created on first use with strSettingFile (later
 // arguments are ignored).

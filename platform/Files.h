@@ -94,6 +94,11 @@ std::vector<std::string> ListFiles(const std::string& folder, const std::string&
 bool FileCreationTime(const std::string& path, double& localDateTime);
 // Whether the current user may write to the file or folder.
 bool CanWrite(const std::string& path);
+// Whether a settings file that every user of the machine reads may be
+// trusted: a regular file owned by the administrator (or by the current
+// user), which nobody else may change. Always false on Windows, which has
+// no such file.
+bool IsTrustedSharedFile(const std::string& path);
 
 // Now, as a local date-time value (days since 30 December 1899).
 double NowLocal();

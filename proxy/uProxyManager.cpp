@@ -306,11 +306,17 @@ void TInfoGotThread::Execute() {
     FRet = std::move(body);
   else
     CLDebugLog::Write("Request of " + FURL + " failed: " + error);
-  if (FRet.empty() || !FOnInfoGot) return;
   // Synchronous hand-over: the handler runs on the user-interface thread
   // while this thread waits. Without a dispatcher there is no such thread
   // to run it on, and the answer is dropped.
-  if (IDispatcher* dispatcher = GetDispatcher()) dispatcher->Send([this] { FOnInfoGot(FRet); });
+  IDispatcher* dispatcher = GetDispatcher();
+  if (!dispatcher) return;
+  if (FRet.empty()) {
+    FError = std::move(error);
+    if (FOnFailed) dispatcher->Send([this] { FOnFailed(FError); });
+    return;
+  }
+  if (FOnInfoGot) dispatcher->Send([this] { FOnInfoGot(FRet); });
 }
 
 // --- TProxyManager: lists and countries -------------------------------------------------------
@@ -546,6 +552,9 @@ void TProxyManager::GetCurrentLocalInfo() {
   std::weak_ptr<int> alive = FAlive;
   thread->FOnInfoGot = [alive, this](const std::string& aRet) {
     if (!alive.expired()) InfoGot(aRet);
+  };
+  thread->FOnFailed = [alive, this, url = thread->FURL](const std::string& aError) {
+    if (!alive.expired() && FOnLocalInfoFailed) FOnLocalInfoFailed(url, aError);
   };
   thread->Start();
 }

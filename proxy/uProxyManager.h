@@ -78,6 +78,10 @@ class TInfoGotThread {
 
   std::string FURL;
   TOnInfoGot FOnInfoGot;
+  // Called instead of FOnInfoGot, on the same thread and in the same way,
+  // when the GET fails or answers an empty body: the error text
+  // (empty for an empty body).
+  TOnInfoGot FOnFailed;
   bool FreeOnTerminate = false;
 
   // Starts the run (once).
@@ -99,6 +103,7 @@ class TInfoGotThread {
   void Execute();
 
   std::string FRet;
+  std::string FError;
   bool FStarted = false;
   std::thread FThread;  // the run, when the creator keeps the object
 };
@@ -123,6 +128,9 @@ class TProxyManager {
   std::string FTargetCountry;           // short code of the wanted country; "UN" = any
   TProxyRec FTargetProxy;               // the proxy the browsers point at; set by the main window
   TNotifyEvent FOnGetCurrentLocalInfo;  // called after FLocalInfo has been refreshed
+  // Called when the local-information request fails: the address asked
+  // and the error text.
+  std::function<void(const std::string& aURL, const std::string& aError)> FOnLocalInfoFailed;
 
   // --- lists and countries ---------------------------------------------------------
   // Appends the records of "NORMAL_IPS" and "SUPER_IPS" to the lists (which

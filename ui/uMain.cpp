@@ -33,6 +33,7 @@
 #include "ui/uDesignFont.h"
 #include "ui/uFlashForm.h"
 #include "ui/uIPsTesting.h"
+#include "ui/ServiceStatus.h"
 #include "ui/uSettings.h"
 #include "ui/uWebRtc.h"
 #include "vcl/ActnList.h"
@@ -313,6 +314,23 @@ void TfrmMain::FormCreate() {
   // The proxy manager.
   FProxyManager = std::make_unique<TProxyManager>();
   FProxyManager->FOnGetCurrentLocalInfo = [this](TProxyManager* s) { LocalInfoGot(s); };
+  FServiceStatus = new TServiceStatus(
+      this,
+      [this] {
+        if (FProxyManager) FProxyManager->GetCurrentLocalInfo();
+      },
+      [this](const std::string& line, const std::string& detail) {
+        if (!frmFlashForm) return;
+        if (!line.empty()) frmFlashForm->SetTextInfo(line, 255);
+        frmFlashForm->SetTextInfo2(detail, 255);
+      },
+      [this](const std::string& key, const std::vector<std::string>& args) {
+        return CLEngine ? CLEngine->GetAppStringEx(key, args) : key;
+      });
+  FProxyManager->FOnLocalInfoFailed = [this](const std::string& url, const std::string& error) {
+    FServiceStatus->Failed(url, error);
+  };
+  FServiceAddress = GetCLSettings()->GetSettingString("URL.Service");
   FSession = std::make_unique<THideSession>(*FProxyManager, [] { return MainClock()(); });
   FSession->SetProber([](const std::vector<TProxyRec>& candidates, std::function<void(int)> done) {
     TProxyProbeRun::Start(ServiceEndpoints::CheckIPURL(), candidates, std::move(done));
@@ -328,11 +346,12 @@ void TfrmMain::FormCreate() {
   // screen: the request loads the network module, which showing the window
   // does not need.
   FLocalInfoGot = false;
+  // The popup says the user's IP information is being checked, before the
+  // request can fail and say why.
+  if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Verifing"), 0);
   AfterFirstPaint([this] {
     if (FProxyManager) FProxyManager->GetCurrentLocalInfo();
   });
-  // The popup says the user's IP information is being checked.
-  if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Verifing"), 0);
   // The Firefox extension, the first time Firefox is seen.
   if (IsFirefoxInstalled() && !GetCLSettings()->GetSettingBool("FFEXT.INSTALLED")) {
     InstallFirefoxExtension();
@@ -384,8 +403,7 @@ void TfrmMain::actVeilIPExecute(TBasicAction*) {
   switch (FSession->Hide(CLEngine->AppWaitFirstUpdate() && FLocalInfoGot)) {
     case THideOutcome::NotReady:
       // The service's data and the user's own information must be there.
-      CLEngine->ShowMessageEx("MSGBox.CHKNET", {}, 0, mtError, mbOK);
-      FProxyManager->GetCurrentLocalInfo();
+      RefuseNotReady();
       return;
     case THideOutcome::NoProxy:
       CLEngine->ShowMessageEx("MSGBox.NOPROXY", {}, 0, mtInformation, mbOK);
@@ -569,6 +587,7 @@ void TfrmMain::LocalInfoGot(TProxyManager*) {
   }
   // The local information is in: hiding may start.
   FLocalInfoGot = true;
+  if (FServiceStatus) FServiceStatus->Answered();
   Trace("Local information shown: " + info.IP + " " + info.CountryShort);
   ShowTrayState();
 }
@@ -577,6 +596,11 @@ void TfrmMain::LocalInfoGot(TProxyManager*) {
 
 void TfrmMain::tmrInitTimer(TTimer*) {
   if (!FProxyManager) return;
+  // After a change of service the lists are those of its first answer.
+  if (FListsAfterUpdate >= 0) {
+    if (GetCLSettings()->GetSettingInteger("Update.Times") == FListsAfterUpdate) return;
+    FListsAfterUpdate = -1;
+  }
   // Loading appends to the lists: while the normal list is still empty,
   // what an earlier tick read (super proxies) is read afresh instead of
   // being added a second time.
@@ -682,8 +706,7 @@ void TfrmMain::spDynamicSkinFormObjectCommand(TspDynamicSkinForm*, TStdCommand C
 
 void TfrmMain::actChooseIPCountryExecute(TBasicAction*) {
   if (!CLEngine->AppWaitFirstUpdate() || !FLocalInfoGot) {
-    CLEngine->ShowMessageEx("MSGBox.CHKNET", {}, 0, mtError, mbOK);
-    FProxyManager->GetCurrentLocalInfo();
+    RefuseNotReady();
     return;
   }
   // Confirming a country always hides through it, also when the window
@@ -697,6 +720,35 @@ void TfrmMain::actChooseIPCountryExecute(TBasicAction*) {
 void TfrmMain::actSettingsExecute(TBasicAction*) {
   ShowSettings(this);
   cbAutorun->SetChecked(GetCLSettings()->GetSettingBool("AutoRun"));
+  ServiceChanged();
+}
+
+void TfrmMain::RefuseNotReady() {
+  const std::string refusal = FServiceStatus ? FServiceStatus->RefusalText() : std::string();
+  if (refusal.empty()) {
+    CLEngine->ShowMessageEx("MSGBox.CHKNET", {}, 0, mtError, mbOK);
+  } else {
+    ShowPlainMessage(refusal);
+    // A try is already scheduled; asking now would only put it off.
+    return;
+  }
+  FProxyManager->GetCurrentLocalInfo();
+}
+
+void TfrmMain::ServiceChanged() {
+  TCLSettings* settings = GetCLSettings();
+  const std::string service = settings->GetSettingString("URL.Service");
+  if (service == FServiceAddress || !FProxyManager) return;
+  FServiceAddress = service;
+  Trace("Service address changed to " + service);
+  // The local information and the lists come again from the new service.
+  if (FServiceStatus) FServiceStatus->Answered();
+  FLocalInfoGot = false;
+  if (frmFlashForm) frmFlashForm->SetTextInfo(CLEngine->GetAppString("FLSMsg.Verifing"), 0);
+  FProxyManager->GetCurrentLocalInfo();
+  FListsAfterUpdate = settings->GetSettingInteger("Update.Times");
+  tmrInit->SetEnabled(true);
+  CLEngine->AppUpdateAuto();
 }
 
 void TfrmMain::actCheckIPInfoExecute(TBasicAction*) {

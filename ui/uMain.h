@@ -30,6 +30,7 @@ class TMenuItem;
 class TPanel;
 class TPopupMenu;
 class TProxyManager;
+class TServiceStatus;
 class TSingleDownloader;
 class TSpinEdit;
 class TspCompressedStoredSkin;
@@ -118,6 +119,8 @@ class TfrmMain : public TForm {
   std::unique_ptr<TProxyManager> FProxyManager;
   std::unique_ptr<THideSession> FSession;
   bool FLocalInfoGot = false;
+  // Whether the service answers; the popup's status line while it does not.
+  TServiceStatus* FServiceStatus = nullptr;
 
   // --- components, in creation order ---------------------------------------------------------
   TspCompressedStoredSkin* spCompressedStoredSkin = nullptr;
@@ -205,6 +208,16 @@ class TfrmMain : public TForm {
   void CLEngineCmdFile(const std::string& strFileName);
   std::string PopupFlag(const std::string& aCode) const;
   std::string LocalInfoFlag(const std::string& aCode) const;
+  // The refusal of a command that needs the service's data: names the
+  // service and the reason when the service is unreached.
+  void RefuseNotReady();
+  // After the settings dialog: a new service address fetches the local
+  // information and the lists again.
+  void ServiceChanged();
+  std::string FServiceAddress;
+  // Update.Times when the service changed; the lists are read again once a
+  // later update answer has arrived (-1: not waiting).
+  int FListsAfterUpdate = -1;
   TAction* NewAction(const char* name, const char* caption,
                      void (TfrmMain::*handler)(TBasicAction*));
   TMenuItem* NewItem(TPopupMenu* menu, const char* name, TAction* action);

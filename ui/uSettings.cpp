@@ -9,6 +9,8 @@
 #include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
+#include "proxy/ServiceReach.h"
+#include "proxy/uProxyManager.h"
 #include "switch/uVGUtils.h"
 #include "ui/uDesignFont.h"
 #include "vcl/Controls.h"
@@ -96,6 +98,22 @@ TfrmSettings::TfrmSettings(TCLComponent* AOwner)
   btnClearShowAgainFlag->SetCaption("Clear Show Again Flag");
   btnClearShowAgainFlag->SetBounds(10, 161, 149, 25);
   btnClearShowAgainFlag->OnClick = [this](TButton* b) { btnClearShowAgainFlagClick(b); };
+  lblService = new TLabel(this, tsGeneral);
+  lblService->SetName("lblService");
+  lblService->SetCaption("Service");
+  lblService->SetBounds(12, 94, 80, 20);
+  edtService = new TEdit(this, tsGeneral);
+  edtService->SetName("edtService");
+  edtService->SetBounds(92, 90, 228, 25);
+  btnTestService = new TButton(this, tsGeneral);
+  btnTestService->SetName("btnTestService");
+  btnTestService->SetCaption("Test");
+  btnTestService->SetBounds(326, 90, 73, 25);
+  btnTestService->OnClick = [this](TButton* b) { btnTestServiceClick(b); };
+  lblServiceResult = new TLabel(this, tsGeneral);
+  lblServiceResult->SetName("lblServiceResult");
+  lblServiceResult->SetBounds(92, 118, 307, 40);
+  lblServiceResult->setWordWrap(true);
 
   lblBrowser = new TLabel(this, tsBrowser);
   lblBrowser->SetName("lblBrowser");
@@ -161,6 +179,7 @@ void TfrmSettings::LoadOptions() {
   cbAutoUpdate->SetChecked(s->GetSettingBool("Update.AutoCheck"));
   // On unless the settings say otherwise.
   cbFailOver->SetChecked(s->GetSettingString("FailOver").empty() || s->GetSettingBool("FailOver"));
+  edtService->SetText(s->GetSettingString("URL.Service"));
 }
 
 void TfrmSettings::SaveOptions() {
@@ -176,6 +195,11 @@ void TfrmSettings::SaveOptions() {
     s->SetSettingBool("SWITCH.WEBRTC", cbWebRtc->Checked());
     s->SetSettingBool("Update.AutoCheck", cbAutoUpdate->Checked());
     s->SetSettingBool("FailOver", cbFailOver->Checked());
+    // A changed, well-formed address is kept; anything else leaves the
+    // address in use as it is.
+    const std::string service = TypedService();
+    if (!service.empty() && service != s->GetSettingString("URL.Service"))
+      s->SetSettingString("URL.Service", service);
     s->EndUpdate();
   } catch (...) {
     // EndUpdate writes the file; a failed write still leaves the bracket.
@@ -238,6 +262,50 @@ void TfrmSettings::btnReinstallFFClick(TButton*) {
     }
   }
   if (IsFirefoxRunning()) InfoBox("MSGBox.FFRestart");
+}
+
+std::string TfrmSettings::TypedService() const {
+  std::string text = Trim(edtService->Text());
+  while (!text.empty() && text.back() == '/') text.pop_back();
+  const bool web = StartsWithText(text, "http://") || StartsWithText(text, "https://");
+  if (!web || text.find_first_of(" \t\"<>") != std::string::npos) return std::string();
+  return text.size() > 8 ? text : std::string();
+}
+
+void TfrmSettings::btnTestServiceClick(TButton*) {
+  TCLEngine* engine = GetCLEngine();
+  auto text = [engine](const std::string& key, const std::vector<std::string>& args) {
+    return engine ? engine->GetAppStringEx(key, args) : key;
+  };
+  const std::string service = TypedService();
+  if (service.empty()) {
+    lblServiceResult->SetCaption(
+        text("Service.TestFailed", {Trim(edtService->Text()), text("Service.NotResolved", {})}));
+    return;
+  }
+  lblServiceResult->SetCaption(text("Service.Testing", {}));
+  btnTestService->SetEnabled(false);
+  auto* thread = new TInfoGotThread();
+  thread->FURL = service + ServiceAddressPath("URL.GetInfo") +
+                 "?MagicWord=" + GetCLSettings()->GetSettingString("App.MagicWord");
+  thread->FreeOnTerminate = true;
+  // The answer may come after the dialog has closed.
+  QPointer<TfrmSettings> self(this);
+  auto done = [self, service, text](bool ok, const std::string& error) {
+    if (!self) return;
+    self->btnTestService->SetEnabled(true);
+    if (ok) {
+      self->lblServiceResult->SetCaption(text("Service.TestOK", {service}));
+      return;
+    }
+    TServiceReach reach;
+    reach.Failed(service, error, 0);
+    self->lblServiceResult->SetCaption(
+        text("Service.TestFailed", {reach.Address(), reach.ReasonText(text)}));
+  };
+  thread->FOnInfoGot = [done](const std::string&) { done(true, std::string()); };
+  thread->FOnFailed = [done](const std::string& error) { done(false, error); };
+  thread->Start();
 }
 
 bool ShowSettings(TForm* AOwner) {

@@ -14,6 +14,7 @@
 class TButton;
 class TCheckBox;
 class TCLMultiLang;
+class TEdit;
 class TLabel;
 class TPageControl;
 class TspDynamicSkinForm;
@@ -34,6 +35,12 @@ class TfrmSettings : public TSkinnedDialog {
   void btnOKClick(TButton* Sender);
   void btnClearShowAgainFlagClick(TButton* Sender);
   void btnReinstallFFClick(TButton* Sender);
+  // Asks the address in edtService for the local information and shows in
+  // lblServiceResult whether it answers, and if not, why.
+  void btnTestServiceClick(TButton* Sender);
+  // The address typed into edtService: trimmed, without trailing "/"; empty
+  // when it is not an http:// or https:// address.
+  std::string TypedService() const;
 
   // Lets the user pick the Firefox executable; empty when cancelled.
   // Tests may replace the chooser (arguments: parent window, the file to
@@ -50,6 +57,12 @@ class TfrmSettings : public TSkinnedDialog {
   TCheckBox* cbAutoUpdate = nullptr;
   TCheckBox* cbFailOver = nullptr;
   TButton* btnClearShowAgainFlag = nullptr;
+  // The service's address ("URL.Service"): the value in use is shown, a
+  // changed one is kept in the user's file when OK is pressed.
+  TLabel* lblService = nullptr;
+  TEdit* edtService = nullptr;
+  TButton* btnTestService = nullptr;
+  TLabel* lblServiceResult = nullptr;
   TLabel* lblBrowser = nullptr;
   TCheckBox* cbIE = nullptr;
   TCheckBox* cbFF = nullptr;

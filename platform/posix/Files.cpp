@@ -463,6 +463,13 @@ bool FileCreationTime(const std::string& path, double& localDateTime) {
 
 bool CanWrite(const std::string& path) { return ::access(path.c_str(), W_OK) == 0; }
 
+bool IsTrustedSharedFile(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  if (st.st_uid != 0 && st.st_uid != ::getuid()) return false;
+  return (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 double NowLocal() {
   struct timespec ts {};
   ::clock_gettime(CLOCK_REALTIME, &ts);

@@ -94,7 +94,19 @@ bool HttpGetDirect(const std::string& url, std::string& body, int timeoutMs, std
   curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
   curl_easy_cleanup(curl);
   if (rc != CURLE_OK) {
-    SetError(error, errbuf[0] ? std::string(errbuf) : std::string(curl_easy_strerror(rc)));
+    // A word for the kind of failure first, so that callers can tell the
+    // user why (the library's own text follows).
+    std::string kind;
+    switch (rc) {
+      case CURLE_COULDNT_RESOLVE_HOST: kind = "name not resolved: "; break;
+      case CURLE_COULDNT_CONNECT: kind = "connection refused: "; break;
+      case CURLE_PEER_FAILED_VERIFICATION:
+      case CURLE_SSL_CACERT_BADFILE:
+      case CURLE_SSL_CONNECT_ERROR: kind = "certificate refused: "; break;
+      case CURLE_OPERATION_TIMEDOUT: kind = "timed out: "; break;
+      default: break;
+    }
+    SetError(error, kind + (errbuf[0] ? std::string(errbuf) : std::string(curl_easy_strerror(rc))));
     body.clear();
     return false;
   }

@@ -421,6 +421,8 @@ bool FileCreationTime(const std::string& path, double& localDateTime) {
 // through the file rights and checked with AccessCheck. Any failure on the
 // way means not writable. A file with the read-only attribute is not
 // writable whatever its descriptor says.
+bool IsTrustedSharedFile(const std::string&) { return false; }
+
 bool CanWrite(const std::string& path) {
   std::wstring wpath = Wide(path);
   DWORD attributes = GetFileAttributesW(wpath.c_str());

@@ -119,13 +119,12 @@ class AppFlowTest : public SandboxTest {
     fs::copy(VG_BINARY_DIR "/res", sb().Path("app/res"), fs::copy_options::recursive);
     if (fs::exists(sb().Path("app/res/const.dat"))) fs::remove(sb().Path("app/res/const.dat"));
     std::string shipped = ReadText(VG_SOURCE_DIR "/res/const.dat");
-    shipped = StringReplaceAll(shipped, "127.0.0.1:8470",
-                               "127.0.0.1:" + std::to_string(FService->Port()));
+    const std::string service = "http://127.0.0.1:" + std::to_string(FService->Port());
     FirefoxLog = sb().Path("firefox.log");
     sb().WriteFile("app/firefox", "#!/bin/sh\necho \"$*\" >> '" + FirefoxLog + "'\n");
     fs::permissions(sb().Path("app/firefox"), fs::perms::owner_all);
-    std::string lines =
-        "[setting]\r\nFireFoxPath=" + sb().Path("app/firefox") + "\r\nFFEXT.INSTALLED=1\r\n";
+    std::string lines = "[setting]\r\nURL.Service=" + service +
+                        "\r\nFireFoxPath=" + sb().Path("app/firefox") + "\r\nFFEXT.INSTALLED=1\r\n";
     for (const auto& l : constLines) lines += l + "\r\n";
     // Our lines first: the first line of a name wins.
     shipped = StringReplaceAll(shipped, "[setting]", lines);

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "e2e/AppProcessSupport.h"
+#include "net/CLUtils.h"
 #include "platform/Process.h"
+#include "support/NetTestServers.h"
 
 namespace {
 
@@ -93,6 +95,59 @@ TEST_F(InstalledProgramTest, RunsThroughItsLinkWithItsDataAndWritesAnAutostartEn
   // "-s" closes it.
   EXPECT_EQ(CloseWith(FInst), 0);
   EXPECT_EQ(WaitExit(first, 30000), 0) << ReadText(FInst.log);
+}
+
+// The service as its package installs it, run with its packaged
+// configuration (its folders moved into the unpacked root and the sandbox,
+// any free port); the program finds it through the administrator's file of
+// its own package, with no setting of the user's.
+TEST_F(InstalledProgramTest, FindsThePackagedServiceThroughTheAdministratorsFile) {
+  const std::string root = VG_PACKAGE_DIR "/root-veilgate-service";
+  std::string conf = ReadText(root + "/etc/veilgate-service/service.conf");
+  ASSERT_NE(conf.find("database = /var/lib/veilgate-service/pool.db"), std::string::npos) << conf;
+  conf = StringReplaceAll(conf, "/var/lib/veilgate-service", sb().Path("state"));
+  conf =
+      StringReplaceAll(conf, "/usr/share/veilgate-service", root + "/usr/share/veilgate-service");
+  // Its answer of the caller's location: loopback has none in the GeoIP data.
+  conf += "[localinfo]\nip =\ncountry_short = US\ncountry_long = United States\ncity = Dallas\n";
+  fs::create_directories(sb().Path("state"));
+  sb().WriteFile("service.conf", conf);
+  const std::string exe = root + "/usr/sbin/veilgate-service";
+  sb().WriteFile("proxies.txt", "127.0.0.1:9|Germany|DE|9|51\n");
+  testsupport::ChildProcess import;
+  ASSERT_TRUE(import.Start({exe, "--config", sb().Path("service.conf"), "pool", "import",
+                            sb().Path("proxies.txt")},
+                           sb().Path("import.out")));
+  ASSERT_EQ(import.Wait(30000), 0) << ReadText(sb().Path("import.out"));
+  nettest::ServiceProcess service;
+  ASSERT_TRUE(service.Start(exe, sb().Path("service.conf"), sb().Path("service.out")))
+      << ReadText(sb().Path("service.out"));
+
+  // The administrator's file as the program's package ships it, moved to
+  // the service's port.
+  const std::string admin = kRoot + "/etc/veilgate/veilgate.conf";
+  const std::string shipped = ReadText(admin);
+  ASSERT_NE(shipped.find("URL.Service=http://127.0.0.1:8470"), std::string::npos) << shipped;
+  sb().WriteFile("admin.conf", StringReplaceAll(shipped, "127.0.0.1:8470",
+                                                "127.0.0.1:" + std::to_string(service.Port())));
+  fs::copy_file(sb().Path("admin.conf"), admin, fs::copy_options::overwrite_existing);
+  fs::permissions(admin, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                             fs::perms::others_read);
+  struct Restore {
+    std::string path, text;
+    ~Restore() { std::ofstream(path, std::ios::binary) << text; }
+  } restore{admin, shipped};
+
+  const pid_t app = Start(FInst, {"-h", "-d"});
+  ASSERT_GT(app, 0);
+  EXPECT_TRUE(WaitLog(FInst, "Local information shown: 127.0.0.1 US", 60000))
+      << ReadText(FInst.log) << ReadText(sb().Path("service.out"));
+  EXPECT_TRUE(WaitLog(FInst, "Proxy lists loaded: 1 normal", 60000)) << ReadText(FInst.log);
+  // This service answered, not another one on the default port.
+  EXPECT_NE(ReadText(sb().Path("service.out")).find("/getinfo"), std::string::npos)
+      << ReadText(sb().Path("service.out"));
+  EXPECT_EQ(CloseWith(FInst), 0);
+  EXPECT_EQ(WaitExit(app, 30000), 0) << ReadText(FInst.log);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Checks the Debian package of the desktop program and its unpacked tree.
+"""Checks the Debian packages (the program, its page engine, the reference
+service) and their unpacked tree.
 
 Usage: check_tree.py <package folder> <source folder> <build folder>
 (the package folder of build-package.sh: the .deb and root/ unpacked from it)
@@ -12,15 +13,23 @@ Usage: check_tree.py <package folder> <source folder> <build folder>
 - the desktop entry: every Exec names the program through the link, its
   icon exists in the hicolor theme in every size, the AppStream data names
   the entry;
-- the manual page.
+- the manual page;
+- each package holds what belongs to it: the page engine only in
+  veilgate-pages, the service with its unit, conffile and manual page in
+  veilgate-service, the administrator's file as a conffile of veilgate.
 Exits 1 after listing every fault."""
 import glob, gzip, os, re, struct, subprocess, sys, xml.etree.ElementTree as ET
 
 folder, src, build = sys.argv[1:4]
-debs = glob.glob(os.path.join(folder, "*.deb"))
-if len(debs) != 1:
-    sys.exit("expected one package in %s, found %d" % (folder, len(debs)))
-deb, root = debs[0], os.path.join(folder, "root")
+PACKAGES = ("veilgate", "veilgate-pages", "veilgate-service")
+debs = {}
+for d in glob.glob(os.path.join(folder, "*.deb")):
+    name = subprocess.run(["dpkg-deb", "-f", d, "Package"], check=True, capture_output=True,
+                          text=True).stdout.strip()
+    debs[name] = d
+if sorted(debs) != sorted(PACKAGES):
+    sys.exit("expected the packages %s in %s, found %s" % (PACKAGES, folder, sorted(debs)))
+root = os.path.join(folder, "root")
 APP_ID = "org.veilgate.Veilgate"
 APPDIR = "usr/lib/veilgate"
 faults = []
@@ -31,8 +40,11 @@ def fault(text):
 
 
 # --- owners and modes ----------------------------------------------------------------------------
-listing = subprocess.run(["dpkg-deb", "-c", deb], check=True, capture_output=True,
-                         text=True).stdout.splitlines()
+EXECUTABLES = (APPDIR + "/veilgate", "usr/sbin/veilgate-service")
+listing = []
+for deb in debs.values():
+    listing += subprocess.run(["dpkg-deb", "-c", deb], check=True, capture_output=True,
+                              text=True).stdout.splitlines()
 for line in listing:
     parts = line.split(None, 5)
     perms, owner, name = parts[0], parts[1], parts[5].split(" -> ")[0]
@@ -45,7 +57,7 @@ for line in listing:
         fault("%s: mode %s (setuid, setgid or world-writable)" % (name, perms))
     if perms[0] == "d":
         want = "drwxr-xr-x"
-    elif name == APPDIR + "/veilgate":
+    elif name in EXECUTABLES:
         want = "-rwxr-xr-x"
     else:
         want = "-rw-r--r--"
@@ -145,6 +157,53 @@ try:
             fault("manual page: no %s section" % section)
 except OSError as e:
     fault("manual page: %s" % e)
+
+# --- what each package holds ---------------------------------------------------------------------
+def contents(package):
+    out = subprocess.run(["dpkg-deb", "-c", debs[package]], check=True, capture_output=True,
+                         text=True).stdout.splitlines()
+    return {l.split(None, 5)[5].split(" -> ")[0].lstrip(".").lstrip("/") for l in out}
+
+
+def control(package, name):
+    return subprocess.run(["dpkg-deb", "-I", debs[package], name], capture_output=True,
+                          text=True).stdout
+
+
+def field(package, name):
+    return subprocess.run(["dpkg-deb", "-f", debs[package], name], check=True,
+                          capture_output=True, text=True).stdout.strip()
+
+
+engine = APPDIR + "/libvgwebengine.so"
+app, pages, service = (contents(p) for p in PACKAGES)
+if engine in app or engine not in pages:
+    fault("the page engine's module belongs to veilgate-pages alone")
+if "WebEngine" in field("veilgate", "Depends"):
+    fault("veilgate depends on the page engine: %s" % field("veilgate", "Depends"))
+if "libqt6webenginecore6" not in field("veilgate-pages", "Depends"):
+    fault("veilgate-pages does not depend on Qt WebEngine: %s" % field("veilgate-pages", "Depends"))
+if "veilgate-pages" not in field("veilgate", "Recommends"):
+    fault("veilgate does not recommend veilgate-pages")
+if "etc/veilgate/veilgate.conf" not in app or \
+        "/etc/veilgate/veilgate.conf" not in control("veilgate", "conffiles"):
+    fault("veilgate: /etc/veilgate/veilgate.conf is not a conffile")
+for rel in ("usr/sbin/veilgate-service", "usr/lib/systemd/system/veilgate-service.service",
+            "etc/veilgate-service/service.conf", "usr/share/man/man8/veilgate-service.8.gz",
+            "usr/share/doc/veilgate-service/copyright"):
+    if rel not in service:
+        fault("veilgate-service: %s is missing" % rel)
+if "/etc/veilgate-service/service.conf" not in control("veilgate-service", "conffiles"):
+    fault("veilgate-service: its configuration is not a conffile")
+unit = open(os.path.join(root, "usr/lib/systemd/system/veilgate-service.service")).read() \
+    if "usr/lib/systemd/system/veilgate-service.service" in service else ""
+for line in ("DynamicUser=yes", "StateDirectory=veilgate-service", "ProtectSystem=strict",
+             "NoNewPrivileges=yes",
+             "ExecStart=/usr/sbin/veilgate-service --config /etc/veilgate-service/service.conf"):
+    if line not in unit.splitlines():
+        fault("veilgate-service.service: no %s" % line)
+if "deb-systemd-helper enable" not in control("veilgate-service", "postinst"):
+    fault("veilgate-service: postinst does not enable the unit")
 
 for f in faults:
     print("FAULT:", f)

@@ -8,6 +8,7 @@
 #include "MainWindowSupport.h"
 #include "platform/Instance.h"
 #include "proxy/uProxyManager.h"
+#include "ui/ServiceStatus.h"
 #include "ui/uChooseIPCountry.h"
 #include "ui/uFlashForm.h"
 #include "ui/uSettings.h"
@@ -149,17 +150,24 @@ TEST_F(MainTest, CreationAndLocalInformationSendThePopupsCommandsInOrder) {
   EXPECT_TRUE(Until([&] { return service.Count("/getinfo?MagicWord=VG-TEST") == 1; }));
   EXPECT_TRUE(w.FProxyManager->FOnGetCurrentLocalInfo != nullptr);
 
+  // The service's empty answer is no answer: the status says so (and the
+  // log's lines of it are read before the next ones).
+  ASSERT_TRUE(Until([&] { return w.FServiceStatus->Reach().Unreached(); }));
+  Until([&] { return !Commands(movie).empty(); }, 1000);
   w.FProxyManager->InfoGot(kHomeInfo);
   EXPECT_TRUE(w.FLocalInfoGot);
+  // The answer clears the status's second line.
   EXPECT_EQ(Commands(movie),
             (std::vector<std::string>{
                 "Local,True," + UsFlag() + ",203.0.113.5,United States,Dallas,100,100",
                 "Target,," + UsFlag() + ",203.0.113.5,United States,Dallas,100,100", "Info_Text,,0",
-                "Info_Text," + ready + ",16711680"}));
-  // A country without a local flag: the web address.
+                "Info_Text," + ready + ",16711680", "Info_Text2,,255"}));
+  // A country without a local flag: the web address (the service's flags).
   w.FProxyManager->InfoGot(
       "IP=198.51.100.9\r\nCOUNTRY_SHORT=DE\r\nCOUNTRY_LONG=Germany\r\nCITY=Bonn\r\n");
-  EXPECT_EQ(Commands(movie).at(0), "Local,True,DE.PNG,198.51.100.9,Germany,Bonn,100,100");
+  EXPECT_EQ(Commands(movie).at(0), "Local,True," +
+                                       GetCLSettings()->GetSettingString("URL.FlagPath") +
+                                       "DE.PNG,198.51.100.9,Germany,Bonn,100,100");
 }
 
 TEST_F(MainTest, HideAndStopDriveTheSwitchesThePopupAndTheButton) {
@@ -265,7 +273,13 @@ TEST_F(MainTest, AHideWithinTheFirstSecondIsRefused) {
 }
 
 TEST_F(MainTest, WithoutServiceDataOrLocalInformationTheHideAsksAgain) {
-  TWebServer service([](const std::string&) { return TAnswer{}; });
+  // The service answers the local information (an empty answer would be a
+  // failure, whose refusal names the service instead).
+  TWebServer service([](const std::string&) {
+    TAnswer a;
+    a.Body = kHomeInfo;
+    return a;
+  });
   TStubUpdates updates;
   updates.Install();
   Const({"URL.GetInfo=" + service.Base() + "/getinfo", kLists});

@@ -24,6 +24,8 @@
 #include "framework/qt/windows/CLAboutForm.h"
 #include "framework/qt/windows/CLUpdateForm.h"
 #include "proxy/ServiceProcess.h"
+#include "support/NetTestServers.h"
+#include "ui/ServiceStatus.h"
 #include "proxy/uProxyManager.h"
 #include "ui/uChooseIPCountry.h"
 #include "ui/uFlashForm.h"
@@ -179,6 +181,24 @@ TEST_F(Screenshots, Dialogs) {
         w.Engine()->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK | mbCancel);
       },
       [&](TForm* d) { Shot("messagebox", {d}); });
+}
+
+// The service does not answer: the status line names it and the reason; the
+// settings dialog's Test says the same of the address typed in.
+TEST_F(Screenshots, ServiceUnreached) {
+  TfrmMain& w = Shown();
+  const std::string service = "http://127.0.0.1:" + std::to_string(nettest::FreePort());
+  GetCLSettings()->SetSettingString("URL.Service", service);
+  w.FProxyManager->GetCurrentLocalInfo();
+  ProcessUntil([&w] { return w.FServiceStatus->Reach().Unreached(); }, 30000);
+  ASSERT_TRUE(w.FServiceStatus->Reach().Unreached());
+  Shot("main-service-unreached", {&w}, 1500);
+  Modal<TfrmSettings>([&] { ShowSettings(&w); },
+                      [&](TfrmSettings* d) {
+                        d->btnTestService->click();
+                        ProcessUntil([d] { return d->btnTestService->isEnabled(); }, 30000);
+                        Shot("settings-service", {d});
+                      });
 }
 
 TEST_F(Screenshots, AboutAndUpdateWindows) {
