@@ -13,15 +13,6 @@ namespace {
 const char* const kTraceTag = "THideSession";
 void Trace(const std::string& line) { CLDebugLog::Write(kTraceTag, line); }
 
-// A Boolean setting; a store that cannot answer counts as false.
-bool SettingOn(const char* name) {
-  try {
-    return GetCLSettings()->GetSettingBool(name);
-  } catch (...) {
-    return false;
-  }
-}
-
 // "FailOver": on unless the settings say otherwise (absent counts as on).
 bool FailOverOn() {
   try {

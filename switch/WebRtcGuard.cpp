@@ -23,14 +23,6 @@ using ordered_json = nlohmann::ordered_json;
 
 void Trace(const std::string& line) { CLDebugLog::Write("WebRtcGuard", line); }
 
-bool SettingOn(const char* name) {
-  try {
-    return GetCLSettings()->GetSettingBool(name);
-  } catch (...) {
-    return false;
-  }
-}
-
 // File contents travel through the saved copy as hexadecimal text: they
 // need not be UTF-8, and they must come back byte for byte.
 std::string Hex(const std::string& bytes) {

@@ -22,15 +22,6 @@ const char* const kTraceTag = "uVGUtils";
 
 void Trace(const std::string& line) { CLDebugLog::Write(kTraceTag, line); }
 
-// A Boolean setting; a store that cannot answer counts as false.
-bool SettingOn(const char* name) {
-  try {
-    return GetCLSettings()->GetSettingBool(name);
-  } catch (...) {
-    return false;
-  }
-}
-
 bool IsHostChar(char c) { return IsAsciiAlnum(c) || c == '.' || c == '-'; }
 
 // Starts Firefox with one argument text: the executable in double quotes, a
@@ -49,6 +40,14 @@ std::mutex GBoxLock;
 TPlainMessageBox GBox;
 
 }  // namespace
+
+bool SettingOn(const char* name) {
+  try {
+    return GetCLSettings()->GetSettingBool(name);
+  } catch (...) {
+    return false;
+  }
+}
 
 // ---- system proxy -------------------------------------------------------------
 

@@ -13,6 +13,10 @@
 
 #include "net/StringList.h"
 
+// A Boolean setting of the switches; a store that cannot answer counts as
+// false (a switch then leaves the browser alone).
+bool SettingOn(const char* name);
+
 // ---- system proxy -------------------------------------------------------------
 // Points the current user's system-wide proxy at aProxy, or back to a direct
 // connection for the empty text. With the setting "SWITCH.IE" false every
