@@ -5,7 +5,7 @@
   no Qt header. The part of framework/ that draws windows is framework/qt/;
   the rest of the folder is Qt-free.
 - Of that code, only the Windows backend (platform/win32/), the Windows-only
-  tests (tests/win32/), the helpers of the Windows program's stage
+  tests (tests/platform/win32/), the helpers of the Windows program's stage
   (tests/windows-app/) and the Windows part of the test sandbox include
   Windows headers; everything else reaches the system through the platform
   interfaces.
@@ -31,7 +31,7 @@ ROOT = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__)
 QT_FREE_DIRS = ["net", "framework", "proxy", "switch", "platform", "tools", "bench", "tests"]
 # Units and folders inside them that belong to the Qt application.
 QT_UNITS = re.compile(
-    r"^(framework/qt/|tests/ui/|tests/e2e/"
+    r"^(framework/qt/|tests/(ui|vcl|framework/qt|support/qt|e2e)/"
     # The build-time picture generator draws with Qt.
     r"|tools/resgen/"
     # The application benchmark drives the main window in its own process.
@@ -45,7 +45,7 @@ QT_UNITS = re.compile(
     r"|tests/fuzz/fuzz_(update_answer|movie)\.cpp$)")
 # Where Windows headers may appear.
 WINDOWS_ALLOWED = re.compile(
-    r"^(platform/win32/|tests/win32/|tests/support/SandboxWin32\.cpp$"
+    r"^(platform/win32/|tests/platform/win32/|tests/support/SandboxWin32\.cpp$"
     # Helpers of the Windows program's stage, built only for Windows.
     r"|tests/windows-app/)")
 

@@ -11,7 +11,7 @@
 #include "platform/ProxySettings.h"
 #include "proxy/ServiceProcess.h"
 #include "proxy/uProxyManager.h"
-#include "ui/MainWindowSupport.h"
+#include "support/qt/MainWindowSupport.h"
 
 namespace fs = std::filesystem;
 using namespace mainwin;

@@ -2,7 +2,7 @@
 // tools read a program's trace: the syslog socket the journal reads on
 // Linux. Only while the log is active, one record a line, and a missing log
 // costs the program nothing. The debugger output on Windows is checked by
-// tests/win32/DebugLogWinTest.cpp.
+// tests/platform/win32/DebugLogWinTest.cpp.
 #include <gtest/gtest.h>
 
 #include <cstring>

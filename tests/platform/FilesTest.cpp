@@ -1,5 +1,5 @@
 // These tests check the posix file-system backend (modes, links, rlimits);
-// the win32 backend is tested in tests/win32.
+// the win32 backend is tested in tests/platform/win32.
 #ifndef _WIN32
 
 #include "platform/Files.h"

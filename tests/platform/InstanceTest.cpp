@@ -26,7 +26,7 @@ namespace {
 
 #ifndef _WIN32
 // The posix backend: sockets in the runtime folder, forked processes and the
-// wire format. The win32 backend is tested in tests/win32.
+// wire format. The win32 backend is tested in tests/platform/win32.
 class InstanceTest : public SandboxTest {};
 
 // Serves an endpoint of the class until the stop signal arrives. The handler

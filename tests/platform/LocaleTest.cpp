@@ -51,7 +51,7 @@ TEST_F(LocaleTest, LocaleNamesMapToWindowsLanguages) {
 
 #ifndef _WIN32
 // How the posix backend follows the locale variables and code sets; the
-// win32 backend is tested in tests/win32.
+// win32 backend is tested in tests/platform/win32.
 TEST_F(LocaleTest, SystemLanguageFollowsLocaleVariablesInOrder) {
   testsupport::EnvGuard env;
   env.Set("LC_ALL", "");

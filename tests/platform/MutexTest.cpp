@@ -16,7 +16,7 @@ class MutexTest : public SandboxTest {};
 
 #ifndef _WIN32
 // Forked holders and the posix lock files; the win32 mutex between two
-// processes is tested in tests/win32.
+// processes is tested in tests/platform/win32.
 TEST_F(MutexTest, HeldByAnotherProcessUntilItEnds) {
   const std::string name = "Global\\{6F1C-TEST}/x";
   testutil::Signal held, release;

@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 #ifndef _WIN32
 // posix backend: processes started through /bin/sh, zombies in /proc,
-// xdg-open and autostart files. The win32 backend is tested in tests/win32.
+// xdg-open and autostart files. The win32 backend is tested in tests/platform/win32.
 class ProcessTest : public SandboxTest {};
 
 bool WaitForFile(const std::string& path, int ms) {

@@ -1,5 +1,5 @@
 // These tests check the posix registry emulation and its backing files; the
-// real registry is tested in tests/win32.
+// real registry is tested in tests/platform/win32.
 #ifndef _WIN32
 
 #include "platform/Registry.h"

@@ -19,7 +19,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "../MainWindowSupport.h"
+#include "MainWindowSupport.h"
 #include "framework/qt/CLSplashForm.h"
 #include "framework/qt/windows/CLAboutForm.h"
 #include "framework/qt/windows/CLUpdateForm.h"

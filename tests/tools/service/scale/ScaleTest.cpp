@@ -10,7 +10,7 @@
 #include <regex>
 #include <thread>
 
-#include "service/ServiceSupport.h"
+#include "../ServiceSupport.h"
 #include "support/Sandbox.h"
 
 using servicetest::HttpFrom;
