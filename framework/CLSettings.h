@@ -29,6 +29,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "platform/NoCopy.h"
 #include "framework/CLIniFile.h"
 #include "net/CLUtils.h"
 
@@ -62,7 +63,7 @@ class ECLSettingsWriteError : public std::runtime_error {
   std::string FReason;
 };
 
-class TCLSettings {
+class TCLSettings : private TNoCopy {
  public:
   // Opens the store. strSettingFile, when not empty, names both the user file
   // and the supplied constants file (the partner file is then "oem." + it).
@@ -71,8 +72,6 @@ class TCLSettings {
   explicit TCLSettings(const std::string& strSettingFile = "");
   // Frees the in-memory files; writes nothing.
   ~TCLSettings();
-  TCLSettings(const TCLSettings&) = delete;
-  TCLSettings& operator=(const TCLSettings&) = delete;
 
   // --- reads (never fail: absent gives the empty text, 0 or false) ------------
   std::string GetSettingString(const std::string& strName);

@@ -1,5 +1,6 @@
 #include "net/CLDebugLog.h"
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <map>
@@ -12,9 +13,9 @@
 namespace CLDebugLog {
 namespace {
 struct State {
-  std::mutex lock;
-  bool active = false;
-  bool autoStart = false;
+  std::mutex lock;  // guards the sinks
+  std::atomic<bool> active{false};
+  std::atomic<bool> autoStart{false};
   int nextId = 1;
   std::map<int, Sink> sinks;
 };
@@ -24,22 +25,10 @@ State& S() {
 }
 }  // namespace
 
-void SetActive(bool active) {
-  std::lock_guard<std::mutex> g(S().lock);
-  S().active = active;
-}
-bool Active() {
-  std::lock_guard<std::mutex> g(S().lock);
-  return S().active;
-}
-void SetAutoStart(bool autoStart) {
-  std::lock_guard<std::mutex> g(S().lock);
-  S().autoStart = autoStart;
-}
-bool AutoStart() {
-  std::lock_guard<std::mutex> g(S().lock);
-  return S().autoStart;
-}
+void SetActive(bool active) { S().active = active; }
+bool Active() { return S().active; }
+void SetAutoStart(bool autoStart) { S().autoStart = autoStart; }
+bool AutoStart() { return S().autoStart; }
 
 namespace {
 

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <system_error>
 #include <thread>
+#include <utility>
 
 #include "net/CLDebugLog.h"
 #include "net/CLUtils.h"
@@ -109,6 +110,16 @@ std::string DecodeHttpText(const std::string& bytes, THttpCharset charset) {
 
 const char* const TFilePostGen::Boundary = "---------------------------989989989";
 
+namespace {
+
+// The parts of a "name=value" line; a line without "=" is a name alone.
+std::pair<std::string, std::string> NameAndValue(const std::string& line) {
+  const size_t eq = line.find('=');
+  return {line.substr(0, eq), eq == std::string::npos ? std::string() : line.substr(eq + 1)};
+}
+
+}  // namespace
+
 bool TFilePostGen::Make(const TStringList* slValues, const TStringList* slFiles,
                         std::string* error) {
   const std::string B = Boundary;
@@ -116,9 +127,7 @@ bool TFilePostGen::Make(const TStringList* slValues, const TStringList* slFiles,
   std::string body;
   if (slValues) {
     for (const std::string& line : slValues->Lines()) {
-      const size_t eq = line.find('=');
-      const std::string name = line.substr(0, eq);
-      const std::string value = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+      const auto [name, value] = NameAndValue(line);
       body += "--" + B + CRLF;
       body += "Content-Disposition: form-data; name=\"" + name + "\"" + CRLF;
       body += CRLF;
@@ -127,9 +136,7 @@ bool TFilePostGen::Make(const TStringList* slValues, const TStringList* slFiles,
   }
   if (slFiles) {
     for (const std::string& line : slFiles->Lines()) {
-      const size_t eq = line.find('=');
-      const std::string name = line.substr(0, eq);
-      const std::string path = eq == std::string::npos ? std::string() : line.substr(eq + 1);
+      const auto [name, path] = NameAndValue(line);
       body += "--" + B + CRLF;
       body +=
           "Content-Disposition: form-data; name=\"" + name + "\"; filename=\"" + path + "\"" + CRLF;

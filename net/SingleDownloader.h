@@ -28,6 +28,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/NoCopy.h"
 #include "net/DownloaderDef.h"
 #include "net/StringList.h"
 
@@ -73,13 +74,11 @@ class TFilePostGen {
 
 // A plain object: the component layer of the windows owns it and gives it a
 // name; every default is the one of a freshly placed component.
-class TSingleDownloader {
+class TSingleDownloader : private TNoCopy {
  public:
   TSingleDownloader();
   // Aborts a running request, then goes.
   ~TSingleDownloader();
-  TSingleDownloader(const TSingleDownloader&) = delete;
-  TSingleDownloader& operator=(const TSingleDownloader&) = delete;
 
   // --- properties (copied into the worker when a request starts) ---------------
   std::string Name;                 // component name, for the owner's use

@@ -80,6 +80,36 @@ std::string Trim(std::string_view s, std::string_view blanks) {
   return std::string(TrimView(s, blanks));
 }
 
+std::vector<std::string_view> SplitView(std::string_view s, char separator) {
+  std::vector<std::string_view> pieces;
+  for (size_t pos = 0;;) {
+    const size_t end = s.find(separator, pos);
+    pieces.push_back(s.substr(pos, end == std::string_view::npos ? end : end - pos));
+    if (end == std::string_view::npos) return pieces;
+    pos = end + 1;
+  }
+}
+
+std::string EscapeChars(std::string_view s, std::initializer_list<CharEscape> escapes) {
+  std::string out;
+  out.reserve(s.size());
+  for (char c : s) {
+    const char* text = nullptr;
+    for (const CharEscape& e : escapes)
+      if (e.c == c) text = e.text;
+    if (text)
+      out += text;
+    else
+      out += c;
+  }
+  return out;
+}
+
+std::string HtmlEscape(std::string_view s) {
+  return EscapeChars(
+      s, {{'&', "&amp;"}, {'<', "&lt;"}, {'>', "&gt;"}, {'"', "&quot;"}, {'\'', "&#39;"}});
+}
+
 void AppendHexByte(std::string& out, uint8_t byte, LetterCase letters) {
   out += HexDigit(byte >> 4, letters);
   out += HexDigit(byte, letters);

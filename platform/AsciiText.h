@@ -5,8 +5,10 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Which case letters take: in comparisons, the case both sides are folded to;
 // in hexadecimal text, the case of the digits "a" to "f".
@@ -47,6 +49,23 @@ std::string Trim(std::string_view s);
 // Removes the bytes listed in blanks at both ends.
 std::string_view TrimView(std::string_view s, std::string_view blanks);
 std::string Trim(std::string_view s, std::string_view blanks);
+
+// --- splitting ----------------------------------------------------------------
+// The pieces of s between the separators, empty ones included ("a::b" gives
+// "a", "", "b"; "" gives one empty piece). Views into s.
+std::vector<std::string_view> SplitView(std::string_view s, char separator);
+
+// --- escaping -----------------------------------------------------------------
+// One character and the text that stands for it.
+struct CharEscape {
+  char c;
+  const char* text;
+};
+// s with each character that has an entry in escapes replaced by its text.
+std::string EscapeChars(std::string_view s, std::initializer_list<CharEscape> escapes);
+// Text safe in HTML elements and quoted attributes: markup characters become
+// references, so a value can never open an element or end an attribute.
+std::string HtmlEscape(std::string_view s);
 
 // --- hexadecimal --------------------------------------------------------------
 // 0..15 for "0".."9", "a".."f" and "A".."F"; -1 for anything else.

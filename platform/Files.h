@@ -19,6 +19,9 @@ std::string ModuleFileName();
 // Tests point the "running executable" somewhere else so that the files
 // expected next to it can be laid out in a sandbox. Empty restores the real one.
 void SetModuleFileNameOverride(const std::string& path);
+// The executable's name as the system reports it, without the override
+// (each backend's).
+std::string SystemModuleFileName();
 
 // Long-name form of a path (GetLongPathNameW; on posix the path with
 // symbolic links resolved). Returns the input when expansion fails.

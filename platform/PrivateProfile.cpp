@@ -54,6 +54,24 @@ bool KeyName(const std::string& body, std::string& name) {
   return !name.empty();
 }
 
+// The header line of the first section of that name and the end of its
+// lines (the next header or the end of the file); header is npos when the
+// section is missing.
+void FindSection(const std::vector<Line>& lines, const std::string& section, size_t& header,
+                 size_t& sectionEnd) {
+  header = std::string::npos;
+  sectionEnd = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    std::string name;
+    if (!SectionName(lines[i].body, name)) continue;
+    if (header != std::string::npos) {
+      sectionEnd = i;
+      return;
+    }
+    if (SameText(name, TrimBlanks(section))) header = i;
+  }
+}
+
 }  // namespace
 
 std::string WriteProfileValuesToText(const std::string& text, const std::string& section,
@@ -62,18 +80,8 @@ std::string WriteProfileValuesToText(const std::string& text, const std::string&
   std::vector<Line> lines = SplitLines(bom ? text.substr(kBom.size()) : text);
   const std::string brk = text.find("\r\n") != std::string::npos ? "\r\n" : "\n";
 
-  // Locate the first section of that name: its header and the end of its
-  // lines (the next header or the end of the file).
-  size_t header = std::string::npos, sectionEnd = lines.size();
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string name;
-    if (!SectionName(lines[i].body, name)) continue;
-    if (header != std::string::npos) {
-      sectionEnd = i;
-      break;
-    }
-    if (SameText(name, TrimBlanks(section))) header = i;
-  }
+  size_t header, sectionEnd;
+  FindSection(lines, section, header, sectionEnd);
   if (header == std::string::npos) {
     if (!lines.empty() && lines.back().brk.empty()) lines.back().brk = brk;
     lines.push_back({"[" + section + "]", brk});
@@ -115,28 +123,6 @@ std::string WriteProfileValuesToText(const std::string& text, const std::string&
   for (const Line& l : lines) out += l.body + l.brk;
   return out;
 }
-
-namespace {
-
-// The header line of the first section of that name and the end of its
-// lines (the next header or the end of the file); header is npos when the
-// section is missing.
-void FindSection(const std::vector<Line>& lines, const std::string& section, size_t& header,
-                 size_t& sectionEnd) {
-  header = std::string::npos;
-  sectionEnd = lines.size();
-  for (size_t i = 0; i < lines.size(); ++i) {
-    std::string name;
-    if (!SectionName(lines[i].body, name)) continue;
-    if (header != std::string::npos) {
-      sectionEnd = i;
-      return;
-    }
-    if (SameText(name, TrimBlanks(section))) header = i;
-  }
-}
-
-}  // namespace
 
 bool ReadProfileSection(const std::string& text, const std::string& section,
                         ProfileValues& values) {

@@ -391,19 +391,19 @@ int TProxyManager::GetcountryListCount(const std::string& aCountry, bool aInclud
 }
 
 std::string TProxyManager::GetCountryLong(const std::string& aCountryShort) const {
-  for (const TStringList* list : {&FNormalProxyList, &FSuperProxyList})
-    for (const std::string& rec : list->Lines()) {
-      const TRecordFields f(rec);
-      if (SameText(f.CountryShort(), aCountryShort)) return std::string(f.CountryLong());
-    }
-  return std::string();
+  return CountryField(aCountryShort, 2, 1);
 }
 
 std::string TProxyManager::GetCountryShort(const std::string& aCountryLong) const {
+  return CountryField(aCountryLong, 1, 2);
+}
+
+std::string TProxyManager::CountryField(const std::string& key, int keyField,
+                                        int valueField) const {
   for (const TStringList* list : {&FNormalProxyList, &FSuperProxyList})
     for (const std::string& rec : list->Lines()) {
       const TRecordFields f(rec);
-      if (SameText(f.CountryLong(), aCountryLong)) return std::string(f.CountryShort());
+      if (SameText(f.F[keyField], key)) return std::string(f.F[valueField]);
     }
   return std::string();
 }

@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/NoCopy.h"
 #include "net/StringList.h"
 
 // One proxy, copied whole. An empty IP stands for no proxy.
@@ -68,13 +69,11 @@ using TOnInfoGot = std::function<void(const std::string& aRet)>;
 // Start. With FreeOnTerminate the thread deletes itself when its run ends and
 // nobody may touch it after Start; a run still under way when the process
 // ends is not waited for.
-class TInfoGotThread {
+class TInfoGotThread : private TNoCopy {
  public:
   TInfoGotThread();
   // Without FreeOnTerminate, waits for a started run to end.
   ~TInfoGotThread();
-  TInfoGotThread(const TInfoGotThread&) = delete;
-  TInfoGotThread& operator=(const TInfoGotThread&) = delete;
 
   std::string FURL;
   TOnInfoGot FOnInfoGot;
@@ -108,7 +107,7 @@ class TInfoGotThread {
   std::thread FThread;  // the run, when the creator keeps the object
 };
 
-class TProxyManager {
+class TProxyManager : private TNoCopy {
  public:
   using TNotifyEvent = std::function<void(TProxyManager* Sender)>;
 
@@ -116,8 +115,6 @@ class TProxyManager {
   TProxyManager();
   // Destroy. Requests still under way are detached: their answers are dropped.
   ~TProxyManager();
-  TProxyManager(const TProxyManager&) = delete;
-  TProxyManager& operator=(const TProxyManager&) = delete;
 
   // --- fields -------------------------------------------------------------------
   TStringList FLocalInfo;               // last local-information answer, one line per entry
@@ -187,6 +184,9 @@ class TProxyManager {
   void SetRandom(std::shared_ptr<IProxyRandom> aRandom);
 
  private:
+  // Field valueField of the first record (normal list first) whose field
+  // keyField is key, compared without regard to case; empty when none is.
+  std::string CountryField(const std::string& key, int keyField, int valueField) const;
   // Index orders of the two lists after the shuffle of RandomSort.
   void ShuffleOrders(std::vector<uint32_t>& aNOrder, std::vector<uint32_t>& aSOrder,
                      bool aIncludeSuper);

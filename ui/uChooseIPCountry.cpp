@@ -38,24 +38,6 @@ bool SafeCountryCode(const std::string& code) {
   return true;
 }
 
-// The values go into attributes and text of the page: markup characters
-// are written as references, so a value can never open an element.
-std::string HtmlEscape(const std::string& s) {
-  std::string out;
-  out.reserve(s.size());
-  for (char c : s) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 }  // namespace
 
 TfrmChooseIPCountry::TfrmChooseIPCountry(TCLComponent* AOwner, TProxyManager* AProxyManager)

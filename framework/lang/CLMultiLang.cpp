@@ -53,6 +53,20 @@ std::string ItemEntry(const std::string& prop, int i, const std::string& itemPro
   return prop + "[" + std::to_string(i) + "]." + itemProp;
 }
 
+// Calls fn(item, itemProp, entry) for each text property of each item of
+// the collection that property p of o holds; entry is its name in a
+// language file ("Items[2].Caption").
+template <class Fn>
+void ForEachItemText(TCLObject& o, const TCLPropInfo* p, Fn fn) {
+  auto* collection = dynamic_cast<TCLCollection*>(p->GetObject(o));
+  if (!collection) return;
+  for (int i = 0; i < collection->Count(); ++i) {
+    TCLCollectionItem* item = collection->Items(i);
+    for (const TCLPropInfo* ip : SortedTextProps(*item))
+      fn(*item, *ip, ItemEntry(p->Name, i, ip->Name));
+  }
+}
+
 }  // namespace
 
 // --- TCLMultiLangData ----------------------------------------------------------------
@@ -298,16 +312,12 @@ void TCLMultiLang::ApplyProp(TCLObject* TCom, const std::string& strParentComp) 
       if (SameText(p->TypeName, "TComponentName") || !p->SetText) continue;
       if (FLanguageData->GetProp(section, compName, p->Name, value)) p->SetText(*TCom, value);
     } else if (p->GetObject) {
-      auto* collection = dynamic_cast<TCLCollection*>(p->GetObject(*TCom));
-      if (!collection) continue;
-      for (int i = 0; i < collection->Count(); ++i) {
-        TCLCollectionItem* item = collection->Items(i);
-        for (const TCLPropInfo* ip : SortedTextProps(*item)) {
-          if (!ip->SetText) continue;
-          if (FLanguageData->GetProp(section, compName, ItemEntry(p->Name, i, ip->Name), value))
-            ip->SetText(*item, value);
-        }
-      }
+      ForEachItemText(*TCom, p,
+                      [&](TCLCollectionItem& item, const TCLPropInfo& ip,
+                          const std::string& entry) {
+                        if (ip.SetText && FLanguageData->GetProp(section, compName, entry, value))
+                          ip.SetText(item, value);
+                      });
     }
   }
 }
@@ -366,17 +376,14 @@ void TCLMultiLang::UpdateProp(TCLComponent* TCom) {
         if (skipEmpty && p->Kind == TCLTypeKind::LString && value == "-") continue;
         data->SetProp(section, compName, p->Name, value);
       } else if (p->GetObject) {
-        auto* collection = dynamic_cast<TCLCollection*>(p->GetObject(*TCom));
-        if (!collection) continue;
-        for (int i = 0; i < collection->Count(); ++i) {
-          TCLCollectionItem* item = collection->Items(i);
-          for (const TCLPropInfo* ip : SortedTextProps(*item)) {
-            if (!ip->GetText) continue;
-            const std::string value = ip->GetText(*item);
-            if (skipEmpty && value.empty()) continue;
-            data->SetProp(section, compName, ItemEntry(p->Name, i, ip->Name), value);
-          }
-        }
+        ForEachItemText(*TCom, p,
+                        [&](TCLCollectionItem& item, const TCLPropInfo& ip,
+                            const std::string& entry) {
+                          if (!ip.GetText) return;
+                          const std::string value = ip.GetText(item);
+                          if (!(skipEmpty && value.empty()))
+                            data->SetProp(section, compName, entry, value);
+                        });
       }
     } catch (const std::exception&) {
       // One property that cannot be read is left out; the others go on.

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/NoCopy.h"
 #include "net/StringList.h"
 
 // Kinds of published properties.
@@ -122,12 +123,10 @@ class TCLCollection : public TCLObject {
 
 // A component: a named object that an owner frees. The owner keeps its
 // components in creation order and frees them, last first, when it is freed.
-class TCLComponent : public TCLObject {
+class TCLComponent : public TCLObject, private TNoCopy {
  public:
   explicit TCLComponent(TCLComponent* AOwner);
   ~TCLComponent() override;
-  TCLComponent(const TCLComponent&) = delete;
-  TCLComponent& operator=(const TCLComponent&) = delete;
 
   std::string ClassName() const override { return "TComponent"; }
   const TCLPropTable& PropTable() const override { return ComponentProps(); }

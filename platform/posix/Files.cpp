@@ -13,16 +13,13 @@
 #include <cstring>
 #include <ctime>
 #include <functional>
-#include <mutex>
 
 #include "platform/AsciiText.h"
+#include "platform/MaskMatch.h"
 
 namespace platform {
 
 namespace {
-
-std::mutex gModuleMutex;
-std::string gModuleOverride;
 
 std::string ErrnoText(int err) { return std::strerror(err); }
 
@@ -73,31 +70,7 @@ bool WriteAll(int fd, const std::string& bytes, int& err) {
 }
 
 bool MaskMatch(const char* mask, const char* name) {
-  // Iterative wildcard match with backtracking on the last "*".
-  const char* starMask = nullptr;
-  const char* starName = nullptr;
-  while (*name) {
-    unsigned char m = static_cast<unsigned char>(*mask);
-    unsigned char c = static_cast<unsigned char>(*name);
-    if (m == '*') {
-      starMask = ++mask;
-      starName = name;
-      continue;
-    }
-    if (m == '?' || (m && LowerAscii(m) == LowerAscii(c))) {
-      ++mask;
-      ++name;
-      continue;
-    }
-    if (starMask) {
-      mask = starMask;
-      name = ++starName;
-      continue;
-    }
-    return false;
-  }
-  while (*mask == '*') ++mask;
-  return *mask == '\0';
+  return MaskMatchWith(mask, name, [](char c) { return LowerAscii(c); });
 }
 
 }  // namespace
@@ -106,11 +79,7 @@ char PathSeparator() { return '/'; }
 
 bool IsAbsolutePath(const std::string& path) { return !path.empty() && path[0] == '/'; }
 
-std::string ModuleFileName() {
-  {
-    std::lock_guard<std::mutex> lock(gModuleMutex);
-    if (!gModuleOverride.empty()) return gModuleOverride;
-  }
+std::string SystemModuleFileName() {
   std::string buf(PATH_MAX, '\0');
   for (;;) {
     ssize_t n = ::readlink("/proc/self/exe", buf.data(), buf.size());
@@ -121,11 +90,6 @@ std::string ModuleFileName() {
     }
     buf.resize(buf.size() * 2);
   }
-}
-
-void SetModuleFileNameOverride(const std::string& path) {
-  std::lock_guard<std::mutex> lock(gModuleMutex);
-  gModuleOverride = path;
 }
 
 std::string LongPathName(const std::string& path) {

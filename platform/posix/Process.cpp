@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "platform/AsciiText.h"
 #include "platform/Files.h"
 
 extern char** environ;
@@ -140,17 +141,7 @@ std::string AutostartFile(const std::string& name) {
 
 // Escapes a text for a desktop entry value (\\, \n, \t, \r).
 std::string EscapeValue(const std::string& s) {
-  std::string r;
-  for (char c : s) {
-    switch (c) {
-      case '\\': r += "\\\\"; break;
-      case '\n': r += "\\n"; break;
-      case '\t': r += "\\t"; break;
-      case '\r': r += "\\r"; break;
-      default: r += c; break;
-    }
-  }
-  return r;
+  return EscapeChars(s, {{'\\', "\\\\"}, {'\n', "\\n"}, {'\t', "\\t"}, {'\r', "\\r"}});
 }
 
 std::string UnescapeValue(const std::string& s) {
@@ -364,15 +355,9 @@ std::string FindProgramOnPath(const std::string& name) {
   if (name.empty() || name.find('/') != std::string::npos) return std::string();
   const char* path = std::getenv("PATH");
   if (!path) return std::string();
-  std::string list = path;
-  size_t pos = 0;
-  while (pos <= list.size()) {
-    size_t end = list.find(':', pos);
-    if (end == std::string::npos) end = list.size();
-    std::string dir = list.substr(pos, end - pos);
-    pos = end + 1;
+  for (std::string_view dir : SplitView(path, ':')) {
     if (dir.empty() || dir[0] != '/') continue;  // a relative entry depends on the folder we are in
-    std::string candidate = dir + "/" + name;
+    std::string candidate = std::string(dir) + "/" + name;
     struct stat st {};
     if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
         ::access(candidate.c_str(), X_OK) == 0)
@@ -436,12 +421,8 @@ std::string GetAutoRunEntry(const std::string& name) {
   bool inEntry = false;
   std::string exec;
   bool hidden = false;
-  size_t pos = 0;
-  while (pos <= text.size()) {
-    size_t nl = text.find('\n', pos);
-    if (nl == std::string::npos) nl = text.size();
-    std::string line = text.substr(pos, nl - pos);
-    pos = nl + 1;
+  for (std::string_view piece : SplitView(text, '\n')) {
+    std::string line(piece);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty() || line[0] == '#') continue;
     if (line[0] == '[') {

@@ -113,17 +113,9 @@ bool WriteGnome(const DesktopProxyState& state) {
 // list), or the older KDE_FULL_SESSION.
 bool IsKdeSession() {
   const char* current = std::getenv("XDG_CURRENT_DESKTOP");
-  if (current) {
-    std::string list = current;
-    size_t pos = 0;
-    while (pos <= list.size()) {
-      size_t end = list.find(':', pos);
-      if (end == std::string::npos) end = list.size();
-      std::string item = list.substr(pos, end - pos);
+  if (current)
+    for (std::string_view item : SplitView(current, ':'))
       if (SameText(item, "KDE")) return true;
-      pos = end + 1;
-    }
-  }
   const char* full = std::getenv("KDE_FULL_SESSION");
   return full && std::strcmp(full, "true") == 0;
 }

@@ -252,20 +252,11 @@ void ParseDocument(const std::string& text, RegRoot root, RegDocument& doc) {
 // ---- writing --------------------------------------------------------------
 
 std::string Quote(const std::string& s) {
-  std::string r = "\"";
-  for (char c : s) {
-    switch (c) {
-      case '\\': r += "\\\\"; break;
-      case '"': r += "\\\""; break;
-      // Line breaks would split the entry and corrupt the file.
-      case '\n': r += "\\n"; break;
-      case '\r': r += "\\r"; break;
-      case '\0': r += "\\0"; break;
-      default: r += c; break;
-    }
-  }
-  r += '"';
-  return r;
+  // Line breaks would split the entry and corrupt the file.
+  return "\"" +
+         EscapeChars(s,
+                     {{'\\', "\\\\"}, {'"', "\\\""}, {'\n', "\\n"}, {'\r', "\\r"}, {'\0', "\\0"}}) +
+         "\"";
 }
 
 std::string Serialize(const RegDocument& doc, RegRoot root) {
@@ -424,67 +415,67 @@ std::string RegBackingFile(RegRoot root) {
   return RegistryFolder() + "/" + RootName(root) + ".reg";
 }
 
-bool RegReadString(RegRoot root, const std::string& key, const std::string& name,
-                   std::string& value) {
+namespace {
+
+// A copy of the value name of key, if it exists with the given type.
+bool ReadValue(RegRoot root, const std::string& key, const std::string& name, ValueType type,
+               RegValue& found) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return false;
   return Read(root, [&](const RegDocument& doc) {
     const RegKey* k = FindKey(doc, JoinKey(parts, parts.size()));
     if (!k) return false;
     const RegValue* v = FindValue(*k, name);
-    if (!v || v->type != ValueType::String) return false;
-    value = v->text;
+    if (!v || v->type != type) return false;
+    found = *v;
     return true;
   });
 }
 
-bool RegReadDword(RegRoot root, const std::string& key, const std::string& name, uint32_t& value) {
+// Sets a value, making its key; the file is left alone when it already held
+// the same value.
+bool WriteValue(RegRoot root, const std::string& key, const RegValue& value) {
   std::vector<std::string> parts;
   if (!SplitKey(key, parts)) return false;
-  return Read(root, [&](const RegDocument& doc) {
-    const RegKey* k = FindKey(doc, JoinKey(parts, parts.size()));
-    if (!k) return false;
-    const RegValue* v = FindValue(*k, name);
-    if (!v || v->type != ValueType::Dword) return false;
-    value = v->dword;
+  return Modify(root, [&](RegDocument& doc, bool& changed) {
+    RegKey& k = EnsureKey(doc, parts);
+    RegValue* v = FindValue(k, value.name);
+    if (!v) {
+      k.values.push_back(value);
+      return true;
+    }
+    if (v->type == value.type && v->text == value.text && v->dword == value.dword) changed = false;
+    v->type = value.type;
+    v->text = value.text;
+    v->dword = value.dword;
     return true;
   });
+}
+
+}  // namespace
+
+bool RegReadString(RegRoot root, const std::string& key, const std::string& name,
+                   std::string& value) {
+  RegValue found;
+  if (!ReadValue(root, key, name, ValueType::String, found)) return false;
+  value = found.text;
+  return true;
+}
+
+bool RegReadDword(RegRoot root, const std::string& key, const std::string& name, uint32_t& value) {
+  RegValue found;
+  if (!ReadValue(root, key, name, ValueType::Dword, found)) return false;
+  value = found.dword;
+  return true;
 }
 
 bool RegWriteString(RegRoot root, const std::string& key, const std::string& name,
                     const std::string& value) {
-  std::vector<std::string> parts;
-  if (!SplitKey(key, parts)) return false;
-  return Modify(root, [&](RegDocument& doc, bool& changed) {
-    RegKey& k = EnsureKey(doc, parts);
-    RegValue* v = FindValue(k, name);
-    if (!v) {
-      k.values.push_back(RegValue{name, ValueType::String, value, 0});
-      return true;
-    }
-    if (v->type == ValueType::String && v->text == value) changed = false;
-    v->type = ValueType::String;
-    v->text = value;
-    return true;
-  });
+  return WriteValue(root, key, RegValue{name, ValueType::String, value, 0});
 }
 
 bool RegWriteDword(RegRoot root, const std::string& key, const std::string& name, uint32_t value) {
-  std::vector<std::string> parts;
-  if (!SplitKey(key, parts)) return false;
-  return Modify(root, [&](RegDocument& doc, bool& changed) {
-    RegKey& k = EnsureKey(doc, parts);
-    RegValue* v = FindValue(k, name);
-    if (!v) {
-      k.values.push_back(RegValue{name, ValueType::Dword, std::string(), value});
-      return true;
-    }
-    if (v->type == ValueType::Dword && v->dword == value) changed = false;
-    v->type = ValueType::Dword;
-    v->text.clear();
-    v->dword = value;
-    return true;
-  });
+  return WriteValue(root, key, RegValue{name, ValueType::Dword, std::string(), value});
 }
 
 bool RegDeleteValue(RegRoot root, const std::string& key, const std::string& name) {

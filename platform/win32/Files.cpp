@@ -8,9 +8,9 @@
 #include <atomic>
 #include <cwctype>
 #include <random>
-#include <mutex>
 
 #include "platform/AsciiText.h"
+#include "platform/MaskMatch.h"
 #include "platform/win32/WinText.h"
 
 namespace platform {
@@ -22,8 +22,6 @@ using win32::Handle;
 using win32::Utf8;
 using win32::Wide;
 
-std::mutex gModuleMutex;
-std::string gModuleOverride;
 std::atomic<unsigned> gTempCounter{0};
 
 bool IsSep(char c) { return c == '\\' || c == '/'; }
@@ -77,31 +75,8 @@ bool WriteAll(HANDLE h, const std::string& bytes, DWORD& err) {
 
 // Wildcard match with "*" and "?", ignoring letter case (the long name only,
 // unlike FindFirstFileW, which also matches the short 8.3 names).
-bool MaskMatch(const std::wstring& maskText, const std::wstring& nameText) {
-  const wchar_t* mask = maskText.c_str();
-  const wchar_t* name = nameText.c_str();
-  const wchar_t* starMask = nullptr;
-  const wchar_t* starName = nullptr;
-  while (*name) {
-    if (*mask == L'*') {
-      starMask = ++mask;
-      starName = name;
-      continue;
-    }
-    if (*mask == L'?' || (*mask && std::towlower(*mask) == std::towlower(*name))) {
-      ++mask;
-      ++name;
-      continue;
-    }
-    if (starMask) {
-      mask = starMask;
-      name = ++starName;
-      continue;
-    }
-    return false;
-  }
-  while (*mask == L'*') ++mask;
-  return *mask == L'\0';
+bool MaskMatch(const std::wstring& mask, const std::wstring& name) {
+  return MaskMatchWith(mask.c_str(), name.c_str(), [](wchar_t c) { return std::towlower(c); });
 }
 
 HANDLE OpenForTimes(const std::wstring& path, DWORD flags) {
@@ -126,11 +101,7 @@ bool IsAbsolutePath(const std::string& path) {
   return path.size() >= 2 && IsSep(path[0]) && IsSep(path[1]);  // \\server\share
 }
 
-std::string ModuleFileName() {
-  {
-    std::lock_guard<std::mutex> lock(gModuleMutex);
-    if (!gModuleOverride.empty()) return gModuleOverride;
-  }
+std::string SystemModuleFileName() {
   std::wstring buf(MAX_PATH, L'\0');
   for (;;) {
     DWORD n = GetModuleFileNameW(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
@@ -138,11 +109,6 @@ std::string ModuleFileName() {
     if (n < buf.size()) return Utf8(buf.c_str(), static_cast<int>(n));
     buf.resize(buf.size() * 2);
   }
-}
-
-void SetModuleFileNameOverride(const std::string& path) {
-  std::lock_guard<std::mutex> lock(gModuleMutex);
-  gModuleOverride = path;
 }
 
 std::string LongPathName(const std::string& path) {

@@ -115,10 +115,20 @@ class WinInetConnection final : public HttpConnection {
     return FRequest;
   }
   // Stores a new handle unless the request was cancelled meanwhile.
-  bool Keep(HINTERNET& slot, HINTERNET h) {
+  // Keeps a handle the named call opened, so that Cancel can close it; false
+  // with the reason when the call failed or the request was cancelled
+  // meanwhile (the handle is then closed).
+  bool Hold(HINTERNET& slot, HINTERNET h, const char* call, std::string* error) {
+    if (!h) {
+      const DWORD err = GetLastError();
+      SetError(error, FCancelled.load() ? std::string("cancelled")
+                                        : std::string(call) + " failed: " + InetErrorText(err));
+      return false;
+    }
     std::lock_guard<std::mutex> lock(FLock);
     if (FCancelled.load()) {
       InternetCloseHandle(h);
+      SetError(error, "cancelled");
       return false;
     }
     slot = h;
@@ -165,14 +175,7 @@ bool WinInetConnection::Send(std::string* error) {
   HINTERNET inet = InternetOpenW(agent.empty() ? nullptr : agent.c_str(), access,
                                  proxy.empty() ? nullptr : proxy.c_str(),
                                  proxy.empty() ? nullptr : L"<-loopback>", 0);
-  if (!inet) {
-    SetError(error, "InternetOpen failed: " + InetErrorText(GetLastError()));
-    return false;
-  }
-  if (!Keep(FInternet, inet)) {
-    SetError(error, "cancelled");
-    return false;
-  }
+  if (!Hold(FInternet, inet, "InternetOpen", error)) return false;
   SetTimeouts(inet, FOptions.connectTimeoutMs, FOptions.stallTimeoutMs);
 
   std::string host = FOptions.host;
@@ -185,16 +188,7 @@ bool WinInetConnection::Send(std::string* error) {
       InternetConnectW(inet, whost.c_str(), static_cast<INTERNET_PORT>(FOptions.port),
                        credentials ? user.c_str() : nullptr,
                        credentials ? password.c_str() : nullptr, INTERNET_SERVICE_HTTP, 0, 0);
-  if (!connect) {
-    DWORD err = GetLastError();
-    SetError(error,
-             FCancelled.load() ? "cancelled" : "InternetConnect failed: " + InetErrorText(err));
-    return false;
-  }
-  if (!Keep(FConnect, connect)) {
-    SetError(error, "cancelled");
-    return false;
-  }
+  if (!Hold(FConnect, connect, "InternetConnect", error)) return false;
 
   // HTTPS: secure, with WinINet's full certificate check (chain and host
   // name: a certificate for another name would let anyone holding one answer
@@ -210,16 +204,7 @@ bool WinInetConnection::Send(std::string* error) {
   HINTERNET request =
       HttpOpenRequestW(connect, verb.c_str(), object.c_str(), L"HTTP/1.0",
                        referer.empty() ? nullptr : referer.c_str(), acceptTypes, flags, 0);
-  if (!request) {
-    DWORD err = GetLastError();
-    SetError(error,
-             FCancelled.load() ? "cancelled" : "HttpOpenRequest failed: " + InetErrorText(err));
-    return false;
-  }
-  if (!Keep(FRequest, request)) {
-    SetError(error, "cancelled");
-    return false;
-  }
+  if (!Hold(FRequest, request, "HttpOpenRequest", error)) return false;
 
   // Extra header lines; a line without a name is the Content-Type value.
   std::string headers;

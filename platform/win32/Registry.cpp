@@ -145,17 +145,27 @@ bool RegDeleteKey(RegRoot root, const std::string& key) {
   return RegDeleteTreeW(RootKey(root), path.c_str()) == ERROR_SUCCESS && !RegKeyExists(root, key);
 }
 
-std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
+namespace {
+
+// The names of a key's subkeys or values: the longest name as the key states
+// it sizes the buffer, which grows if the key changes under the walk.
+enum class NameKind { SubKey, Value };
+
+std::vector<std::string> EnumNames(RegRoot root, const std::string& key, NameKind kind) {
   std::vector<std::string> result;
   Key k;
-  if (!k.Open(root, key, KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE)) return result;
-  DWORD maxLen = 0;
-  RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, &maxLen, nullptr, nullptr, nullptr,
-                   nullptr, nullptr, nullptr);
-  std::wstring name(maxLen + 2, L'\0');
+  const bool subKeys = kind == NameKind::SubKey;
+  if (!k.Open(root, key, subKeys ? KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE : KEY_QUERY_VALUE))
+    return result;
+  DWORD maxKey = 0, maxValue = 0;
+  RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, &maxKey, nullptr, nullptr,
+                   &maxValue, nullptr, nullptr, nullptr);
+  std::wstring name((subKeys ? maxKey : maxValue) + 2, L'\0');
   for (DWORD i = 0;; ++i) {
     DWORD len = static_cast<DWORD>(name.size());
-    LONG rc = RegEnumKeyExW(k.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
+    LONG rc =
+        subKeys ? RegEnumKeyExW(k.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr)
+                : RegEnumValueW(k.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_MORE_DATA) {
       name.resize(name.size() * 2 + 256);
       --i;
@@ -167,26 +177,14 @@ std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
   return result;
 }
 
+}  // namespace
+
+std::vector<std::string> RegEnumSubKeys(RegRoot root, const std::string& key) {
+  return EnumNames(root, key, NameKind::SubKey);
+}
+
 std::vector<std::string> RegEnumValueNames(RegRoot root, const std::string& key) {
-  std::vector<std::string> result;
-  Key k;
-  if (!k.Open(root, key, KEY_QUERY_VALUE)) return result;
-  DWORD maxLen = 0;
-  RegQueryInfoKeyW(k.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxLen,
-                   nullptr, nullptr, nullptr);
-  std::wstring name(maxLen + 2, L'\0');
-  for (DWORD i = 0;; ++i) {
-    DWORD len = static_cast<DWORD>(name.size());
-    LONG rc = RegEnumValueW(k.get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr);
-    if (rc == ERROR_MORE_DATA) {
-      name.resize(name.size() * 2 + 256);
-      --i;
-      continue;
-    }
-    if (rc != ERROR_SUCCESS) break;
-    result.push_back(Utf8(name.c_str(), static_cast<int>(len)));
-  }
-  return result;
+  return EnumNames(root, key, NameKind::Value);
 }
 
 std::string RegBackingFile(RegRoot) { return std::string(); }

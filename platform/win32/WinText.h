@@ -2,6 +2,8 @@
 // Win32 calls take UTF-16. Shared by the win32 backend files only.
 #pragma once
 
+#include "platform/NoCopy.h"
+
 #include <windows.h>
 
 #include <string>
@@ -56,12 +58,10 @@ inline std::string ErrorText(DWORD code) {
 }
 
 // Closes a kernel handle when it goes out of scope.
-class Handle {
+class Handle : private TNoCopy {
  public:
   explicit Handle(HANDLE h = nullptr) : FHandle(h) {}
   ~Handle() { Reset(); }
-  Handle(const Handle&) = delete;
-  Handle& operator=(const Handle&) = delete;
   HANDLE get() const { return FHandle; }
   bool valid() const { return FHandle && FHandle != INVALID_HANDLE_VALUE; }
   void Reset(HANDLE h = nullptr) {

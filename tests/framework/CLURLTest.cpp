@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <regex>
+#include <utility>
 
 #include "framework/CLSettings.h"
 #include "framework/CLURL.h"
@@ -80,13 +81,16 @@ TEST_F(CLURLTest, LocalFilesAndOtherSchemesGetNoParameters) {
 }
 
 TEST_F(CLURLTest, VersionNumberAndChannel) {
-  EXPECT_EQ(VersionTextToNumber("2.5.0.12"), 0x0205000Cu);
-  EXPECT_EQ(VersionTextToNumber("1.0.0.1 (build 7)"), 0x01000001u);
-  EXPECT_EQ(VersionTextToNumber("1.2.3"), 0u);
-  EXPECT_EQ(VersionTextToNumber("1.2.3.4.5"), 0u);
-  EXPECT_EQ(VersionTextToNumber(""), 0u);
-  EXPECT_EQ(VersionTextToNumber("1.x.300.4"), 0x01002C04u);  // not a number: 0; 300 cut to 44
-  EXPECT_EQ(VersionTextToNumber("300.0.0.0"), 0x2C000000u);  // kept to 32 bits
+  const std::pair<const char*, uint32_t> versions[] = {
+      {"2.5.0.12", 0x0205000Cu},
+      {"1.0.0.1 (build 7)", 0x01000001u},
+      {"1.2.3", 0u},
+      {"1.2.3.4.5", 0u},
+      {"", 0u},
+      {"1.x.300.4", 0x01002C04u},  // not a number: 0; 300 cut to 44
+      {"300.0.0.0", 0x2C000000u},  // kept to 32 bits
+  };
+  for (const auto& [text, number] : versions) EXPECT_EQ(VersionTextToNumber(text), number) << text;
 
   EXPECT_EQ(ChannelToHex("abc"), "616263");
   EXPECT_EQ(ChannelToHex("unknow"), "756E6B6E6F77");

@@ -18,6 +18,14 @@ namespace fuzz {
 // The executable seems to live in AppDir() and the shell folders point into
 // the same temporary tree, so nothing outside it is read or written.
 void EnterSandbox();
+
+// The fuzz entry that puts a target into its sandbox first: for targets
+// whose code under test reads or writes files.
+#define VG_FUZZ_IN_SANDBOX()                           \
+  extern "C" int LLVMFuzzerInitialize(int*, char***) { \
+    fuzz::EnterSandbox();                              \
+    return 0;                                          \
+  }
 // Root of the private world and the fake executable folder (trailing "/").
 const std::string& SandboxRoot();
 std::string AppDir();

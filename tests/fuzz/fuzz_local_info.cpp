@@ -22,10 +22,7 @@ std::string FirstValue(const TStringList& lines, const std::string& name) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::EnterSandbox();
-  return 0;
-}
+VG_FUZZ_IN_SANDBOX()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   fuzz::Reader in(data, size);

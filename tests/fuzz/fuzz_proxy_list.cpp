@@ -14,21 +14,9 @@
 #include "FuzzSupport.h"
 #include "framework/CLSettings.h"
 #include "proxy/uProxyManager.h"
+#include "tests/support/ExactSettings.h"
 
 namespace {
-
-// The engine's override list: the values under test, without any file.
-class TValues : public ICLSettingsLayers {
- public:
-  std::map<std::string, std::string> Values;
-  bool FindOverride(const std::string& name, std::string& value) const override {
-    auto it = Values.find(name);
-    if (it == Values.end()) return false;
-    value = it->second;
-    return true;
-  }
-  bool FindDefault(const std::string&, std::string&) const override { return false; }
-};
 
 // Replays draws from the input, so that a failing case repeats exactly.
 class TDraws : public IProxyRandom {
@@ -47,14 +35,13 @@ class TDraws : public IProxyRandom {
   size_t FPos = 0;
 };
 
-TValues* gValues = nullptr;
+TExactSettings* gValues = nullptr;
 
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::EnterSandbox();
-  gValues = new TValues;
-  RegisterSettingsEngine(gValues);
+  gValues = new TExactSettings;  // registered for the whole process
   (void)GetCLSettings();
   return 0;
 }

@@ -7,10 +7,7 @@
 #include "framework/CLURL.h"
 #include "net/CLUtils.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-  fuzz::EnterSandbox();
-  return 0;
-}
+VG_FUZZ_IN_SANDBOX()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string url(reinterpret_cast<const char*>(data), size);

@@ -79,6 +79,12 @@ class DownloaderTest : public SandboxTest {
   bool PumpUntilIdle(TSingleDownloader& sd, int timeoutMs = 15000) {
     return FDispatcher->PumpUntil([&] { return !sd.Busy(); }, timeoutMs);
   }
+  // Asks for url as text and waits for the request's end (bounded).
+  bool GetStringAndWait(TSingleDownloader& sd, const std::string& url) {
+    sd.URL = url;
+    sd.GetString();
+    return PumpUntilIdle(sd);
+  }
   // Runs every queued call, and the calls they queue in turn: once a worker
   // has ended, all it ever handed over has been delivered, so a test can
   // see that nothing arrived.

@@ -118,13 +118,9 @@ TEST_F(SecurityTransport, TheDemoAuthorityCertifiesTheServiceByItsNames) {
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
-  sd.URL = service.Base() + "/update?ACTION=Update";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, service.Base() + "/update?ACTION=Update"));
   EXPECT_EQ(o.text, "service /update?ACTION=Update");
-  sd.URL = misnamed.Base() + "/update?ACTION=Update";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, misnamed.Base() + "/update?ACTION=Update"));
   EXPECT_EQ(o.errors, 1);
   EXPECT_EQ(service.RequestCount(), 2);
   EXPECT_EQ(misnamed.RequestCount(), 0);
@@ -155,13 +151,9 @@ TEST_F(SecurityTransport, HttpsIsNeverRedirectedToPlainHttp) {
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
-  sd.URL = secure.Base() + "/stay";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, secure.Base() + "/stay"));
   EXPECT_EQ(o.text, "secure /final");
-  sd.URL = secure.Base() + "/down";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, secure.Base() + "/down"));
   EXPECT_EQ(o.errors, 1);
   EXPECT_EQ(o.doneString, 1);
 
@@ -269,9 +261,7 @@ TEST_F(SecurityTransport, OverlongBodiesFailTheRequest) {
   EXPECT_EQ(o.Events(), 3);
   // Within the bound the same answer arrives whole.
   sd.MaxBytes = static_cast<int64_t>(big.size());
-  sd.URL = web.Base() + "/unannounced";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, web.Base() + "/unannounced"));
   EXPECT_EQ(o.text, big);
 
   std::string body, error;
@@ -292,9 +282,7 @@ TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
-  sd.URL = server.Base() + "/through-proxy";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, server.Base() + "/through-proxy"));
   EXPECT_EQ(o.text, "seen /through-proxy");
   ASSERT_EQ(server.RequestCount(), 1);
   EXPECT_TRUE(ViaProxy(server.Requests()[0]));
@@ -316,9 +304,7 @@ TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
 
   // The platform reports none: the download goes directly.
   platform::RecordAppliedProxy({});
-  sd.URL = server.Base() + "/direct-download";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, server.Base() + "/direct-download"));
   EXPECT_EQ(o.text, "seen /direct-download");
   ASSERT_EQ(server.RequestCount(), 3);
   EXPECT_FALSE(ViaProxy(server.Requests()[2]));
@@ -326,9 +312,7 @@ TEST_F(DownloaderTest, DownloadsFollowTheAppliedProxyAndDirectGetsNever) {
   // A proxy that is applied but gone makes the download fail, not go around it.
   proxy.Stop();
   platform::RecordAppliedProxy({true, proxy.Server(), ""});
-  sd.URL = server.Base() + "/proxy-down";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, server.Base() + "/proxy-down"));
   EXPECT_EQ(o.errors, 1);
   EXPECT_EQ(server.RequestCount(), 3);
 
@@ -351,9 +335,7 @@ TEST_F(DownloaderTest, HttpsDownloadTunnelsThroughTheProxy) {
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
-  sd.URL = server.Base() + "/secret";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, server.Base() + "/secret"));
   EXPECT_EQ(o.text, "tunnelled");
   EXPECT_TRUE(testsupport::WaitUntil(
       [&] {

@@ -237,18 +237,14 @@ TEST_F(DownloaderTest, ShortOrMissingLengthsFail) {
   TestHttpServer empty([](const Request&, nettest::Connection& c) { c.Write(Response(200, "")); });
   Outcome o3;
   Wire(sd, o3);
-  sd.URL = empty.Base() + "/empty";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, empty.Base() + "/empty"));
   EXPECT_EQ(o3.errors, 1);
   EXPECT_EQ(o3.doneString, 0);
   // An unreadable length fails.
   TestHttpServer badLength([](const Request&, nettest::Connection& c) {
     c.Write("HTTP/1.0 200 OK\r\nContent-Length: 12abc\r\n\r\nhello");
   });
-  sd.URL = badLength.Base() + "/bad";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, badLength.Base() + "/bad"));
   EXPECT_EQ(o3.errors, 2);
   EXPECT_EQ(o3.doneString, 0);
 }
@@ -267,9 +263,7 @@ TEST_F(DownloaderTest, RedirectsAreFollowedAndErrorStatusesFail) {
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
-  sd.URL = server.Base() + "/moved";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, server.Base() + "/moved"));
   EXPECT_EQ(o.doneString, 1);
   EXPECT_EQ(o.text, "final body");
 
@@ -282,9 +276,7 @@ TEST_F(DownloaderTest, RedirectsAreFollowedAndErrorStatusesFail) {
   EXPECT_EQ(o.errors, 1);
   EXPECT_EQ(o.doneFile, 0);
   EXPECT_EQ(sb().ReadFile("flags/FR.PNG"), "previous picture");
-  sd.URL = server.Base() + "/broken";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, server.Base() + "/broken"));
   EXPECT_EQ(o.errors, 2);
   EXPECT_EQ(o.doneString, 1);
   EXPECT_TRUE(Contains(o.Log(), "HTTP status 500"));
@@ -498,9 +490,7 @@ TEST_F(DownloaderTest, CredentialsAnswerTheServersChallenge) {
   TSingleDownloader sd;
   Outcome o;
   Wire(sd, o);
-  sd.URL = server.Base() + "/private";
-  sd.GetString();
-  ASSERT_TRUE(PumpUntilIdle(sd));
+  ASSERT_TRUE(GetStringAndWait(sd, server.Base() + "/private"));
   EXPECT_EQ(o.errors, 1);
   sd.UserName = "user";
   sd.Password = "pass word";
@@ -533,8 +523,9 @@ TEST_F(DownloaderTest, HundredMegabyteFileStreamsToDisk) {
   EXPECT_EQ(o.doneFile, 1);
   EXPECT_EQ(o.fileSize, kSize);
   EXPECT_EQ(platform::FileSize(sb().Path("big.bin")), kSize);
-  if (!kSanitizerBuild)  // a sanitizer's own bookkeeping grows the process
+  if (!kSanitizerBuild) {  // a sanitizer's own bookkeeping grows the process
     EXPECT_LT(peak - before, 20 * 1024) << "peak " << peak << " kB, before " << before << " kB";
+  }
   EXPECT_EQ(TempFilesLeft(), 0);
 }
 

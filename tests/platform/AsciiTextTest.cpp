@@ -101,6 +101,45 @@ TEST(AsciiText, TrimRemovesBlanksAtBothEndsOnly) {
   EXPECT_EQ(TrimView(text, " ").data(), text.data() + 2);
 }
 
+TEST(AsciiText, SplittingKeepsEveryPieceEmptyOnesIncluded) {
+  using Pieces = std::vector<std::string_view>;
+  struct Case {
+    const char* in;
+    Pieces pieces;
+  };
+  const Case cases[] = {
+      {"", {""}},
+      {"a", {"a"}},
+      {"a:b", {"a", "b"}},
+      {"a::b", {"a", "", "b"}},
+      {":a:", {"", "a", ""}},
+      {"/usr/bin:/bin", {"/usr/bin", "/bin"}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(SplitView(c.in, ':'), c.pieces) << c.in;
+}
+
+TEST(AsciiText, EscapingReplacesOnlyTheListedCharacters) {
+  struct Case {
+    std::string in, html;
+  };
+  const Case cases[] = {
+      {"plain text 123", "plain text 123"},
+      {"<b a=\"1\">&'</b>", "&lt;b a=&quot;1&quot;&gt;&amp;&#39;&lt;/b&gt;"},
+      // Already escaped text is escaped again: the page shows what was given.
+      {"&amp;", "&amp;amp;"},
+      {"\0<\xC3\xA9"s, "\0&lt;\xC3\xA9"s},
+      {"", ""},
+  };
+  for (const Case& c : cases) EXPECT_EQ(HtmlEscape(c.in), c.html) << c.in;
+  // Every byte that is not listed passes unchanged; a NUL can be listed.
+  std::string all;
+  for (int b = 0; b < 256; ++b) all += static_cast<char>(b);
+  const std::string escaped = EscapeChars(all, {{'\0', "\\0"}, {'\\', "\\\\"}});
+  EXPECT_EQ(escaped.size(), all.size() + 2);
+  EXPECT_EQ(escaped.substr(0, 3), "\\0\x01");
+  EXPECT_EQ(EscapeChars("a\\b", {{'\\', "\\\\"}}), "a\\\\b");
+}
+
 TEST(AsciiText, HexDigitsReadBackWhatIsWritten) {
   int valid = 0;
   for (int i = 0; i < 256; ++i) {

@@ -23,6 +23,17 @@ std::string BackingText(RegRoot root) {
   return text;
 }
 
+// A value of the current user's key as read back; "<absent>" when it is
+// missing or has the other type.
+std::string StringAt(const std::string& key, const std::string& name) {
+  std::string value;
+  return platform::RegReadString(kHKCU, key, name, value) ? value : "<absent>";
+}
+std::string DwordAt(const std::string& key, const std::string& name) {
+  uint32_t value = 0;
+  return platform::RegReadDword(kHKCU, key, name, value) ? std::to_string(value) : "<absent>";
+}
+
 class RegistryTest : public SandboxTest {};
 
 TEST_F(RegistryTest, ValuesRoundTripAndTypesStayApart) {
@@ -33,14 +44,10 @@ TEST_F(RegistryTest, ValuesRoundTripAndTypesStayApart) {
 
   std::string s;
   uint32_t n = 0;
-  EXPECT_TRUE(platform::RegReadString(kHKCU, "Software\\Veilgate", "Path", s));
-  EXPECT_EQ(s, "C:\\a \"b\"\\");
-  EXPECT_TRUE(platform::RegReadDword(kHKCU, "Software\\Veilgate", "Count", n));
-  EXPECT_EQ(n, 0xDEADBEEFu);
-  EXPECT_TRUE(platform::RegReadString(kHKCU, "Software\\Veilgate", "", s));
-  EXPECT_EQ(s, "default text");
-  EXPECT_TRUE(platform::RegReadString(kHKCU, "Software\\Veilgate", "Lines", s));
-  EXPECT_EQ(s, "one\ntwo\r\n");
+  EXPECT_EQ(StringAt("Software\\Veilgate", "Path"), "C:\\a \"b\"\\");
+  EXPECT_EQ(DwordAt("Software\\Veilgate", "Count"), std::to_string(0xDEADBEEFu));
+  EXPECT_EQ(StringAt("Software\\Veilgate", ""), "default text");
+  EXPECT_EQ(StringAt("Software\\Veilgate", "Lines"), "one\ntwo\r\n");
 
   // A number is not text and text is not a number; missing things are missing.
   EXPECT_FALSE(platform::RegReadString(kHKCU, "Software\\Veilgate", "Count", s));
@@ -50,8 +57,7 @@ TEST_F(RegistryTest, ValuesRoundTripAndTypesStayApart) {
 
   // Overwriting changes the type.
   ASSERT_TRUE(platform::RegWriteDword(kHKCU, "Software\\Veilgate", "Path", 7));
-  EXPECT_TRUE(platform::RegReadDword(kHKCU, "Software\\Veilgate", "Path", n));
-  EXPECT_EQ(n, 7u);
+  EXPECT_EQ(DwordAt("Software\\Veilgate", "Path"), std::to_string(7u));
 
   // Other roots are other files.
   EXPECT_FALSE(platform::RegReadDword(RegRoot::Users, "Software\\Veilgate", "Path", n));
@@ -88,9 +94,7 @@ TEST_F(RegistryTest, NamesIgnoreCaseAndKeepFirstSpelling) {
   ASSERT_TRUE(platform::RegWriteString(kHKCU, "SOFTWARE\\myapp\\", "VALUE", "2"));
   ASSERT_TRUE(platform::RegWriteString(kHKCU, "\\software\\MYAPP\\Sub", "x", "3"));
 
-  std::string s;
-  EXPECT_TRUE(platform::RegReadString(kHKCU, "sOfTwArE\\MyApP", "vAlUe", s));
-  EXPECT_EQ(s, "2");
+  EXPECT_EQ(StringAt("sOfTwArE\\MyApP", "vAlUe"), "2");
   EXPECT_TRUE(platform::RegKeyExists(kHKCU, "software\\myapp\\sub"));
   EXPECT_EQ(platform::RegEnumValueNames(kHKCU, "Software\\MyApp"), V{"Value"});
   EXPECT_EQ(platform::RegEnumSubKeys(kHKCU, "Software"), V{"MyApp"});
@@ -128,8 +132,7 @@ TEST_F(RegistryTest, KeysAndValuesAreCreatedEnumeratedAndDeleted) {
   EXPECT_TRUE(platform::RegKeyExists(kHKCU, "A\\Z"));
   EXPECT_FALSE(platform::RegDeleteKey(kHKCU, "A\\B"));
   EXPECT_TRUE(platform::RegDeleteKey(kHKCU, "A"));
-  EXPECT_TRUE(platform::RegReadString(kHKCU, "AB", "sibling", s));
-  EXPECT_EQ(s, "keep");
+  EXPECT_EQ(StringAt("AB", "sibling"), "keep");
   EXPECT_FALSE(platform::RegDeleteKey(kHKCU, ""));  // the root itself stays
 }
 
@@ -156,10 +159,8 @@ TEST_F(RegistryTest, CorruptFileReadsWhatCanBeParsed) {
 
   std::string s;
   uint32_t n = 0;
-  EXPECT_TRUE(platform::RegReadString(kHKCU, "Good", "ok", s));
-  EXPECT_EQ(s, "yes");
-  EXPECT_TRUE(platform::RegReadDword(kHKCU, "Good", "num", n));
-  EXPECT_EQ(n, 42u);
+  EXPECT_EQ(StringAt("Good", "ok"), "yes");
+  EXPECT_EQ(DwordAt("Good", "num"), std::to_string(42u));
   EXPECT_FALSE(platform::RegReadString(kHKCU, "Good", "unterminated", s));
   EXPECT_FALSE(platform::RegReadDword(kHKCU, "Good", "badnum", n));
   EXPECT_FALSE(platform::RegReadDword(kHKCU, "Good", "toolong", n));
@@ -167,8 +168,7 @@ TEST_F(RegistryTest, CorruptFileReadsWhatCanBeParsed) {
 
   // Writing keeps what was readable, including values of other types.
   ASSERT_TRUE(platform::RegWriteString(kHKCU, "Good", "new", "1"));
-  EXPECT_TRUE(platform::RegReadString(kHKCU, "Good", "ok", s));
-  EXPECT_EQ(s, "yes");
+  EXPECT_EQ(StringAt("Good", "ok"), "yes");
   EXPECT_EQ(platform::RegEnumValueNames(kHKCU, "Good"), (V{"ok", "bin", "num", "new"}));
   EXPECT_NE(BackingText(kHKCU).find("\"bin\"=hex:01,02,03\n"), std::string::npos);
 

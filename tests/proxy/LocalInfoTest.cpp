@@ -6,6 +6,7 @@
 #include <unistd.h>
 #endif
 
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
@@ -19,32 +20,32 @@
 #include "support/Wait.h"
 
 TEST(LocalInfoReader, NamedValuesAndBareLines) {
-  const TLocalInfo a = TLocalInfo::FromText(
-      "IP=192.0.2.7\r\nCOUNTRY_SHORT=US\r\nCOUNTRY_LONG=United States\r\nREGION=Texas\r\n"
-      "CITY=Dallas\r\n38\r\n-97\r\n");
-  EXPECT_EQ(a.IP, "192.0.2.7");
-  EXPECT_EQ(a.CountryShort, "US");
-  EXPECT_EQ(a.CountryLong, "United States");
-  EXPECT_EQ(a.City, "Dallas");
-  EXPECT_EQ(a.Latitude, "38");
-  EXPECT_EQ(a.Longitude, "-97");
-
-  // Names in any order and any case, the first line of a name wins, bare
-  // lines are taken whole, any line break.
-  const TLocalInfo b = TLocalInfo::FromText(
-      "city=Lyon\nCountry_Short=FR\rIP=198.51.100.1\nCITY=Paris\nip=x\n45.75 N\n 4.85=E");
-  EXPECT_EQ(b.City, "Lyon");
-  EXPECT_EQ(b.CountryShort, "FR");
-  EXPECT_EQ(b.IP, "198.51.100.1");
-  EXPECT_EQ(b.CountryLong, "");
-  EXPECT_EQ(b.Latitude, "45.75 N");
-  EXPECT_EQ(b.Longitude, " 4.85=E");
-
-  // A short answer: the missing values are empty.
-  const TLocalInfo c = TLocalInfo::FromText("IP=10.0.0.1\r\nCOUNTRY_SHORT=DE\r\n");
-  EXPECT_EQ(c.IP, "10.0.0.1");
-  EXPECT_EQ(c.Latitude, "");
-  EXPECT_EQ(c.Longitude, "");
+  struct Case {
+    const char* what;
+    const char* text;
+    // IP, country code, country name, city, latitude, longitude
+    std::array<const char*, 6> values;
+  };
+  const Case cases[] = {
+      {"the service's answer",
+       "IP=192.0.2.7\r\nCOUNTRY_SHORT=US\r\nCOUNTRY_LONG=United States\r\nREGION=Texas\r\n"
+       "CITY=Dallas\r\n38\r\n-97\r\n",
+       {"192.0.2.7", "US", "United States", "Dallas", "38", "-97"}},
+      // Names in any order and any case, the first line of a name wins,
+      // bare lines are taken whole, any line break.
+      {"any order, case and line break",
+       "city=Lyon\nCountry_Short=FR\rIP=198.51.100.1\nCITY=Paris\nip=x\n45.75 N\n 4.85=E",
+       {"198.51.100.1", "FR", "", "Lyon", "45.75 N", " 4.85=E"}},
+      // A short answer: the missing values are empty.
+      {"a short answer", "IP=10.0.0.1\r\nCOUNTRY_SHORT=DE\r\n", {"10.0.0.1", "DE", "", "", "", ""}},
+  };
+  for (const Case& c : cases) {
+    const TLocalInfo info = TLocalInfo::FromText(c.text);
+    const std::array<std::string, 6> got = {info.IP,   info.CountryShort, info.CountryLong,
+                                            info.City, info.Latitude,     info.Longitude};
+    for (size_t i = 0; i < got.size(); ++i)
+      EXPECT_EQ(got[i], c.values[i]) << c.what << ", value " << i;
+  }
   EXPECT_EQ(TLocalInfo::Read(TStringList()).IP, "");
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/CLSettings.h"
+#include "support/ExactSettings.h"
 #include "proxy/uProxyManager.h"
 #include "support/Sandbox.h"
 
@@ -36,22 +37,6 @@ inline std::shared_ptr<TScriptedRandom> SeededRandom(uint32_t seed) {
   return std::make_shared<TScriptedRandom>(
       [engine](int n) { return static_cast<int>((*engine)() % static_cast<uint32_t>(n)); });
 }
-
-// Settings handed to the store as they are, bypassing the file format (so
-// that values with NUL characters or line breaks reach the manager whole).
-class TExactSettings : public ICLSettingsLayers {
- public:
-  TExactSettings() { RegisterSettingsEngine(this); }
-  ~TExactSettings() override { UnregisterSettingsEngine(this); }
-  std::map<std::string, std::string> Values;
-  bool FindOverride(const std::string& name, std::string& value) const override {
-    auto it = Values.find(name);
-    if (it == Values.end()) return false;
-    value = it->second;
-    return true;
-  }
-  bool FindDefault(const std::string&, std::string&) const override { return false; }
-};
 
 class ProxyTest : public SandboxTest {
  protected:

@@ -4,6 +4,8 @@
 // nothing a test starts outlives it.
 #pragma once
 
+#include "platform/NoCopy.h"
+
 #ifndef _WIN32
 
 #include <sys/types.h>
@@ -24,12 +26,10 @@ std::vector<std::string> EnvironmentWith(const EnvChanges& changes);
 
 // A program in the background: standard output and error appended to a file
 // (none: thrown away), standard input empty. Ended by Stop or the destructor.
-class ChildProcess {
+class ChildProcess : private TNoCopy {
  public:
   ChildProcess() = default;
   ~ChildProcess() { Stop(); }
-  ChildProcess(const ChildProcess&) = delete;
-  ChildProcess& operator=(const ChildProcess&) = delete;
 
   // argv[0] is the program's full path. False when it cannot be started.
   bool Start(const std::vector<std::string>& argv, const std::string& outputFile = "",

@@ -4,20 +4,20 @@
 // next one.
 #pragma once
 
+#include "platform/NoCopy.h"
+
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 namespace testsupport {
 
-class EnvGuard {
+class EnvGuard : private TNoCopy {
  public:
   EnvGuard() = default;
   // One variable at once: nullptr removes it.
   EnvGuard(const char* name, const char* value) { Set(name, value); }
   EnvGuard(const char* name, const std::string& value) { Set(name, value.c_str()); }
-  EnvGuard(const EnvGuard&) = delete;
-  EnvGuard& operator=(const EnvGuard&) = delete;
   ~EnvGuard() {
     for (auto it = FSaved.rbegin(); it != FSaved.rend(); ++it)
       Put(it->name, it->had ? it->value.c_str() : nullptr);

@@ -6,11 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "platform/NoCopy.h"
 #include "net/CLDebugLog.h"
 
 namespace testsupport {
 
-class LogCapture {
+class LogCapture : private TNoCopy {
  public:
   explicit LogCapture(std::string tag) : FTag(std::move(tag)) {
     FWasActive = CLDebugLog::Active();
@@ -25,8 +26,6 @@ class LogCapture {
     CLDebugLog::RemoveSink(FId);
     CLDebugLog::SetActive(FWasActive);
   }
-  LogCapture(const LogCapture&) = delete;
-  LogCapture& operator=(const LogCapture&) = delete;
 
   std::vector<std::string> Lines() {
     std::lock_guard<std::mutex> g(FLock);

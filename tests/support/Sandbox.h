@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/NoCopy.h"
 #include "support/SandboxWin32.h"
 #include <string>
 
@@ -21,12 +22,10 @@ inline constexpr const char* kSandboxSep = "/";
 inline constexpr const char* kSandboxExe = "veilgate";
 #endif
 
-class Sandbox {
+class Sandbox : private TNoCopy {
  public:
   Sandbox();
   ~Sandbox();
-  Sandbox(const Sandbox&) = delete;
-  Sandbox& operator=(const Sandbox&) = delete;
 
   const std::string& Root() const { return FRoot; }
   // Absolute path of a path relative to the sandbox root ("/" in rel is

@@ -12,14 +12,13 @@
 #include <memory>
 #include <string>
 
+#include "platform/NoCopy.h"
 #include "platform/Registry.h"
 
-class RegistryJail {
+class RegistryJail : private TNoCopy {
  public:
   RegistryJail();
   ~RegistryJail();
-  RegistryJail(const RegistryJail&) = delete;
-  RegistryJail& operator=(const RegistryJail&) = delete;
 
   // Where a root of this sandbox really lives, as another process (for
   // example "wine reg query") names it: "HKEY_CURRENT_USER\...\HKCU".

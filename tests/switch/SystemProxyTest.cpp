@@ -192,34 +192,31 @@ TEST_F(SystemProxyTest, KdeProxySettingsChangeOnlyTheProxyGroup) {
   Settings({"SWITCH.IE=1"});
   EnvGuard session;
   session.Set("XDG_CURRENT_DESKTOP", "KDE");
-  const std::string original =
-      "[$Version]\n"
-      "update_info=kioslave.upd:use-proxy-type\n"
-      "\n"
-      "[Cache Settings]\n"
-      "CacheEnabled=true\n"
-      "\n"
-      "[Proxy Settings]\n"
+  // A kioslaverc with the given "Proxy Settings" group between others.
+  const auto kioslaverc = [](const std::string& proxyGroup) {
+    return "[$Version]\n"
+           "update_info=kioslave.upd:use-proxy-type\n"
+           "\n"
+           "[Cache Settings]\n"
+           "CacheEnabled=true\n"
+           "\n"
+           "[Proxy Settings]\n" +
+           proxyGroup +
+           "\n"
+           "[UserAgent]\n"
+           "SendLanguageSettings=true\n";
+  };
+  const std::string original = kioslaverc(
       "AuthMode=0\n"
       "NoProxyFor=localhost,127.0.0.1\n"
       "ProxyType=0\n"
-      "socksProxy=socks://192.0.2.200 1080\n"
-      "\n"
-      "[UserAgent]\n"
-      "SendLanguageSettings=true\n";
+      "socksProxy=socks://192.0.2.200 1080\n");
   sb().WriteFile("config/kioslaverc", original);
   SetIEProxy("192.0.2.1:8080");
   EXPECT_NE(platform::LastProxyReach() & platform::kProxyReachKde, 0u);
   // The keys KDE's proxy page writes; the user's SOCKS proxy would take
   // connections past ours, so it is emptied while hiding.
-  const std::string expected =
-      "[$Version]\n"
-      "update_info=kioslave.upd:use-proxy-type\n"
-      "\n"
-      "[Cache Settings]\n"
-      "CacheEnabled=true\n"
-      "\n"
-      "[Proxy Settings]\n"
+  const std::string expected = kioslaverc(
       "AuthMode=0\n"
       "NoProxyFor=localhost,127.0.0.1\n"
       "ProxyType=1\n"
@@ -227,10 +224,7 @@ TEST_F(SystemProxyTest, KdeProxySettingsChangeOnlyTheProxyGroup) {
       "httpProxy=http://192.0.2.1 8080\n"
       "httpsProxy=http://192.0.2.1 8080\n"
       "ftpProxy=http://192.0.2.1 8080\n"
-      "ReversedException=false\n"
-      "\n"
-      "[UserAgent]\n"
-      "SendLanguageSettings=true\n";
+      "ReversedException=false\n");
   EXPECT_EQ(sb().ReadFile("config/kioslaverc"), expected);
 
   // Stop: the user's group exactly as it was.

@@ -29,6 +29,16 @@ int LeftMs(Clock::time_point end) {
   return left > 0 ? static_cast<int>(left) : 0;
 }
 
+// Waits until fd is ready for events, at most until end; false with the
+// given reason in r when the time ran out.
+bool Await(int fd, short events, Clock::time_point end, const char* timedOut, ProbeResult& r) {
+  pollfd p{fd, events, 0};
+  const int left = LeftMs(end);
+  if (left > 0 && ::poll(&p, 1, left) > 0) return true;
+  r.error = timedOut;
+  return false;
+}
+
 // The address names the proxy when it stands alone: not part of a longer
 // address such as 127.0.0.20 for 127.0.0.2.
 bool NamesAddress(const std::string& body, const std::string& address) {
@@ -39,6 +49,21 @@ bool NamesAddress(const std::string& body, const std::string& address) {
     if (before && (after >= body.size() || edge(body[after]))) return true;
   }
   return false;
+}
+
+// The end of a probe that got a 200 answer: it passes when the body names
+// the proxy (where asked), with the time since start.
+ProbeResult Judge(const std::string& body, const std::string& proxyHost, bool expectAddress,
+                  Clock::time_point start) {
+  ProbeResult r;
+  if (expectAddress && !NamesAddress(body, proxyHost)) {
+    r.error = "the answer does not name the proxy's address";
+    return r;
+  }
+  r.ok = true;
+  r.latencyMs = static_cast<int>(
+      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+  return r;
 }
 
 }  // namespace
@@ -83,14 +108,7 @@ ProbeResult ProbeHttps(const std::string& proxyHost, int proxyPort, const std::s
     r.error = "answer: HTTP status " + std::to_string(res->status);
     return r;
   }
-  if (expectAddress && !NamesAddress(res->body, proxyHost)) {
-    r.error = "the answer does not name the proxy's address";
-    return r;
-  }
-  r.ok = true;
-  r.latencyMs = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-  return r;
+  return Judge(res->body, proxyHost, expectAddress, start);
 }
 
 ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const std::string& url,
@@ -120,11 +138,7 @@ ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const
     r.error = std::string("connect: ") + std::strerror(errno);
     return r;
   }
-  pollfd p{fd, POLLOUT, 0};
-  if (::poll(&p, 1, LeftMs(end)) <= 0) {
-    r.error = "connect: timed out";
-    return r;
-  }
+  if (!Await(fd, POLLOUT, end, "connect: timed out", r)) return r;
   int soError = 0;
   socklen_t len = sizeof soError;
   ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &soError, &len);
@@ -152,20 +166,11 @@ ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const
       r.error = std::string("send: ") + std::strerror(errno);
       return r;
     }
-    pollfd w{fd, POLLOUT, 0};
-    if (::poll(&w, 1, LeftMs(end)) <= 0) {
-      r.error = "send: timed out";
-      return r;
-    }
+    if (!Await(fd, POLLOUT, end, "send: timed out", r)) return r;
   }
   std::string answer;
   while (answer.size() < (1u << 20)) {
-    pollfd rd{fd, POLLIN, 0};
-    const int left = LeftMs(end);
-    if (left == 0 || ::poll(&rd, 1, left) <= 0) {
-      r.error = "no answer in time";
-      return r;
-    }
+    if (!Await(fd, POLLIN, end, "no answer in time", r)) return r;
     char buf[8192];
     const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
     if (n == 0) break;
@@ -184,14 +189,7 @@ ProbeResult ProbeThroughProxy(const std::string& proxyHost, int proxyPort, const
   }
   const size_t bodyStart = answer.find("\r\n\r\n");
   const std::string body = bodyStart == std::string::npos ? "" : answer.substr(bodyStart + 4);
-  if (expectAddress && !NamesAddress(body, proxyHost)) {
-    r.error = "the answer does not name the proxy's address";
-    return r;
-  }
-  r.ok = true;
-  r.latencyMs = static_cast<int>(
-      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-  return r;
+  return Judge(body, proxyHost, expectAddress, start);
 }
 
 Checker::Checker(ProxyPool& pool, Metrics& metrics, CheckerSettings settings)

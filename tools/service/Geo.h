@@ -4,6 +4,8 @@
 // their middle point. Lookups are safe from any thread.
 #pragma once
 
+#include "platform/NoCopy.h"
+
 #include <memory>
 #include <mutex>
 #include <string>
@@ -17,12 +19,10 @@ struct GeoInfo {
   std::string latitude, longitude;  // decimal degrees as text
 };
 
-class GeoLocator {
+class GeoLocator : private TNoCopy {
  public:
   GeoLocator();
   ~GeoLocator();
-  GeoLocator(const GeoLocator&) = delete;
-  GeoLocator& operator=(const GeoLocator&) = delete;
 
   // Opens the configured databases. A configured .mmdb that cannot be opened
   // is an error; missing country databases only leave every address unknown.

@@ -32,6 +32,34 @@ std::string Num(double v) {
   return buf;
 }
 
+// The HELP and TYPE lines of a metric.
+void Head(std::string& t, const char* name, const char* type, const char* help) {
+  t += std::string("# HELP ") + name + " " + help + "\n# TYPE " + name + " " + type + "\n";
+}
+
+// A metric of one value, with its HELP and TYPE lines.
+void Single(std::string& t, const char* name, const char* type, const char* help,
+            const std::string& value) {
+  Head(t, name, type, help);
+  t += std::string(name) + " " + value + "\n";
+}
+
+// The lines of one histogram's series: cumulative buckets, +Inf, sum and
+// count; labels (may be empty) go before "le".
+template <size_t N>
+void Histogram(std::string& t, const std::string& name, const std::string& labels,
+               const std::array<double, N>& bounds, const uint64_t* buckets, uint64_t count,
+               double sum) {
+  const std::string sep = labels.empty() ? "" : ",";
+  for (size_t i = 0; i < N; ++i)
+    t += name + "_bucket{" + labels + sep + "le=\"" + Num(bounds[i]) + "\"} " +
+         std::to_string(buckets[i]) + "\n";
+  t += name + "_bucket{" + labels + sep + "le=\"+Inf\"} " + std::to_string(count) + "\n";
+  const std::string braced = labels.empty() ? "" : "{" + labels + "}";
+  t += name + "_sum" + braced + " " + Num(sum) + "\n";
+  t += name + "_count" + braced + " " + std::to_string(count) + "\n";
+}
+
 // The usual process metrics, from /proc: CPU time, resident memory, open
 // files, start time.
 std::string ProcessText() {
@@ -57,20 +85,14 @@ std::string ProcessText() {
   for (auto it = std::filesystem::directory_iterator("/proc/self/fd", ec);
        !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
     ++fds;
-  t += "# HELP process_cpu_seconds_total User and system CPU time spent in seconds.\n"
-       "# TYPE process_cpu_seconds_total counter\nprocess_cpu_seconds_total " +
-       Num(cpu) + "\n";
-  t += "# HELP process_resident_memory_bytes Resident memory size in bytes.\n"
-       "# TYPE process_resident_memory_bytes gauge\nprocess_resident_memory_bytes " +
-       Num(rss) + "\n";
-  t += "# HELP process_open_fds Number of open file descriptors.\n"
-       "# TYPE process_open_fds gauge\nprocess_open_fds " +
-       std::to_string(fds) + "\n";
+  Single(t, "process_cpu_seconds_total", "counter", "User and system CPU time spent in seconds.",
+         Num(cpu));
+  Single(t, "process_resident_memory_bytes", "gauge", "Resident memory size in bytes.", Num(rss));
+  Single(t, "process_open_fds", "gauge", "Number of open file descriptors.", std::to_string(fds));
   char startText[32];
   std::snprintf(startText, sizeof startText, "%.0f", start);
-  t += "# HELP process_start_time_seconds Start time of the process since unix epoch in seconds.\n"
-       "# TYPE process_start_time_seconds gauge\nprocess_start_time_seconds " +
-       std::string(startText) + "\n";
+  Single(t, "process_start_time_seconds", "gauge",
+         "Start time of the process since unix epoch in seconds.", startText);
   return t;
 }
 
@@ -111,72 +133,48 @@ void Metrics::CheckDone(bool ok, int latencyMs) {
 std::string Metrics::Text(const std::vector<PoolProxy>* pool) const {
   std::string t;
   std::lock_guard<std::mutex> g(FLock);
-  t += "# HELP veilgate_requests_total Requests answered, by endpoint and status.\n"
-       "# TYPE veilgate_requests_total counter\n";
+  Head(t, "veilgate_requests_total", "counter", "Requests answered, by endpoint and status.");
   for (auto& [key, n] : FRequests)
     t += "veilgate_requests_total{endpoint=\"" + Label(key.first) + "\",status=\"" +
          std::to_string(key.second) + "\"} " + std::to_string(n) + "\n";
   if (pool) {
     std::map<std::pair<std::string, bool>, uint64_t> byCountry;
     for (const PoolProxy& p : *pool) ++byCountry[{p.code.empty() ? "??" : p.code, p.alive}];
-    t += "# HELP veilgate_proxies Proxies of the pool by country, alive (listed) or dead.\n"
-         "# TYPE veilgate_proxies gauge\n";
+    Head(t, "veilgate_proxies", "gauge", "Proxies of the pool by country, alive (listed) or dead.");
     for (auto& [key, n] : byCountry)
       t += "veilgate_proxies{country=\"" + Label(key.first) + "\",state=\"" +
            (key.second ? "alive" : "dead") + "\"} " + std::to_string(n) + "\n";
   }
-  t +=
-      "# HELP veilgate_checks_total Proxy checks by outcome.\n# TYPE veilgate_checks_total counter\n";
+  Head(t, "veilgate_checks_total", "counter", "Proxy checks by outcome.");
   t += "veilgate_checks_total{result=\"pass\"} " + std::to_string(FChecksPassed) + "\n";
   t += "veilgate_checks_total{result=\"fail\"} " + std::to_string(FChecksFailed) + "\n";
-  t += "# HELP veilgate_check_rounds_total Finished rounds of the checker.\n"
-       "# TYPE veilgate_check_rounds_total counter\n";
-  t += "veilgate_check_rounds_total " + std::to_string(FRounds.load()) + "\n";
-  t += "# HELP veilgate_check_latency_seconds Time of the passing checks.\n"
-       "# TYPE veilgate_check_latency_seconds histogram\n";
-  for (size_t i = 0; i < kBuckets.size(); ++i)
-    t += "veilgate_check_latency_seconds_bucket{le=\"" + Num(kBuckets[i]) + "\"} " +
-         std::to_string(FLatencyBuckets[i]) + "\n";
-  t += "veilgate_check_latency_seconds_bucket{le=\"+Inf\"} " + std::to_string(FLatencyCount) + "\n";
-  t += "veilgate_check_latency_seconds_sum " + Num(FLatencySum) + "\n";
-  t += "veilgate_check_latency_seconds_count " + std::to_string(FLatencyCount) + "\n";
-  t +=
-      "# HELP veilgate_check_rounds_blamed_total Rounds the checker blamed on itself (nearly every probe failed; no proxy changed).\n"
-      "# TYPE veilgate_check_rounds_blamed_total counter\n";
-  t += "veilgate_check_rounds_blamed_total " + std::to_string(FBlamedRounds.load()) + "\n";
-  t +=
-      "# HELP veilgate_check_last_good_round_timestamp_seconds End of the last round not blamed on the checker (0: none yet).\n"
-      "# TYPE veilgate_check_last_good_round_timestamp_seconds gauge\n";
-  t += "veilgate_check_last_good_round_timestamp_seconds " + std::to_string(FLastGoodRound.load()) +
-       "\n";
-  t += "# HELP veilgate_checker_leader 1 while this instance holds the checker's lease.\n"
-       "# TYPE veilgate_checker_leader gauge\n";
-  t += std::string("veilgate_checker_leader ") + (FLeader ? "1" : "0") + "\n";
-  t +=
-      "# HELP veilgate_request_duration_seconds Time from a request's arrival to its answer, by endpoint.\n"
-      "# TYPE veilgate_request_duration_seconds histogram\n";
-  for (auto& [endpoint, d] : FDurations) {
-    const std::string e = "endpoint=\"" + Label(endpoint) + "\"";
-    for (size_t i = 0; i < kDurationBuckets.size(); ++i)
-      t += "veilgate_request_duration_seconds_bucket{" + e + ",le=\"" + Num(kDurationBuckets[i]) +
-           "\"} " + std::to_string(d.buckets[i]) + "\n";
-    t += "veilgate_request_duration_seconds_bucket{" + e + ",le=\"+Inf\"} " +
-         std::to_string(d.count) + "\n";
-    t += "veilgate_request_duration_seconds_sum{" + e + "} " + Num(d.sum) + "\n";
-    t += "veilgate_request_duration_seconds_count{" + e + "} " + std::to_string(d.count) + "\n";
-  }
-  t +=
-      "# HELP veilgate_connections_refused_total Connections closed at once: the peer had as many open as allowed.\n"
-      "# TYPE veilgate_connections_refused_total counter\n";
-  t += "veilgate_connections_refused_total " + std::to_string(FRefused.load()) + "\n";
-  t +=
-      "# HELP veilgate_request_deadline_total Connections closed: a request took longer than its deadline.\n"
-      "# TYPE veilgate_request_deadline_total counter\n";
-  t += "veilgate_request_deadline_total " + std::to_string(FDeadlines.load()) + "\n";
-  t +=
-      "# HELP veilgate_proxy_reports_total Proxies clients gave up because they stopped answering.\n"
-      "# TYPE veilgate_proxy_reports_total counter\n";
-  t += "veilgate_proxy_reports_total " + std::to_string(FReported.load()) + "\n";
+  Single(t, "veilgate_check_rounds_total", "counter", "Finished rounds of the checker.",
+         std::to_string(FRounds.load()));
+  Head(t, "veilgate_check_latency_seconds", "histogram", "Time of the passing checks.");
+  Histogram(t, "veilgate_check_latency_seconds", "", kBuckets, FLatencyBuckets.data(),
+            FLatencyCount, FLatencySum);
+  Single(t, "veilgate_check_rounds_blamed_total", "counter",
+         "Rounds the checker blamed on itself (nearly every probe failed; no proxy changed).",
+         std::to_string(FBlamedRounds.load()));
+  Single(t, "veilgate_check_last_good_round_timestamp_seconds", "gauge",
+         "End of the last round not blamed on the checker (0: none yet).",
+         std::to_string(FLastGoodRound.load()));
+  Single(t, "veilgate_checker_leader", "gauge", "1 while this instance holds the checker's lease.",
+         FLeader ? "1" : "0");
+  Head(t, "veilgate_request_duration_seconds", "histogram",
+       "Time from a request's arrival to its answer, by endpoint.");
+  for (auto& [endpoint, d] : FDurations)
+    Histogram(t, "veilgate_request_duration_seconds", "endpoint=\"" + Label(endpoint) + "\"",
+              kDurationBuckets, d.buckets.data(), d.count, d.sum);
+  Single(t, "veilgate_connections_refused_total", "counter",
+         "Connections closed at once: the peer had as many open as allowed.",
+         std::to_string(FRefused.load()));
+  Single(t, "veilgate_request_deadline_total", "counter",
+         "Connections closed: a request took longer than its deadline.",
+         std::to_string(FDeadlines.load()));
+  Single(t, "veilgate_proxy_reports_total", "counter",
+         "Proxies clients gave up because they stopped answering.",
+         std::to_string(FReported.load()));
   t += ProcessText();
   return t;
 }

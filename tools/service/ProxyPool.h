@@ -8,6 +8,8 @@
 // while the service runs.
 #pragma once
 
+#include "platform/NoCopy.h"
+
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -45,12 +47,10 @@ struct Touch {
 // Accepted: HOST:PORT, or a whole list record HOST:PORT|Country|CC|longitude|latitude.
 bool ParseProxyLine(const std::string& line, PoolProxy& out, std::string& error);
 
-class ProxyPool {
+class ProxyPool : private TNoCopy {
  public:
   ProxyPool() = default;
   ~ProxyPool();
-  ProxyPool(const ProxyPool&) = delete;
-  ProxyPool& operator=(const ProxyPool&) = delete;
 
   // Opens the pool: a file (created when absent), or a PostgreSQL database
   // given as "postgresql://..." (its tables created when absent). Either way

@@ -88,20 +88,6 @@ std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& call
   return a;
 }
 
-std::string HtmlEscape(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
-
 std::string CheckIPPage(const std::string& callerIP) {
   const std::string ip = HtmlEscape(callerIP);
   return "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Your IP address</title></head>\n"

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "Geo.h"
+#include "platform/AsciiText.h"
 
 #include "ServiceConfig.h"
 
@@ -35,6 +36,3 @@ std::string LocalInfoAnswer(const ServiceConfig& config, const std::string& call
 
 // A small HTML page that shows the visitor's address.
 std::string CheckIPPage(const std::string& callerIP);
-
-// Text safe inside HTML.
-std::string HtmlEscape(const std::string& text);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <type_traits>
 
 #include "Address.h"
 #include "platform/AsciiText.h"
@@ -106,13 +107,28 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
     const std::string value = Trim(t.substr(eq + 1), kBlanks);
     const std::string n = LowerCase(name);
     long num = 0;
+    // A whole number from lo to hi into field; the message names the range
+    // and what the number counts, where that helps.
+    const auto whole = [&](long lo, long hi, auto& field, const std::string& unit = "") {
+      if (!ParseLong(value, lo, hi, num))
+        return fail(n + " must be a number from " + std::to_string(lo) + " to " +
+                    std::to_string(hi) + unit);
+      field = static_cast<std::remove_reference_t<decltype(field)>>(num);
+      return true;
+    };
+    // Seconds from lo (as loText) to hi into field.
+    const auto seconds = [&](double lo, const char* loText, long hi, double& field,
+                             const std::string& unit = "") {
+      if (!ParseSeconds(value, static_cast<double>(hi), field) || field < lo)
+        return fail(n + " must be seconds from " + loText + " to " + std::to_string(hi) + unit);
+      return true;
+    };
     if (section == "service") {
       if (n == "listen") {
         if (value.empty()) return fail("listen needs an address");
         config.listen = value;
       } else if (n == "port") {
-        if (!ParseLong(value, 0, 65535, num)) return fail("port must be a number from 0 to 65535");
-        config.port = static_cast<int>(num);
+        if (!whole(0, 65535, config.port)) return false;
       } else if (n == "magicword") {
         config.magicWord = value;
       } else if (n == "check_magicword") {
@@ -128,8 +144,7 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
             value.rfind("postgresql://", 0) == 0 || value.rfind("postgres://", 0) == 0;
         config.database = server ? value : Resolve(base, value);
       } else if (n == "threads") {
-        if (!ParseLong(value, 1, 4096, num)) return fail("threads must be a number from 1 to 4096");
-        config.threads = static_cast<int>(num);
+        if (!whole(1, 4096, config.threads)) return false;
       } else if (n == "trusted_proxies" || n == "admin") {
         std::vector<std::string> list = SplitList(value);
         for (auto& a : list)
@@ -150,29 +165,19 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
         config.publicURL = (https ? "https://" : "http://") + authority;
         config.publicAuthority = authority;
       } else if (n == "request_deadline") {
-        if (!ParseSeconds(value, 3600, config.requestDeadline) || config.requestDeadline < 0.1)
-          return fail("request_deadline must be seconds from 0.1 to 3600");
+        if (!seconds(0.1, "0.1", 3600, config.requestDeadline)) return false;
       } else if (n == "max_connections_per_address") {
-        if (!ParseLong(value, 0, 100000, num))
-          return fail("max_connections_per_address must be a number from 0 to 100000");
-        config.maxConnectionsPerAddress = static_cast<int>(num);
+        if (!whole(0, 100000, config.maxConnectionsPerAddress)) return false;
       } else if (n == "touch_rate") {
-        if (!ParseLong(value, 0, 1000000, num))
-          return fail("touch_rate must be a number from 0 to 1000000 (touches per minute)");
-        config.touchRate = static_cast<int>(num);
+        if (!whole(0, 1000000, config.touchRate, " (touches per minute)")) return false;
       } else if (n == "touch_retention_days") {
-        if (!ParseLong(value, 1, 36500, num))
-          return fail("touch_retention_days must be a number from 1 to 36500");
-        config.touchRetentionDays = static_cast<int>(num);
+        if (!whole(1, 36500, config.touchRetentionDays)) return false;
       } else if (n == "touches_max_bytes") {
-        if (!ParseLong(value, 4096, 1L << 40, num))
-          return fail("touches_max_bytes must be a number from 4096 to 1099511627776");
-        config.touchesMaxBytes = static_cast<size_t>(num);
+        if (!whole(4096, 1L << 40, config.touchesMaxBytes)) return false;
       } else if (n == "max_header_bytes" || n == "max_body_bytes") {
-        if (!ParseLong(value, 1024, 1L << 24, num))
-          return fail(name + " must be a number from 1024 to 16777216");
-        (n == "max_header_bytes" ? config.maxHeaderBytes : config.maxBodyBytes) =
-            static_cast<size_t>(num);
+        if (!whole(1024, 1L << 24,
+                   n == "max_header_bytes" ? config.maxHeaderBytes : config.maxBodyBytes))
+          return false;
       } else {
         return fail("unknown setting " + name);
       }
@@ -187,25 +192,20 @@ bool LoadServiceConfig(const std::string& path, ServiceConfig& config, std::stri
         return fail("unknown setting " + name);
     } else if (section == "checker") {
       if (n == "interval") {
-        if (!ParseSeconds(value, 86400 * 7, config.checkInterval))
-          return fail("interval must be seconds from 0 to 604800 (0 turns the checker off)");
+        if (!seconds(0, "0", 86400 * 7, config.checkInterval, " (0 turns the checker off)"))
+          return false;
       } else if (n == "failures") {
-        if (!ParseLong(value, 1, 1000, num))
-          return fail("failures must be a number from 1 to 1000");
-        config.checkFailures = static_cast<int>(num);
+        if (!whole(1, 1000, config.checkFailures)) return false;
       } else if (n == "timeout") {
-        if (!ParseSeconds(value, 600, config.checkTimeout) || config.checkTimeout < 0.05)
-          return fail("timeout must be seconds from 0.05 to 600");
+        if (!seconds(0.05, "0.05", 600, config.checkTimeout)) return false;
       } else if (n == "workers") {
-        if (!ParseLong(value, 1, 512, num)) return fail("workers must be a number from 1 to 512");
-        config.checkWorkers = static_cast<int>(num);
+        if (!whole(1, 512, config.checkWorkers)) return false;
       } else if (n == "url") {
         if (value.rfind("http://", 0) != 0 && value.rfind("https://", 0) != 0)
           return fail("url must be an http:// or https:// address");
         config.checkURL = value;
       } else if (n == "lease") {
-        if (!ParseSeconds(value, 3600, config.checkLease) || config.checkLease < 1)
-          return fail("lease must be seconds from 1 to 3600");
+        if (!seconds(1, "1", 3600, config.checkLease)) return false;
       } else if (n == "ca_file") {
         config.checkCAFile = Resolve(base, value);
       } else if (n == "self_blame") {

@@ -13,54 +13,15 @@
 using servicetest::Answer;
 using servicetest::HttpFrom;
 using LoopProxy = nettest::TinyProxy;
-using servicetest::RunService;
-using servicetest::ServiceProcess;
 
 namespace {
 
-class PoolTest : public SandboxTest {
+class PoolTest : public servicetest::PooledServiceTest {
  protected:
-  void TearDown() override {
-    FService.Stop();
-    SandboxTest::TearDown();
-  }
-
-  std::string Conf() { return sb().Path("svc/service.conf"); }
-
-  // A configuration with a pool; `extra` lines go to the end.
+  // `extra` lines go to the end of the checker's section.
   void WriteConfig(const std::string& checker, const std::string& extra = "") {
-    sb().WriteFile("svc/service.conf",
-                   "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = W\ndatabase = pool.db\n"
-                   "log = requests.log\n[update]\nResult = 0\n[checker]\n" +
-                       checker + extra);
+    WriteServiceConfig("", "", checker + extra);
   }
-
-  int Pool(const std::vector<std::string>& args, std::string* out = nullptr) {
-    std::vector<std::string> all = {"--config", Conf(), "pool"};
-    all.insert(all.end(), args.begin(), args.end());
-    return RunService(all, sb().Path("svc/cmd.txt"), out);
-  }
-
-  void StartService() {
-    std::string out;
-    ASSERT_TRUE(
-        FService.Start(Conf(), sb().Path("svc/out" + std::to_string(++FStarts) + ".txt"), &out))
-        << out;
-  }
-
-  std::string Update() { return HttpFrom("127.0.0.1", FService.Port(), "/update").body; }
-  std::string Metrics() { return HttpFrom("127.0.0.1", FService.Port(), "/metrics").body; }
-
-  // The value of one update-answer line.
-  static std::string Line(const std::string& answer, const std::string& name) {
-    const size_t p = answer.find(name + "=");
-    if (p == std::string::npos) return "<absent>";
-    const size_t start = p + name.size() + 1;
-    return answer.substr(start, answer.find("\r\n", start) - start);
-  }
-
-  ServiceProcess FService;
-  int FStarts = 0;
 };
 
 }  // namespace

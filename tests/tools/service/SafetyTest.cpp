@@ -20,64 +20,15 @@
 using servicetest::Answer;
 using servicetest::HttpFrom;
 using LoopProxy = nettest::TinyProxy;
-using servicetest::RunService;
-using servicetest::ServiceProcess;
 
 namespace {
 
-class SafetyTest : public SandboxTest {
+class SafetyTest : public servicetest::PooledServiceTest {
  protected:
-  void TearDown() override {
-    FService.Stop();
-    SandboxTest::TearDown();
-  }
-
-  std::string Conf() { return sb().Path("svc/service.conf"); }
-
-  // A configuration with a pool; `service` and `checker` lines go into their sections.
   void WriteConfig(const std::string& service, const std::string& checker,
                    const std::string& extra = "") {
-    sb().WriteFile("svc/service.conf",
-                   "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = W\ndatabase = pool.db\n"
-                   "log = requests.log\n" +
-                       service + "[update]\nResult = 0\npage = http://{service}/page/download\n" +
-                       "[checker]\n" + checker + extra);
+    WriteServiceConfig(service, "page = http://{service}/page/download\n", checker + extra);
   }
-
-  int Pool(const std::vector<std::string>& args, std::string* out = nullptr) {
-    std::vector<std::string> all = {"--config", Conf(), "pool"};
-    all.insert(all.end(), args.begin(), args.end());
-    return RunService(all, sb().Path("svc/cmd.txt"), out);
-  }
-
-  void StartService() {
-    std::string out;
-    ASSERT_TRUE(
-        FService.Start(Conf(), sb().Path("svc/out" + std::to_string(++FStarts) + ".txt"), &out))
-        << out;
-  }
-
-  Answer Get(const std::string& target, const std::string& from = "127.0.0.1",
-             const std::string& extra = "") {
-    return HttpFrom(from, FService.Port(), target, extra);
-  }
-  std::string Metrics() { return Get("/metrics").body; }
-  // The number after a metric's name (and labels), -1 when absent.
-  double Metric(const std::string& name) {
-    const std::string text = Metrics();
-    const size_t p = text.find("\n" + name + " ");
-    return p == std::string::npos ? -1 : std::stod(text.substr(p + name.size() + 2));
-  }
-
-  static std::string Line(const std::string& answer, const std::string& name) {
-    const size_t p = answer.find(name + "=");
-    if (p == std::string::npos) return "<absent>";
-    const size_t start = p + name.size() + 1;
-    return answer.substr(start, answer.find("\r\n", start) - start);
-  }
-
-  ServiceProcess FService;
-  int FStarts = 0;
 };
 
 // A client that opens a connection from `from` and sends a request's head

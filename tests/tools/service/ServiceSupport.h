@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "support/NetTestServers.h"
+#include "support/Sandbox.h"
 
 namespace servicetest {
 
@@ -91,5 +92,64 @@ inline Answer HttpFrom(const std::string& from, int port, const std::string& tar
   a.body = all.substr(end + 4);
   return a;
 }
+
+// A test of the service with a pool: its configuration in the sandbox, the
+// pool commands, one service started at a time, and requests to it.
+class PooledServiceTest : public SandboxTest {
+ protected:
+  void TearDown() override {
+    FService.Stop();
+    SandboxTest::TearDown();
+  }
+
+  std::string Conf() { return sb().Path("svc/service.conf"); }
+
+  // A configuration with a pool; `service`, `update` and `checker` lines go
+  // into their sections.
+  void WriteServiceConfig(const std::string& service, const std::string& update,
+                          const std::string& checker) {
+    sb().WriteFile("svc/service.conf",
+                   "[service]\nlisten = 127.0.0.1\nport = 0\nmagicword = W\ndatabase = pool.db\n"
+                   "log = requests.log\n" +
+                       service + "[update]\nResult = 0\n" + update + "[checker]\n" + checker);
+  }
+
+  int Pool(const std::vector<std::string>& args, std::string* out = nullptr) {
+    std::vector<std::string> all = {"--config", Conf(), "pool"};
+    all.insert(all.end(), args.begin(), args.end());
+    return RunService(all, sb().Path("svc/cmd.txt"), out);
+  }
+
+  void StartService() {
+    std::string out;
+    ASSERT_TRUE(
+        FService.Start(Conf(), sb().Path("svc/out" + std::to_string(++FStarts) + ".txt"), &out))
+        << out;
+  }
+
+  Answer Get(const std::string& target, const std::string& from = "127.0.0.1",
+             const std::string& extra = "") {
+    return HttpFrom(from, FService.Port(), target, extra);
+  }
+  std::string Update() { return Get("/update").body; }
+  std::string Metrics() { return Get("/metrics").body; }
+  // The number after a metric's name (and labels), -1 when absent.
+  double Metric(const std::string& name) {
+    const std::string text = Metrics();
+    const size_t p = text.find("\n" + name + " ");
+    return p == std::string::npos ? -1 : std::stod(text.substr(p + name.size() + 2));
+  }
+
+  // The value of one update-answer line.
+  static std::string Line(const std::string& answer, const std::string& name) {
+    const size_t p = answer.find(name + "=");
+    if (p == std::string::npos) return "<absent>";
+    const size_t start = p + name.size() + 1;
+    return answer.substr(start, answer.find("\r\n", start) - start);
+  }
+
+  ServiceProcess FService;
+  int FStarts = 0;
+};
 
 }  // namespace servicetest
