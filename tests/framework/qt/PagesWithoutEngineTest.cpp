@@ -102,6 +102,15 @@ TEST_F(PagesWithoutEngine, DISABLED_AWebPageOpensInTheUsersBrowserOncePerRequest
   EXPECT_NE(b->PageLine().find("web browser"), std::string::npos) << b->PageLine();
   EXPECT_TRUE(LineVisible(b));
   EXPECT_EQ(completed, 1);
+  // The address in the line is a link: the user's click opens it again.
+  auto* label = b->findChild<QLabel*>(QStringLiteral("PageLine"));
+  ASSERT_NE(label, nullptr);
+  EXPECT_TRUE(
+      label->text().contains(QStringLiteral("<a href=\"http://pages.example/first?a=1&amp;b=2\">")))
+      << StdStr(label->text());
+  emit label->linkActivated(QStringLiteral("http://pages.example/first?a=1&b=2"));
+  EXPECT_EQ(FOpened, (std::vector<std::string>{first, first}));
+  FOpened = {first};
 
   // Showing the window again, refreshing or resizing is no new request.
   FWindow->hide();
@@ -149,6 +158,14 @@ TEST_F(PagesWithoutEngine, DISABLED_AWebPageOpensInTheUsersBrowserOncePerRequest
        {},
        Lib("WebBrowser.NoEngine")},
       {"an empty page", [&] { b->Navigate(""); }, {}, ""},
+      {"a web page when no browser can be started",
+       [&] {
+         platform::RegWriteString(platform::RegRoot::ClassesRoot, "HTTP\\shell\\open\\command", "",
+                                  "\"" + sb().Path("bin/missing") + "\" \"%1\"");
+         b->Navigate(second);
+       },
+       {},
+       Lib("WebBrowser.NotOpened", {second})},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
