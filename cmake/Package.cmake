@@ -6,7 +6,9 @@ set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME veilgate)
 set(CPACK_PACKAGE_VENDOR "The Veilgate developers")
 set(CPACK_PACKAGE_CONTACT "The Veilgate developers <developers@veilgate.org>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "hide your IP address behind a proxy of another country")
+# Each package has a summary and a description of its own: the first line of
+# CPACK_DEBIAN_<COMPONENT>_DESCRIPTION is its summary. No package-wide summary
+# is set, since CPack would put it before every package's own.
 set(CPACK_PACKAGE_DESCRIPTION
     "Veilgate takes proxy lists from its web service, picks an idle proxy of\n\
 the country the user chose and points the user's browsers at it: the\n\
@@ -44,10 +46,11 @@ set(CPACK_DEBIAN_APP_PACKAGE_SUGGESTS "veilgate-service")
 set(CPACK_DEBIAN_APP_PACKAGE_CONTROL_EXTRA ${CMAKE_SOURCE_DIR}/dist/conffiles)
 set(CPACK_DEBIAN_PAGES_PACKAGE_NAME veilgate-pages)
 set(CPACK_DEBIAN_PAGES_PACKAGE_DEPENDS "veilgate (= ${PROJECT_VERSION})")
-set(CPACK_DEBIAN_PAGES_DESCRIPTION "embedded pages of Veilgate\n\
-The embedded pages of Veilgate (the country map, the about window, the\n\
-banner), shown by Qt WebEngine. Without this package the program opens\n\
-them in the user's web browser.")
+set(CPACK_DEBIAN_PAGES_DESCRIPTION "page engine of Veilgate, for pages inside its windows\n\
+Shows the pages of Veilgate inside its own windows with Qt WebEngine: the\n\
+world map of the country dialog and the banner. Without this package the\n\
+program opens those web pages in the user's web browser instead, and the\n\
+country dialog names the chosen place in words.")
 set(CPACK_DEBIAN_SERVICE_PACKAGE_NAME veilgate-service)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_SERVICE_PACKAGE_DEPENDS "geoip-database")
@@ -59,5 +62,6 @@ The web service the Veilgate program takes its proxy lists from: a pool of\n\
 proxies kept honest by a checker, the caller's own location, the update\n\
 check. Runs as a systemd service on 127.0.0.1:8470, where the program on\n\
 the same machine finds it.")
-set(CPACK_COMPONENT_APP_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION}")
+set(CPACK_DEBIAN_APP_DESCRIPTION
+    "hide your IP address behind a proxy of another country\n${CPACK_PACKAGE_DESCRIPTION}")
 include(CPack)

@@ -255,6 +255,14 @@ void TfrmChooseIPCountry::sdFlagDoneFile(TSingleDownloader*, const std::string& 
 }
 
 void TfrmChooseIPCountry::ShowMap(const std::string& aLati, const std::string& aLong) {
+  // Without the page engine the map is not drawn, and the program's own
+  // page cannot go to the user's browser: the map's place names the
+  // position instead (or, without one, says that no page can be shown).
+  std::string noMap;
+  if (!aLati.empty() && !aLong.empty())
+    if (TCLEngine* engine = GetCLEngine())
+      noMap = engine->GetAppStringEx("Map.NoEngine", {aLati, aLong});
+  wbMap->SetLocalPageLine(noMap);
   std::string text;
   const std::string file = JoinPath(GetAppPath(), "res\\map.tpl");
   if (!platform::ReadWholeFile(file, text)) {

@@ -748,7 +748,9 @@ void TfrmMain::ServiceChanged() {
   FProxyManager->GetCurrentLocalInfo();
   FListsAfterUpdate = settings->GetSettingInteger("Update.Times");
   tmrInit->SetEnabled(true);
-  CLEngine->AppUpdateAuto();
+  // The lists wait for the new service's first answer: its check runs now,
+  // whatever the schedule of the automatic check says.
+  CLEngine->AppUpdateAuto(true);
 }
 
 void TfrmMain::actCheckIPInfoExecute(TBasicAction*) {

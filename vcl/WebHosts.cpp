@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QLabel>
 #include <QOpenGLContext>
 #include <QSurfaceFormat>
 #include <QVBoxLayout>
@@ -14,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+#include "net/CLUtils.h"
+#include "platform/AsciiText.h"
 #include "vcl/QtModule.h"
 
 // Qt GUI's process-wide context that every context shares with (exported by
@@ -35,6 +38,14 @@ void ProvideSharedGraphicsContext() {
   context->setFormat(QSurfaceFormat::defaultFormat());
   context->create();
   qt_gl_set_global_share_context(context);
+}
+
+TWebBrowserTexts GWebBrowserTexts;
+
+std::string BrowserText(const std::string& key, const std::vector<std::string>& args) {
+  std::string text;
+  if (GWebBrowserTexts) text = GWebBrowserTexts(key, args);
+  return text.empty() ? "[LibRes]" + key : text;
 }
 
 TCreateWebViewFunc GCreateWebView = nullptr;
@@ -64,6 +75,8 @@ QUrl ToUrl(const std::string& text) {
 }
 
 }  // namespace
+
+void SetWebBrowserTexts(TWebBrowserTexts texts) { GWebBrowserTexts = std::move(texts); }
 
 bool WebEngineLibraryLoaded() {
   std::ifstream maps("/proc/self/maps");
@@ -164,13 +177,10 @@ QWidget* TWebBrowser::View() const { return FView ? FView->Widget() : nullptr; }
 bool TWebBrowser::CreateView() {
   if (FView) return true;
   if (FViewFailed) return false;
-  if (!LoadWebEngineModule()) {
+  if (!LoadWebEngineModule() || !(FView = GCreateWebView(FClient.get(), this))) {
     FViewFailed = true;
-    return false;
-  }
-  FView = GCreateWebView(FClient.get(), this);
-  if (!FView) {
-    FViewFailed = true;
+    // What was asked for before is shown the other way now.
+    ShowWithoutEngine();
     return false;
   }
   layout()->addWidget(FView->Widget());
@@ -218,15 +228,14 @@ void TWebBrowser::Navigate(const std::string& URL) {
   const std::string reported = URL.empty() ? std::string("about:blank") : URL;
   if (!DoBeforeNavigate2(reported)) return;
   FLocationURL = StdStr(url.toString(QUrl::FullyEncoded));
+  FRequested = URL;
   FDocumentHTML.clear();
   FBaseURL.clear();
   FPending = TPending::Navigate;
   if (FView) {
     RunPending();
   } else if (FViewFailed) {
-    // Without a page engine the load ends at once, with nothing shown.
-    FPending = TPending::None;
-    LoadFinished(false);
+    ShowWithoutEngine();
   }
 }
 
@@ -234,13 +243,72 @@ void TWebBrowser::LoadFromString(const std::string& HTML, const std::string& Bas
   FLocationURL = "about:blank";
   FDocumentHTML = HTML;
   FBaseURL = BaseURL;
+  FRequested.clear();
   FPending = TPending::Html;
   if (FView) {
     RunPending();
   } else if (FViewFailed) {
-    FPending = TPending::None;
-    LoadFinished(false);
+    ShowWithoutEngine();
   }
+}
+
+void TWebBrowser::ShowWithoutEngine() {
+  const TPending pending = FPending;
+  FPending = TPending::None;
+  if (pending == TPending::None) return;
+  // The web page asked for: the address navigated to, or the page an HTML
+  // text is a copy of (a cached banner is shown under its address).
+  const std::string page = pending == TPending::Navigate ? FRequested : FBaseURL;
+  if (IsWebAddress(page)) {
+    // Once per request: a later show, refresh or resize opens nothing.
+    if (OpenURLInBrowser(page))
+      SetPageLine(BrowserText("WebBrowser.InBrowser", {page}), page);
+    else
+      SetPageLine(BrowserText("WebBrowser.NotOpened", {page}), page);
+  } else if (pending == TPending::Navigate &&
+             (page.empty() || StartsWithText(page, "about:blank"))) {
+    // An empty page was asked for, and an empty page it is.
+    SetPageLine("", "");
+  } else if (pending == TPending::Html && !FLocalPageLine.empty()) {
+    SetPageLine(FLocalPageLine, "");
+  } else {
+    // A page of the program's own, or a local file: only web addresses go
+    // to the user's browser.
+    SetPageLine(BrowserText("WebBrowser.NoEngine", {}), "");
+  }
+  // The load ends at once.
+  LoadFinished(false);
+}
+
+void TWebBrowser::SetPageLine(const std::string& line, const std::string& link) {
+  if (!FPageLine) {
+    if (line.empty()) return;
+    FPageLine = new QLabel(this);
+    FPageLine->setObjectName(QStringLiteral("PageLine"));
+    FPageLine->setAlignment(Qt::AlignCenter);
+    FPageLine->setWordWrap(true);
+    FPageLine->setTextFormat(Qt::RichText);
+    FPageLine->setOpenExternalLinks(false);
+    FPageLine->setTextInteractionFlags(Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    // The address in the line opens again when the user clicks it.
+    QObject::connect(FPageLine, &QLabel::linkActivated, FPageLine,
+                     [](const QString& url) { OpenURLInBrowser(StdStr(url)); });
+    layout()->addWidget(FPageLine);
+  }
+  QString html = QStr(line).toHtmlEscaped();
+  if (!link.empty()) {
+    const QString shown = QStr(link).toHtmlEscaped();
+    html.replace(shown, QStringLiteral("<a href=\"") + shown + QStringLiteral("\">") + shown +
+                            QStringLiteral("</a>"));
+  }
+  FPageLine->setText(html);
+  FPageLine->setProperty("plainText", QStr(line));
+  FPageLine->setVisible(!line.empty());
+}
+
+std::string TWebBrowser::PageLine() const {
+  if (!FPageLine || FPageLine->isHidden()) return std::string();
+  return StdStr(FPageLine->property("plainText").toString());
 }
 
 void TWebBrowser::RunPending() {

@@ -15,6 +15,14 @@
 // remembered: the last Navigate or LoadFromString is carried out when the
 // view is created, and the options are applied to it then.
 //
+// Without the page engine (its module is not installed, and the Windows
+// build has none), the browser never stays a blank area: a web page it is
+// asked to show opens in the user's browser, once per request, and a plain
+// line takes the page's place, saying so. A page made by the program itself
+// (an HTML text without a web address as its base) cannot go to the user's
+// browser; its line says that the page cannot be shown here, or says what
+// the owner set with SetLocalPageLine.
+//
 // TEmbeddedWB is the same browser under the class name the translator's
 // exclusion list knows; it additionally publishes the option set.
 #pragma once
@@ -25,12 +33,21 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "net/StringList.h"
 #include "vcl/Controls.h"
 #include "vcl/WebViewModule.h"
 
+class QLabel;
 class TWebViewClient;
+
+// The texts of the line shown in place of a page, by key ("WebBrowser.*")
+// with "{1}" arguments. The framework's engine provides them from the
+// language file; without a provider a text is its key, marked as missing.
+using TWebBrowserTexts =
+    std::function<std::string(const std::string& key, const std::vector<std::string>& args)>;
+void SetWebBrowserTexts(TWebBrowserTexts texts);
 
 class TWebBrowser : public TVclControl<QFrame> {
  public:
@@ -84,12 +101,20 @@ class TWebBrowser : public TVclControl<QFrame> {
 
   // Creates the page engine's view now, shown or not (normally it is
   // created when the browser is first shown). False when the page engine
-  // cannot be loaded; the browser then stays an empty frame that still
-  // reports its navigations.
+  // cannot be loaded; the browser then still reports its navigations, and
+  // shows what is asked of it without the engine (see above).
   bool CreateView();
   bool ViewCreated() const { return FView != nullptr; }
   // The page engine's view widget (null until created).
   QWidget* View() const;
+  // Without the page engine: the line shown in place of the page (empty
+  // while nothing is shown that way, and always with a page engine).
+  std::string PageLine() const;
+  // The line shown in place of a page made by the program (LoadFromString
+  // without a web address as base) when there is no page engine; empty:
+  // the general one. Applies from the next LoadFromString on.
+  void SetLocalPageLine(const std::string& line) { FLocalPageLine = line; }
+
   // Runs a script in the page shown; result (optional) receives its value
   // as text. Nothing happens before the view exists.
   void RunJavaScript(const std::string& script,
@@ -117,6 +142,10 @@ class TWebBrowser : public TVclControl<QFrame> {
   void LoadStarted();
   void ProgressChanged(int percent);
   void LoadFinished(bool ok);
+  // Without the page engine: carries out the pending request outside (a web
+  // page in the user's browser) and puts the line in the page's place.
+  void ShowWithoutEngine();
+  void SetPageLine(const std::string& line, const std::string& link);
 
   std::unique_ptr<TWebViewClient> FClient;
   IWebView* FView = nullptr;
@@ -124,6 +153,10 @@ class TWebBrowser : public TVclControl<QFrame> {
   std::string FLocationURL;
   std::string FDocumentHTML;
   std::string FBaseURL;
+  // The address as it was asked for (Navigate), before it became a URL.
+  std::string FRequested;
+  std::string FLocalPageLine;
+  QLabel* FPageLine = nullptr;
   TPending FPending = TPending::None;
   bool FBusy = false;
   bool FCancelledInLoad = false;

@@ -26,6 +26,7 @@
 #include "platform/Files.h"
 #include "vcl/ActnList.h"
 #include "vcl/Forms.h"
+#include "vcl/WebHosts.h"
 #include "vcl/spSkinData.h"
 #include "vcl/spSkinForm.h"
 
@@ -130,6 +131,12 @@ void TCLEngine::Create(QWidget* AOwner, const std::string& formClassName) {
   GAboutGuard = nullptr;
   GAboutGuarded = false;
   FSkinMessageBoxes = std::make_unique<TCLSkinMessageBoxes>(FOwnerForm);
+  // The line an embedded browser shows in place of a page it cannot show
+  // speaks the language of the engine in use.
+  SetWebBrowserTexts([](const std::string& key, const std::vector<std::string>& args) {
+    TCLEngine* engine = GetCLEngine();
+    return engine ? engine->GetLibStringEx(key, args) : std::string();
+  });
   // The engine sits on the main window, whose closing ends the application.
   if (FOwnerForm && !TForm::MainForm()) TForm::SetMainForm(FOwnerForm);
 
@@ -609,11 +616,11 @@ void TCLEngine::AppUpdate(bool bWait) {
   if (bWait) delete w;
 }
 
-void TCLEngine::AppUpdateAuto() {
+void TCLEngine::AppUpdateAuto(bool bNow) {
   TCLSettings* settings = GetCLSettings();
   const double last = settings->GetSettingFloat("Update.LastDate");
   const double days = std::trunc(std::fabs(platform::NowLocal() - last));
-  if (days < static_cast<double>(settings->GetSettingInteger("Update.Days"))) {
+  if (!bNow && days < static_cast<double>(settings->GetSettingInteger("Update.Days"))) {
     Trace("Automatic update: not due");
     return;
   }

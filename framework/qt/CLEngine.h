@@ -160,7 +160,9 @@ class TCLEngine : public QObject, public TCLComponent, public ICLSettingsLayers 
   // --- framework windows -------------------------------------------------------------------
   void AppAbout();
   void AppUpdate(bool bWait);
-  void AppUpdateAuto();
+  // bNow: the check runs also when "Update.Days" says it is not due yet (the
+  // service changed, and its lists must come now).
+  void AppUpdateAuto(bool bNow = false);
   bool AppWaitFirstUpdate();
 
   // --- session ----------------------------------------------------------------------------

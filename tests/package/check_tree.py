@@ -14,6 +14,8 @@ Usage: check_tree.py <package folder> <source folder> <build folder>
   icon exists in the hicolor theme in every size, the AppStream data names
   the entry;
 - the manual page;
+- each package has a summary and a description of its own (read from the
+  control file with dpkg-deb -I), none repeating another's;
 - each package holds what belongs to it: the page engine only in
   veilgate-pages, the service with its unit, conffile and manual page in
   veilgate-service, the administrator's file as a conffile of veilgate.
@@ -204,6 +206,40 @@ for line in ("DynamicUser=yes", "StateDirectory=veilgate-service", "ProtectSyste
         fault("veilgate-service.service: no %s" % line)
 if "deb-systemd-helper enable" not in control("veilgate-service", "postinst"):
     fault("veilgate-service: postinst does not enable the unit")
+
+
+# --- summaries and descriptions ----------------------------------------------------------------
+def description(package):
+    """The summary and the long description of a package's control file."""
+    text = control(package, "control")
+    m = re.search(r"^Description: (.*)\n((?: .*\n?)*)", text, re.M)
+    if not m:
+        return "", ""
+    body = "\n".join(l[1:] for l in m.group(2).splitlines())
+    return m.group(1).strip(), body.strip()
+
+
+descriptions = {p: description(p) for p in PACKAGES}
+for package, (summary, body) in descriptions.items():
+    if not summary or not body:
+        fault("%s: no summary or no long description: %r" % (package, (summary, body)))
+    if "built using CMake" in summary:
+        fault("%s: CPack's stand-in summary: %s" % (package, summary))
+    for other, (other_summary, other_body) in descriptions.items():
+        if other == package:
+            continue
+        if summary == other_summary:
+            fault("%s and %s share the summary %r" % (package, other, summary))
+        if body == other_body:
+            fault("%s and %s share the description" % (package, other))
+        # A package-wide summary would stand first in every description.
+        if other_summary and body.startswith(other_summary):
+            fault("%s: the description begins with %s's summary" % (package, other))
+pages_text = " ".join(descriptions["veilgate-pages"])
+if "web browser" not in pages_text:
+    fault("veilgate-pages: the description does not say where pages go without it")
+for package, (summary, _) in descriptions.items():
+    print("%s: %s (%s KiB installed)" % (package, summary, field(package, "Installed-Size")))
 
 for f in faults:
     print("FAULT:", f)

@@ -468,6 +468,12 @@ TEST_F(EngineTest, UpdateDecisionsAndArguments) {
   s->SetSettingInteger("Update.Days", 3);
   e->AppUpdateAuto();
   EXPECT_EQ(fake.calls.size(), 4u);
+  // A check asked for now (the service changed) runs whatever the days say,
+  // as the automatic check runs.
+  s->SetSettingFloat("Update.LastDate", platform::NowLocal());
+  e->AppUpdateAuto(true);
+  ASSERT_EQ(fake.calls.size(), 5u);
+  EXPECT_EQ(fake.calls.back(), (UpdateCall{false, false, true, false, true}));
 
   // Post-initialisation runs the automatic check when "Update.BeginAuto",
   // once the window is on the screen: a window never shown runs it when
@@ -475,10 +481,10 @@ TEST_F(EngineTest, UpdateDecisionsAndArguments) {
   s->SetSettingInteger("Update.Days", 0);
   e->SettingOverwrite().SetValue("Update.BeginAuto", "1");
   e->InitPost();
-  EXPECT_EQ(fake.calls.size(), 4u);
+  EXPECT_EQ(fake.calls.size(), 5u);
   // (The window's own post-initialisation, still queued, may add its check.)
-  EXPECT_TRUE(ProcessUntil([&] { return fake.calls.size() >= 5u; }));
-  EXPECT_EQ(fake.calls[4], (UpdateCall{false, false, true, false, true}));
+  EXPECT_TRUE(ProcessUntil([&] { return fake.calls.size() >= 6u; }));
+  EXPECT_EQ(fake.calls[5], (UpdateCall{false, false, true, false, true}));
   e->SettingOverwrite().Clear();
   EXPECT_EQ(fake.deleted, 0);
 
