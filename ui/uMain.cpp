@@ -401,7 +401,8 @@ void TfrmMain::showEvent(QShowEvent* event) {
   // The popup keeps its own font: the movie lays out its texts itself.
   ApplyDesignFont(ClientArea(), frmFlashForm);
   TForm::showEvent(event);
-  Trace("Main window shown");
+  Trace(windowState().testFlag(Qt::WindowMinimized) ? "Main window shown, minimised"
+                                                    : "Main window shown");
 }
 
 // --- hide and stop ---------------------------------------------------------------------------------

@@ -35,7 +35,8 @@ TSetToken SetTokenCall() {
   return nullptr;
 #else
   static const TSetToken call = reinterpret_cast<TSetToken>(
-      dlsym(RTLD_DEFAULT, "_ZN15QtWaylandClient14QWaylandWindow21setXdgActivationTokenERK7QString"));
+      dlsym(RTLD_DEFAULT,
+            "_ZN15QtWaylandClient14QWaylandWindow21setXdgActivationTokenERK7QString"));
   return call;
 #endif
 }
