@@ -5,7 +5,6 @@
 // Wayland plugin is not installed.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
 #include <QGuiApplication>
 #include <QPainter>
 #include <QWindow>
