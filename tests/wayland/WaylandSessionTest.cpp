@@ -24,9 +24,7 @@ using namespace mainwin;
 
 namespace {
 
-bool Exposed(QWidget* w) {
-  return w && w->windowHandle() && w->windowHandle()->isExposed();
-}
+bool Exposed(QWidget* w) { return w && w->windowHandle() && w->windowHandle()->isExposed(); }
 
 class WaylandWindowTest : public MainWindowTest {
  protected:
@@ -163,8 +161,7 @@ class WaylandAppTest : public apptest::AppProcessTest {
   pid_t StartOnWayland(const apptest::Installation& inst, const std::vector<std::string>& args,
                        testsupport::EnvChanges env = {}) {
     const std::string& display = testsupport::WestonSession::Get().Display();
-    env.insert(env.begin(),
-               {{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", display.c_str()}});
+    env.insert(env.begin(), {{"QT_QPA_PLATFORM", "wayland"}, {"WAYLAND_DISPLAY", display.c_str()}});
     return Start(inst, args, sb().Path("app-output.log"), env);
   }
 };

@@ -71,14 +71,16 @@ class WestonSession {
     FLog = FRuntimeDir + "/weston.log";
     const std::string socket = "vg-wayland";
     FChild = std::make_unique<ChildProcess>();
-    const bool started = FChild->Start(
-        {weston, "--backend=headless-backend.so", "--use-pixman", "--width=1280", "--height=800",
-         "--idle-time=0", "--no-config", "--debug", "--socket=" + socket},
-        FLog, {{"XDG_RUNTIME_DIR", FRuntimeDir.c_str()}, {"WAYLAND_DISPLAY", nullptr}});
+    const bool started =
+        FChild->Start({weston, "--backend=headless-backend.so", "--use-pixman", "--width=1280",
+                       "--height=800", "--idle-time=0", "--no-config", "--debug",
+                       "--socket=" + socket},
+                      FLog,
+                      {{"XDG_RUNTIME_DIR", FRuntimeDir.c_str()}, {"WAYLAND_DISPLAY", nullptr}});
     FDisplay = FRuntimeDir + "/" + socket;
     const bool ready =
-        started && WaitUntil([&] { return std::filesystem::exists(FDisplay) || !Running(); },
-                             20000, 20) &&
+        started &&
+        WaitUntil([&] { return std::filesystem::exists(FDisplay) || !Running(); }, 20000, 20) &&
         Running();
     if (!ready) {
       FReason = "weston did not start; its log: " + ReadText(FLog);
