@@ -96,10 +96,12 @@ TEST_F(MainTest, LayoutActionsMenusAndTimers) {
   EXPECT_EQ(w.btnChooseIP->Action(), w.actChooseIPCountry);
   EXPECT_EQ(w.btnSettings->Action(), w.actSettings);
   EXPECT_EQ(w.actmgr->Actions().size(), 12u);
-  // Both menus, top to bottom.
+  // Both menus, top to bottom (the system menu's Exit is shown only where
+  // the desktop has no tray).
   EXPECT_EQ(Captions(w.pmSys),
             (std::vector<std::string>{"Always on top", "-", "Se&ttings", "Update...", "-",
-                                      "Ho&me Page", "&Help Center", "About..."}));
+                                      "Ho&me Page", "&Help Center", "About...", "-", "&Exit"}));
+  EXPECT_EQ(w.Exit2->Visible(), !TspTrayIcon::Available());
   EXPECT_EQ(Captions(w.pmTray),
             (std::vector<std::string>{"&Open...", "&Veil IP", "Check IP I&nfo",
                                       "Choose &IP Country", "-", "Se&ttings", "Update...", "-",
