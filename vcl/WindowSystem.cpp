@@ -34,9 +34,16 @@ TSetToken SetTokenCall() {
 #if defined(_WIN32)
   return nullptr;
 #else
-  static const TSetToken call = reinterpret_cast<TSetToken>(
-      dlsym(RTLD_DEFAULT,
-            "_ZN15QtWaylandClient14QWaylandWindow21setXdgActivationTokenERK7QString"));
+  // The plugin loads the library privately: it is found by its name, and
+  // only when it is loaded already.
+  static const TSetToken call = [] {
+    void* library = dlopen("libQt6WaylandClient.so.6", RTLD_LAZY | RTLD_NOLOAD);
+    if (!library) return TSetToken(nullptr);
+    auto found = reinterpret_cast<TSetToken>(
+        dlsym(library, "_ZN15QtWaylandClient14QWaylandWindow21setXdgActivationTokenERK7QString"));
+    dlclose(library);  // still loaded by the plugin
+    return found;
+  }();
   return call;
 #endif
 }

@@ -140,9 +140,10 @@ TEST_F(WaylandWindowTest, SplashIsTranslucentWithTransparentCorners) {
   std::unique_ptr<TfrmCLSplashForm> splash(CreateForm<TfrmCLSplashForm>());
   splash->show();
   ASSERT_TRUE(Until([&] { return Exposed(splash.get()); }, 15000));
-  // The surface carries an alpha channel: the compositor blends the
-  // corners with what lies behind instead of showing them black.
-  EXPECT_GT(splash->windowHandle()->format().alphaBufferSize(), 0);
+  // The surface is asked with an alpha channel, so it is not declared
+  // opaque: the compositor blends the corners with what lies behind
+  // instead of showing them black.
+  EXPECT_GT(splash->windowHandle()->requestedFormat().alphaBufferSize(), 0);
   const QImage shot = splash->grab().toImage().convertToFormat(QImage::Format_ARGB32);
   EXPECT_EQ(qAlpha(shot.pixel(0, 0)), 0);
   EXPECT_EQ(qAlpha(shot.pixel(159, 89)), 0);

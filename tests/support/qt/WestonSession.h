@@ -46,9 +46,11 @@ class WestonSession {
 
   WestonSession(const WestonSession&) = delete;
   WestonSession& operator=(const WestonSession&) = delete;
-  ~WestonSession() {
-    if (FChild) FChild->Stop();
-  }
+  // The compositor outlives this object: the application object, which is
+  // never destroyed, keeps its connection until the process has gone, and
+  // Qt ends a process whose compositor goes first. A watcher ends weston
+  // once this process has ended.
+  ~WestonSession() { (void)FChild.release(); }
 
  private:
   WestonSession() {
@@ -71,10 +73,15 @@ class WestonSession {
     FLog = FRuntimeDir + "/weston.log";
     const std::string socket = "vg-wayland";
     FChild = std::make_unique<ChildProcess>();
+    const std::string watcher =
+        "\"$0\" \"$@\" & w=$!; trap 'kill $w 2>/dev/null; exit 0' TERM; "
+        "while kill -0 " +
+        std::to_string(::getpid()) +
+        " 2>/dev/null && kill -0 $w 2>/dev/null; do sleep 0.2; done; kill $w 2>/dev/null; wait $w";
     const bool started =
-        FChild->Start({weston, "--backend=headless-backend.so", "--use-pixman", "--width=1280",
-                       "--height=800", "--idle-time=0", "--no-config", "--debug",
-                       "--socket=" + socket},
+        FChild->Start({"/bin/sh", "-c", watcher, weston, "--backend=headless-backend.so",
+                       "--use-pixman", "--width=1280", "--height=800", "--idle-time=0",
+                       "--no-config", "--debug", "--socket=" + socket},
                       FLog,
                       {{"XDG_RUNTIME_DIR", FRuntimeDir.c_str()}, {"WAYLAND_DISPLAY", nullptr}});
     FDisplay = FRuntimeDir + "/" + socket;
