@@ -197,8 +197,7 @@ TfrmMain::TfrmMain(TCLComponent* AOwner) : TForm(AOwner) {
   // native frame of an ".nsf.skn" skin there is no caption button for it.
   ClientArea()->setContextMenuPolicy(Qt::CustomContextMenu);
   QObject::connect(ClientArea(), &QWidget::customContextMenuRequested, this, [this](QPoint at) {
-    const QPoint global = ClientArea()->mapToGlobal(at);
-    pmSys->Popup(global.x(), global.y());
+    PopupMenuOver(pmSys->QtMenu(), this, ClientArea()->mapToGlobal(at));
   });
 
   CLMultiLang = new TCLMultiLang(this);

@@ -1,6 +1,7 @@
 #include "vcl/WindowSystem.h"
 
 #include <QGuiApplication>
+#include <QMenu>
 #include <QSystemTrayIcon>
 #include <QWidget>
 #include <QWindow>
@@ -77,4 +78,14 @@ bool ActivateWithToken(QWidget* w, const std::string& token) {
 #endif
   w->window()->activateWindow();
   return handed;
+}
+
+void PopupMenuOver(QMenu* menu, QWidget* owner, const QPoint& at) {
+  if (!menu) return;
+  QWindow* parent = owner && owner->window() ? owner->window()->windowHandle() : nullptr;
+  if (parent) {
+    menu->winId();  // the menu's window, to name its parent
+    if (QWindow* own = menu->windowHandle()) own->setTransientParent(parent);
+  }
+  menu->popup(at);
 }

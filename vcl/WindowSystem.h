@@ -8,6 +8,8 @@
 #include <functional>
 #include <string>
 
+class QMenu;
+class QPoint;
 class QWidget;
 
 // True when the program runs as a Wayland client (Qt's "wayland..." platform
@@ -28,3 +30,9 @@ std::function<bool()>& SystemTrayProbe();
 // Wayland session, a plugin without the call); the window is then asked to
 // activate all the same.
 bool ActivateWithToken(QWidget* w, const std::string& token);
+
+// Opens a menu at a point given in the owner's global coordinates, as a
+// popup of the owner's window: a Wayland compositor places a popup only
+// relative to its parent window, so a menu without one opens at a wrong
+// place there.
+void PopupMenuOver(QMenu* menu, QWidget* owner, const QPoint& at);

@@ -313,7 +313,7 @@ void TspDynamicSkinForm::Perform(TStdCommand cmd) {
       if (FSystemMenu && FCaptionBar) {
         QWidget* b = FCaptionBar->Button(cmSysMenu);
         const QPoint at = b ? b->mapToGlobal(QPoint(0, b->height())) : QCursor::pos();
-        FSystemMenu->Popup(at.x(), at.y());
+        PopupMenuOver(FSystemMenu->QtMenu(), FForm, at);
       }
       break;
     default: break;
