@@ -79,8 +79,14 @@ QWidget* TspSkinMessage::OwnerWindowOfBox() const {
   // box of a window in the tray stands alone).
   QWidget* candidates[] = {QApplication::activeModalWidget(), QApplication::activeWindow(),
                            ParentOwnerForm()};
-  for (QWidget* w : candidates)
-    if (w && w->isVisible() && !w->isMinimized()) return w->window();
+  // Only a window of its own counts: a menu or a splash is no owner (a
+  // Wayland compositor takes only a top-level window as a parent).
+  for (QWidget* w : candidates) {
+    if (!w || !w->isVisible() || w->isMinimized()) continue;
+    QWidget* top = w->window();
+    const Qt::WindowType type = top->windowType();
+    if (type == Qt::Window || type == Qt::Dialog || type == Qt::Tool) return top;
+  }
   return nullptr;
 }
 

@@ -8,6 +8,7 @@
 #include "vcl/Controls.h"
 
 #include <QCheckBox>
+#include <QMenu>
 #include <QPushButton>
 
 #include <algorithm>
@@ -249,6 +250,22 @@ TEST_F(MessageDialogTest, TheBoxBelongsToTheWindowInUse) {
       {"dialog above the owner", true, true},
       {"owner hidden", false, false},
   };
+  // A menu is never the owner: with the owner's window shown the box goes
+  // to that window, with it hidden to none, while the menu is open and
+  // active.
+  {
+    QMenu menu;
+    menu.addAction("item");
+    owner->show();
+    menu.popup(QPoint(0, 0));
+    ASSERT_TRUE(Until([&] { return menu.isVisible(); }));
+    QApplication::setActiveWindow(&menu);
+    EXPECT_EQ(m.OwnerWindowOfBox(), owner.get());
+    owner->hide();
+    QApplication::setActiveWindow(&menu);
+    EXPECT_EQ(m.OwnerWindowOfBox(), nullptr);
+    menu.close();
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     if (c.ownerShown) {
