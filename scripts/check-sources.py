@@ -31,7 +31,7 @@ ROOT = pathlib.Path(sys.argv[1] if len(sys.argv) > 1 else pathlib.Path(__file__)
 QT_FREE_DIRS = ["net", "framework", "proxy", "switch", "platform", "tools", "bench", "tests"]
 # Units and folders inside them that belong to the Qt application.
 QT_UNITS = re.compile(
-    r"^(framework/qt/|tests/(ui|vcl|framework/qt|support/qt|e2e)/"
+    r"^(framework/qt/|tests/(ui|vcl|framework/qt|support/qt|e2e|wayland)/"
     # The build-time picture generator draws with Qt.
     r"|tools/resgen/"
     # The application benchmark drives the main window in its own process.

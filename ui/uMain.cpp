@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QPainter>
 #include <QPixmap>
 #include <QPropertyAnimation>
@@ -39,6 +40,7 @@
 #include "vcl/ActnList.h"
 #include "vcl/Controls.h"
 #include "vcl/spMessage.h"
+#include "vcl/WindowSystem.h"
 #include "vcl/spSkinData.h"
 
 TfrmMain* frmMain = nullptr;
@@ -51,6 +53,8 @@ std::function<double()>& MainClock() {
 namespace {
 
 const char* const kTraceTag = "TfrmMain";
+// Show-again number of the close message where there is no tray.
+const int kCloseNoTrayMessage = 11;
 void Trace(const std::string& line) { CLDebugLog::Write(kTraceTag, line); }
 
 // Writes a setting; a file that cannot be written keeps the value in
@@ -149,6 +153,11 @@ TfrmMain::TfrmMain(TCLComponent* AOwner) : TForm(AOwner) {
   HomePage1 = NewItem(pmSys, "HomePage1", actHomePage);
   HelpCenter1 = NewItem(pmSys, "HelpCenter1", actHelpCenter);
   About1 = NewItem(pmSys, "About1", actAbout);
+  N5 = NewItem(pmSys, "N5", nullptr);
+  Exit2 = NewItem(pmSys, "Exit2", actExit);
+  // Rechecked whenever the menu opens: a tray may have appeared since.
+  if (QMenu* menu = pmSys->QtMenu())
+    QObject::connect(menu, &QMenu::aboutToShow, this, [this] { UpdateSessionItems(); });
 
   pmTray = new TPopupMenu(this);
   pmTray->SetName("pmTray");
@@ -184,6 +193,12 @@ TfrmMain::TfrmMain(TCLComponent* AOwner) : TForm(AOwner) {
     spDynamicSkinFormObjectCommand(s, c, cancel);
   };
   CLEngine->SetSkinForm(spDynamicSkinForm);
+  // The system menu also opens with a right click in the window: with the
+  // native frame of an ".nsf.skn" skin there is no caption button for it.
+  ClientArea()->setContextMenuPolicy(Qt::CustomContextMenu);
+  QObject::connect(ClientArea(), &QWidget::customContextMenuRequested, this, [this](QPoint at) {
+    PopupMenuOver(pmSys->QtMenu(), this, ClientArea()->mapToGlobal(at));
+  });
 
   CLMultiLang = new TCLMultiLang(this);
   CLMultiLang->SetName("CLMultiLang");
@@ -360,6 +375,7 @@ void TfrmMain::FormCreate() {
   }
   // On top of other windows when the user chose so.
   SetAOT();
+  UpdateSessionItems();
   // A command within the first second is refused.
   FSession->ArmGuard();
   TForm::FormCreate();
@@ -384,7 +400,8 @@ void TfrmMain::showEvent(QShowEvent* event) {
   // The popup keeps its own font: the movie lays out its texts itself.
   ApplyDesignFont(ClientArea(), frmFlashForm);
   TForm::showEvent(event);
-  Trace("Main window shown");
+  Trace(windowState().testFlag(Qt::WindowMinimized) ? "Main window shown, minimised"
+                                                    : "Main window shown");
 }
 
 // --- hide and stop ---------------------------------------------------------------------------------
@@ -534,7 +551,18 @@ void TfrmMain::ResetChangeIPTime() {
 
 void TfrmMain::SetAOT() {
   actAlwaysOnTop->SetChecked(GetCLSettings()->GetSettingBool("AlwaysOnTop"));
+  // A Wayland compositor keeps no client's window above the others, and
+  // changing the window's flags there would unmap it and lose its place:
+  // the choice stays stored for a session that honours it.
+  if (WaylandSession()) return;
   SetStayOnTop(this, actAlwaysOnTop->Checked());
+}
+
+void TfrmMain::UpdateSessionItems() {
+  const bool tray = TspTrayIcon::Available();
+  N5->SetVisible(!tray);
+  Exit2->SetVisible(!tray);
+  AlwaysOnTop1->SetVisible(!WaylandSession());
 }
 
 void TfrmMain::CheckLocalIP() {
@@ -685,11 +713,24 @@ void TfrmMain::spDynamicSkinFormObjectCommand(TspDynamicSkinForm*, TStdCommand C
   switch (Command) {
     case cmClose: {
       if (CLEngine->SessionEnding() || FQuitting) return;
-      CLEngine->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK);
+      // Asked now, not at start: a tray may have come or gone since.
+      const bool tray = TspTrayIcon::Available();
+      UpdateSessionItems();
+      if (tray) {
+        CLEngine->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK);
+      } else {
+        // Without a tray the window goes to the task bar, and the message
+        // says so and where Exit is; silenced on its own, so that a user
+        // who silenced the tray's message still learns this once.
+        CLEngine->ShowMessageEx("MSGBox.CloseNotifyNoTray", {}, kCloseNoTrayMessage, mtInformation,
+                                mbOK);
+      }
       const QRect from = frameGeometry();
       spDynamicSkinForm->MinimizeToTray();
+      // The animation runs in global coordinates toward the tray's corner:
+      // meaningless without a tray, and unknown to a Wayland client.
       QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
-      if (screen) {
+      if (screen && tray && !WaylandSession()) {
         const QRect s = screen->geometry();
         DrawAnimatedRects(from, QRect(s.right(), s.bottom(), 1, 1));
       }

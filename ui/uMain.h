@@ -101,6 +101,10 @@ class TfrmMain : public TForm {
   // mark; the proxy's country and address) or not (the open gate; the
   // user's own country and address, once known).
   void ShowTrayState();
+  // What the session offers decides what the system menu shows: Exit where
+  // there is no tray, no "Always on top" where the compositor decides the
+  // stacking. Run at creation and each time the menu opens.
+  void UpdateSessionItems();
   void spDynamicSkinFormObjectCommand(TspDynamicSkinForm* Sender, TStdCommand Command,
                                       bool& bCancel);
 
@@ -152,6 +156,10 @@ class TfrmMain : public TForm {
   TMenuItem* HomePage1 = nullptr;
   TMenuItem* HelpCenter1 = nullptr;
   TMenuItem* About1 = nullptr;
+  // Exit in the system menu, shown where the session has no tray (whose
+  // menu otherwise carries it).
+  TMenuItem* N5 = nullptr;
+  TMenuItem* Exit2 = nullptr;
 
   TPopupMenu* pmTray = nullptr;
   TMenuItem* Open1 = nullptr;

@@ -12,6 +12,8 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
+#include "vcl/WindowSystem.h"
+
 QString QStr(const std::string& s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
@@ -371,6 +373,9 @@ void TForm::WatchFirstExpose() {
 }
 
 void TForm::PlaceWindow() {
+  // A Wayland compositor places windows itself and ignores a client's
+  // position (a dialog goes over its parent there).
+  if (WaylandSession()) return;
   QScreen* screen = this->screen() ? this->screen() : QGuiApplication::primaryScreen();
   const QRect area = screen ? screen->geometry() : QRect(0, 0, 1024, 768);
   QWidget* around = nullptr;

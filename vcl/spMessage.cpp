@@ -73,6 +73,29 @@ void TspSkinMessage::Notification(TCLComponent* AComponent) {
   if (AComponent == FCtrlSkinData) FCtrlSkinData = nullptr;
 }
 
+QWidget* TspSkinMessage::OwnerWindowOfBox() const {
+  // The window the user works in: a modal one first, then the active one,
+  // then the window this component sits on; hidden windows do not count (a
+  // box of a window in the tray stands alone).
+  QWidget* candidates[] = {QApplication::activeModalWidget(), QApplication::activeWindow(),
+                           ParentOwnerForm()};
+  // Only a window of its own counts: a menu or a splash is no owner (a
+  // Wayland compositor takes only a top-level window as a parent).
+  for (QWidget* w : candidates) {
+    if (!w || !w->isVisible() || w->isMinimized()) continue;
+    QWidget* top = w->window();
+    const Qt::WindowType type = top->windowType();
+    if (type == Qt::Window || type == Qt::Dialog || type == Qt::Tool) return top;
+  }
+  return nullptr;
+}
+
+TForm* TspSkinMessage::ParentOwnerForm() const {
+  for (TCLComponent* c = Owner(); c; c = c->Owner())
+    if (auto* form = dynamic_cast<TForm*>(c)) return form;
+  return nullptr;
+}
+
 std::string TspSkinMessage::ResString(const std::string& name) const {
   TspResourceStrData* table = nullptr;
   if (FSkinData) table = FSkinData->ResourceStrData();
@@ -87,6 +110,9 @@ int TspSkinMessage::MessageDlg2(const std::string& Msg, const std::string& ACapt
   dlg->SetName("spMessageForm");
   dlg->SetBorderStyle(TFormBorderStyle::bsDialog);
   dlg->SetPosition(TPosition::poScreenCenter);
+  // The box belongs to a window, so that the window system keeps it above
+  // that window (a Wayland compositor may otherwise open it behind).
+  if (QWidget* owner = OwnerWindowOfBox()) dlg->setParent(owner, dlg->windowFlags());
 
   std::string caption = ACaption;
   if (caption.empty() && DlgType >= mtWarning && DlgType <= mtConfirmation)

@@ -78,7 +78,11 @@ class TspSkinMessage : public TCLComponent {
 
   void Notification(TCLComponent* AComponent) override;
 
+  // The window a box opened now belongs to (its parent), or none.
+  QWidget* OwnerWindowOfBox() const;
+
  private:
+  TForm* ParentOwnerForm() const;
   TspSkinData* FSkinData = nullptr;
   TspSkinData* FCtrlSkinData = nullptr;
   bool FShowAgainFlag = false;

@@ -11,6 +11,7 @@
 #include <QWindow>
 
 #include "vcl/Controls.h"
+#include "vcl/WindowSystem.h"
 
 namespace {
 const int kCaptionHeight = 26;
@@ -39,7 +40,7 @@ const TCLPropTable& TspTrayIcon::PropTable() const {
   return table;
 }
 
-bool TspTrayIcon::Available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
+bool TspTrayIcon::Available() { return SystemTrayAvailable(); }
 
 void TspTrayIcon::EnsureTray() {
   if (FTray) return;
@@ -312,7 +313,7 @@ void TspDynamicSkinForm::Perform(TStdCommand cmd) {
       if (FSystemMenu && FCaptionBar) {
         QWidget* b = FCaptionBar->Button(cmSysMenu);
         const QPoint at = b ? b->mapToGlobal(QPoint(0, b->height())) : QCursor::pos();
-        FSystemMenu->Popup(at.x(), at.y());
+        PopupMenuOver(FSystemMenu->QtMenu(), FForm, at);
       }
       break;
     default: break;

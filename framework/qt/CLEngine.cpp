@@ -121,6 +121,7 @@ void TCLEngine::Create(QWidget* AOwner, const std::string& formClassName) {
   FWM_CL_IF_BUSY = platform::RegisterMessage(CLConst::WM_CL_IF_BUSY);
   FWM_CL_BRING_TO_FRONT = platform::RegisterMessage(CLConst::WM_CL_BRING_TO_FRONT);
   FWM_CL_FORCE_FOREGROUND = platform::RegisterMessage(CLConst::WM_CL_FORCE_FOREGROUND);
+  FWM_CL_ACTIVATION_TOKEN = platform::RegisterMessage(CLConst::WM_CL_ACTIVATION_TOKEN);
 
   FSettingDefault.Add("Path.Skins=skins");
   FSettingDefault.Add("Path.Languages=lang");

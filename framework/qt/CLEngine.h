@@ -193,13 +193,21 @@ class TCLEngine : public QObject, public TCLComponent, public ICLSettingsLayers 
 
   // The registered numbers of the protocol's messages.
   uint32_t FWM_CL_GET_APPID = 0, FWM_CL_CLOSE_APP = 0, FWM_CL_INITPOST = 0, FWM_CL_CMDPARAM = 0,
-           FWM_CL_IF_BUSY = 0, FWM_CL_BRING_TO_FRONT = 0, FWM_CL_FORCE_FOREGROUND = 0;
+           FWM_CL_IF_BUSY = 0, FWM_CL_BRING_TO_FRONT = 0, FWM_CL_FORCE_FOREGROUND = 0,
+           FWM_CL_ACTIVATION_TOKEN = 0;
+  // The activation token a second start handed over, used by the next
+  // bring-to-front and then forgotten (a token is good for one activation).
+  const std::string& ActivationToken() const { return FActivationToken; }
 
   void Notification(TCLComponent* AComponent) override;
 
  private:
   void Create(QWidget* AOwner, const std::string& formClassName);
   void QueryEndSession();
+  // Activates the window once more with a pending activation token, which
+  // the window system needs to give the focus to a window that the user did
+  // not just click (Wayland).
+  void UseActivationToken();
   void UpdateTitle();
   void ApplySkinTexts();
   void BuildMenu(TMenuItem* parent, std::vector<TMenuItem*>& items, const TStringList& list,
@@ -212,6 +220,7 @@ class TCLEngine : public QObject, public TCLComponent, public ICLSettingsLayers 
   void Trace(const std::string& line) const;
 
   QPointer<QWidget> FForm;
+  std::string FActivationToken;
   TForm* FOwnerForm = nullptr;
   bool FDebug = false;
   TStringList FSettingOverwrite;

@@ -17,9 +17,13 @@
 #include "platform/Files.h"
 #include "vcl/ActnList.h"
 #include "vcl/Forms.h"
+#include "vcl/WindowSystem.h"
 #include "vcl/spSkinForm.h"
 
 namespace {
+
+// Longest activation token taken from a second start.
+constexpr size_t kMaxActivationToken = 4096;
 
 // Copy-data carries UTF-16 text; take cbData / 2 characters of it.
 std::string Utf16BytesToUtf8(const std::string& bytes) {
@@ -78,6 +82,20 @@ int64_t TCLEngine::WndProc(const platform::InstanceMessage& m) {
     Trace(std::string("CL IfBusy -> ") + (FInInited ? "1" : "0"));
     return FInInited ? 1 : 0;
   }
+  if (m.msg == FWM_CL_ACTIVATION_TOKEN) {
+    Trace("CL ActivationToken -> 1");
+    return 1;  // a token may follow as copy-data
+  }
+  if (m.isCopyData && m.dwData == CLConst::ActivationTokenData) {
+    // Printable text of a sane length, as compositors hand out; anything
+    // else is dropped rather than put into the environment.
+    const bool sane =
+        !m.data.empty() && m.data.size() <= kMaxActivationToken &&
+        std::all_of(m.data.begin(), m.data.end(), [](char c) { return c > ' ' && c < 0x7F; });
+    FActivationToken = sane ? m.data : std::string();
+    Trace(std::string("Activation token ") + (sane ? "received" : "refused"));
+    return sane ? 1 : 0;
+  }
   if (m.msg == FWM_CL_BRING_TO_FRONT) {
     int64_t reply = 0;
     if (FSkinForm && FSkinForm->TrayIcon()) {
@@ -87,11 +105,13 @@ int64_t TCLEngine::WndProc(const platform::InstanceMessage& m) {
       RestoreFromTray();
       reply = 1;
     }
+    UseActivationToken();
     Trace("CL BringtoFront -> " + std::to_string(reply));
     return reply;
   }
   if (m.msg == FWM_CL_FORCE_FOREGROUND) {
     const bool ok = FForm && ForceForegroundWindow(FForm);
+    UseActivationToken();
     Trace(std::string("CL ForceForeground -> ") + (ok ? "1" : "0"));
     return ok ? 1 : 0;
   }
@@ -106,6 +126,16 @@ int64_t TCLEngine::WndProc(const platform::InstanceMessage& m) {
     return 0;
   }
   return 0;
+}
+
+void TCLEngine::UseActivationToken() {
+  if (FActivationToken.empty() || !FForm) return;
+  // Good for one activation: used now, after the window came back.
+  const std::string token = std::move(FActivationToken);
+  FActivationToken.clear();
+  const bool handed = ActivateWithToken(FForm, token);
+  Trace(std::string("Activation with the token of the second start: ") +
+        (handed ? "handed to the window system" : "not taken by this window system"));
 }
 
 // --- the language-file writer ---------------------------------------------------------------------------------

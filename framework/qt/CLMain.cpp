@@ -19,6 +19,7 @@
 #include "net/CLUtils.h"
 #include "platform/Instance.h"
 #include "platform/System.h"
+#include "vcl/WindowSystem.h"
 
 bool& CLDebugMode() {
   static bool debug = false;
@@ -117,10 +118,20 @@ bool ForceForegroundWindow(const platform::InstanceWindow& w) {
   return Send(w, CLConst::WM_CL_FORCE_FOREGROUND) == 1;
 }
 
+// Hands this process's activation token to the running window, when there
+// is one and the window takes tokens (an older instance does not).
+void SendActivationToken(const platform::InstanceWindow& w) {
+  const char* token = std::getenv("XDG_ACTIVATION_TOKEN");
+  if (!token || !*token) return;
+  if (Send(w, CLConst::WM_CL_ACTIVATION_TOKEN) != 1) return;
+  platform::SendCopyData(w, CLConst::ActivationTokenData, token, kSendTimeoutMs);
+}
+
 void BringAppToFront(const std::string& ClassName) {
   platform::InstanceWindow w;
   if (!FindAppWindow(ClassName, w)) return;
   if (Send(w, CLConst::WM_CL_IF_BUSY) == 1) return;  // still starting
+  SendActivationToken(w);
   if (Send(w, CLConst::WM_CL_BRING_TO_FRONT) == 1) return;
   ForceForegroundWindow(w);
 }
@@ -281,8 +292,15 @@ void CLMainRun(int argc, char** argv, const TFormClass& InstanceClass, QWidget*&
   // The main window; its engine posts "CL InitPost" when loading ends.
   Reference = InstanceClass.Create();
 
-  // Shown unless started hidden or the window asked not to be shown.
-  if (Reference && !FindSwitch(params, 'h') && CLShowMainForm()) Reference->show();
+  // Shown unless started hidden or the window asked not to be shown. A
+  // start "in the tray" where the session has no tray starts minimised on
+  // the task bar instead: a hidden window there could not be reached.
+  if (Reference && CLShowMainForm()) {
+    if (!FindSwitch(params, 'h'))
+      Reference->show();
+    else if (!SystemTrayAvailable())
+      Reference->showMinimized();
+  }
   // The start-up benchmarks measure the time to the first showing: with
   // VEILGATE_QUIT_WHEN_SHOWN set, the loop ends at its first turn after it.
   if (Reference && Reference->isVisible() && std::getenv("VEILGATE_QUIT_WHEN_SHOWN"))

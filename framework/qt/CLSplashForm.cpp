@@ -6,6 +6,7 @@
 
 #include "net/CLUtils.h"
 #include "platform/Files.h"
+#include "vcl/WindowSystem.h"
 #include "vcl/spPngForm.h"
 
 TfrmCLSplashForm::TfrmCLSplashForm(TCLComponent* AOwner) : TForm(AOwner) {
@@ -15,7 +16,12 @@ TfrmCLSplashForm::TfrmCLSplashForm(TCLComponent* AOwner) : TForm(AOwner) {
   // never covered by it; the start-up routine closes it once that is shown.
   setWindowFlags((windowFlags() & ~Qt::WindowType_Mask) | Qt::SplashScreen |
                  Qt::FramelessWindowHint);
-  setStyleSheet("TfrmCLSplashForm, #ClientArea { background-color: black; }");
+  // The picture's transparent corners show what lies behind: the window
+  // is drawn translucent, and the mask (set with the picture) only keeps
+  // the mouse out of them. A compositor that takes no masks (Wayland) would
+  // otherwise show those corners black.
+  setAttribute(Qt::WA_TranslucentBackground);
+  setStyleSheet("TfrmCLSplashForm, #ClientArea { background-color: transparent; }");
   spPngForm = new TspPngForm(this);
   spPngForm->SetName("spPngForm");
   OnDeactivate = [this](TForm*) { FormDeactivate(); };
@@ -55,8 +61,10 @@ void TfrmCLSplashForm::FormCreate() {
   const QPixmap& picture = spPngForm->Picture();
   QScreen* screen = QGuiApplication::primaryScreen();
   const QSize area = screen ? screen->geometry().size() : QSize(1024, 768);
-  // Halves rounded toward zero, as integer division does.
-  move((area.width() - picture.width()) / 2, (area.height() - picture.height()) / 2);
+  // Halves rounded toward zero, as integer division does. A Wayland
+  // compositor places windows itself (a splash in the middle).
+  if (!WaylandSession())
+    move((area.width() - picture.width()) / 2, (area.height() - picture.height()) / 2);
   if (!loaded) PostClose();
 }
 

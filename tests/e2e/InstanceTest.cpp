@@ -2,13 +2,19 @@
 // instance channel, each installation a copy of the executable in a sandbox.
 #include <gtest/gtest.h>
 
+#include <poll.h>
 #include <signal.h>
+
+#include <atomic>
+#include <mutex>
+#include <thread>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "AppProcessSupport.h"
+#include "platform/Mutex.h"
 #include "switch/uVGUtils.h"
 
 namespace {
@@ -49,6 +55,92 @@ TEST_F(AppProcessTest, SecondStartHandsOverToTheRunningInstanceAndSlashSClosesIt
   const pid_t closer = Start(inst, {"/S"});
   EXPECT_EQ(WaitExit(closer, 10000), 0);
   EXPECT_EQ(WaitExit(first, 10000), 0) << "the running instance did not close";
+}
+
+// A second start hands its activation token (what the launcher gave it for
+// the launch feedback) to the running window, which activates with it.
+TEST_F(AppProcessTest, SecondStartHandsItsActivationTokenToTheRunningWindow) {
+  Installation inst = Install("one", kConst1);
+  const pid_t first = Start(inst, {"-d"});
+  ASSERT_TRUE(WaitReady(101)) << ReadLog(inst);
+
+  // Without a token nothing is asked.
+  EXPECT_EQ(WaitExit(Start(inst, {}), 10000), 0);
+  ASSERT_TRUE(WaitLog(inst, "CL BringtoFront -> 1")) << ReadLog(inst);
+  EXPECT_EQ(ReadLog(inst).find("CL ActivationToken"), std::string::npos) << ReadLog(inst);
+
+  EXPECT_EQ(WaitExit(Start(inst, {}, "",
+                           {{"XDG_ACTIVATION_TOKEN", "launcher/veilgate/42-7_TIME9"}}),
+                     10000),
+            0);
+  EXPECT_TRUE(WaitLog(inst, "Activation with the token of the second start")) << ReadLog(inst);
+  const std::string log = ReadLog(inst);
+  EXPECT_NE(log.find("CL ActivationToken -> 1"), std::string::npos) << log;
+  EXPECT_NE(log.find("Activation token received"), std::string::npos) << log;
+  // The token is no command parameter.
+  EXPECT_EQ(log.find("OnCmdFile: launcher"), std::string::npos) << log;
+
+  EXPECT_EQ(CloseWith(inst), 0);
+  EXPECT_EQ(WaitExit(first, 10000), 0);
+}
+
+// An older running instance does not know the token: it is not asked to
+// take one as copy-data, which it would take for a command parameter.
+TEST_F(AppProcessTest, AnOlderRunningInstanceGetsNoTokenAsAParameter) {
+  Installation inst = Install("old", "App.ID=303\nApp.GUID=inst-old\n");
+  // The older instance: holds the mutex and answers only the messages it
+  // knew, 0 to any other.
+  ASSERT_EQ(platform::CreateNamedMutex("Local\\inst-old"), platform::MutexResult::Created);
+  std::mutex lock;
+  std::vector<std::string> seen;
+  const uint32_t getId = platform::RegisterMessage("CL GetAppID");
+  const uint32_t ifBusy = platform::RegisterMessage("CL IfBusy");
+  const uint32_t toFront = platform::RegisterMessage("CL BringtoFront");
+  const uint32_t token = platform::RegisterMessage("CL ActivationToken");
+  auto endpoint =
+      platform::CreateInstanceEndpoint("TfrmMain",
+                                       [&](const platform::InstanceMessage& m) -> int64_t {
+                                         std::lock_guard<std::mutex> hold(lock);
+                                         if (m.isCopyData) {
+                                           seen.push_back("copy-data " + m.data);
+                                           return 0;
+                                         }
+                                         if (m.msg == getId) return 303;
+                                         if (m.msg == ifBusy) return 0;
+                                         if (m.msg == toFront) {
+                                           seen.push_back("bring to front");
+                                           return 1;
+                                         }
+                                         if (m.msg == token) seen.push_back("asked for a token");
+                                         return 0;
+                                       });
+  ASSERT_TRUE(endpoint);
+  std::atomic<bool> stop{false};
+  std::thread pump([&] {
+    while (!stop) {
+      pollfd p{endpoint->fd(), POLLIN, 0};
+      if (::poll(&p, 1, 20) > 0) endpoint->ProcessPending();
+    }
+  });
+  const int code =
+      WaitExit(Start(inst, {}, "", {{"XDG_ACTIVATION_TOKEN", "launcher/veilgate/43"}}), 10000);
+  stop = true;
+  pump.join();
+  platform::ReleaseNamedMutexes();
+  EXPECT_EQ(code, 0);
+  std::lock_guard<std::mutex> hold(lock);
+  EXPECT_EQ(seen, (std::vector<std::string>{"asked for a token", "bring to front"}));
+}
+
+// A start "in the tray" on a desktop without one (the offscreen platform has
+// none) starts minimised on the task bar instead of invisible.
+TEST_F(AppProcessTest, HiddenStartWithoutATrayStartsMinimised) {
+  Installation inst = Install("one", kConst1);
+  const pid_t first = Start(inst, {"-h", "-d"});
+  ASSERT_TRUE(WaitReady(101)) << ReadLog(inst);
+  EXPECT_TRUE(WaitLog(inst, "Main window shown, minimised")) << ReadLog(inst);
+  EXPECT_EQ(CloseWith(inst), 0);
+  EXPECT_EQ(WaitExit(first, 10000), 0);
 }
 
 TEST_F(AppProcessTest, InfoSwitchEndsBeforeAnySettingIsRead) {

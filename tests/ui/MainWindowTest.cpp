@@ -5,6 +5,8 @@
 // moves, the options, the close button, the tray and the two dialogs.
 #include <gtest/gtest.h>
 
+#include <QMenu>
+
 #include "MainWindowSupport.h"
 #include "platform/Instance.h"
 #include "proxy/uProxyManager.h"
@@ -15,6 +17,7 @@
 #include "vcl/ActnList.h"
 #include "vcl/Controls.h"
 #include "vcl/ShockwaveFlash.h"
+#include "vcl/WindowSystem.h"
 
 using namespace mainwin;
 
@@ -93,10 +96,12 @@ TEST_F(MainTest, LayoutActionsMenusAndTimers) {
   EXPECT_EQ(w.btnChooseIP->Action(), w.actChooseIPCountry);
   EXPECT_EQ(w.btnSettings->Action(), w.actSettings);
   EXPECT_EQ(w.actmgr->Actions().size(), 12u);
-  // Both menus, top to bottom.
+  // Both menus, top to bottom (the system menu's Exit is shown only where
+  // the desktop has no tray).
   EXPECT_EQ(Captions(w.pmSys),
             (std::vector<std::string>{"Always on top", "-", "Se&ttings", "Update...", "-",
-                                      "Ho&me Page", "&Help Center", "About..."}));
+                                      "Ho&me Page", "&Help Center", "About...", "-", "&Exit"}));
+  EXPECT_EQ(w.Exit2->Visible(), !TspTrayIcon::Available());
   EXPECT_EQ(Captions(w.pmTray),
             (std::vector<std::string>{"&Open...", "&Veil IP", "Check IP I&nfo",
                                       "Choose &IP Country", "-", "Se&ttings", "Update...", "-",
@@ -578,7 +583,21 @@ TEST_F(MainTest, ConfirmingACountryHidesThroughIt) {
   EXPECT_EQ(ProxyEnable(), 1u);
 }
 
+// Acts out a desktop with or without a system tray for one test.
+class TTrayProbeGuard {
+ public:
+  explicit TTrayProbeGuard(bool* available) : FSaved(SystemTrayProbe()) {
+    SystemTrayProbe() = [available] { return *available; };
+  }
+  ~TTrayProbeGuard() { SystemTrayProbe() = FSaved; }
+
+ private:
+  std::function<bool()> FSaved;
+};
+
 TEST_F(MainTest, TheCloseButtonGoesToTheTrayUnlessTheSessionEnds) {
+  bool tray = true;
+  TTrayProbeGuard probe(&tray);
   TfrmMain& w = Ready();
   w.show();
   // Maximise and roll-up are refused.
@@ -612,6 +631,80 @@ TEST_F(MainTest, TheCloseButtonGoesToTheTrayUnlessTheSessionEnds) {
   EXPECT_TRUE(w.spDynamicSkinForm->ExecuteCommand(cmClose));
   EXPECT_FALSE(w.isVisible());
   EXPECT_EQ(Boxes.Requests.size(), 2u);
+}
+
+// Where the desktop has no tray, the close button minimises to the task bar
+// with a message that says so, and the system menu carries Exit; a tray
+// that appears later is used from then on.
+TEST_F(MainTest, WithoutATrayTheWindowStaysReachableAndExitIsInTheSystemMenu) {
+  bool tray = false;
+  TTrayProbeGuard probe(&tray);
+  TfrmMain& w = Ready();
+  w.show();
+  ASSERT_TRUE(Until([&] { return w.isVisible(); }));
+  EXPECT_TRUE(w.Exit2->Visible());
+  EXPECT_TRUE(w.N5->Visible());
+  EXPECT_EQ(w.Exit2->Action(), w.actExit);
+
+  EXPECT_FALSE(w.spDynamicSkinForm->ExecuteCommand(cmClose));
+  ASSERT_EQ(Boxes.Requests.size(), 1u);
+  EXPECT_EQ(Boxes.Requests[0].Text, Text("MSGBox.CloseNotifyNoTray"));
+  EXPECT_NE(Text("MSGBox.CloseNotifyNoTray"), Text("MSGBox.CloseNotify"));
+  EXPECT_EQ(Boxes.Requests[0].Text.find("[AppRes]"), std::string::npos);
+  EXPECT_TRUE(Boxes.Requests[0].ShowAgainFlag);
+  // Minimised on the task bar, not hidden, not in a tray, not closed.
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_TRUE(w.isMinimized());
+  EXPECT_FALSE(w.spDynamicSkinForm->InTray());
+  EXPECT_EQ(frmMain, &w);
+
+  // A second start brings it back from the task bar.
+  w.Engine()->WndProc([&] {
+    platform::InstanceMessage m;
+    m.msg = w.Engine()->FWM_CL_BRING_TO_FRONT;
+    return m;
+  }());
+  EXPECT_FALSE(w.isMinimized());
+  EXPECT_TRUE(w.isVisible());
+
+  // Silencing the tray's message does not silence this one.
+  GetCLSettings()->SetMessageShowAgainFlag(1, false);
+  w.spDynamicSkinForm->ExecuteCommand(cmClose);
+  EXPECT_EQ(Boxes.Requests.size(), 2u);
+  w.actOpen->Execute();
+
+  // A tray appears: Exit leaves the system menu when it opens next, and
+  // the close button goes to the tray, with the tray's message (silenced
+  // above, so no box this time).
+  tray = true;
+  emit w.pmSys->QtMenu()->aboutToShow();
+  EXPECT_FALSE(w.Exit2->Visible());
+  EXPECT_FALSE(w.N5->Visible());
+  w.spDynamicSkinForm->ExecuteCommand(cmClose);
+  EXPECT_EQ(Boxes.Requests.size(), 2u);
+  EXPECT_TRUE(w.spDynamicSkinForm->InTray());
+  EXPECT_FALSE(w.isVisible());
+  // And the other way round.
+  w.actOpen->Execute();
+  tray = false;
+  emit w.pmSys->QtMenu()->aboutToShow();
+  EXPECT_TRUE(w.Exit2->Visible());
+}
+
+// The system menu's Exit closes the window for good, as the tray's does,
+// and the system menu also opens with a right click in the window.
+TEST_F(MainTest, ExitInTheSystemMenuClosesTheWindow) {
+  bool tray = false;
+  TTrayProbeGuard probe(&tray);
+  TfrmMain& w = Ready();
+  w.show();
+  emit w.ClientArea()->customContextMenuRequested(QPoint(10, 10));
+  ASSERT_TRUE(Until([&] { return w.pmSys->QtMenu()->isVisible(); }));
+  EXPECT_TRUE(w.Exit2->QtAction()->isVisible());
+  w.pmSys->QtMenu()->close();
+  w.Exit2->Click();
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_TRUE(Boxes.Requests.empty());
 }
 
 TEST_F(MainTest, ExitRightAfterAHideStillSwitchesBackAndStoresTheCountry) {

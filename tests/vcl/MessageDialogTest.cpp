@@ -8,6 +8,7 @@
 #include "vcl/Controls.h"
 
 #include <QCheckBox>
+#include <QMenu>
 #include <QPushButton>
 
 #include <algorithm>
@@ -229,3 +230,67 @@ TEST_F(MessageDialogTest, TimersTickWhileABoxIsOpen) {
   timer->SetEnabled(false);
   EXPECT_FALSE(timer->Running());
 }
+
+namespace {
+
+// A box belongs to the window the user works in: the visible window its
+// component sits on, or a modal dialog open above it; a box of a window
+// that is out of sight stands alone.
+TEST_F(MessageDialogTest, TheBoxBelongsToTheWindowInUse) {
+  std::unique_ptr<TForm> owner(CreateForm<TForm>());
+  owner->SetName("frmOwner");
+  TspSkinMessage m(owner.get());
+  struct Case {
+    const char* what;
+    bool ownerShown;
+    bool dialogOpen;
+  };
+  const Case cases[] = {
+      {"owner shown", true, false},
+      {"dialog above the owner", true, true},
+      {"owner hidden", false, false},
+  };
+  // A menu is never the owner: with the owner's window shown the box goes
+  // to that window, with it hidden to none, while the menu is open and
+  // active.
+  {
+    QMenu menu;
+    menu.addAction("item");
+    owner->show();
+    menu.popup(QPoint(0, 0));
+    ASSERT_TRUE(Until([&] { return menu.isVisible(); }));
+    QApplication::setActiveWindow(&menu);
+    EXPECT_EQ(m.OwnerWindowOfBox(), owner.get());
+    owner->hide();
+    QApplication::setActiveWindow(&menu);
+    EXPECT_EQ(m.OwnerWindowOfBox(), nullptr);
+    menu.close();
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.ownerShown) {
+      owner->show();
+      ASSERT_TRUE(Until([&] { return owner->isVisible(); }));
+    } else {
+      owner->hide();
+    }
+    std::unique_ptr<TForm> dialog;
+    if (c.dialogOpen) {
+      dialog.reset(CreateForm<TForm>(owner.get()));
+      dialog->setWindowModality(Qt::ApplicationModal);
+      dialog->show();
+      ASSERT_TRUE(Until([&] { return QApplication::activeModalWidget() == dialog.get(); }));
+    }
+    QWidget* expected = c.dialogOpen ? dialog.get() : c.ownerShown ? owner.get() : nullptr;
+    EXPECT_EQ(m.OwnerWindowOfBox(), expected);
+    QWidget* parent = reinterpret_cast<QWidget*>(1);
+    WhenModal([&](QWidget* w) {
+      if (w != dialog.get()) parent = w->parentWidget();
+      PressKey(w, Qt::Key_Return);
+    });
+    EXPECT_EQ(m.MessageDlg2("Text", "Veilgate", mtInformation, mbOK, 0), mrOk);
+    EXPECT_EQ(parent, expected);
+  }
+}
+
+}  // namespace

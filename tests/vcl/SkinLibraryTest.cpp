@@ -3,6 +3,8 @@
 // splash window, and the control behaviour windows rely on.
 #include <gtest/gtest.h>
 
+#include <QPainter>
+
 #include "QtTestApp.h"
 #include "EngineHostWindow.h"
 #include "vcl/Controls.h"
@@ -217,6 +219,36 @@ TEST_F(SkinLibraryTest, SplashPrefersThePartnerPictureAndCentresIt) {
   std::unique_ptr<TfrmCLSplashForm> second(CreateForm<TfrmCLSplashForm>());
   EXPECT_EQ(second->PictureFile(), sb().Path("app/res/images/splash.png"));
   EXPECT_EQ(second->size(), QSize(200, 100));
+}
+
+// The splash's rounded shape comes from the picture's transparent corners:
+// the window is drawn translucent (a compositor that ignores the mask shows
+// the desktop there, not black), and the mask keeps the mouse out.
+TEST_F(SkinLibraryTest, SplashCornersAreTransparentNotBlack) {
+  std::filesystem::create_directories(sb().Path("app/res/images"));
+  QImage rounded(100, 60, QImage::Format_ARGB32);
+  rounded.fill(Qt::transparent);
+  {
+    QPainter p(&rounded);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::red);
+    p.drawRoundedRect(QRectF(0, 0, 100, 60), 20, 20);
+  }
+  ASSERT_TRUE(rounded.save(QString::fromStdString(sb().Path("app/res/images/splash.png")), "PNG"));
+  std::unique_ptr<TfrmCLSplashForm> splash(CreateForm<TfrmCLSplashForm>());
+  ASSERT_EQ(splash->size(), QSize(100, 60));
+  EXPECT_TRUE(splash->testAttribute(Qt::WA_TranslucentBackground));
+  splash->show();
+  ASSERT_TRUE(Until([&] { return splash->isVisible(); }));
+  const QImage shot = splash->grab().toImage().convertToFormat(QImage::Format_ARGB32);
+  ASSERT_EQ(shot.size(), QSize(100, 60));
+  EXPECT_EQ(qAlpha(shot.pixel(0, 0)), 0);
+  EXPECT_EQ(qAlpha(shot.pixel(99, 59)), 0);
+  EXPECT_EQ(shot.pixel(50, 30), QColor(Qt::red).rgba());
+  // The corners take no clicks.
+  EXPECT_FALSE(splash->mask().contains(QPoint(0, 0)));
+  EXPECT_TRUE(splash->mask().contains(QPoint(50, 30)));
 }
 
 TEST_F(SkinLibraryTest, SplashClosesItselfWithoutAPictureOrWhenDeactivated) {

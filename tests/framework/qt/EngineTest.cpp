@@ -589,6 +589,68 @@ TEST_F(EngineTest, BringToFrontRestoresFromTheTrayThroughTheSkinForm) {
   EXPECT_TRUE(w->isVisible());
 }
 
+// A second start asks whether the window takes an activation token before
+// sending it; the window keeps only a plausible token, for one activation,
+// and a token never becomes a command parameter.
+TEST_F(EngineTest, ActivationTokenOfASecondStartIsKeptForOneActivation) {
+  auto w = Window();
+  TCLEngine* e = w->CLEngine;
+  std::vector<std::string> params;
+  e->OnCmdFile = [&params](const std::string& p) { params.push_back(p); };
+  EXPECT_EQ(e->WndProc(Msg(e->FWM_CL_ACTIVATION_TOKEN)), 1);
+  EXPECT_NE(e->FWM_CL_ACTIVATION_TOKEN, e->FWM_CL_BRING_TO_FRONT);
+
+  auto token = [](const std::string& text) {
+    platform::InstanceMessage m;
+    m.msg = platform::WM_COPYDATA_MSG;
+    m.isCopyData = true;
+    m.dwData = CLConst::ActivationTokenData;
+    m.data = text;
+    return m;
+  };
+  struct Case {
+    std::string text;
+    bool kept;
+  };
+  const Case cases[] = {
+      {"gnome-shell/Veilgate/2281-5-host_TIME123", true},
+      {"0b0c4e5e-9c4e-4f7d-a2d9-6d3c1c1f7a10", true},
+      {"", false},
+      {"with space", false},
+      {std::string("nul\0inside", 11), false},
+      {"line\nbreak", false},
+      {std::string(5000, 'a'), false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(e->WndProc(token(c.text)), c.kept ? 1 : 0) << c.text.substr(0, 40);
+    EXPECT_EQ(e->ActivationToken(), c.kept ? c.text : std::string()) << c.text.substr(0, 40);
+  }
+  ProcessPosted();
+  EXPECT_TRUE(params.empty());
+
+  // Used by the next bring-to-front, then gone.
+  ASSERT_EQ(e->WndProc(token("token-1")), 1);
+  w->hide();
+  auto* tray = new TspTrayIcon(w.get());
+  w->spDynamicSkinForm->SetTrayIcon(tray);
+  EXPECT_EQ(e->WndProc(Msg(e->FWM_CL_BRING_TO_FRONT)), 1);
+  EXPECT_TRUE(w->isVisible());
+  EXPECT_EQ(e->ActivationToken(), "");
+  // The foreground request of a window system without a tray uses it too.
+  ASSERT_EQ(e->WndProc(token("token-2")), 1);
+  e->WndProc(Msg(e->FWM_CL_FORCE_FOREGROUND));
+  EXPECT_EQ(e->ActivationToken(), "");
+
+  // Copy-data without the mark is still a command parameter.
+  platform::InstanceMessage plain = token("");
+  plain.dwData = 0;
+  plain.data = std::string("p\0a\0r\0", 6);
+  e->WndProc(plain);
+  ASSERT_TRUE(Until([&] { return !params.empty(); }));
+  EXPECT_EQ(params, std::vector<std::string>{"par"});
+  EXPECT_EQ(e->ActivationToken(), "");
+}
+
 TEST_F(EngineTest, DownloadToCacheFetchesEachAddressOnce) {
   auto w = Window();
   TCLEngine* e = w->CLEngine;

@@ -4,8 +4,12 @@
 //   VG_SHOT_DIR    where the pictures go
 //   VG_SHOT_SKIN   skin name ("Default", "Midnight", ...)
 //   VG_SHOT_LANG   language name ("English", "Deutsch")
+//   VG_SHOT_WAYLAND "1": under a headless Weston instead (Wayland session)
 // Every picture is the screen area of the windows it shows (no window
-// manager draws frames under Xvfb: skinned windows draw their own).
+// manager draws frames under Xvfb: skinned windows draw their own). Under
+// Weston a picture is the whole output as the compositor shows it (a
+// Wayland client knows no positions on the screen), taken with weston's
+// own screenshooter.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -20,6 +24,7 @@
 #include <memory>
 
 #include "MainWindowSupport.h"
+#include "WestonSession.h"
 #include "framework/qt/CLSplashForm.h"
 #include "framework/qt/windows/CLAboutForm.h"
 #include "framework/qt/windows/CLUpdateForm.h"
@@ -33,6 +38,7 @@
 #include "ui/uSettings.h"
 #include "vcl/ActnList.h"
 #include "vcl/WebHosts.h"
+#include "vcl/WindowSystem.h"
 #include "vcl/spMessage.h"
 
 using namespace mainwin;
@@ -48,7 +54,11 @@ std::string Env(const char* name, const char* fallback) {
 class Screenshots : public MainWindowTest {
  protected:
   void SetUp() override {
+    // The compositor before the application object, which connects to it.
+    if (OnWayland()) testsupport::WestonSession::Get();
     MainWindowTest::SetUp();
+    if (OnWayland() && !testsupport::WestonSession::Get().Running())
+      GTEST_SKIP() << testsupport::WestonSession::Get().Reason();
     FShotDir = fs::absolute(Env("VG_SHOT_DIR", "screenshots")).string();
     FSkin = Env("VG_SHOT_SKIN", "Default");
     FLanguage = Env("VG_SHOT_LANG", "English");
@@ -65,8 +75,11 @@ class Screenshots : public MainWindowTest {
 
   // The screen area covered by the windows, after the event loop has run a
   // while (animations, pictures fetched, style sheets applied).
+  static bool OnWayland() { return Env("VG_SHOT_WAYLAND", "") == std::string("1"); }
+
   void Shot(const std::string& name, std::vector<QWidget*> windows, int settleMs = 700) {
     ProcessUntil([] { return false; }, settleMs);
+    if (WaylandSession()) return WestonShot(name, windows);
     QRect area;
     for (QWidget* w : windows)
       if (w && w->isVisible()) area = area.united(w->frameGeometry());
@@ -74,6 +87,30 @@ class Screenshots : public MainWindowTest {
     QScreen* screen = QGuiApplication::primaryScreen();
     const QPixmap shot = screen->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     Save(name, shot.toImage());
+  }
+  // The compositor's whole output; the first window's own picture when the
+  // screenshooter is missing or fails.
+  void WestonShot(const std::string& name, const std::vector<QWidget*>& windows) {
+    const std::string dir = sb().Path("weston-shots");
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    const std::string shooter = testsupport::WestonSession::Screenshooter();
+    if (!shooter.empty()) {
+      testsupport::ChildProcess child;
+      const std::string display = testsupport::WestonSession::Get().Display();
+      child.Start({"/bin/sh", "-c", "cd \"$0\" && exec \"$1\"", dir, shooter}, "",
+                  {{"WAYLAND_DISPLAY", display.c_str()}});
+      // The loop keeps running meanwhile: the windows go on drawing.
+      ProcessUntil([&] { return !child.Running(); }, 10000);
+      for (const auto& e : fs::directory_iterator(dir)) {
+        QImage image;
+        if (e.path().extension() == ".png" && image.load(QString::fromStdString(e.path().string())))
+          return Save(name, image);
+      }
+    }
+    for (QWidget* w : windows)
+      if (w && w->isVisible()) return Save(name, w->grab().toImage());
+    FAIL() << "nothing to take a picture of: " << name;
   }
   // A widget's own picture (a window placed inside another).
   void Grab(const std::string& name, QWidget* w, int settleMs = 700) {
@@ -153,6 +190,15 @@ TEST_F(Screenshots, MainWindowPopupAndTrayMenu) {
   menu->popup(QPoint(w.frameGeometry().right() - 150, w.frameGeometry().top() + 60));
   Shot("tray-menu", {&w, menu});
   menu->close();
+  // Without a tray (Xvfb and Weston have none) the system menu carries
+  // Exit; it opens below the caption bar's menu button.
+  if (!TspTrayIcon::Available()) {
+    w.spDynamicSkinForm->ExecuteCommand(cmSysMenu);
+    QMenu* sys = w.pmSys->QtMenu();
+    ProcessUntil([sys] { return sys->isVisible(); }, 3000);
+    Shot("system-menu-no-tray", {&w, sys});
+    sys->close();
+  }
 }
 
 TEST_F(Screenshots, Dialogs) {
@@ -181,6 +227,10 @@ TEST_F(Screenshots, Dialogs) {
         w.Engine()->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK | mbCancel);
       },
       [&](TForm* d) { Shot("messagebox", {d}); });
+  // What the close button says where there is no tray.
+  Modal<TForm>(
+      [&] { w.Engine()->ShowMessageEx("MSGBox.CloseNotifyNoTray", {}, 11, mtInformation, mbOK); },
+      [&](TForm* d) { Shot("messagebox-no-tray", {d}); });
 }
 
 // The service does not answer: the status line names it and the reason; the
