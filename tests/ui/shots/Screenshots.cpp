@@ -153,6 +153,12 @@ TEST_F(Screenshots, MainWindowPopupAndTrayMenu) {
   menu->popup(QPoint(w.frameGeometry().right() - 150, w.frameGeometry().top() + 60));
   Shot("tray-menu", {&w, menu});
   menu->close();
+  // Any country: the country display says so in the window's language.
+  Advance(2);  // past the one-second guard
+  w.actStopHide->Execute();
+  w.FProxyManager->FTargetCountry = "UN";
+  w.ResetCountryDisp();
+  Shot("main-auto-selected", {&w}, 1500);
 }
 
 TEST_F(Screenshots, Dialogs) {
@@ -181,6 +187,9 @@ TEST_F(Screenshots, Dialogs) {
         w.Engine()->ShowMessageEx("MSGBox.CloseNotify", {}, 1, mtInformation, mbOK | mbCancel);
       },
       [&](TForm* d) { Shot("messagebox", {d}); });
+  // A box with the OK button alone.
+  Modal<TForm>([&] { w.Engine()->ShowMessageEx("MSGBox.NOPROXY", {}, 0, mtInformation, mbOK); },
+               [&](TForm* d) { Shot("messagebox-ok", {d}); });
 }
 
 // The service does not answer: the status line names it and the reason; the
