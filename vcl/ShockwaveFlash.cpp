@@ -131,12 +131,12 @@ struct TShockwaveFlash::Scene {
   // is drawn with texts of their own size rather than the large card scaled
   // down. A card is drawn with the layout nearer its size, scaled into its
   // rectangle (exactly 1:1 when it rests in its slot).
-  TCardLayout big, small{QSizeF(172, 64),
-                         QRectF(7, 4, 158, 12),
+  TCardLayout big, small{QSizeF(168, 64),
+                         QRectF(7, 4, 154, 12),
                          QRectF(7, 21, 32, 32),
-                         QRectF(45, 17, 121, 16),
-                         QRectF(45, 33, 121, 14),
-                         QRectF(45, 47, 121, 13),
+                         QRectF(45, 17, 117, 16),
+                         QRectF(45, 33, 117, 14),
+                         QRectF(45, 47, 117, 13),
                          9,
                          11,
                          10,

@@ -13,6 +13,7 @@
 #include <QRadioButton>
 #include <QStyle>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <utility>
@@ -330,12 +331,16 @@ std::string Clashes(const std::vector<QString>& texts) {
   return out;
 }
 
-// The captions of a window's buttons, check boxes and labels.
+// The captions of the buttons, check boxes and labels a window shows at
+// once (the keys of a hidden page or panel do not act).
 std::vector<QString> WindowTexts(QWidget* w) {
+  w->show();
+  QCoreApplication::processEvents();
   std::vector<QString> out;
-  for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) out.push_back(b->text());
+  for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+    if (b->isVisibleTo(w)) out.push_back(b->text());
   for (QLabel* l : w->findChildren<QLabel*>())
-    if (l->textFormat() != Qt::RichText) out.push_back(l->text());
+    if (l->isVisibleTo(w) && l->textFormat() != Qt::RichText) out.push_back(l->text());
   return out;
 }
 
@@ -412,10 +417,16 @@ TEST_F(LabelFitTest, NoTwoControlsOfAWindowOrMenuShareAnAccessKey) {
     EXPECT_EQ(Clashes(WindowTexts(&w)), "") << "main window";
     EXPECT_FALSE(MenuTexts(w.pmTray).empty());
     EXPECT_EQ(Clashes(MenuTexts(w.pmTray)), "") << "tray menu";
+    // While hiding, the hide line carries the stop-hide command.
+    w.VeilIP1->SetAction(w.actStopHide);
+    EXPECT_EQ(Clashes(MenuTexts(w.pmTray)), "") << "tray menu while hiding";
+    w.VeilIP1->SetAction(w.actVeilIP);
     EXPECT_EQ(Clashes(MenuTexts(w.pmSys)), "") << "system menu";
     {
       std::unique_ptr<TfrmSettings> s(CreateForm<TfrmSettings>(&w));
       EXPECT_EQ(Clashes(WindowTexts(s.get())), "") << "settings";
+      s->pcSetting->SetActivePage(s->tsBrowser);
+      EXPECT_EQ(Clashes(WindowTexts(s.get())), "") << "settings, second page";
     }
     {
       std::unique_ptr<TfrmChooseIPCountry> c(
@@ -433,6 +444,15 @@ TEST_F(LabelFitTest, NoTwoControlsOfAWindowOrMenuShareAnAccessKey) {
     {
       std::unique_ptr<TfrmCLUpdateForm> u(TfrmCLUpdateForm::Create(&w));
       EXPECT_EQ(Clashes(WindowTexts(u.get())), "") << "update";
+      // A new version found: OK and Cancel beside the automatic-check box.
+      u->pnOK->SetVisible(false);
+      u->pnOkCancel->SetVisible(true);
+      u->btnCancel->SetVisible(true);
+      const std::vector<QString> offer = WindowTexts(u.get());
+      EXPECT_EQ(Clashes(offer), "") << "update with a new version";
+      EXPECT_EQ(std::count_if(offer.begin(), offer.end(),
+                              [](const QString& t) { return !AccessKey(t).isNull(); }),
+                3);
     }
     // The message box's button sets, with the captions the skin's message
     // dialog gives them in this language.
