@@ -79,8 +79,10 @@ TfrmCLSplashForm::SplashTexts TfrmCLSplashForm::TextsToShow() {
   out.Title = settings->GetSettingString("App.Name");
   std::string language = settings->GetSettingString("Language");
   if (language.empty()) language = "English";
-  const std::string folder =
-      IncludeBackslash(JoinPath(GetAppPath(), settings->GetSettingString("Path.Languages")));
+  // The language folder of the settings, "lang" by default as for the engine.
+  std::string languages = settings->GetSettingString("Path.Languages");
+  if (languages.empty()) languages = "lang";
+  const std::string folder = IncludeBackslash(JoinPath(GetAppPath(), languages));
   const std::string file = JoinPath(folder, language + ".lan");
   if (!platform::FileExists(file)) return out;
   try {

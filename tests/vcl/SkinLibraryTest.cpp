@@ -253,16 +253,18 @@ TEST_F(SkinLibraryTest, SplashDrawsItsTextsInTheChosenLanguage) {
   std::filesystem::create_directories(sb().Path("app/res/images"));
   WritePng("app/res/images/splash.png", 420, 240, QColor(20, 40, 80));
   const QRect title = SplashTextArea().Title.toRect(), line = SplashTextArea().Line.toRect();
+  // The folder named by the settings, or "lang" when they name none.
   struct Case {
     const char* language;
     const char* line;
+    const char* folderLine;
   };
   QImage english;
-  for (const Case& c : {Case{"English", "Browse without your own IP"},
-                        Case{"Deutsch", "Surfen ohne die eigene IP"}}) {
+  for (const Case& c : {Case{"English", "Browse without your own IP", "Path.Languages=lang\r\n"},
+                        Case{"Deutsch", "Surfen ohne die eigene IP", ""}}) {
     SCOPED_TRACE(c.language);
     sb().WriteFile("app/const.dat", std::string("[setting]\r\nApp.Name=Veilgate\r\nLanguage=") +
-                                        c.language + "\r\nPath.Languages=lang\r\n");
+                                        c.language + "\r\n" + c.folderLine);
     ReleaseCLSettings();
     const TfrmCLSplashForm::SplashTexts texts = TfrmCLSplashForm::TextsToShow();
     EXPECT_EQ(texts.Title, "Veilgate");
