@@ -202,7 +202,11 @@ bool LoadPicture(const std::string& file, QPixmap& out) {
     if (!image.isNull()) {
       image.setDevicePixelRatio(2.0);
       out = QPixmap::fromImage(std::move(image));
-      if (!out.isNull()) return true;
+      if (!out.isNull()) {
+        // The plain picture decoded ahead is not going to be taken.
+        ForgetPreloadedPictures({file});
+        return true;
+      }
     }
   }
   TRegistry& r = Registry();

@@ -282,7 +282,8 @@ TEST_F(Screenshots, AboutAndUpdateWindows) {
 }
 
 TEST_F(Screenshots, Splash) {
-  Const({"Skin=" + FSkin});
+  // The splash speaks the language the settings choose.
+  Const({"Skin=" + FSkin, "Language=" + FLanguage});
   std::unique_ptr<QWidget> splash(TfrmCLSplashForm::CreateSplash());
   splash->show();
   ProcessUntil([&] { return splash->windowHandle() && splash->windowHandle()->isExposed(); });
