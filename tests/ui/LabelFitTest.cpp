@@ -232,6 +232,13 @@ TEST_F(LabelFitTest, EveryTextFitsItsControlInEveryWindowAndLanguage) {
     ASSERT_EQ(w.Engine()->Language(), language);
     EXPECT_EQ(Check(&w), "") << "main window";
     EXPECT_EQ(CheckPopup(), "") << "popup";
+    // Any country: its name in the window's language fits as well.
+    w.FProxyManager->FTargetCountry = "UN";
+    w.ResetCountryDisp();
+    EXPECT_NE(w.lblIPCountry->Caption().find(std::string(language) == "Deutsch" ? "Automatisch"
+                                                                                : "Auto"),
+              std::string::npos);
+    EXPECT_EQ(Check(&w), "") << "main window, any country";
     {
       std::unique_ptr<TfrmSettings> s(CreateForm<TfrmSettings>(&w));
       EXPECT_EQ(Check(s.get()), "") << "settings";
