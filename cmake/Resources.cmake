@@ -5,7 +5,11 @@
 #  - res/flag_short/<CODE>.PNG, 48 x 48, generated from Debian's ISO flag
 #    pictures (package iso-flags-png-320x240), plus UN.PNG;
 #  - the product pictures splash, about, update, popup_bg and logo under
-#    res/images/, generated unless res/images/ holds a drawn one of that name.
+#    res/images/, rendered from their vector sources in res/art/ at 1x
+#    ("<name>.png") and 2x ("<name>@2x.png"), unless res/images/ holds a
+#    drawn one of that name;
+#  - the skins' own small pictures (spin-box arrows, ticks), rendered from
+#    skins/images/*.svg at 1x and 2x and compiled in under ":/skins/images/".
 set(VG_RES_DIR ${CMAKE_BINARY_DIR}/res)
 set(VG_FLAG_SOURCE /usr/share/iso-flags-png-320x240 CACHE PATH
     "Folder of ISO flag pictures (<code>.png, Debian package iso-flags-png-320x240)")
@@ -21,9 +25,9 @@ if(CMAKE_CROSSCOMPILING)
   endif()
   set(VG_RESGEN ${VG_HOST_RESGEN})
 else()
-  find_package(Qt6 REQUIRED COMPONENTS Gui)
+  find_package(Qt6 REQUIRED COMPONENTS Gui Svg)
   add_executable(vg_resgen ${CMAKE_SOURCE_DIR}/tools/resgen/resgen.cpp)
-  target_link_libraries(vg_resgen PRIVATE Qt6::Gui)
+  target_link_libraries(vg_resgen PRIVATE Qt6::Gui Qt6::Svg)
   set(VG_RESGEN vg_resgen)
 endif()
 
@@ -47,16 +51,33 @@ foreach(name splash about update popup_bg logo)
     list(APPEND VG_GENERATED_IMAGES ${name})
   endif()
 endforeach()
-if(VG_GENERATED_IMAGES)
-  set(outputs)
-  foreach(name IN LISTS VG_GENERATED_IMAGES)
-    list(APPEND outputs ${VG_RES_DIR}/images/${name}.png)
-  endforeach()
+foreach(name IN LISTS VG_GENERATED_IMAGES)
+  set(src ${CMAKE_SOURCE_DIR}/res/art/${name}.svg)
+  set(outputs ${VG_RES_DIR}/images/${name}.png ${VG_RES_DIR}/images/${name}@2x.png)
   add_custom_command(OUTPUT ${outputs}
-    COMMAND ${VG_RESGEN} images ${VG_RES_DIR}/images ${VG_GENERATED_IMAGES}
-    DEPENDS ${VG_RESGEN}
-    COMMENT "Drawing res/images: ${VG_GENERATED_IMAGES}")
+    COMMAND ${VG_RESGEN} svg ${VG_RES_DIR}/images ${src}
+    DEPENDS ${VG_RESGEN} ${src}
+    COMMENT "Rendering res/images/${name}")
   list(APPEND VG_RES_OUTPUTS ${outputs})
+endforeach()
+
+# The skins' pictures, compiled into the program.
+set(VG_SKIN_IMAGE_DIR ${CMAKE_BINARY_DIR}/skin_images)
+file(GLOB VG_SKIN_SVGS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/skins/images/*.svg)
+set(VG_SKIN_IMAGES)
+foreach(src IN LISTS VG_SKIN_SVGS)
+  get_filename_component(name ${src} NAME_WE)
+  set(outputs ${VG_SKIN_IMAGE_DIR}/images/${name}.png ${VG_SKIN_IMAGE_DIR}/images/${name}@2x.png)
+  add_custom_command(OUTPUT ${outputs}
+    COMMAND ${VG_RESGEN} svg ${VG_SKIN_IMAGE_DIR}/images ${src}
+    DEPENDS ${VG_RESGEN} ${src}
+    COMMENT "Rendering the skin picture ${name}")
+  list(APPEND VG_SKIN_IMAGES ${outputs})
+endforeach()
+if(VG_SKIN_IMAGES AND TARGET vg_qt)
+  set_source_files_properties(${VG_SKIN_IMAGES} PROPERTIES GENERATED TRUE)
+  qt_add_resources(vg_qt "vg_skin_images" PREFIX "/skins" BASE ${VG_SKIN_IMAGE_DIR}
+                   FILES ${VG_SKIN_IMAGES})
 endif()
 
 if(EXISTS ${VG_FLAG_SOURCE}/_united_nations.png)

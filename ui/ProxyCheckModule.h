@@ -16,12 +16,26 @@
 
 #include <functional>
 
+// Why a check got no HTTP answer, in kinds the window has texts for.
+enum class TProxyCheckFailure {
+  None,         // an HTTP answer arrived (or the check has not failed)
+  Refused,      // the proxy or the server refused the connection
+  NotResolved,  // a host name could not be resolved
+  TimedOut,     // nothing arrived in time
+  Closed,       // the connection was closed before the answer
+  Certificate,  // the TLS handshake failed
+  ProxyAuth,    // the proxy asks for credentials
+  Other,        // any other network error
+  NoModule,     // the module that sends the checks could not be loaded
+};
+
 // The answer of one check, handed over on the thread that started it.
 struct TProxyCheckAnswer {
   bool ok = false;  // a 2xx answer arrived
   int status = 0;   // the HTTP status; 0 when none arrived
   QByteArray body;  // the body of a 2xx answer
-  QString error;    // why it failed, when no status arrived
+  TProxyCheckFailure failure = TProxyCheckFailure::None;
+  QString error;  // the network library's own wording, for the debug log
 };
 
 class IProxyCheck {
@@ -37,7 +51,7 @@ class IProxyCheck {
 };
 
 // Version of this boundary; the module and the window must agree.
-inline constexpr int kProxyCheckModuleAbi = 1;
+inline constexpr int kProxyCheckModuleAbi = 2;
 
 // Exported by the module:
 //   extern "C" int vg_proxy_check_abi();

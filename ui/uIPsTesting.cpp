@@ -32,6 +32,22 @@ std::string Say(const std::string& key, const std::vector<std::string>& args = {
 }
 }  // namespace
 
+std::string TfrmTesting::FailureText(const TProxyCheckAnswer& answer) {
+  if (answer.status) return Say("Testing.HttpStatus", {std::to_string(answer.status)});
+  switch (answer.failure) {
+    case TProxyCheckFailure::Refused: return Say("Testing.Refused");
+    case TProxyCheckFailure::NotResolved: return Say("Testing.NotResolved");
+    case TProxyCheckFailure::TimedOut: return Say("Testing.TimedOut");
+    case TProxyCheckFailure::Closed: return Say("Testing.Closed");
+    case TProxyCheckFailure::Certificate: return Say("Testing.Certificate");
+    case TProxyCheckFailure::ProxyAuth: return Say("Testing.ProxyAuth");
+    case TProxyCheckFailure::NoModule: return Say("Testing.NoModule");
+    case TProxyCheckFailure::None:
+    case TProxyCheckFailure::Other: break;
+  }
+  return Say("Testing.Failed");
+}
+
 int& TfrmTesting::CheckTimeoutMs() {
   static int ms = 10000;
   return ms;
@@ -142,6 +158,7 @@ void TfrmTesting::CheckNext() {
     // Without the module no check can be sent: each proxy is reported
     // failed with the reason, in turn, from the event loop.
     TProxyCheckAnswer failed;
+    failed.failure = TProxyCheckFailure::NoModule;
     failed.error = QStr(FCheckError);
     QTimer::singleShot(0, this, [this, failed] { CheckDone(failed); });
     return;
@@ -159,9 +176,11 @@ void TfrmTesting::CheckDone(const TProxyCheckAnswer& answer) {
     ++FAnswered;
     AddLine(Say("Testing.Good", {proxy, p.Country_Long, info.IP, info.CountryLong}));
   } else {
-    const std::string why =
-        answer.status ? "HTTP " + std::to_string(answer.status) : StdStr(answer.error);
-    AddLine(Say("Testing.Bad", {proxy, p.Country_Long, why}));
+    // The user reads the failure in the window's language; the library's
+    // own wording goes to the debug log.
+    if (!answer.error.isEmpty())
+      CLDebugLog::Write("Testing window: " + proxy + ": " + StdStr(answer.error));
+    AddLine(Say("Testing.Bad", {proxy, p.Country_Long, FailureText(answer)}));
   }
   ++FIndex;
   CheckNext();

@@ -33,6 +33,9 @@ class TfrmTesting : public TForm {
   static std::vector<TProxyRec> ProxiesToCheck();
   // Time limit of one check.
   static int& CheckTimeoutMs();
+  // Why a check failed, in the window's language: the HTTP status, or the
+  // kind of network failure.
+  static std::string FailureText(const TProxyCheckAnswer& answer);
 
   const std::vector<TProxyRec>& Proxies() const { return FProxies; }
   // Whether every proxy has been checked.

@@ -525,7 +525,8 @@ void TfrmMain::ResetCountryDisp() {
   const std::string country = FProxyManager ? FProxyManager->FTargetCountry : std::string();
   LoadFlag(country);
   if (country == "UN")
-    lblIPCountry->SetCaption("Auto Selected");
+    lblIPCountry->SetCaption(CLEngine ? CLEngine->GetAppString("Country.AutoSelected")
+                                      : std::string("Auto Selected"));
   else
     lblIPCountry->SetCaption(FProxyManager ? FProxyManager->GetCountryLong(country)
                                            : std::string());

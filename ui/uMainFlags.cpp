@@ -93,8 +93,9 @@ void TfrmMain::LoadFlag(const std::string& aCountryName) {
 bool TfrmMain::LoadPNG(const std::string& aFileName) {
   QPixmap picture;
   if (!picture.load(QStr(aFileName))) return false;
+  // A transparent ground: the flag sits on the colour the skin gives imgFL.
   QPixmap canvas(48, 48);
-  canvas.fill(imgFL->palette().color(QPalette::Window));
+  canvas.fill(Qt::transparent);
   QPainter p(&canvas);
   p.setRenderHint(QPainter::SmoothPixmapTransform);
   p.drawPixmap(QRect(0, 0, 48, 48), picture);

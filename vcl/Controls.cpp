@@ -5,6 +5,8 @@
 #include <QPixmap>
 #include <QStyle>
 
+#include "vcl/PicturePreload.h"
+
 QWidget* VclParent(TCLComponent* AOwner, QWidget* AParent) {
   if (AParent) return AParent;
   if (auto* form = dynamic_cast<TForm*>(AOwner)) return form->ClientArea();
@@ -281,7 +283,7 @@ const TCLPropTable& TImage::PropTable() const {
 
 bool TImage::LoadFromFile(const std::string& fn) {
   QPixmap p;
-  if (!p.load(QStr(fn))) {
+  if (!LoadPicture(fn, p)) {
     Clear();
     return false;
   }

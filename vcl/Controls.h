@@ -197,8 +197,10 @@ class TImage : public TVclControl<QLabel> {
   void SetPicture(const QPixmap& p);
   QPixmap Picture() const { return FPicture; }
   void Clear();
-  int PictureWidth() const { return FPicture.width(); }
-  int PictureHeight() const { return FPicture.height(); }
+  // The picture's size on screen (a picture of twice the pixel density
+  // counts half).
+  int PictureWidth() const { return qRound(FPicture.deviceIndependentSize().width()); }
+  int PictureHeight() const { return qRound(FPicture.deviceIndependentSize().height()); }
   void SetStretch(bool v);
   void SetHandPoint(bool v);
   std::function<void(TImage*)> OnClick;

@@ -1,6 +1,7 @@
 #include "vcl/PicturePreload.h"
 
 #include <QFile>
+#include <QGuiApplication>
 #include <QImage>
 #include <QImageReader>
 #include <QSysInfo>
@@ -182,7 +183,32 @@ void PreloadPictures(const std::vector<std::string>& files) {
   }).detach();
 }
 
+std::string HighDensityVariant(const std::string& file) {
+  if (!qGuiApp || qGuiApp->devicePixelRatio() < 1.5) return std::string();
+  const size_t slash = file.find_last_of("/\\");
+  const size_t dot = file.rfind('.');
+  const bool hasSuffix = dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  const std::string variant =
+      hasSuffix ? file.substr(0, dot) + "@2x" + file.substr(dot) : file + "@2x";
+  std::error_code ec;
+  return std::filesystem::is_regular_file(variant, ec) ? variant : std::string();
+}
+
 bool LoadPicture(const std::string& file, QPixmap& out) {
+  // On a screen of twice the pixel density a picture drawn for it is taken
+  // when there is one; it keeps the size of the plain one on screen.
+  if (const std::string dense = HighDensityVariant(file); !dense.empty()) {
+    QImage image = DecodeWithQt(dense);
+    if (!image.isNull()) {
+      image.setDevicePixelRatio(2.0);
+      out = QPixmap::fromImage(std::move(image));
+      if (!out.isNull()) {
+        // The plain picture decoded ahead is not going to be taken.
+        ForgetPreloadedPictures({file});
+        return true;
+      }
+    }
+  }
   TRegistry& r = Registry();
   std::shared_ptr<TPreload> entry;
   {

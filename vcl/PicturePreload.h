@@ -17,9 +17,15 @@
 void PreloadPictures(const std::vector<std::string>& files);
 
 // The picture of a file, as QPixmap::load gives it: false, with the pixmap
-// unchanged, when the file is missing or not a picture. A preloaded picture
+// unchanged, when the file is missing or not a picture. On a screen of twice
+// the pixel density, the file's "@2x" variant ("splash@2x.png" beside
+// "splash.png") is taken when it exists, with a device pixel ratio of 2. A preloaded picture
 // is handed out once; a later load reads the file again.
 bool LoadPicture(const std::string& file, QPixmap& out);
+
+// The "@2x" variant of a file when the screens want one and it exists;
+// empty otherwise.
+std::string HighDensityVariant(const std::string& file);
 
 // Lets go of preloaded pictures no window is going to take.
 void ForgetPreloadedPictures(const std::vector<std::string>& files);

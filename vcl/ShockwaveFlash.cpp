@@ -110,6 +110,14 @@ QRectF Lerp(const QRectF& a, const QRectF& b, double t) {
 
 }  // namespace
 
+struct TShockwaveFlash::TCardLayout {
+  QSizeF size{328, 124};
+  QRectF title{12, 6, 304, 16}, flag{12, 28, 48, 48}, ip{72, 26, 246, 30}, country{72, 60, 246, 22},
+      city{72, 84, 246, 20};
+  double titleFont = 11, ipFont = 22, countryFont = 15, cityFont = 13;
+  bool titleUpper = true;  // titles in capitals
+};
+
 struct TShockwaveFlash::Scene {
   int width = 534, height = 180;
   QColor bg1{0x1d, 0x2b, 0x3a}, bg2{0x33, 0x55, 0x77};
@@ -118,15 +126,26 @@ struct TShockwaveFlash::Scene {
   QString logoText = "Veilgate";
   QColor logoColor{Qt::white};
   QRectF front{196, 10, 328, 124}, back{14, 62, 168, 64};
-  // Cards are laid out in card units and drawn scaled into their slot.
-  QSizeF cardSize{328, 124};
+  // A card has two layouts, each in its own units: the large one for the
+  // front slot and the small one for the back slot, so that the card behind
+  // is drawn with texts of their own size rather than the large card scaled
+  // down. A card is drawn with the layout nearer its size, scaled into its
+  // rectangle (exactly 1:1 when it rests in its slot).
+  TCardLayout big, small{QSizeF(168, 64),
+                         QRectF(7, 4, 154, 12),
+                         QRectF(7, 21, 32, 32),
+                         QRectF(45, 17, 117, 16),
+                         QRectF(45, 33, 117, 14),
+                         QRectF(45, 47, 117, 13),
+                         9,
+                         11,
+                         10,
+                         9,
+                         false};
   double radius = 10;
   QColor fill1{Qt::white}, fill2{0xe6, 0xee, 0xf6}, border{0x8a, 0xa4, 0xc0};
   QColor titleOn{0x1f, 0x7a, 0x3a}, titleOff{0x7a, 0x86, 0x94}, text{0x12, 0x22, 0x33},
       sub{0x44, 0x55, 0x66}, link{0x10, 0x4e, 0x9a};
-  QRectF title{12, 6, 304, 16}, flag{12, 28, 48, 48}, ip{72, 26, 246, 30}, country{72, 60, 246, 22},
-      city{72, 84, 246, 20};
-  double titleFont = 11, ipFont = 22, countryFont = 15, cityFont = 13;
   std::map<std::string, QString> titles{{"Local", "Your real location"},
                                         {"Target", "Your fake location"}};
   QRectF info{12, 138, 510, 20}, info2{12, 158, 510, 18};
@@ -170,9 +189,24 @@ struct TShockwaveFlash::Scene {
     color("logo", "color", logoColor);
     rect("slots", "front", front);
     rect("slots", "back", back);
-    const auto size = Numbers(get("card", "size"));
-    if (size.size() == 2 && size[0] > 0 && size[1] > 0 && sane(size[0]) && sane(size[1]))
-      cardSize = QSizeF(size[0], size[1]);
+    auto layout = [&](const char* sec, TCardLayout& l) {
+      const auto size = Numbers(get(sec, "size"));
+      if (size.size() == 2 && size[0] > 0 && size[1] > 0 && sane(size[0]) && sane(size[1]))
+        l.size = QSizeF(size[0], size[1]);
+      rect(sec, "title", l.title);
+      rect(sec, "flag", l.flag);
+      rect(sec, "ip", l.ip);
+      rect(sec, "country", l.country);
+      rect(sec, "city", l.city);
+      number(sec, "title_font", l.titleFont);
+      number(sec, "ip_font", l.ipFont);
+      number(sec, "country_font", l.countryFont);
+      number(sec, "city_font", l.cityFont);
+      const std::string upper = get(sec, "title_upper");
+      if (!upper.empty()) l.titleUpper = upper != "0";
+    };
+    layout("card", big);
+    layout("card.small", small);
     number("card", "radius", radius);
     color("card", "fill", fill1);
     color("card", "fill2", fill2);
@@ -182,15 +216,6 @@ struct TShockwaveFlash::Scene {
     color("card", "text", text);
     color("card", "subtext", sub);
     color("card", "link", link);
-    rect("card", "title", title);
-    rect("card", "flag", flag);
-    rect("card", "ip", ip);
-    rect("card", "country", country);
-    rect("card", "city", city);
-    number("card", "title_font", titleFont);
-    number("card", "ip_font", ipFont);
-    number("card", "country_font", countryFont);
-    number("card", "city_font", cityFont);
     for (const char* name : {"Local", "Target"}) {
       const std::string t = get(LowerCase(std::string("card.") + name).c_str(), "title");
       if (!t.empty()) titles[name] = QString::fromStdString(t);
@@ -446,10 +471,16 @@ QRectF TShockwaveFlash::IPLineRect(const std::string& card) const {
   const TMovieCard& c = SameText(card, "Local") ? FState.Local : FState.Target;
   if (c.IP.empty()) return QRectF();
   const QRectF r = CardRect(card);
-  const double sx = r.width() / FScene->cardSize.width();
-  const double sy = r.height() / FScene->cardSize.height();
-  const QRectF& ip = FScene->ip;
+  const TCardLayout& l = LayoutFor(r);
+  const double sx = r.width() / l.size.width();
+  const double sy = r.height() / l.size.height();
+  const QRectF& ip = l.ip;
   return QRectF(r.x() + ip.x() * sx, r.y() + ip.y() * sy, ip.width() * sx, ip.height() * sy);
+}
+
+const TShockwaveFlash::TCardLayout& TShockwaveFlash::LayoutFor(const QRectF& r) const {
+  const double middle = (FScene->front.width() + FScene->back.width()) / 2;
+  return r.width() < middle ? FScene->small : FScene->big;
 }
 
 QRectF TShockwaveFlash::LogoRect() const { return FSceneLoaded ? FScene->logo : QRectF(); }
@@ -506,6 +537,7 @@ void TShockwaveFlash::paintEvent(QPaintEvent*) {
 }
 
 void TShockwaveFlash::PaintScene(QPainter& p) {
+  FDrawnTexts.clear();
   const bool smooth = FQuality != 0 && FQuality != 2;
   p.setRenderHint(QPainter::Antialiasing, smooth);
   p.setRenderHint(QPainter::TextAntialiasing, smooth);
@@ -561,9 +593,11 @@ void TShockwaveFlash::PaintScene(QPainter& p) {
     f.setBold(bold);
     p.setFont(f);
     p.setPen(FromColorRef(colour));
-    const QString shown =
-        QFontMetrics(f).elidedText(QStr(text), Qt::ElideRight, static_cast<int>(r.width()));
+    const QFontMetrics fm(f);
+    const QString shown = fm.elidedText(QStr(text), Qt::ElideRight, static_cast<int>(r.width()));
     p.drawText(r, Qt::AlignLeft | Qt::AlignVCenter, shown);
+    FDrawnTexts.push_back({std::string(), QStr(text), r, static_cast<double>(f.pixelSize()),
+                           fm.horizontalAdvance(QStr(text)) <= r.width()});
   };
   // The information lines sit on a light strip so that any colour reads.
   if (!FState.InfoText.empty() || !FState.InfoText2.empty()) {
@@ -579,11 +613,13 @@ void TShockwaveFlash::PaintScene(QPainter& p) {
 void TShockwaveFlash::PaintCard(QPainter& p, const std::string& name, const TMovieCard& card,
                                 const QRectF& r, double alpha) {
   const Scene& s = *FScene;
+  const TCardLayout& l = LayoutFor(r);
+  const double sx = r.width() / l.size.width(), sy = r.height() / l.size.height();
   p.save();
   p.setOpacity(alpha);
   p.translate(r.topLeft());
-  p.scale(r.width() / s.cardSize.width(), r.height() / s.cardSize.height());
-  const QRectF box(QPointF(0, 0), s.cardSize);
+  p.scale(sx, sy);
+  const QRectF box(QPointF(0, 0), l.size);
   QLinearGradient g(0, 0, 0, box.height());
   g.setColorAt(0, s.fill1);
   g.setColorAt(1, s.fill2);
@@ -591,6 +627,12 @@ void TShockwaveFlash::PaintCard(QPainter& p, const std::string& name, const TMov
   p.setPen(QPen(s.border, 1.5));
   p.drawRoundedRect(box.adjusted(1, 1, -1, -1), s.radius, s.radius);
 
+  // Each text is recorded as drawn: its place in the control and its size
+  // on screen.
+  auto record = [&](const QString& t, const QRectF& where, const QFont& f, bool fits) {
+    FDrawnTexts.push_back(
+        {name, t, p.transform().mapRect(where), f.pixelSize() * std::min(sx, sy), fits});
+  };
   auto text = [&](const QString& t, const QRectF& where, double px, bool bold, const QColor& c) {
     if (t.isEmpty()) return;
     QFont f = font();
@@ -598,8 +640,11 @@ void TShockwaveFlash::PaintCard(QPainter& p, const std::string& name, const TMov
     f.setBold(bold);
     p.setFont(f);
     p.setPen(c);
+    const QFontMetrics fm(f);
+    const bool fits = fm.horizontalAdvance(t) <= where.width() && fm.height() <= where.height() + 2;
     p.drawText(where, Qt::AlignLeft | Qt::AlignVCenter,
-               QFontMetrics(f).elidedText(t, Qt::ElideRight, static_cast<int>(where.width())));
+               fm.elidedText(t, Qt::ElideRight, static_cast<int>(where.width())));
+    record(t, where, f, fits);
   };
   const bool live = SameText(card.Display, "True");
   // A card without its display flag holds no location of its own (the fake
@@ -612,57 +657,61 @@ void TShockwaveFlash::PaintCard(QPainter& p, const std::string& name, const TMov
     const auto fromMovie = s.titles.find(name);
     if (fromMovie != s.titles.end()) titleText = fromMovie->second;
   }
+  if (l.titleUpper) titleText = titleText.toUpper();
   if (idle) {
-    text(titleText.toUpper(), s.title, s.titleFont, true, s.titleOff);
+    text(titleText, l.title, l.titleFont, true, s.titleOff);
     p.setOpacity(alpha * 0.55);
     p.setPen(QPen(s.border, 1, Qt::DashLine));
     p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(s.flag, 4, 4);
-    const std::string idleText = GetVariable("idle_text");
-    const QRectF lines(s.ip.x(), s.ip.y(), s.ip.width(), s.city.bottom() - s.ip.y());
-    if (!idleText.empty()) {
+    p.drawRoundedRect(l.flag, 4, 4);
+    const QString idleText = QStr(GetVariable("idle_text"));
+    const QRectF lines(l.ip.x(), l.ip.y(), l.ip.width(), l.city.bottom() - l.ip.y());
+    if (!idleText.isEmpty()) {
       QFont f = font();
-      f.setPixelSize(std::max(1, static_cast<int>(s.cityFont)));
+      f.setPixelSize(std::max(1, static_cast<int>(l.cityFont)));
       p.setFont(f);
       p.setPen(s.sub);
-      p.drawText(lines, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap, QStr(idleText));
+      const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+      const QRectF need = QFontMetricsF(f).boundingRect(lines, flags, idleText);
+      p.drawText(lines, flags, idleText);
+      record(idleText, lines, f, need.width() <= lines.width() && need.height() <= lines.height());
     }
     p.restore();
     return;
   }
   if (!titleText.isEmpty()) {
     // The card in use carries a dot before its title.
-    QRectF t = s.title;
+    QRectF t = l.title;
     if (live) {
       p.setPen(Qt::NoPen);
       p.setBrush(s.titleOn);
-      const double d = t.height() * 0.55;
+      const double d = std::min(t.height() * 0.55, 8.0);
       p.drawEllipse(QRectF(t.x(), t.center().y() - d / 2, d, d));
       t.setLeft(t.x() + d + 5);
     }
-    text(titleText.toUpper(), t, s.titleFont, true, live ? s.titleOn : s.titleOff);
+    text(titleText, t, l.titleFont, true, live ? s.titleOn : s.titleOff);
   }
   const QPixmap flag = Picture(card.FlagURL);
   if (!flag.isNull()) {
-    p.drawPixmap(s.flag, flag, QRectF(flag.rect()));
+    p.drawPixmap(l.flag, flag, QRectF(flag.rect()));
   } else if (!card.FlagURL.empty() || !card.IP.empty()) {
     p.setPen(QPen(s.border, 1, Qt::DashLine));
     p.setBrush(Qt::NoBrush);
-    p.drawRoundedRect(s.flag, 4, 4);
+    p.drawRoundedRect(l.flag, 4, 4);
   }
-  text(QStr(card.IP), s.ip, s.ipFont, true, s.link);
+  text(QStr(card.IP), l.ip, l.ipFont, true, s.link);
   if (!card.IP.empty()) {
     // The IP line is a link: underline it.
     QFont f = font();
-    f.setPixelSize(static_cast<int>(s.ipFont));
+    f.setPixelSize(static_cast<int>(l.ipFont));
     f.setBold(true);
     const double w =
-        std::min<double>(QFontMetrics(f).horizontalAdvance(QStr(card.IP)), s.ip.width());
+        std::min<double>(QFontMetrics(f).horizontalAdvance(QStr(card.IP)), l.ip.width());
     p.setPen(QPen(s.link, 1));
-    p.drawLine(QPointF(s.ip.x(), s.ip.bottom() - 2), QPointF(s.ip.x() + w, s.ip.bottom() - 2));
+    p.drawLine(QPointF(l.ip.x(), l.ip.bottom() - 2), QPointF(l.ip.x() + w, l.ip.bottom() - 2));
   }
-  text(QStr(card.Country), s.country, s.countryFont, false, s.text);
-  text(QStr(card.City), s.city, s.cityFont, false, s.sub);
+  text(QStr(card.Country), l.country, l.countryFont, false, s.text);
+  text(QStr(card.City), l.city, l.cityFont, false, s.sub);
   p.restore();
 }
 

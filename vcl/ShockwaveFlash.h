@@ -42,6 +42,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "vcl/Controls.h"
 
@@ -74,6 +75,18 @@ struct TMovieCard {
   std::string IP, Country, City;
   int Alpha = 0;    // percent, as last set (the fade's goal while one runs)
   int Scale = 100;  // percent
+};
+
+// One text as the player last drew it: the card it belongs to (empty for
+// the information lines), the whole text, its place in the control, its
+// pixel size on screen, and whether it fitted its place without being
+// shortened.
+struct TMovieText {
+  std::string Card;
+  QString Text;
+  QRectF Rect;
+  double PixelSize = 0;
+  bool Fits = true;
 };
 
 // What the commands have set so far.
@@ -140,6 +153,8 @@ class TShockwaveFlash : public TVclControl<QWidget> {
   QMenu* OpenContextMenu() const { return FContextMenu.data(); }
   // Renders the current frame into a picture of the control's size.
   QPixmap Snapshot();
+  // The texts of the last frame drawn.
+  const std::vector<TMovieText>& DrawnTexts() const { return FDrawnTexts; }
 
  protected:
   void paintEvent(QPaintEvent* e) override;
@@ -149,6 +164,7 @@ class TShockwaveFlash : public TVclControl<QWidget> {
 
  private:
   struct Scene;
+  struct TCardLayout;
   struct CardAnim {
     double from = 0, to = 0;  // alpha 0..1
     qint64 start = 0;
@@ -164,6 +180,9 @@ class TShockwaveFlash : public TVclControl<QWidget> {
   void EnsureFrames();
   void Frame();
   double TurnProgress() const;
+  // The card layout drawn into a card's rectangle: the small one for a card
+  // nearer the back slot's size.
+  const TCardLayout& LayoutFor(const QRectF& r) const;
   double CardAlphaNow(const CardAnim& a) const;
   void PaintScene(QPainter& p);
   void PaintCard(QPainter& p, const std::string& name, const TMovieCard& card, const QRectF& r,
@@ -181,6 +200,7 @@ class TShockwaveFlash : public TVclControl<QWidget> {
   std::unique_ptr<Scene> FScene;
   std::map<std::string, std::string> FVariables;
   TMovieState FState;
+  std::vector<TMovieText> FDrawnTexts;
 
   QElapsedTimer FClock;
   CardAnim FLocalAnim, FTargetAnim;

@@ -25,12 +25,17 @@ bool TspPngForm::LoadFromFile(const std::string& fn) {
 void TspPngForm::SetPicture(const QPixmap& picture) {
   FPicture = picture;
   setPixmap(picture);
-  setGeometry(0, 0, picture.width(), picture.height());
+  // Its size on screen: a picture of twice the pixel density counts half.
+  const QSize size = picture.deviceIndependentSize().toSize();
+  setGeometry(0, 0, size.width(), size.height());
   if (TForm* form = dynamic_cast<TForm*>(Owner())) {
-    form->SetClientSize(picture.width(), picture.height());
-    // The window keeps only the picture's opaque pixels.
+    form->SetClientSize(size.width(), size.height());
+    // The window keeps only the picture's opaque pixels, in window units.
     if (picture.hasAlphaChannel())
-      form->setMask(picture.mask());
+      form->setMask(
+          QBitmap::fromImage(picture.toImage()
+                                 .scaled(size, Qt::IgnoreAspectRatio, Qt::SmoothTransformation)
+                                 .createAlphaMask()));
     else
       form->clearMask();
   }

@@ -4,8 +4,11 @@
 #include <QPixmap>
 #include <QScreen>
 
+#include "framework/CLSettings.h"
+#include "framework/lang/CLMultiLangLan.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
+#include "vcl/PictureTexts.h"
 #include "vcl/WindowSystem.h"
 #include "vcl/spPngForm.h"
 
@@ -51,6 +54,13 @@ void TfrmCLSplashForm::FormCreate() {
   const std::string file = PictureFileToShow();
   const bool loaded = !file.empty() && spPngForm->LoadFromFile(file);
   if (loaded) FPictureFile = file;
+  // The shipped picture has no words: the product name and its line are
+  // drawn in the user's language. A partner's picture is shown as it is.
+  if (loaded && !EndsWithText(file, "oem.splash.png")) {
+    const SplashTexts texts = TextsToShow();
+    spPngForm->SetPicture(WithPictureTexts(spPngForm->Picture(), SplashTextArea(),
+                                           QStr(texts.Title), QStr(texts.Line)));
+  }
   // Without one: a plain black window of the usual size, which closes
   // itself at once.
   if (!loaded && spPngForm->Picture().isNull()) {
@@ -58,7 +68,7 @@ void TfrmCLSplashForm::FormCreate() {
     black.fill(Qt::black);
     spPngForm->SetPicture(black);
   }
-  const QPixmap& picture = spPngForm->Picture();
+  const QSize picture = spPngForm->Picture().deviceIndependentSize().toSize();
   QScreen* screen = QGuiApplication::primaryScreen();
   const QSize area = screen ? screen->geometry().size() : QSize(1024, 768);
   // Halves rounded toward zero, as integer division does. A Wayland
@@ -66,6 +76,34 @@ void TfrmCLSplashForm::FormCreate() {
   if (!WaylandSession())
     move((area.width() - picture.width()) / 2, (area.height() - picture.height()) / 2);
   if (!loaded) PostClose();
+}
+
+// The splash comes before the engine and its translation data: the texts
+// are read from the chosen language's file directly. A missing file or key
+// leaves the product name of the settings and no line.
+TfrmCLSplashForm::SplashTexts TfrmCLSplashForm::TextsToShow() {
+  TCLSettings* settings = GetCLSettings();
+  SplashTexts out;
+  out.Title = settings->GetSettingString("App.Name");
+  std::string language = settings->GetSettingString("Language");
+  if (language.empty()) language = "English";
+  // The language folder of the settings, "lang" by default as for the engine.
+  std::string languages = settings->GetSettingString("Path.Languages");
+  if (languages.empty()) languages = "lang";
+  const std::string folder = IncludeBackslash(JoinPath(GetAppPath(), languages));
+  const std::string file = JoinPath(folder, language + ".lan");
+  if (!platform::FileExists(file)) return out;
+  try {
+    TCLMultiLangLan lan;
+    lan.LoadFromFile(file);
+    std::string name;
+    if (lan.GetProp("AppRes", "", "AppName", name) && !name.empty()) out.Title = name;
+    lan.GetProp("LibRes", "", "TfrmCLSplashForm.Header", out.Line);
+    out.Line = StringReplaceAll(out.Line, "{AppName}", out.Title);
+  } catch (const std::exception&) {
+    // An unreadable file: the splash goes on without its line.
+  }
+  return out;
 }
 
 void TfrmCLSplashForm::FormDeactivate() { PostClose(); }

@@ -29,6 +29,12 @@ class TfrmCLSplashForm : public TForm {
   // The picture file a splash shows: the first of the candidates that
   // exists, empty when none does.
   static std::string PictureFileToShow();
+  // The texts drawn into the shipped picture: the product name and its
+  // line in the language the settings choose.
+  struct SplashTexts {
+    std::string Title, Line;
+  };
+  static SplashTexts TextsToShow();
 
  protected:
   void FormCreate() override;

@@ -7,6 +7,8 @@
 #include "QtTestApp.h"
 
 #include <QDir>
+#include <QFile>
+#include <QRegularExpression>
 #include <QImage>
 
 #include <map>
@@ -281,4 +283,52 @@ TEST_F(DataFilesTest, ProductPicturesAreThere) {
   const QImage splash(QString::fromStdString(Built("res/images/splash.png")));
   EXPECT_EQ(qAlpha(splash.pixel(0, 0)), 0);
   EXPECT_EQ(qAlpha(splash.pixel(splash.width() / 2, splash.height() / 2)), 255);
+}
+
+// Every product picture comes from a vector source and has a variant of
+// twice the size for screens of twice the pixel density, drawn from the
+// same source rather than enlarged: it holds detail the plain one cannot.
+TEST_F(DataFilesTest, ProductPicturesHaveSharpVariantsOfTwiceTheSize) {
+  for (const char* name : {"splash", "about", "update", "popup_bg", "logo"}) {
+    SCOPED_TRACE(name);
+    EXPECT_TRUE(QFile::exists(QString::fromStdString(Source("res/art/") + name + ".svg")));
+    const QImage one(QString::fromStdString(Built("res/images/") + name + ".png"));
+    const QImage two(QString::fromStdString(Built("res/images/") + name + "@2x.png"));
+    ASSERT_FALSE(one.isNull());
+    ASSERT_FALSE(two.isNull());
+    EXPECT_EQ(two.size(), one.size() * 2);
+    // An enlarged picture has the same colour in each 2 x 2 block; a
+    // picture drawn at that size does not, wherever an edge runs.
+    const QImage grown = one.scaled(two.size()).convertToFormat(QImage::Format_ARGB32);
+    EXPECT_NE(two.convertToFormat(QImage::Format_ARGB32), grown);
+  }
+}
+
+// The skins draw with pictures of their own: every picture a skin names is
+// compiled into the program (at both densities), and none is one of Qt's
+// private resources, which any Qt update may remove.
+TEST_F(DataFilesTest, SkinsNameOnlyTheirOwnPictures) {
+  const QRegularExpression url(R"(url\(([^)]*)\))");
+  for (const char* skin : {"Default", "Daylight", "Midnight"}) {
+    SCOPED_TRACE(skin);
+    const QString sheet = QString::fromStdString(SourceFile(std::string("skins/") + skin + ".qss"));
+    EXPECT_FALSE(sheet.contains("qt-project.org"));
+    int named = 0;
+    for (auto it = url.globalMatch(sheet); it.hasNext();) {
+      const QString file = it.next().captured(1).trimmed();
+      SCOPED_TRACE(file.toStdString());
+      ++named;
+      EXPECT_TRUE(file.startsWith(":/skins/images/"));
+      EXPECT_FALSE(QImage(file).isNull());
+      QString dense = file;
+      dense.insert(dense.lastIndexOf('.'), "@2x");
+      EXPECT_EQ(QImage(dense).size(), QImage(file).size() * 2);
+    }
+    // Both spin-box arrows at least.
+    EXPECT_GE(named, 2);
+  }
+  // Midnight marks a ticked box with a tick, not with a colour alone.
+  const QString midnight = QString::fromStdString(SourceFile("skins/Midnight.qss"));
+  const QRegularExpression checked(R"(QCheckBox::indicator:checked\s*\{[^}]*image:\s*url)");
+  EXPECT_TRUE(checked.match(midnight).hasMatch());
 }

@@ -1,7 +1,7 @@
 // Every window as a user sees it, in each shipped language: every text fits
 // the control that shows it (no caption is cut off by its own control's
 // edge), and no visible control covers another or reaches outside its
-// parent. The
+// parent; every text of the popup is at least 9 pixels high and fits. The
 // suite runs these checks again with QT_SCALE_FACTOR=2 (see
 // tests/CMakeLists.txt), where fonts and windows grow together.
 #include <gtest/gtest.h>
@@ -13,15 +13,22 @@
 #include <QRadioButton>
 #include <QStyle>
 
+#include <algorithm>
+#include <filesystem>
+#include <map>
 #include <utility>
 
 #include "MainWindowSupport.h"
 #include "framework/qt/windows/CLAboutForm.h"
+#include "framework/qt/windows/CLMessageBox.h"
 #include "framework/qt/windows/CLUpdateForm.h"
 #include "ui/uChooseIPCountry.h"
 #include "ui/uFlashForm.h"
 #include "ui/uIPsTesting.h"
 #include "ui/uSettings.h"
+#include "vcl/ShockwaveFlash.h"
+#include "vcl/ActnList.h"
+#include "vcl/spMessage.h"
 
 using namespace mainwin;
 
@@ -150,6 +157,20 @@ std::vector<std::string> Collisions(QWidget* window) {
   return out;
 }
 
+// The popup's texts, as its player drew them in the last frame, that are
+// smaller than 9 pixels on screen or cut short, as "card: text (size)".
+std::vector<std::string> PopupTextFaults(TShockwaveFlash* player) {
+  std::vector<std::string> out;
+  for (const TMovieText& t : player->DrawnTexts()) {
+    const std::string what = (t.Card.empty() ? std::string("info") : t.Card) + ": \"" +
+                             t.Text.toStdString() + "\" (" + std::to_string(t.PixelSize) + " px)";
+    if (t.PixelSize < 9) out.push_back(what + " is smaller than 9 px");
+    if (!t.Fits) out.push_back(what + " does not fit");
+    if (!QRectF(player->rect()).contains(t.Rect)) out.push_back(what + " leaves the popup");
+  }
+  return out;
+}
+
 class LabelFitTest : public MainWindowTest {
  protected:
   TfrmMain& Shown(const std::string& language) {
@@ -159,6 +180,38 @@ class LabelFitTest : public MainWindowTest {
     TfrmMain& w = Window();
     w.show();
     return w;
+  }
+  // The popup in each of its states (real location in front with the fake
+  // card idle behind it; hiding, with the real location small behind the
+  // fake one): every text is drawn at 9 pixels or more and fits its place.
+  static std::string CheckPopup() {
+    if (!frmFlashForm || !frmFlashForm->FlashPlayer) return "no popup";
+    TfrmFlashForm& f = *frmFlashForm;
+    TShockwaveFlash* player = f.FlashPlayer;
+    std::string all;
+    auto settle = [&](const char* state) {
+      ProcessUntil([&] { return !player->Animating(); });
+      player->Snapshot();
+      if (player->DrawnTexts().empty()) all += std::string("\n  ") + state + ": no text drawn";
+      for (const std::string& fault : PopupTextFaults(player))
+        all += std::string("\n  ") + state + ": " + fault;
+    };
+    const std::string flag = std::string(VG_SOURCE_DIR) + "/none.png";
+    f.SetIPInfo("Local", "True", flag, "203.0.113.254", "United States", "Mountain View", "100",
+                "100");
+    f.SetIPInfo("Target", "", flag, "203.0.113.254", "United States", "Mountain View", "100",
+                "100");
+    f.TurnLocal();
+    f.SetTextInfo(GetCLEngine()->GetAppString("FLSMsg.Ready"), 16711680);
+    settle("not hiding");
+    f.SetIPInfo("Target", "True", flag, "198.51.100.230", "Germany", "", "0", "100");
+    f.Fade("Target", true, 100);
+    f.SetIPInfoA("Local", "50", "100");
+    f.TurnTarget();
+    f.SetTextInfo(GetCLEngine()->GetAppString("FLSMsg.Hiding"), 0);
+    f.SetTextInfo2(GetCLEngine()->GetAppStringEx("FLSMsg.WebRtcNotCovered", {"Chromium"}), 0);
+    settle("hiding");
+    return all;
   }
   // Shows the window (its design font is applied then) and lists what
   // does not fit.
@@ -178,6 +231,14 @@ TEST_F(LabelFitTest, EveryTextFitsItsControlInEveryWindowAndLanguage) {
     TfrmMain& w = Shown(language);
     ASSERT_EQ(w.Engine()->Language(), language);
     EXPECT_EQ(Check(&w), "") << "main window";
+    EXPECT_EQ(CheckPopup(), "") << "popup";
+    // Any country: its name in the window's language fits as well.
+    w.FProxyManager->FTargetCountry = "UN";
+    w.ResetCountryDisp();
+    EXPECT_NE(w.lblIPCountry->Caption().find(std::string(language) == "Deutsch" ? "Automatisch"
+                                                                                : "Auto"),
+              std::string::npos);
+    EXPECT_EQ(Check(&w), "") << "main window, any country";
     {
       std::unique_ptr<TfrmSettings> s(CreateForm<TfrmSettings>(&w));
       EXPECT_EQ(Check(s.get()), "") << "settings";
@@ -245,3 +306,177 @@ TEST_F(LabelFitTest, TheSettingsSpeakOfThisDesktop) {
 }
 
 }  // namespace
+
+namespace {
+
+// The access key a text marks with "&" ("&&" is a plain ampersand), in
+// lower case; a null character when it marks none.
+QChar AccessKey(const QString& text) {
+  for (int i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '&') continue;
+    if (text[i + 1] == '&') {
+      ++i;
+      continue;
+    }
+    return text[i + 1].toLower();
+  }
+  return QChar();
+}
+
+// Texts of one window or menu that mark the same access key, as
+// "key: text | text"; empty when every key is unique.
+std::string Clashes(const std::vector<QString>& texts) {
+  std::map<QChar, std::vector<QString>> byKey;
+  for (const QString& t : texts)
+    if (const QChar k = AccessKey(t); !k.isNull()) byKey[k].push_back(t);
+  std::string out;
+  for (const auto& [key, users] : byKey) {
+    if (users.size() < 2) continue;
+    out += "\n  " + QString(key).toStdString() + ":";
+    for (const QString& u : users) out += " \"" + u.toStdString() + "\"";
+  }
+  return out;
+}
+
+// The captions of the buttons, check boxes and labels a window shows at
+// once (the keys of a hidden page or panel do not act).
+std::vector<QString> WindowTexts(QWidget* w) {
+  w->show();
+  QCoreApplication::processEvents();
+  std::vector<QString> out;
+  for (QAbstractButton* b : w->findChildren<QAbstractButton*>())
+    if (b->isVisibleTo(w)) out.push_back(b->text());
+  for (QLabel* l : w->findChildren<QLabel*>())
+    if (l->isVisibleTo(w) && l->textFormat() != Qt::RichText) out.push_back(l->text());
+  return out;
+}
+
+// The captions of a menu's lines, whether shown now or not (the hide and
+// the stop-hide line take turns in the same place).
+std::vector<QString> MenuTexts(TPopupMenu* menu) {
+  std::vector<QString> out;
+  TMenuItem* root = menu->Items();
+  for (int i = 0; i < root->Count(); ++i)
+    if (QAction* a = root->Items(i)->QtAction(); a && !a->isSeparator()) out.push_back(a->text());
+  return out;
+}
+
+}  // namespace
+
+// The about and update windows' logo strips carry no words of their own:
+// the product name and the window's line are drawn in the window's
+// language, and on a screen of twice the pixel density the strip drawn for
+// it is taken, at the same size on screen.
+TEST_F(LabelFitTest, HeaderPicturesSpeakTheLanguageAndMatchTheScreen) {
+  std::map<std::string, QImage> about, update;
+  for (const char* language : {"English", "Deutsch"}) {
+    SCOPED_TRACE(language);
+    TfrmMain& w = Shown(language);
+    std::filesystem::create_directories(sb().Path("app/res/images"));
+    for (const char* file : {"about.png", "about@2x.png", "update.png", "update@2x.png"})
+      std::filesystem::copy_file(std::string(VG_BINARY_DIR) + "/res/images/" + file,
+                                 sb().Path(std::string("app/res/images/") + file),
+                                 std::filesystem::copy_options::overwrite_existing);
+    std::unique_ptr<TfrmCLAboutForm> a(TfrmCLAboutForm::Create(&w));
+    std::unique_ptr<TfrmCLUpdateForm> u(TfrmCLUpdateForm::Create(&w));
+    for (TImage* logo : {a->imgLogo, u->imgLogo}) {
+      EXPECT_EQ(logo->PictureWidth(), 373);
+      EXPECT_EQ(logo->PictureHeight(), 65);
+      EXPECT_EQ(logo->Picture().devicePixelRatio(), qApp->devicePixelRatio() >= 1.5 ? 2.0 : 1.0);
+    }
+    about[language] = a->imgLogo->Picture().toImage();
+    update[language] = u->imgLogo->Picture().toImage();
+    a.reset();
+    u.reset();
+    CloseWindow();
+    ReleaseCLSettings();
+  }
+  // The picture files are the same for both: only the drawn line differs.
+  EXPECT_NE(about["English"], about["Deutsch"]);
+  EXPECT_NE(update["English"], update["Deutsch"]);
+  EXPECT_NE(about["English"], update["English"]);
+}
+
+TEST(AccessKeyTest, TheKeyIsTheCharacterAfterASingleAmpersand) {
+  struct Case {
+    const char* text;
+    QChar key;
+  };
+  for (const Case& c :
+       {Case{"&Open", 'o'}, Case{"Ho&me Page", 'm'}, Case{"Fish && &Chips", 'c'},
+        Case{"No key", QChar()}, Case{"Trailing &", QChar()}, Case{"Ö&ffnen", 'f'}}) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(AccessKey(QString::fromUtf8(c.text)), c.key);
+  }
+  EXPECT_NE(Clashes({"&Homepage", "&Hilfe-Center"}), "");
+  EXPECT_EQ(Clashes({"Home&page", "&Hilfe-Center", "Plain"}), "");
+}
+
+// No two lines of a menu and no two controls of a window or message box
+// share an access key, in every window and language: a key press must
+// reach the one control its text promises.
+TEST_F(LabelFitTest, NoTwoControlsOfAWindowOrMenuShareAnAccessKey) {
+  for (const char* language : {"English", "Deutsch"}) {
+    SCOPED_TRACE(language);
+    TfrmMain& w = Shown(language);
+    ASSERT_EQ(w.Engine()->Language(), language);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(Clashes(WindowTexts(&w)), "") << "main window";
+    EXPECT_FALSE(MenuTexts(w.pmTray).empty());
+    EXPECT_EQ(Clashes(MenuTexts(w.pmTray)), "") << "tray menu";
+    // While hiding, the hide line carries the stop-hide command.
+    w.VeilIP1->SetAction(w.actStopHide);
+    EXPECT_EQ(Clashes(MenuTexts(w.pmTray)), "") << "tray menu while hiding";
+    w.VeilIP1->SetAction(w.actVeilIP);
+    EXPECT_EQ(Clashes(MenuTexts(w.pmSys)), "") << "system menu";
+    {
+      std::unique_ptr<TfrmSettings> s(CreateForm<TfrmSettings>(&w));
+      EXPECT_EQ(Clashes(WindowTexts(s.get())), "") << "settings";
+      s->pcSetting->SetActivePage(s->tsBrowser);
+      EXPECT_EQ(Clashes(WindowTexts(s.get())), "") << "settings, second page";
+    }
+    {
+      std::unique_ptr<TfrmChooseIPCountry> c(
+          CreateForm<TfrmChooseIPCountry>(&w, w.FProxyManager.get()));
+      EXPECT_EQ(Clashes(WindowTexts(c.get())), "") << "country";
+    }
+    {
+      std::unique_ptr<TfrmTesting> t(CreateForm<TfrmTesting>(&w));
+      EXPECT_EQ(Clashes(WindowTexts(t.get())), "") << "testing";
+    }
+    {
+      std::unique_ptr<TfrmCLAboutForm> a(TfrmCLAboutForm::Create(&w));
+      EXPECT_EQ(Clashes(WindowTexts(a.get())), "") << "about";
+    }
+    {
+      std::unique_ptr<TfrmCLUpdateForm> u(TfrmCLUpdateForm::Create(&w));
+      EXPECT_EQ(Clashes(WindowTexts(u.get())), "") << "update";
+      // A new version found: OK and Cancel beside the automatic-check box.
+      u->pnOK->SetVisible(false);
+      u->pnOkCancel->SetVisible(true);
+      u->btnCancel->SetVisible(true);
+      const std::vector<QString> offer = WindowTexts(u.get());
+      EXPECT_EQ(Clashes(offer), "") << "update with a new version";
+      EXPECT_EQ(std::count_if(offer.begin(), offer.end(),
+                              [](const QString& t) { return !AccessKey(t).isNull(); }),
+                3);
+    }
+    // The message box's button sets, with the captions the skin's message
+    // dialog gives them in this language.
+    TspSkinMessage dlg(nullptr);
+    dlg.SetSkinData(w.Engine()->SkinData());
+    for (unsigned set : {mbOK | mbCancel, mbYes | mbNo, mbYes | mbNo | mbCancel,
+                         mbYes | mbYesToAll | mbNo | mbNoToAll | mbCancel,
+                         mbAbort | mbRetry | mbIgnore, mbOK | mbHelp, mbYes | mbNo | mbAll}) {
+      int count = 0;
+      const TMsgDlgButtonKind* kinds = MsgDlgButtonKinds(count);
+      std::vector<QString> captions;
+      for (int i = 0; i < count; ++i)
+        if ((set & kinds[i].Bit) && *kinds[i].CaptionName)
+          captions.push_back(QString::fromStdString(dlg.ResString(kinds[i].CaptionName)));
+      EXPECT_EQ(Clashes(captions), "") << "message box buttons " << set;
+    }
+    CloseWindow();
+    ReleaseCLSettings();
+  }
+}

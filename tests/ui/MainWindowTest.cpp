@@ -365,6 +365,13 @@ TEST_F(MainTest, ARealIPInChinaEndsTheApplication) {
   EXPECT_TRUE(PlainBoxes.empty());
 }
 
+// "Any country" is a text of the window's language.
+TEST_F(MainTest, AnyCountryIsNamedInTheWindowsLanguage) {
+  TfrmMain& w = Ready({"TARGET_COUNTRY=UN", "Language=Deutsch"});
+  ASSERT_EQ(w.Engine()->Language(), "Deutsch");
+  EXPECT_EQ(w.lblIPCountry->Caption(), "Automatisch gewählt");
+}
+
 TEST_F(MainTest, AnyCountryReadsAutoSelectedAndShowsThePickedProxysCountry) {
   TfrmMain& w = Ready({"TARGET_COUNTRY=UN"});
   EXPECT_EQ(w.lblIPCountry->Caption(), "Auto Selected");

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <netinet/in.h>
+
+#include <set>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -113,11 +115,79 @@ TEST_F(TestingWindowTest, WithoutItsRequestModuleEachProxyIsReportedFailedWithTh
   ASSERT_EQ(lines.Count(), 3) << t->mmoLog->Text();
   EXPECT_NE(lines[0].find("192.0.2.3:80"), std::string::npos) << lines[0];
   EXPECT_NE(lines[1].find("192.0.2.4:81"), std::string::npos) << lines[1];
+  // The reason in the window's language; the library's wording with the
+  // files tried stays out of the user's sight.
   for (int i = 0; i < 2; ++i) {
-    EXPECT_NE(lines[i].find("proxy check module not found"), std::string::npos) << lines[i];
-    EXPECT_NE(lines[i].find(missing), std::string::npos) << lines[i];
+    EXPECT_NE(lines[i].find("the network part of Veilgate is missing"), std::string::npos)
+        << lines[i];
+    EXPECT_EQ(lines[i].find(missing), std::string::npos) << lines[i];
   }
   EXPECT_FALSE(t->ggTesting->Animating());
+}
+
+// A proxy that refuses the connection is reported with the language's own
+// words, not with the network library's English.
+TEST_F(TestingWindowTest, AFailedCheckIsReportedInTheWindowsLanguage) {
+  // A loopback port nobody listens on: taken, then let go.
+  int port = 0;
+  {
+    TSilentPort taken;
+    port = taken.Port();
+  }
+  struct Case {
+    const char* language;
+    const char* refused;
+    const char* otherLanguage;
+  };
+  for (const Case& c : {Case{"English", "connection refused", "Verbindung"},
+                        Case{"Deutsch", "Verbindung abgelehnt", "onnection refused"}}) {
+    SCOPED_TRACE(c.language);
+    Const({"Update.Times=1", "TARGET_COUNTRY=US",
+           "NORMAL_IPS=127.0.0.1:" + std::to_string(port) + "|United States|US|-97|38",
+           "URL.GetInfo=http://192.0.2.200/getinfo"});
+    GetCLSettings()->SetSettingString("Language", c.language);
+    TfrmMain& w = Window();
+    w.tmrInitTimer(w.tmrInit);
+    std::unique_ptr<TfrmTesting> t(CreateForm<TfrmTesting>(&w));
+    ASSERT_TRUE(Until([&] { return t->Finished(); }));
+    const TStringList& lines = t->mmoLog->Lines();
+    ASSERT_EQ(lines.Count(), 2) << t->mmoLog->Text();
+    EXPECT_NE(lines[0].find(c.refused), std::string::npos) << lines[0];
+    EXPECT_EQ(lines[0].find(c.otherLanguage), std::string::npos) << lines[0];
+    t.reset();
+    CloseWindow();
+    ReleaseCLSettings();
+  }
+}
+
+// Every kind of failure has its own text in each language, and an HTTP
+// status is reported as such.
+TEST_F(TestingWindowTest, EveryFailureKindHasATextOfItsOwn) {
+  for (const char* language : {"English", "Deutsch"}) {
+    SCOPED_TRACE(language);
+    Const({"Update.Times=1"});
+    GetCLSettings()->SetSettingString("Language", language);
+    Window();
+    std::set<std::string> seen;
+    for (TProxyCheckFailure kind :
+         {TProxyCheckFailure::Refused, TProxyCheckFailure::NotResolved,
+          TProxyCheckFailure::TimedOut, TProxyCheckFailure::Closed, TProxyCheckFailure::Certificate,
+          TProxyCheckFailure::ProxyAuth, TProxyCheckFailure::Other, TProxyCheckFailure::NoModule}) {
+      TProxyCheckAnswer a;
+      a.failure = kind;
+      a.error = "Connection refused by the library";
+      const std::string text = TfrmTesting::FailureText(a);
+      EXPECT_EQ(text.find("[AppRes]"), std::string::npos) << text;
+      EXPECT_EQ(text.find("library"), std::string::npos) << text;
+      EXPECT_TRUE(seen.insert(text).second) << "twice: " << text;
+    }
+    TProxyCheckAnswer status;
+    status.status = 503;
+    EXPECT_NE(TfrmTesting::FailureText(status).find("503"), std::string::npos);
+    EXPECT_EQ(seen.count(TfrmTesting::FailureText(status)), 0u);
+    CloseWindow();
+    ReleaseCLSettings();
+  }
 }
 
 }  // namespace

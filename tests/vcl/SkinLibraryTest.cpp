@@ -11,6 +11,7 @@
 #include "ui/uSettings.h"
 
 #include <QGuiApplication>
+#include <QFontMetricsF>
 #include <QImage>
 #include <QMouseEvent>
 #include <QScreen>
@@ -25,6 +26,7 @@
 #include "framework/qt/CLMain.h"
 #include "framework/qt/CLSplashForm.h"
 #include "support/Sandbox.h"
+#include "vcl/PictureTexts.h"
 #include "vcl/spPngForm.h"
 
 namespace {
@@ -249,6 +251,83 @@ TEST_F(SkinLibraryTest, SplashCornersAreTransparentNotBlack) {
   // The corners take no clicks.
   EXPECT_FALSE(splash->mask().contains(QPoint(0, 0)));
   EXPECT_TRUE(splash->mask().contains(QPoint(50, 30)));
+
+// A picture's text is drawn at the wanted size when it fits, smaller when
+// it does not, and never below the smallest readable size.
+TEST(PictureTextsTest, TextsShrinkToFitButNotBelowTheMinimum) {
+  TestApp();
+  const QFont font("DejaVu Sans");
+  const QSizeF room(200, 40);
+  EXPECT_EQ(FittingPixelSize("Veilgate", font, 24, 9, room, 1), 24);
+  const QString longer = "A line rather longer than its room";
+  const int px = FittingPixelSize(longer, font, 24, 9, room, 1);
+  EXPECT_LT(px, 24);
+  EXPECT_GE(px, 9);
+  QFont at = font;
+  at.setPixelSize(px);
+  EXPECT_LE(QFontMetricsF(at).horizontalAdvance(longer), room.width());
+  EXPECT_EQ(FittingPixelSize(QString(300, 'W'), font, 24, 9, room, 1), 9);
+  // Two lines allowed: the same text keeps a larger size.
+  EXPECT_GT(FittingPixelSize(longer, font, 24, 9, QSizeF(200, 80), 2), px);
+  // An empty picture stays empty.
+  EXPECT_TRUE(WithPictureTexts(QPixmap(), SplashTextArea(), "a", "b").isNull());
+}
+
+// The shipped splash picture has no words: the product name and its line
+// are drawn into it in the language the settings choose; a partner's
+// picture is shown as it is.
+TEST_F(SkinLibraryTest, SplashDrawsItsTextsInTheChosenLanguage) {
+  std::filesystem::create_directories(sb().Path("app/lang"));
+  for (const char* lan : {"English.lan", "Deutsch.lan"})
+    std::filesystem::copy_file(std::string(VG_SOURCE_DIR) + "/lang/" + lan,
+                               sb().Path(std::string("app/lang/") + lan));
+  std::filesystem::create_directories(sb().Path("app/res/images"));
+  WritePng("app/res/images/splash.png", 420, 240, QColor(20, 40, 80));
+  const QRect title = SplashTextArea().Title.toRect(), line = SplashTextArea().Line.toRect();
+  // The folder named by the settings, or "lang" when they name none.
+  struct Case {
+    const char* language;
+    const char* line;
+    const char* folderLine;
+  };
+  QImage english;
+  for (const Case& c : {Case{"English", "Browse without your own IP", "Path.Languages=lang\r\n"},
+                        Case{"Deutsch", "Surfen ohne die eigene IP", ""}}) {
+    SCOPED_TRACE(c.language);
+    sb().WriteFile("app/const.dat", std::string("[setting]\r\nApp.Name=Veilgate\r\nLanguage=") +
+                                        c.language + "\r\n" + c.folderLine);
+    ReleaseCLSettings();
+    const TfrmCLSplashForm::SplashTexts texts = TfrmCLSplashForm::TextsToShow();
+    EXPECT_EQ(texts.Title, "Veilgate");
+    EXPECT_EQ(texts.Line, c.line);
+    std::unique_ptr<TfrmCLSplashForm> splash(CreateForm<TfrmCLSplashForm>());
+    const QImage shown =
+        splash->PngForm()->Picture().toImage().convertToFormat(QImage::Format_ARGB32);
+    ASSERT_EQ(shown.deviceIndependentSize().toSize(), QSize(420, 240));
+    // Something is drawn in both text areas, nothing outside them.
+    auto drawnIn = [&](const QRect& r) {
+      const double dpr = shown.devicePixelRatio();
+      const QRect px(r.topLeft() * dpr, r.size() * dpr);
+      for (int y = px.top(); y <= px.bottom(); ++y)
+        for (int x = px.left(); x <= px.right(); ++x)
+          if (shown.pixel(x, y) != QColor(20, 40, 80).rgb()) return true;
+      return false;
+    };
+    EXPECT_TRUE(drawnIn(title));
+    EXPECT_TRUE(drawnIn(line));
+    EXPECT_FALSE(drawnIn(QRect(0, 0, 170, 240)));
+    if (english.isNull())
+      english = shown;
+    else
+      EXPECT_NE(shown, english) << "the line must follow the language";
+  }
+  // A partner's picture keeps its own pixels.
+  WritePng("app/oem.splash.png", 120, 61, Qt::green);
+  std::unique_ptr<TfrmCLSplashForm> oem(CreateForm<TfrmCLSplashForm>());
+  const QImage partner = oem->PngForm()->Picture().toImage();
+  for (int y = 0; y < partner.height(); ++y)
+    for (int x = 0; x < partner.width(); ++x)
+      ASSERT_EQ(partner.pixelColor(x, y), QColor(Qt::green)) << x << "," << y;
 }
 
 TEST_F(SkinLibraryTest, SplashClosesItselfWithoutAPictureOrWhenDeactivated) {

@@ -10,6 +10,26 @@
 
 namespace {
 
+// The kind of a network error, as the testing window reports it.
+TProxyCheckFailure FailureOf(QNetworkReply::NetworkError e) {
+  switch (e) {
+    case QNetworkReply::NoError: return TProxyCheckFailure::None;
+    case QNetworkReply::ConnectionRefusedError:
+    case QNetworkReply::ProxyConnectionRefusedError: return TProxyCheckFailure::Refused;
+    case QNetworkReply::HostNotFoundError:
+    case QNetworkReply::ProxyNotFoundError: return TProxyCheckFailure::NotResolved;
+    // A transfer timeout ends the request as cancelled.
+    case QNetworkReply::TimeoutError:
+    case QNetworkReply::ProxyTimeoutError:
+    case QNetworkReply::OperationCanceledError: return TProxyCheckFailure::TimedOut;
+    case QNetworkReply::RemoteHostClosedError:
+    case QNetworkReply::ProxyConnectionClosedError: return TProxyCheckFailure::Closed;
+    case QNetworkReply::SslHandshakeFailedError: return TProxyCheckFailure::Certificate;
+    case QNetworkReply::ProxyAuthenticationRequiredError: return TProxyCheckFailure::ProxyAuth;
+    default: return TProxyCheckFailure::Other;
+  }
+}
+
 class TProxyCheck final : public QObject, public IProxyCheck {
  public:
   explicit TProxyCheck(QObject* parent) : QObject(parent), FNet(new QNetworkAccessManager(this)) {}
@@ -34,6 +54,7 @@ class TProxyCheck final : public QObject, public IProxyCheck {
       answer.ok =
           reply->error() == QNetworkReply::NoError && answer.status >= 200 && answer.status < 300;
       if (answer.ok) answer.body = reply->readAll();
+      if (!answer.status) answer.failure = FailureOf(reply->error());
       answer.error = reply->errorString();
       done(answer);
     });

@@ -9,6 +9,7 @@
 #include "framework/qt/CLForm.h"
 #include "net/CLUtils.h"
 #include "platform/Files.h"
+#include "vcl/PictureTexts.h"
 
 namespace {
 
@@ -54,7 +55,17 @@ TfrmCLAboutForm::TfrmCLAboutForm(TCLComponent* AOwner) : TForm(AOwner) {
   lblSupport->SetName("lblSupport");
   lblSupport->SetCaption("Support");
   lblSupport->setCursor(Qt::PointingHandCursor);
-  lblSupport->setStyleSheet("color: #0645ad; text-decoration: underline;");
+  // A link: underlined, in the link colour of the palette unless the skin
+  // gives links a colour of its own (QLabel[link="true"]).
+  lblSupport->setProperty("link", true);
+  {
+    QFont f = lblSupport->font();
+    f.setUnderline(true);
+    lblSupport->setFont(f);
+    QPalette pal = lblSupport->palette();
+    pal.setColor(QPalette::WindowText, pal.color(QPalette::Link));
+    lblSupport->setPalette(pal);
+  }
   lblSupport->OnClick = [this](TLabel*) { lblSupportClick(); };
   btnOK = new TButton(this, pn2);
   btnOK->SetName("btnOK");
@@ -84,6 +95,11 @@ void TfrmCLAboutForm::FormCreate() {
   const std::string logo = JoinPath(GetAppPath(), "res\\images\\about.png");
   if (platform::FileExists(logo)) imgLogo->LoadFromFile(logo);  // a bad picture stays empty
   if (imgLogo->PictureHeight() > 0) {
+    // The picture has no words: the product name and its line are drawn
+    // in the window's language.
+    imgLogo->SetPicture(WithPictureTexts(imgLogo->Picture(), HeaderTextArea(),
+                                         QStr(engine ? engine->GetAppName() : std::string()),
+                                         QStr(lib("TfrmCLAboutForm.Header"))));
     const int h = imgLogo->PictureHeight();
     SetClientSize(imgLogo->PictureWidth(), h + ClientHeight() - pnLogo->height());
     pnLogo->resize(imgLogo->PictureWidth(), h);

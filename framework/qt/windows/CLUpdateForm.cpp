@@ -13,6 +13,7 @@
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Files.h"
+#include "vcl/PictureTexts.h"
 
 namespace {
 
@@ -174,6 +175,12 @@ void TfrmCLUpdateForm::FormCreate() {
   const std::string logo = JoinPath(GetAppPath(), "res\\images\\update.png");
   if (platform::FileExists(logo)) imgLogo->LoadFromFile(logo);  // a bad picture stays empty
   if (imgLogo->PictureHeight() > 0) {
+    // The picture has no words: the product name and its line are drawn
+    // in the window's language.
+    TCLEngine* engine = GetCLEngine();
+    imgLogo->SetPicture(WithPictureTexts(imgLogo->Picture(), HeaderTextArea(),
+                                         QStr(engine ? engine->GetAppName() : std::string()),
+                                         QStr(LibText("TfrmCLUpdateForm.Header"))));
     const int h = imgLogo->PictureHeight();
     SetClientSize(imgLogo->PictureWidth(), h + ClientHeight() - pnLogo->height());
     pnLogo->resize(pnLogo->width(), h);

@@ -127,8 +127,16 @@ class Screenshots : public MainWindowTest {
   }
 
   TfrmMain& Shown() {
+    // The service's local-information answer, so that the status line
+    // reads as with a service that answers.
+    const std::string info =
+        "IP=93.184.216.34\r\nCOUNTRY_SHORT=US\r\nCOUNTRY_LONG=United States\r\nCITY=Norwell\r\n";
+    FInfoServer = std::make_unique<TWebServer>([info](const std::string& path) {
+      return path == "/getinfo" ? TAnswer{200, info} : TAnswer{404, ""};
+    });
     Const(
-        {"Update.Times=1", "TARGET_COUNTRY=DE", "Skin=" + FSkin, "App.Copyright=Copyright (C) 2026",
+        {"URL.Service=" + FInfoServer->Base(), "Update.Times=1", "TARGET_COUNTRY=DE",
+         "Skin=" + FSkin, "App.Copyright=Copyright (C) 2026",
          "NORMAL_IPS=198.51.100.23:8080|Germany|DE|9|51;203.0.113.40:3128|United States|US|-97|38;"
          "192.0.2.2:3128|France|FR|2.35|48.85",
          "SUPER_IPS=192.0.2.9:80|Japan|JP|139.7|35.7"});
@@ -143,8 +151,8 @@ class Screenshots : public MainWindowTest {
     w.show();
     w.activateWindow();
     w.tmrInitTimer(w.tmrInit);
-    w.FProxyManager->InfoGot(
-        "IP=93.184.216.34\r\nCOUNTRY_SHORT=US\r\nCOUNTRY_LONG=United States\r\nCITY=Norwell\r\n");
+    w.FProxyManager->InfoGot(info);
+    ProcessUntil([this] { return FInfoServer->Count("/getinfo") > 0; }, 5000);
     Advance(2);
     return w;
   }
@@ -174,6 +182,7 @@ class Screenshots : public MainWindowTest {
 
   std::string FShotDir, FSkin, FLanguage;
   std::unique_ptr<proxytest::TServiceProcess> FService;
+  std::unique_ptr<TWebServer> FInfoServer;
 };
 
 TEST_F(Screenshots, MainWindowPopupAndTrayMenu) {
@@ -199,6 +208,12 @@ TEST_F(Screenshots, MainWindowPopupAndTrayMenu) {
     Shot("system-menu-no-tray", {&w, sys});
     sys->close();
   }
+  // Any country: the country display says so in the window's language.
+  Advance(2);  // past the one-second guard
+  w.actStopHide->Execute();
+  w.FProxyManager->FTargetCountry = "UN";
+  w.ResetCountryDisp();
+  Shot("main-auto-selected", {&w}, 1500);
 }
 
 TEST_F(Screenshots, Dialogs) {
@@ -231,6 +246,9 @@ TEST_F(Screenshots, Dialogs) {
   Modal<TForm>(
       [&] { w.Engine()->ShowMessageEx("MSGBox.CloseNotifyNoTray", {}, 11, mtInformation, mbOK); },
       [&](TForm* d) { Shot("messagebox-no-tray", {d}); });
+  // A box with the OK button alone.
+  Modal<TForm>([&] { w.Engine()->ShowMessageEx("MSGBox.NOPROXY", {}, 0, mtInformation, mbOK); },
+               [&](TForm* d) { Shot("messagebox-ok", {d}); });
 }
 
 // The service does not answer: the status line names it and the reason; the
@@ -314,7 +332,8 @@ TEST_F(Screenshots, AboutAndUpdateWindows) {
 }
 
 TEST_F(Screenshots, Splash) {
-  Const({"Skin=" + FSkin});
+  // The splash speaks the language the settings choose.
+  Const({"Skin=" + FSkin, "Language=" + FLanguage});
   std::unique_ptr<QWidget> splash(TfrmCLSplashForm::CreateSplash());
   splash->show();
   ProcessUntil([&] { return splash->windowHandle() && splash->windowHandle()->isExposed(); });
