@@ -51,14 +51,19 @@ foreach(name splash about update popup_bg logo)
     list(APPEND VG_GENERATED_IMAGES ${name})
   endif()
 endforeach()
-foreach(name IN LISTS VG_GENERATED_IMAGES)
-  set(src ${CMAKE_SOURCE_DIR}/res/art/${name}.svg)
-  set(outputs ${VG_RES_DIR}/images/${name}.png ${VG_RES_DIR}/images/${name}@2x.png)
+# A picture rendered from its vector source at 1x and 2x into a folder; the
+# two files are added to the list named by out.
+function(vg_render_svg out folder src)
+  get_filename_component(name ${src} NAME_WE)
+  set(outputs ${folder}/${name}.png ${folder}/${name}@2x.png)
   add_custom_command(OUTPUT ${outputs}
-    COMMAND ${VG_RESGEN} svg ${VG_RES_DIR}/images ${src}
+    COMMAND ${VG_RESGEN} svg ${folder} ${src}
     DEPENDS ${VG_RESGEN} ${src}
-    COMMENT "Rendering res/images/${name}")
-  list(APPEND VG_RES_OUTPUTS ${outputs})
+    COMMENT "Rendering ${name} from its vector source")
+  set(${out} ${${out}} ${outputs} PARENT_SCOPE)
+endfunction()
+foreach(name IN LISTS VG_GENERATED_IMAGES)
+  vg_render_svg(VG_RES_OUTPUTS ${VG_RES_DIR}/images ${CMAKE_SOURCE_DIR}/res/art/${name}.svg)
 endforeach()
 
 # The skins' pictures, compiled into the program.
@@ -66,13 +71,7 @@ set(VG_SKIN_IMAGE_DIR ${CMAKE_BINARY_DIR}/skin_images)
 file(GLOB VG_SKIN_SVGS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/skins/images/*.svg)
 set(VG_SKIN_IMAGES)
 foreach(src IN LISTS VG_SKIN_SVGS)
-  get_filename_component(name ${src} NAME_WE)
-  set(outputs ${VG_SKIN_IMAGE_DIR}/images/${name}.png ${VG_SKIN_IMAGE_DIR}/images/${name}@2x.png)
-  add_custom_command(OUTPUT ${outputs}
-    COMMAND ${VG_RESGEN} svg ${VG_SKIN_IMAGE_DIR}/images ${src}
-    DEPENDS ${VG_RESGEN} ${src}
-    COMMENT "Rendering the skin picture ${name}")
-  list(APPEND VG_SKIN_IMAGES ${outputs})
+  vg_render_svg(VG_SKIN_IMAGES ${VG_SKIN_IMAGE_DIR}/images ${src})
 endforeach()
 if(VG_SKIN_IMAGES AND TARGET vg_qt)
   set_source_files_properties(${VG_SKIN_IMAGES} PROPERTIES GENERATED TRUE)

@@ -7,6 +7,12 @@
 
 namespace {
 
+// The product name and the kind of a Windows version.
+void Name(TWindowsTypeEx& w, const char* product, TWindowsType kind) {
+  w.Product = product;
+  w.OSKind = kind;
+}
+
 // Version data platform ids (dwPlatformId).
 constexpr uint32_t kPlatformWin32s = 0;
 constexpr uint32_t kPlatformWindows9x = 1;
@@ -38,22 +44,19 @@ void Windows9x(const platform::VersionInfo& v, TWindowsTypeEx& w) {
   w.ServicePack = v.csdVersion;
   const char marker = v.csdVersion.size() > 1 ? v.csdVersion[1] : '\0';
   if (v.major == 4 && v.minor == 0) {
-    w.Product = "Microsoft Windows 95";
-    w.OSKind = win95;
+    Name(w, "Microsoft Windows 95", win95);
     if (marker == 'C' || marker == 'B') {
       w.Kind.AsString = "OSR2";
       w.OSKind = win95OSR2;
     }
   } else if (v.major == 4 && v.minor == 10) {
-    w.Product = "Microsoft Windows 98";
-    w.OSKind = win98;
+    Name(w, "Microsoft Windows 98", win98);
     if (marker == 'A') {
       w.Kind.AsString = "SE";
       w.OSKind = win98se;
     }
   } else if (v.major == 4 && v.minor == 90) {
-    w.Product = "Microsoft Windows Millennium Edition";
-    w.OSKind = winME;
+    Name(w, "Microsoft Windows Millennium Edition", winME);
     w.Full = w.Product;
     return;
   }
@@ -140,37 +143,28 @@ void WindowsNT(const platform::VersionInfo& v, TWindowsTypeEx& w) {
   uint16_t arch = 0;
   if (v.major == 6 && v.minor == 0) {
     if (v.productType == kNtWorkstation) {
-      w.Product = "Microsoft Windows Vista";
-      w.OSKind = winVista;
+      Name(w, "Microsoft Windows Vista", winVista);
       if (v.isWow64) {
-        w.Product = "Microsoft Windows Vista 64 Edition";
-        w.OSKind = winVista64;
+        Name(w, "Microsoft Windows Vista 64 Edition", winVista64);
       }
     } else {
-      w.Product = "Microsoft Windows Server Longhorn";
-      w.OSKind = winLonghorn;
+      Name(w, "Microsoft Windows Server Longhorn", winLonghorn);
     }
   } else if (v.major == 5 && v.minor == 2) {
     arch = v.processorArchitecture;
     if (v.serverR2 != 0) {
-      w.Product = "Microsoft Windows Server 2003 R2";
-      w.OSKind = win2003R2;
+      Name(w, "Microsoft Windows Server 2003 R2", win2003R2);
     } else if (v.productType == kNtWorkstation && arch == kArchAmd64) {
-      w.Product = "Microsoft Windows XP Professional x64 Edition";
-      w.OSKind = winXPx64;
+      Name(w, "Microsoft Windows XP Professional x64 Edition", winXPx64);
     } else {
-      w.Product = "Microsoft Windows Server 2003 family";
-      w.OSKind = win2003;
+      Name(w, "Microsoft Windows Server 2003 family", win2003);
     }
   } else if (v.major == 5 && v.minor == 1) {
-    w.Product = "Microsoft Windows XP";
-    w.OSKind = winXP;
+    Name(w, "Microsoft Windows XP", winXP);
   } else if (v.major == 5 && v.minor == 0) {
-    w.Product = "Microsoft Windows 2000";
-    w.OSKind = win2000;
+    Name(w, "Microsoft Windows 2000", win2000);
   } else if (v.major <= 4) {
-    w.Product = "Microsoft Windows NT";
-    w.OSKind = winNT;
+    Name(w, "Microsoft Windows NT", winNT);
   }
 
   if (v.extendedData)

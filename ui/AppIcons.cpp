@@ -126,3 +126,15 @@ QIcon TrayStateIcon(bool hiding) {
   static const QIcon icon = IconFromResources(QStringLiteral("veilgate-direct"), 256);
   return icon;
 }
+
+QPixmap FlagPicture(const std::string& file) {
+  QPixmap picture;
+  if (!picture.load(QString::fromStdString(file))) return QPixmap();
+  QPixmap canvas(48, 48);
+  canvas.fill(Qt::transparent);
+  QPainter painter(&canvas);
+  painter.setRenderHint(QPainter::SmoothPixmapTransform);
+  painter.drawPixmap(QRect(0, 0, 48, 48), picture);
+  painter.end();
+  return canvas;
+}

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QIcon>
+#include <QPixmap>
 
 #include <string>
 #include <vector>
@@ -22,3 +23,8 @@ std::vector<std::string> AppWindowIconFiles();
 // The tray picture of the state: the mark while hiding, the open grey gate
 // while the connection goes direct.
 QIcon TrayStateIcon(bool hiding);
+
+// A country's flag from its picture file, at the flag boxes' 48x48 on a
+// transparent ground (the box's skin colour shows around it); null when the
+// file is not a picture.
+QPixmap FlagPicture(const std::string& file);

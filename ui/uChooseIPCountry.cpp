@@ -17,6 +17,7 @@
 #include "platform/Files.h"
 #include "proxy/LocalInfo.h"
 #include "proxy/uProxyManager.h"
+#include "ui/AppIcons.h"
 #include "ui/uDesignFont.h"
 #include "vcl/Controls.h"
 #include "vcl/WebHosts.h"
@@ -231,15 +232,8 @@ void TfrmChooseIPCountry::LoadFlag(const std::string& aCountryName) {
 }
 
 void TfrmChooseIPCountry::LoadPNG(const std::string& aFileName) {
-  QImage picture;
-  if (!picture.load(QStr(aFileName))) return;  // not a picture: the old flag stays
-  QPixmap canvas(48, 48);
-  canvas.fill(Qt::transparent);
-  QPainter painter(&canvas);
-  painter.setRenderHint(QPainter::SmoothPixmapTransform);
-  painter.drawImage(QRect(0, 0, 48, 48), picture);
-  painter.end();
-  imgFL->SetPicture(canvas);
+  const QPixmap flag = FlagPicture(aFileName);
+  if (!flag.isNull()) imgFL->SetPicture(flag);  // not a picture: the old flag stays
 }
 
 void TfrmChooseIPCountry::sdFlagDoneFile(TSingleDownloader*, const std::string& strFileName,

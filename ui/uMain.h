@@ -24,6 +24,7 @@ class TCLEngine;
 class TCLForm;
 class TCLMultiLang;
 class TCLMultiLangData;
+class TCLSettings;
 class TImage;
 class TLabel;
 class TMenuItem;
@@ -207,6 +208,9 @@ class TfrmMain : public TForm {
   bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
+  // Writes a setting; a file that cannot be written keeps the value in
+  // memory for this run (the store reports it, the window goes on).
+  static void Store(const std::function<void(TCLSettings*)>& write);
   // The one-second guard of both commands: false (after the box) when the
   // last accepted command lies within the same whole second.
   bool ActionGuard();

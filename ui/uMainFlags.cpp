@@ -9,6 +9,7 @@
 #include "net/CLUtils.h"
 #include "net/SingleDownloader.h"
 #include "platform/Files.h"
+#include "ui/AppIcons.h"
 #include "ui/uMain.h"
 #include "vcl/Controls.h"
 
@@ -91,16 +92,9 @@ void TfrmMain::LoadFlag(const std::string& aCountryName) {
 }
 
 bool TfrmMain::LoadPNG(const std::string& aFileName) {
-  QPixmap picture;
-  if (!picture.load(QStr(aFileName))) return false;
-  // A transparent ground: the flag sits on the colour the skin gives imgFL.
-  QPixmap canvas(48, 48);
-  canvas.fill(Qt::transparent);
-  QPainter p(&canvas);
-  p.setRenderHint(QPainter::SmoothPixmapTransform);
-  p.drawPixmap(QRect(0, 0, 48, 48), picture);
-  p.end();
-  imgFL->SetPicture(canvas);
+  const QPixmap flag = FlagPicture(aFileName);
+  if (flag.isNull()) return false;
+  imgFL->SetPicture(flag);
   return true;
 }
 

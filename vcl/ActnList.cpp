@@ -161,15 +161,17 @@ void TMenuItem::SetVisible(bool v) {
   UpdateQtAction();
 }
 
-void TMenuItem::SetAction(TBasicAction* a) {
-  if (FAction == a) return;
-  if (auto* old = dynamic_cast<TAction*>(FAction)) old->RemoveClient(this);
-  FAction = a;
+void IActionClient::LinkAction(TBasicAction*& slot, TBasicAction* a) {
+  if (slot == a) return;
+  if (auto* old = dynamic_cast<TAction*>(slot)) old->RemoveClient(this);
+  slot = a;
   if (auto* act = dynamic_cast<TAction*>(a)) {
     act->AddClient(this);
     ActionChanged(act);
   }
 }
+
+void TMenuItem::SetAction(TBasicAction* a) { LinkAction(FAction, a); }
 
 void TMenuItem::ActionChanged(TAction* action) {
   FCaption = action->Caption();

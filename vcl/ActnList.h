@@ -19,6 +19,7 @@ class QAction;
 class QMenu;
 class QTimer;
 class TAction;
+class TBasicAction;
 
 // Something that shows an action's state (a button, a menu item).
 class IActionClient {
@@ -27,6 +28,11 @@ class IActionClient {
   virtual void ActionChanged(TAction* action) = 0;
   // The action is going away; the client forgets it.
   virtual void ActionDestroyed(TAction* action) = 0;
+
+ protected:
+  // Links the client to a (or to none): it leaves its old action's clients
+  // (held in slot), joins the new one's and takes its state at once.
+  void LinkAction(TBasicAction*& slot, TBasicAction* a);
 };
 
 class TActionManager;

@@ -70,15 +70,7 @@ const TCLPropTable& TButton::PropTable() const {
   return table;
 }
 
-void TButton::SetAction(TBasicAction* a) {
-  if (FAction == a) return;
-  if (auto* old = dynamic_cast<TAction*>(FAction)) old->RemoveClient(this);
-  FAction = a;
-  if (auto* act = dynamic_cast<TAction*>(a)) {
-    act->AddClient(this);
-    ActionChanged(act);
-  }
-}
+void TButton::SetAction(TBasicAction* a) { LinkAction(FAction, a); }
 
 void TButton::ActionChanged(TAction* action) {
   setText(QStr(action->Caption()));

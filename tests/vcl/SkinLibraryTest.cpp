@@ -227,17 +227,7 @@ TEST_F(SkinLibraryTest, SplashPrefersThePartnerPictureAndCentresIt) {
 // the window is drawn translucent (a compositor that ignores the mask shows
 // the desktop there, not black), and the mask keeps the mouse out.
 TEST_F(SkinLibraryTest, SplashCornersAreTransparentNotBlack) {
-  std::filesystem::create_directories(sb().Path("app/res/images"));
-  QImage rounded(100, 60, QImage::Format_ARGB32);
-  rounded.fill(Qt::transparent);
-  {
-    QPainter p(&rounded);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    p.setBrush(Qt::red);
-    p.drawRoundedRect(QRectF(0, 0, 100, 60), 20, 20);
-  }
-  ASSERT_TRUE(rounded.save(QString::fromStdString(sb().Path("app/res/images/splash.png")), "PNG"));
+  ASSERT_TRUE(WriteRoundedSplash(sb(), QSize(100, 60), Qt::red, 20));
   std::unique_ptr<TfrmCLSplashForm> splash(CreateForm<TfrmCLSplashForm>());
   ASSERT_EQ(splash->size(), QSize(100, 60));
   EXPECT_TRUE(splash->testAttribute(Qt::WA_TranslucentBackground));
@@ -251,6 +241,7 @@ TEST_F(SkinLibraryTest, SplashCornersAreTransparentNotBlack) {
   // The corners take no clicks.
   EXPECT_FALSE(splash->mask().contains(QPoint(0, 0)));
   EXPECT_TRUE(splash->mask().contains(QPoint(50, 30)));
+}
 
 // A picture's text is drawn at the wanted size when it fits, smaller when
 // it does not, and never below the smallest readable size.

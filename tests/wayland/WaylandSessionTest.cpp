@@ -127,16 +127,7 @@ TEST_F(WaylandWindowTest, MessageBoxAndSettingsDialogOpenOverTheirWindow) {
 }
 
 TEST_F(WaylandWindowTest, SplashIsTranslucentWithTransparentCorners) {
-  std::filesystem::create_directories(sb().Path("app/res/images"));
-  QImage rounded(160, 90, QImage::Format_ARGB32);
-  rounded.fill(Qt::transparent);
-  {
-    QPainter p(&rounded);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(20, 90, 160));
-    p.drawRoundedRect(QRectF(0, 0, 160, 90), 24, 24);
-  }
-  ASSERT_TRUE(rounded.save(QString::fromStdString(sb().Path("app/res/images/splash.png")), "PNG"));
+  ASSERT_TRUE(WriteRoundedSplash(sb(), QSize(160, 90), QColor(20, 90, 160), 24));
   std::unique_ptr<TfrmCLSplashForm> splash(CreateForm<TfrmCLSplashForm>());
   splash->show();
   ASSERT_TRUE(Until([&] { return Exposed(splash.get()); }, 15000));

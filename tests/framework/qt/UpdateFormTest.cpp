@@ -141,6 +141,15 @@ void AnswerModalWithOk(TShown& shown) {
   });
 }
 
+// Runs a check the user asked for, waits for its window's result and says
+// what it showed.
+TShown VisibleCheck(TCLEngine* engine) {
+  TShown shown;
+  AnswerModalWithOk(shown);
+  engine->AppUpdate(true);
+  return shown;
+}
+
 }  // namespace
 
 TEST_F(UpdateFormTest, ScheduledCheckWithNewVersionShowsInfoAndOpensThePage) {
@@ -180,9 +189,7 @@ TEST_F(UpdateFormTest, UpToDateClosesQuietlyWhenScheduledAndSaysSoWhenAsked) {
 
   // The user's own check shows the last-version text with one OK button,
   // and the engine frees that window afterwards.
-  TShown shown;
-  AnswerModalWithOk(shown);
-  Engine()->AppUpdate(true);
+  const TShown shown = VisibleCheck(Engine());
   ASSERT_TRUE(shown.seen);
   EXPECT_EQ(shown.info, "You are already using the latest version of Veilgate.");
   EXPECT_TRUE(shown.okOnly);
@@ -236,9 +243,7 @@ TEST_F(UpdateFormTest, WrongMagicWordRejectsTheWholeAnswerButDatesIt) {
                     "[settings]\nURL.Extra = http://{service}/extra\n"),
         {}, "ANOTHER-WORD");
   TfrmCLUpdateForm::Clock() = [] { return 46000.5; };
-  TShown shown;
-  AnswerModalWithOk(shown);
-  Engine()->AppUpdate(true);
+  const TShown shown = VisibleCheck(Engine());
   ASSERT_TRUE(shown.seen);
   EXPECT_EQ(shown.info, Lib("Update.NetError"));
   EXPECT_TRUE(shown.okOnly);
@@ -346,9 +351,7 @@ TEST_F(UpdateFormTest, EscapeAbortsAHangingRequestAndEndsTheModalRun) {
 
 TEST_F(UpdateFormTest, RequestErrorShowsTheNetworkTextOnlyToAVisibleWindow) {
   Use("http://127.0.0.1:" + std::to_string(nettest::FreePort()) + "/update", {}, "WORD-1");
-  TShown shown;
-  AnswerModalWithOk(shown);
-  Engine()->AppUpdate(true);
+  const TShown shown = VisibleCheck(Engine());
   ASSERT_TRUE(shown.seen);
   EXPECT_EQ(shown.info, Lib("Update.NetError"));
   EXPECT_TRUE(shown.okOnly);

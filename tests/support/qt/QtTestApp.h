@@ -4,13 +4,17 @@
 #pragma once
 
 #include <QApplication>
+#include <QImage>
 #include <QKeyEvent>
+#include <QPainter>
 #include <QTimer>
 #include <QWidget>
 
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "framework/CLSettings.h"
 #include "support/Sandbox.h"
@@ -87,4 +91,20 @@ inline void PressKey(QWidget* window, int key) {
   QApplication::sendEvent(target, &press);
   QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier);
   QApplication::sendEvent(target, &release);
+}
+
+// Writes the splash picture a start reads from the sandbox's program folder:
+// a rounded rectangle of one colour with transparent corners.
+inline bool WriteRoundedSplash(Sandbox& sb, QSize size, QColor colour, qreal radius) {
+  std::filesystem::create_directories(sb.Path("app/res/images"));
+  QImage rounded(size, QImage::Format_ARGB32);
+  rounded.fill(Qt::transparent);
+  {
+    QPainter p(&rounded);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(Qt::NoPen);
+    p.setBrush(colour);
+    p.drawRoundedRect(QRectF(QPointF(0, 0), QSizeF(size)), radius, radius);
+  }
+  return rounded.save(QString::fromStdString(sb.Path("app/res/images/splash.png")), "PNG");
 }
