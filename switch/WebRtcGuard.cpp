@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -639,10 +640,22 @@ void Commit(json& entries, const json& fresh, const std::vector<TWrite>& toWrite
     report.Covered.clear();
     return;
   }
-  for (const TWrite& w : toWrite) {
-    std::string error;
-    if (platform::ReplaceFileAtomic(w.File, w.Bytes, &error)) continue;
-    Trace("Not written: " + w.File + ": " + error);
+  // The files are independent of one another: they are written side by
+  // side, so that their flushes to disk overlap instead of queueing; all
+  // are done before the hide goes on.
+  std::vector<std::string> errors(toWrite.size());
+  std::vector<char> written(toWrite.size(), 0);
+  std::vector<std::thread> writers;
+  for (size_t i = 1; i < toWrite.size(); ++i)
+    writers.emplace_back([&, i] {
+      written[i] = platform::ReplaceFileAtomic(toWrite[i].File, toWrite[i].Bytes, &errors[i]);
+    });
+  written[0] = platform::ReplaceFileAtomic(toWrite[0].File, toWrite[0].Bytes, &errors[0]);
+  for (std::thread& t : writers) t.join();
+  for (size_t i = 0; i < toWrite.size(); ++i) {
+    if (written[i]) continue;
+    const TWrite& w = toWrite[i];
+    Trace("Not written: " + w.File + ": " + errors[i]);
     if (const json* e = FindEntry(entries, w.File)) {
       const std::string browser = Text(*e, "browser");
       report.Failed.push_back(browser);
