@@ -24,6 +24,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <atomic>
 #include <mutex>
 #include <random>
 
@@ -32,9 +33,11 @@
 #include "framework/CLSettings.h"
 #include "framework/qt/CLEngine.h"
 #include "framework/qt/CLQtDispatcher.h"
+#include "framework/ServiceEndpoints.h"
 #include "net/CLDebugLog.h"
 #include "platform/Files.h"
 #include "platform/ProxySettings.h"
+#include "proxy/ProxyProbe.h"
 #include "switch/THideSession.h"
 #include "ui/uMain.h"
 #include "vcl/ActnList.h"
@@ -191,6 +194,13 @@ int main(int argc, char** argv) {
     std::printf("the window did not become ready or did not hide\n");
     rc = 1;
   }
+  // The window's own prober, counted: the checks of each measured minute.
+  std::atomic<int> checks{0};
+  w->Session()->SetProber(
+      [&checks](const std::vector<TProxyRec>& candidates, std::function<void(int)> done) {
+        checks += static_cast<int>(candidates.size());
+        TProxyProbeRun::Start(ServiceEndpoints::CheckIPURL(), candidates, std::move(done));
+      });
   const auto inUse = [&]() -> TProxy* {
     for (TProxy& p : proxies)
       if (p.Text() == w->Session()->ProxyText()) return &p;
@@ -203,15 +213,18 @@ int main(int argc, char** argv) {
     for (const bool watch : {true, false}) {
       w->tmrWatch->SetEnabled(watch);
       const std::string load = Load();
+      checks = 0;
       const double ms0 = CpuMs();
       const long t0 = CpuTicks();
       RunFor(idleSeconds * 1000);
       const long ticks = CpuTicks() - t0;
+      const double cpu = CpuMs() - ms0;
       std::printf(
           "idle while hiding, watch %s: %ld CPU ticks (%ld a second) = %.1f ms of CPU in %d s "
-          "(%.3f %% of a core), load %s\n",
-          watch ? "on " : "off", ticks, hz, CpuMs() - ms0, idleSeconds,
-          (CpuMs() - ms0) / (idleSeconds * 10.0), load.c_str());
+          "(%.3f %% of a core), %d proxy checks, load %s\n",
+          watch ? "on " : "off", ticks, hz, cpu, idleSeconds, cpu / (idleSeconds * 10.0),
+          checks.load(), load.c_str());
+      std::fflush(stdout);
     }
     w->tmrWatch->SetEnabled(true);
   }
@@ -256,6 +269,7 @@ int main(int argc, char** argv) {
       seconds.push_back(std::chrono::duration<double>(movedAt - killed).count());
       std::printf("death %d: %s -> %s in %.2f s (load %s)\n", i, victim->Text().c_str(),
                   now.c_str(), seconds.back(), Load().c_str());
+      std::fflush(stdout);
       // Back again, a candidate for the later deaths.
       StartProxy(*victim);
     }
