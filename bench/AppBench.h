@@ -121,6 +121,13 @@ inline std::string Install(const std::string& root, int port, const std::string&
   const std::string app = root + "/app";
   fs::create_directories(app);
   fs::copy_file(VG_APP_EXE, app + "/veilgate", fs::copy_options::overwrite_existing);
+  // The modules the program loads from its own folder (the HTTP transport,
+  // the desktop's settings, the network check).
+  for (const auto& e : fs::directory_iterator(fs::path(VG_APP_EXE).parent_path())) {
+    const std::string name = e.path().filename().string();
+    if (name.rfind("libvg", 0) == 0 && e.path().extension() == ".so")
+      fs::copy_file(e.path(), app + "/" + name, fs::copy_options::overwrite_existing);
+  }
   for (const char* d : {"lang", "skins", "res"})
     fs::copy(std::string(VG_BINARY_DIR) + "/" + d, app + "/" + d,
              fs::copy_options::recursive | fs::copy_options::overwrite_existing);
