@@ -648,7 +648,11 @@ void Commit(json& entries, const json& fresh, const std::vector<TWrite>& toWrite
   std::vector<std::thread> writers;
   for (size_t i = 1; i < toWrite.size(); ++i)
     writers.emplace_back([&, i] {
-      written[i] = platform::ReplaceFileAtomic(toWrite[i].File, toWrite[i].Bytes, &errors[i]);
+      try {
+        written[i] = platform::ReplaceFileAtomic(toWrite[i].File, toWrite[i].Bytes, &errors[i]);
+      } catch (const std::exception& e) {
+        errors[i] = e.what();  // out of memory: reported like any failed write
+      }
     });
   written[0] = platform::ReplaceFileAtomic(toWrite[0].File, toWrite[0].Bytes, &errors[0]);
   for (std::thread& t : writers) t.join();
