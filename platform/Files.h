@@ -64,6 +64,14 @@ bool AppendToFile(const std::string& path, const std::string& bytes);
 // at most the old file's owner permissions (never more than 0600).
 bool WriteFileAtomic(const std::string& path, const std::string& bytes,
                      std::string* error = nullptr);
+// WriteFileAtomic without waiting for the rename itself to reach the disk
+// (posix; the same as WriteFileAtomic on Windows). The new bytes are flushed
+// before the rename, so the file is always whole, old or new; only after a
+// power failure may it still be the old one. For files whose old bytes the
+// program has already saved durably elsewhere (a browser's settings changed
+// while hiding): the old file is then what the saved copy expects anyway.
+bool ReplaceFileAtomic(const std::string& path, const std::string& bytes,
+                       std::string* error = nullptr);
 // Copies a file over the target the way WriteFileAtomic writes it (a new
 // file renamed into place: a link at the target is replaced, not followed),
 // reading the source piece by piece. False with a message on failure.

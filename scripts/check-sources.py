@@ -34,8 +34,8 @@ QT_UNITS = re.compile(
     r"^(framework/qt/|tests/(ui|vcl|framework/qt|support/qt|e2e|wayland)/"
     # The build-time picture generator draws with Qt.
     r"|tools/resgen/"
-    # The application benchmark drives the main window in its own process.
-    r"|bench/bench_app\.cpp$"
+    # The application benchmarks drive the main window in their own process.
+    r"|bench/bench_(app|watch)\.cpp$"
     # The package test's helper runs inside the installed program's windows.
     r"|tests/package/AutorunTicker\.cpp$"
     # The bare Qt window the Windows program's start-up is measured against.

@@ -1,5 +1,9 @@
 #include "switch/WebRtcGuard.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <thread>
+
 #include <nlohmann/json.hpp>
 
 #include "framework/CLSettings.h"
@@ -123,27 +127,159 @@ bool IsOurPolicy(const ordered_json& prefs) {
   return p && p->is_string() && p->get<std::string>() == ChromiumWebRtcPolicyValue;
 }
 
-// The preferences with the policy set; false (nothing to write) when the
-// text is not a JSON object whose "webrtc" is an object or absent.
-bool WithPolicy(const std::string& text, std::string& out) {
-  ordered_json prefs = ordered_json::parse(text, nullptr, false);
-  if (!prefs.is_object()) return false;
-  auto webrtc = prefs.find("webrtc");
-  if (webrtc != prefs.end() && !webrtc->is_object()) return false;
-  prefs["webrtc"][ChromiumWebRtcPolicyKey] = ChromiumWebRtcPolicyValue;
-  try {
-    out = prefs.dump();
-  } catch (const std::exception&) {
-    return false;  // text that is not UTF-8 is not written back
+// A file's fingerprint in the saved copy (64-bit FNV-1a, with its size): it
+// tells whether a file still holds what the hide wrote without keeping the
+// whole file.
+std::string Digest(const std::string& bytes) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : bytes) {
+    h ^= c;
+    h *= 1099511628211ull;
   }
+  static const char* const kDigits = "0123456789abcdef";
+  std::string out = std::to_string(bytes.size()) + ":";
+  for (int shift = 60; shift >= 0; shift -= 4) out += kDigits[(h >> shift) & 15];
+  return out;
+}
+
+// The policy goes into the text of the file in place: the user's bytes stay
+// as they are around the one member, so the saved copy needs only the
+// change ("at", "removed", "inserted") to give the file back byte for byte.
+struct TSplice {
+  size_t At = 0;
+  std::string Removed, Inserted;
+};
+
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+size_t SkipSpace(const std::string& t, size_t i) {
+  while (i < t.size() && IsSpace(t[i])) ++i;
+  return i;
+}
+
+// Past the string that opens at t[i]; npos when it does not end.
+size_t SkipString(const std::string& t, size_t i) {
+  for (++i; i < t.size(); ++i) {
+    if (t[i] == '\\')
+      ++i;
+    else if (t[i] == '"')
+      return i + 1;
+  }
+  return std::string::npos;
+}
+
+// Past the value that starts at t[i].
+size_t SkipValue(const std::string& t, size_t i) {
+  if (i >= t.size()) return std::string::npos;
+  if (t[i] == '"') return SkipString(t, i);
+  if (t[i] != '{' && t[i] != '[') {
+    while (i < t.size() && !IsSpace(t[i]) && t[i] != ',' && t[i] != '}' && t[i] != ']') ++i;
+    return i;
+  }
+  int depth = 0;
+  for (; i < t.size(); ++i) {
+    if (t[i] == '"') {
+      i = SkipString(t, i);
+      if (i == std::string::npos) return i;
+      --i;
+    } else if (t[i] == '{' || t[i] == '[') {
+      ++depth;
+    } else if ((t[i] == '}' || t[i] == ']') && --depth == 0) {
+      return i + 1;
+    }
+  }
+  return std::string::npos;
+}
+
+// One member of an object: its name and where its value lies.
+struct TMember {
+  std::string Name;
+  size_t Value = 0, End = 0;
+};
+
+// The members of the object that opens at t[open], and where it closes. The
+// text has been checked as JSON already.
+bool Members(const std::string& t, size_t open, std::vector<TMember>& members, size_t& close) {
+  size_t i = SkipSpace(t, open + 1);
+  if (i < t.size() && t[i] == '}') {
+    close = i;
+    return true;
+  }
+  for (;;) {
+    if (i >= t.size() || t[i] != '"') return false;
+    const size_t name = i;
+    i = SkipString(t, i);
+    if (i == std::string::npos) return false;
+    TMember m;
+    m.Name = t.substr(name + 1, i - name - 2);
+    if (m.Name.find('\\') != std::string::npos) {
+      // An escaped name: as the parser reads it.
+      const json decoded = json::parse(t.substr(name, i - name), nullptr, false);
+      m.Name = decoded.is_string() ? decoded.get<std::string>() : std::string();
+    }
+    i = SkipSpace(t, i);
+    if (i >= t.size() || t[i] != ':') return false;
+    m.Value = SkipSpace(t, i + 1);
+    m.End = i = SkipValue(t, m.Value);
+    if (i == std::string::npos) return false;
+    members.push_back(m);
+    i = SkipSpace(t, i);
+    if (i < t.size() && t[i] == ',') {
+      i = SkipSpace(t, i + 1);
+      continue;
+    }
+    if (i >= t.size() || t[i] != '}') return false;
+    close = i;
+    return true;
+  }
+}
+
+// The member of that name that counts: the last one, as with the parser.
+const TMember* Member(const std::vector<TMember>& members, const std::string& name) {
+  for (auto it = members.rbegin(); it != members.rend(); ++it)
+    if (it->Name == name) return &*it;
+  return nullptr;
+}
+
+// How to set the policy in the preferences' text; false (nothing to write)
+// when the text is not a JSON object whose "webrtc" is an object or absent.
+// hadWebrtc: the text had a "webrtc" object; a policy it had is Removed.
+bool PolicySplice(const std::string& text, TSplice& splice, bool& hadWebrtc) {
+  // Text that is not JSON (or not UTF-8) is never written.
+  if (!json::accept(text)) return false;
+  const size_t open = SkipSpace(text, 0);
+  if (open >= text.size() || text[open] != '{') return false;
+  std::vector<TMember> top, group;
+  size_t close = 0, groupClose = 0;
+  if (!Members(text, open, top, close)) return false;
+  const std::string policy =
+      std::string("\"") + ChromiumWebRtcPolicyKey + "\":\"" + ChromiumWebRtcPolicyValue + "\"";
+  const TMember* webrtc = Member(top, "webrtc");
+  hadWebrtc = webrtc != nullptr;
+  splice = TSplice();
+  if (!webrtc) {
+    // A new group after the last member.
+    splice.At = top.empty() ? close : top.back().End;
+    splice.Inserted = (top.empty() ? "" : ",") + ("\"webrtc\":{" + policy + "}");
+    return true;
+  }
+  if (text[webrtc->Value] != '{' || !Members(text, webrtc->Value, group, groupClose)) return false;
+  if (const TMember* had = Member(group, ChromiumWebRtcPolicyKey)) {
+    splice.At = had->Value;
+    splice.Removed = text.substr(had->Value, had->End - had->Value);
+    splice.Inserted = std::string("\"") + ChromiumWebRtcPolicyValue + "\"";
+    return true;
+  }
+  splice.At = group.empty() ? groupClose : group.back().End;
+  splice.Inserted = (group.empty() ? "" : ",") + policy;
   return true;
 }
 
-// Sets the policy for one profile in the copy: a new entry in fresh, or a
-// new "written" of an entry kept before. True when the file is to be
-// written.
+// Sets the policy for one profile in the copy: a new entry in fresh, or the
+// new change of an entry kept before; the text to write goes to written.
+// True when the file is to be written.
 bool KeepChromium(const platform::ChromiumProfileLocation& where, json& entries,
-                  TWebRtcReport& report, json& fresh) {
+                  TWebRtcReport& report, json& fresh, std::string& written) {
   const std::string file = JoinPath(where.profileFolder, "Preferences");
   if (!platform::FileExists(file)) return false;
   if (platform::BrowserProfileInUse(where.dataFolder)) {
@@ -153,32 +289,77 @@ bool KeepChromium(const platform::ChromiumProfileLocation& where, json& entries,
     report.Restart.push_back(where.browser);
     return false;
   }
-  std::string now, written;
+  std::string now;
   if (!platform::ReadWholeFile(file, now)) {
     report.Failed.push_back(where.browser);
     return false;
   }
-  json* kept = FindEntry(entries, file);
-  if (kept && IsOurPolicy(ordered_json::parse(now, nullptr, false))) {
-    report.Covered.push_back(where.browser);
-    return false;
-  }
-  if (!WithPolicy(now, written)) {
+  TSplice splice;
+  bool hadWebrtc = false;
+  if (!PolicySplice(now, splice, hadWebrtc)) {
     Trace("Left alone, not JSON preferences as expected: " + file);
     report.Failed.push_back(where.browser);
     return false;
   }
-  if (kept) {
-    (*kept)["written"] = Hex(written);
-  } else {
-    fresh.push_back({{"kind", "chromium"},
-                     {"browser", where.browser},
-                     {"folder", where.dataFolder},
-                     {"file", file},
-                     {"original", Hex(now)},
-                     {"written", Hex(written)}});
-  }
   report.Covered.push_back(where.browser);
+  // Set already (by an earlier hide, or by the user): nothing to write.
+  if (splice.Removed == splice.Inserted) return false;
+  written = now;
+  written.replace(splice.At, splice.Removed.size(), splice.Inserted);
+  json* kept = FindEntry(entries, file);
+  json entry = kept ? *kept
+                    : json{{"kind", "chromium"},
+                           {"browser", where.browser},
+                           {"folder", where.dataFolder},
+                           {"file", file},
+                           {"hadWebrtc", hadWebrtc}};
+  // The user's own value: the first hide's (a copy of an older format
+  // keeps the whole file instead, which stays).
+  if (!kept && !splice.Removed.empty()) entry["had"] = json::parse(splice.Removed, nullptr, false);
+  entry.erase("written");
+  entry["at"] = splice.At;
+  entry["removed"] = splice.Removed;
+  entry["inserted"] = splice.Inserted;
+  entry["digest"] = Digest(written);
+  if (kept)
+    *kept = entry;
+  else
+    fresh.push_back(entry);
+  return true;
+}
+
+// What the user had before the hide: whether "webrtc" existed and the
+// policy's value (null when unset), from either form of the copy.
+// True when the policy was set, its value in had.
+bool UsersPolicy(const json& e, bool& hadWebrtc, ordered_json& had) {
+  if (e.contains("original")) {
+    const ordered_json before = ordered_json::parse(Bytes(e, "original"), nullptr, false);
+    const ordered_json* p = before.is_object() ? PolicyIn(before) : nullptr;
+    hadWebrtc = before.is_object() && before.contains("webrtc");
+    if (p) had = *p;
+    return p != nullptr;
+  }
+  hadWebrtc = Flag(e, "hadWebrtc");
+  if (!e.contains("had")) return false;
+  had = ordered_json::parse(e["had"].dump(), nullptr, false);
+  return true;
+}
+
+// The file as it was before the hide's write, when it still holds exactly
+// what the hide wrote; false otherwise.
+bool Unwritten(const json& e, const std::string& now, std::string& before) {
+  if (e.contains("written")) {  // the copy of an older format: whole files
+    if (now != Bytes(e, "written")) return false;
+    before = Bytes(e, "original");
+    return true;
+  }
+  const auto at = e.find("at");
+  if (at == e.end() || !at->is_number_unsigned() || Text(e, "digest") != Digest(now)) return false;
+  const std::string inserted = Text(e, "inserted");
+  const size_t pos = at->get<size_t>();
+  if (pos > now.size() || now.compare(pos, inserted.size(), inserted) != 0) return false;
+  before = now;
+  before.replace(pos, inserted.size(), Text(e, "removed"));
   return true;
 }
 
@@ -190,13 +371,12 @@ bool PutBackChromium(const json& e) {
     Trace(Text(e, "browser") + " is running: its WebRTC setting goes back once it has ended");
     return false;
   }
-  std::string now;
+  std::string now, before;
   if (!platform::ReadWholeFile(file, now)) return true;  // the profile is gone
-  const std::string original = Bytes(e, "original");
   std::string error;
-  if (now == Bytes(e, "written")) {
+  if (Unwritten(e, now, before)) {
     // No browser ran in between: the file as it was, byte for byte.
-    if (platform::WriteFileAtomic(file, original, &error)) return true;
+    if (platform::WriteFileAtomic(file, before, &error)) return true;
     Trace("Not put back: " + file + ": " + error);
     return false;
   }
@@ -206,14 +386,14 @@ bool PutBackChromium(const json& e) {
     Trace("The WebRTC setting in " + file + " was changed meanwhile; it stays");
     return true;
   }
-  const ordered_json before = ordered_json::parse(original, nullptr, false);
-  const ordered_json* had = before.is_object() ? PolicyIn(before) : nullptr;
+  bool hadWebrtc = false;
+  ordered_json had;
+  const bool hadPolicy = UsersPolicy(e, hadWebrtc, had);
   ordered_json& webrtc = prefs["webrtc"];
-  if (had) {
-    webrtc[ChromiumWebRtcPolicyKey] = *had;
+  if (hadPolicy) {
+    webrtc[ChromiumWebRtcPolicyKey] = had;
   } else {
     webrtc.erase(ChromiumWebRtcPolicyKey);
-    const bool hadWebrtc = before.is_object() && before.contains("webrtc");
     if (webrtc.empty() && !hadWebrtc) prefs.erase("webrtc");
   }
   std::string text;
@@ -299,7 +479,7 @@ bool HasLine(const std::string& text, const std::string& line) {
 // added earlier for the same preference is replaced). True when the file
 // is to be written.
 bool KeepFirefox(const TFirefoxProfile& p, const std::vector<TPrefLine>& wanted, json& entries,
-                 TWebRtcReport& report, json& fresh) {
+                 TWebRtcReport& report, json& fresh, std::string& written) {
   const std::string name = "Firefox (" + p.Name + ")";
   if (!platform::DirectoryExists(p.Path)) return false;
   const std::string file = JoinPath(p.Path, "user.js");
@@ -326,7 +506,7 @@ bool KeepFirefox(const TFirefoxProfile& p, const std::vector<TPrefLine>& wanted,
     entry["lines"] = json::array();
     entry.erase("userRestored");
   }
-  std::string written = now;
+  written = now;
   json added = json::array();
   bool changed = false;
   for (const TPrefLine& w : wanted)
@@ -441,8 +621,16 @@ std::string SavedWebRtcFile() {
 
 namespace {
 
+// A browser file to write, and what goes in it.
+struct TWrite {
+  std::string File, Bytes;
+};
+
 // Adds the fresh entries to the copy, writes it, then the browser files.
-void Commit(json& entries, const json& fresh, const std::vector<std::string>& toWrite,
+// Only the copy must reach the disk before a browser file changes: a
+// browser file whose rename a power failure undid is the user's own again,
+// which the put-back recognises.
+void Commit(json& entries, const json& fresh, const std::vector<TWrite>& toWrite,
             TWebRtcReport& report) {
   if (toWrite.empty()) return;
   for (const json& e : fresh) entries.push_back(e);
@@ -452,12 +640,32 @@ void Commit(json& entries, const json& fresh, const std::vector<std::string>& to
     report.Covered.clear();
     return;
   }
-  for (const std::string& file : toWrite) {
-    const json* e = FindEntry(entries, file);
-    std::string error;
-    if (e && platform::WriteFileAtomic(file, Bytes(*e, "written"), &error)) continue;
-    Trace("Not written: " + file + ": " + error);
-    if (e) report.Failed.push_back(Text(*e, "browser"));
+  // The files are independent of one another: they are written side by
+  // side, so that their flushes to disk overlap instead of queueing; all
+  // are done before the hide goes on.
+  std::vector<std::string> errors(toWrite.size());
+  std::vector<char> written(toWrite.size(), 0);
+  std::vector<std::thread> writers;
+  for (size_t i = 1; i < toWrite.size(); ++i)
+    writers.emplace_back([&, i] {
+      try {
+        written[i] = platform::ReplaceFileAtomic(toWrite[i].File, toWrite[i].Bytes, &errors[i]);
+      } catch (const std::exception& e) {
+        errors[i] = e.what();  // out of memory: reported like any failed write
+      }
+    });
+  written[0] = platform::ReplaceFileAtomic(toWrite[0].File, toWrite[0].Bytes, &errors[0]);
+  for (std::thread& t : writers) t.join();
+  for (size_t i = 0; i < toWrite.size(); ++i) {
+    if (written[i]) continue;
+    const TWrite& w = toWrite[i];
+    Trace("Not written: " + w.File + ": " + errors[i]);
+    if (const json* e = FindEntry(entries, w.File)) {
+      const std::string browser = Text(*e, "browser");
+      report.Failed.push_back(browser);
+      report.Covered.erase(std::remove(report.Covered.begin(), report.Covered.end(), browser),
+                           report.Covered.end());
+    }
   }
 }
 
@@ -473,13 +681,14 @@ TWebRtcReport KeepWebRtcToProxy(const std::string& aFirefoxProfiles) {
     json entries = json::array();
     ReadCopy(entries);
     json fresh = json::array();
-    std::vector<std::string> toWrite;
+    std::vector<TWrite> toWrite;
+    std::string written;
     for (const auto& where : platform::ChromiumProfileLocations())
-      if (KeepChromium(where, entries, report, fresh))
-        toWrite.push_back(JoinPath(where.profileFolder, "Preferences"));
+      if (KeepChromium(where, entries, report, fresh, written))
+        toWrite.push_back({JoinPath(where.profileFolder, "Preferences"), std::move(written)});
     for (const TFirefoxProfile& p : FirefoxProfiles(aFirefoxProfiles))
-      if (KeepFirefox(p, {PrefLine(FirefoxWebRtcPref, "true")}, entries, report, fresh))
-        toWrite.push_back(JoinPath(p.Path, "user.js"));
+      if (KeepFirefox(p, {PrefLine(FirefoxWebRtcPref, "true")}, entries, report, fresh, written))
+        toWrite.push_back({JoinPath(p.Path, "user.js"), std::move(written)});
     Commit(entries, fresh, toWrite, report);
   } catch (const std::exception& e) {
     Trace(std::string("WebRTC settings not kept: ") + e.what());
@@ -497,7 +706,8 @@ TWebRtcReport KeepFirefoxOnProxy(const std::string& aProxy, const std::string& a
     json entries = json::array();
     ReadCopy(entries);
     json fresh = json::array();
-    std::vector<std::string> toWrite;
+    std::vector<TWrite> toWrite;
+    std::string written;
     // Marked, so that the program's own check of profiles that do not
     // follow the desktop does not take them for the user's choice.
     const std::string quoted = "\"" + host + "\"";
@@ -510,8 +720,8 @@ TWebRtcReport KeepFirefoxOnProxy(const std::string& aProxy, const std::string& a
                                                    true)};
     for (const TFirefoxProfile& p : FirefoxProfiles(aFirefoxProfiles)) {
       if (FirefoxProxyType(p.Path) != 5) continue;  // the user's own proxy choice stays
-      if (KeepFirefox(p, lines, entries, report, fresh))
-        toWrite.push_back(JoinPath(p.Path, "user.js"));
+      if (KeepFirefox(p, lines, entries, report, fresh, written))
+        toWrite.push_back({JoinPath(p.Path, "user.js"), std::move(written)});
     }
     Commit(entries, fresh, toWrite, report);
   } catch (const std::exception& e) {

@@ -16,11 +16,14 @@
 //   so the put-back also takes the line out of prefs.js again.
 //
 // What the user had is kept in a private file in the user's data folder,
-// written atomically before any browser file changes: per profile the file's
-// original bytes and the bytes written. A file that still holds what was
-// written gets its original bytes back; a file a browser rewrote meanwhile
-// gets only the preference back, everything else stays as the browser left
-// it. A preference someone else changed while hiding is theirs and stays.
+// written atomically and flushed to disk before any browser file changes:
+// per Chromium profile the change made to the file's text (where, the bytes
+// taken out, the bytes put in) and a fingerprint of the file written; per
+// Firefox profile user.js as it was and as written. A file that still holds
+// what was written gets its original bytes back; a file a browser rewrote
+// meanwhile gets only the preference back, everything else stays as the
+// browser left it. A profile that has the preference already is not
+// written. A preference someone else changed while hiding is theirs and stays.
 // A Preferences file that cannot be parsed is never touched.
 #pragma once
 

@@ -263,9 +263,10 @@ namespace {
 
 // Writes a new file beside the target with fill, then renames it over the
 // target. The rename replaces whatever has the target's name (a link
-// included) instead of writing through it.
+// included) instead of writing through it. durable: the folder is flushed
+// too, so the rename survives a power failure.
 bool ReplaceAtomically(const std::string& path, const std::function<bool(int, int&)>& fill,
-                       std::string* error) {
+                       std::string* error, bool durable = true) {
   if (path.empty()) {
     if (error) *error = "Cannot write a file without a name";
     return false;
@@ -307,7 +308,7 @@ bool ReplaceAtomically(const std::string& path, const std::function<bool(int, in
     return false;
   }
   // Make the rename itself durable.
-  int dfd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dfd = durable ? ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC) : -1;
   if (dfd >= 0) {
     ::fsync(dfd);
     ::close(dfd);
@@ -321,6 +322,11 @@ bool ReplaceAtomically(const std::string& path, const std::function<bool(int, in
 bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
   return ReplaceAtomically(
       path, [&](int fd, int& err) { return WriteAll(fd, bytes, err); }, error);
+}
+
+bool ReplaceFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
+  return ReplaceAtomically(
+      path, [&](int fd, int& err) { return WriteAll(fd, bytes, err); }, error, false);
 }
 
 bool CopyFileAtomic(const std::string& from, const std::string& to, std::string* error) {

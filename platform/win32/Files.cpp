@@ -345,6 +345,10 @@ bool WriteFileAtomic(const std::string& path, const std::string& bytes, std::str
   return true;
 }
 
+bool ReplaceFileAtomic(const std::string& path, const std::string& bytes, std::string* error) {
+  return WriteFileAtomic(path, bytes, error);
+}
+
 bool CopyFileAtomic(const std::string& from, const std::string& to, std::string* error) {
   std::string bytes;
   if (!ReadWholeFile(from, bytes, error)) return false;

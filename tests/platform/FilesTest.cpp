@@ -29,32 +29,44 @@ V Sorted(V v) {
   return v;
 }
 
+// Both atomic writers (the one that also flushes the folder, and the one
+// that leaves the rename to the system) replace a file the same way.
 TEST_F(FilesTest, AtomicWriteReplacesContentAndLeavesNoTemporaryFile) {
-  std::string target = sb().Path("w/file.txt");
-  ASSERT_TRUE(platform::ForceDirectories(sb().Path("w")));
-  std::string error;
-  ASSERT_TRUE(platform::WriteFileAtomic(target, "first", &error)) << error;
-  ASSERT_TRUE(platform::WriteFileAtomic(target, std::string("sec\0nd", 6), &error)) << error;
-  std::string bytes;
-  ASSERT_TRUE(platform::ReadWholeFile(target, bytes));
-  EXPECT_EQ(bytes, std::string("sec\0nd", 6));
-  EXPECT_EQ(platform::ListFiles(sb().Path("w"), "*"), V{"file.txt"});
-  // An existing file keeps its owner's permissions (never more than 0600).
-  ASSERT_EQ(::chmod(target.c_str(), 0400), 0);
-  ASSERT_TRUE(platform::WriteFileAtomic(target, "third"));
-  struct stat st {};
-  ASSERT_EQ(::stat(target.c_str(), &st), 0);
-  EXPECT_EQ(st.st_mode & 0777, 0400u);
+  using Writer = bool (*)(const std::string&, const std::string&, std::string*);
+  const std::vector<std::pair<std::string, Writer>> writers = {{"WriteFileAtomic",
+                                                                &platform::WriteFileAtomic},
+                                                               {"ReplaceFileAtomic",
+                                                                &platform::ReplaceFileAtomic}};
+  for (const auto& [name, write] : writers) {
+    SCOPED_TRACE(name);
+    const std::string dir = "w-" + name;
+    std::string target = sb().Path(dir + "/file.txt");
+    ASSERT_TRUE(platform::ForceDirectories(sb().Path(dir)));
+    std::string error;
+    ASSERT_TRUE(write(target, "first", &error)) << error;
+    ASSERT_TRUE(write(target, std::string("sec\0nd", 6), &error)) << error;
+    std::string bytes;
+    ASSERT_TRUE(platform::ReadWholeFile(target, bytes));
+    EXPECT_EQ(bytes, std::string("sec\0nd", 6));
+    EXPECT_EQ(platform::ListFiles(sb().Path(dir), "*"), V{"file.txt"});
+    // An existing file keeps its owner's permissions (never more than 0600).
+    ASSERT_EQ(::chmod(target.c_str(), 0400), 0);
+    ASSERT_TRUE(write(target, "third", nullptr));
+    struct stat st {};
+    ASSERT_EQ(::stat(target.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0400u);
 
-  // A symbolic link at the target is replaced by the new file; the file it
-  // pointed to stays as it was (a link is never written through).
-  ASSERT_EQ(::symlink(target.c_str(), sb().Path("link.txt").c_str()), 0);
-  ASSERT_TRUE(platform::WriteFileAtomic(sb().Path("link.txt"), "via link"));
-  struct stat lst {};
-  ASSERT_EQ(::lstat(sb().Path("link.txt").c_str(), &lst), 0);
-  EXPECT_TRUE(S_ISREG(lst.st_mode));
-  EXPECT_EQ(sb().ReadFile("link.txt"), "via link");
-  EXPECT_EQ(sb().ReadFile("w/file.txt"), "third");
+    // A symbolic link at the target is replaced by the new file; the file
+    // it pointed to stays as it was (a link is never written through).
+    const std::string link = dir + "-link.txt";
+    ASSERT_EQ(::symlink(target.c_str(), sb().Path(link).c_str()), 0);
+    ASSERT_TRUE(write(sb().Path(link), "via link", nullptr));
+    struct stat lst {};
+    ASSERT_EQ(::lstat(sb().Path(link).c_str(), &lst), 0);
+    EXPECT_TRUE(S_ISREG(lst.st_mode));
+    EXPECT_EQ(sb().ReadFile(link), "via link");
+    EXPECT_EQ(sb().ReadFile(dir + "/file.txt"), "third");
+  }
 }
 
 TEST_F(FilesTest, AtomicWriteSweepsOnlyStaleTemporariesOfTheSameFile) {

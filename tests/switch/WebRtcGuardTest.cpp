@@ -350,4 +350,110 @@ TEST_F(WebRtcGuardTest, FirefoxOutOfReachGetsTheProxyInItsOwnProfiles) {
   EXPECT_EQ(sb().ReadFile(FF("manual", "user.js")), "user_pref(\"network.proxy.type\", 1);\n");
 }
 
+// The policy goes into the user's own text in place, whatever its layout:
+// the written file equals the user's preferences with the policy set (the
+// order and every other byte kept), and the stop gives back every byte.
+// A file that has the policy already is not written, and nothing is kept
+// for it.
+TEST_F(WebRtcGuardTest, ThePolicyGoesIntoTheUsersTextInPlace) {
+  struct Case {
+    const char* name;
+    std::string prefs;
+    bool written;  // false: the policy was set already
+  };
+  const std::vector<Case> cases = {
+      {"empty object", "{}", true},
+      {"spaces and lines", "{\n  \"a\" : [1, {\"b\": \"}\"}],\n  \"c\": \"\\\"x\"\n}\n", true},
+      {"empty webrtc group", R"({"webrtc":{},"z":1})", true},
+      {"webrtc group pretty", "{\"webrtc\": {\n   \"x\": true\n}, \"y\": null}", true},
+      {"own string value", R"({"webrtc":{"ip_handling_policy":"default","n":2}})", true},
+      {"own odd value", R"({"webrtc":{"ip_handling_policy":{"nested":[1,2]}}})", true},
+      {"duplicate groups: the last counts", R"({"webrtc":{"a":1},"webrtc":{"b":2}})", true},
+      {"escaped name", R"({"web\u0072tc":{"ip_handling_policy":"default"}})", true},
+      {"set by the user", R"({"webrtc":{"ip_handling_policy":"disable_non_proxied_udp"},"k":"v"})",
+       false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = Chromium("chromium", "Default", c.prefs);
+    ASSERT_EQ(KeepWebRtcToProxy().Covered, std::vector<std::string>{"Chromium"});
+    const std::string during = sb().ReadFile(file);
+    ordered_json expected = Parse(c.prefs);
+    expected["webrtc"]["ip_handling_policy"] = "disable_non_proxied_udp";
+    EXPECT_EQ(Parse(during), expected) << during;
+    EXPECT_EQ(during == c.prefs, !c.written) << during;
+    EXPECT_EQ(platform::FileExists(SavedWebRtcFile()), c.written);
+    // A second hide finds it set and writes nothing.
+    KeepWebRtcToProxy();
+    EXPECT_EQ(sb().ReadFile(file), during);
+    EXPECT_EQ(PutBackWebRtc(), c.written);
+    EXPECT_EQ(sb().ReadFile(file), c.prefs);
+    EXPECT_FALSE(platform::FileExists(SavedWebRtcFile()));
+  }
+}
+
+// The saved copy keeps the change, not the files: a profile used for years
+// (preferences of megabytes) costs the copy a few hundred bytes, and a run
+// killed between the copy and the browser file finds the file as the user
+// left it and leaves it so.
+TEST_F(WebRtcGuardTest, TheSavedCopyKeepsTheChangeNotTheFiles) {
+  std::string big = R"({"extensions":{"settings":{)";
+  for (int i = 0; i < 20000; ++i)
+    big += (i ? "," : "") + ("\"ext" + std::to_string(i) + "\":{\"state\":1,\"path\":\"/x\"}");
+  big += R"(}},"webrtc":{"ip_handling_policy":"default"}})";
+  const std::string file = Chromium("chromium", "Default", big);
+  ASSERT_TRUE(KeepWebRtcToProxy().AllCovered());
+  ASSERT_GT(big.size(), 500000u);
+  EXPECT_LT(platform::FileSize(SavedWebRtcFile()), 1000);
+  EXPECT_EQ(Policy(sb().ReadFile(file)), "\"disable_non_proxied_udp\"");
+
+  // Killed after the copy was written, before the browser file was: the
+  // put-back sees the user's own file and keeps it.
+  sb().WriteFile(file, big);
+  EXPECT_TRUE(PutBackWebRtc());
+  EXPECT_EQ(sb().ReadFile(file), big);
+
+  // The same size, one byte different (the browser changed a value while
+  // hiding): only the policy goes back, the browser's byte stays.
+  ASSERT_TRUE(KeepWebRtcToProxy().AllCovered());
+  std::string changed = sb().ReadFile(file);
+  const size_t at = changed.find("\"state\":1");
+  ASSERT_NE(at, std::string::npos);
+  changed[at + 8] = '0';
+  sb().WriteFile(file, changed);
+  EXPECT_TRUE(PutBackWebRtc());
+  const std::string after = sb().ReadFile(file);
+  EXPECT_EQ(Policy(after), "\"default\"");
+  EXPECT_EQ(Parse(after)["extensions"]["settings"]["ext0"]["state"], 0);
+}
+
+// A copy left by an earlier version of the program (whole files in
+// hexadecimal) is still put back byte for byte.
+TEST_F(WebRtcGuardTest, ACopyOfWholeFilesIsStillPutBack) {
+  const std::string written =
+      R"({"webrtc":{"multiple_routes_enabled":false,"ip_handling_policy":"disable_non_proxied_udp"}})";
+  const std::string original = R"({"webrtc":{"multiple_routes_enabled":false}})";
+  const std::string file = Chromium("chromium", "Default", written);
+  const auto hex = [](const std::string& bytes) {
+    std::string out;
+    for (unsigned char c : bytes) {
+      static const char* const d = "0123456789abcdef";
+      out += d[c >> 4];
+      out += d[c & 15];
+    }
+    return out;
+  };
+  nlohmann::json copy = {{"profiles",
+                          {{{"kind", "chromium"},
+                            {"browser", "Chromium"},
+                            {"folder", sb().Path("config/chromium")},
+                            {"file", sb().Path(file)},
+                            {"original", hex(original)},
+                            {"written", hex(written)}}}}};
+  platform::ForceDirectories(SavedWebRtcFile().substr(0, SavedWebRtcFile().rfind('/')));
+  ASSERT_TRUE(platform::WriteWholeFile(SavedWebRtcFile(), copy.dump()));
+  EXPECT_TRUE(PutBackWebRtc());
+  EXPECT_EQ(sb().ReadFile(file), original);
+}
+
 }  // namespace
