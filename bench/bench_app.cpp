@@ -31,6 +31,7 @@
 #include <vector>
 
 #include "AppBench.h"
+#include "MainWindowBench.h"
 #include "support/Sandbox.h"
 #include "framework/CLSettings.h"
 #include "framework/qt/CLEngine.h"
@@ -187,15 +188,8 @@ int HideTiming(const std::string& root, int port, int runs, int argc, char** arg
     if (line.rfind("Switched to ", 0) == 0 && line != "Switched to direct") switched = Clock::now();
   });
 
-  auto* w = new TfrmMain;
-  w->AfterConstruction();
-  w->show();
-  const bool ready = WaitFor(
-      [&] {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return w->FLocalInfoGot && !w->tmrInit->Running();
-      },
-      20000);
+  bool ready = false;
+  TfrmMain* w = ShowMainWindow(ready);
   if (!ready) {
     std::printf("hide: the window did not become ready\n");
     delete w;

@@ -29,6 +29,7 @@
 #include <random>
 
 #include "AppBench.h"
+#include "MainWindowBench.h"
 #include "support/Sandbox.h"
 #include "framework/CLSettings.h"
 #include "framework/qt/CLEngine.h"
@@ -178,15 +179,8 @@ int main(int argc, char** argv) {
   });
 
   int rc = 0;
-  auto* w = new TfrmMain;
-  w->AfterConstruction();
-  w->show();
-  const bool ready = WaitFor(
-      [&] {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        return w->FLocalInfoGot && !w->tmrInit->Running();
-      },
-      20000);
+  bool ready = false;
+  TfrmMain* w = ShowMainWindow(ready);
   // A command within the first second of the window is refused.
   RunFor(1100);
   if (ready) w->actVeilIP->Execute();

@@ -35,7 +35,7 @@ QT_UNITS = re.compile(
     # The build-time picture generator draws with Qt.
     r"|tools/resgen/"
     # The application benchmarks drive the main window in their own process.
-    r"|bench/bench_(app|watch)\.cpp$"
+    r"|bench/(bench_app\.cpp|bench_watch\.cpp|MainWindowBench\.h)$"
     # The package test's helper runs inside the installed program's windows.
     r"|tests/package/AutorunTicker\.cpp$"
     # The bare Qt window the Windows program's start-up is measured against.
