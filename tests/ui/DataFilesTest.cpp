@@ -277,7 +277,9 @@ TEST_F(DataFilesTest, ProductPicturesAreThere) {
   for (const auto& [name, size] : pictures) {
     const QImage img(QString::fromStdString(Built("res/images/" + name + ".png")));
     ASSERT_FALSE(img.isNull()) << name;
-    if (!size.isEmpty()) EXPECT_EQ(img.size(), size) << name;
+    if (!size.isEmpty()) {
+      EXPECT_EQ(img.size(), size) << name;
+    }
   }
   // The splash picture is shaped: its corners are transparent.
   const QImage splash(QString::fromStdString(Built("res/images/splash.png")));
