@@ -15,7 +15,7 @@ inline TfrmMain* ShowMainWindow(bool& ready) {
   auto* w = new TfrmMain;
   w->AfterConstruction();
   w->show();
-  ready = WaitFor(
+  ready = appbench::WaitFor(
       [&] {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
         return w->FLocalInfoGot && !w->tmrInit->Running();
