@@ -118,9 +118,12 @@ TEST_F(PoolTest, CheckerTakesDeadProxiesOffTheListsAndBringsThemBack) {
   // The checks went through the proxies to the service's own /checkip.
   EXPECT_NE(alive.Log().find("checkip"), std::string::npos) << alive.Log();
   ASSERT_EQ(Pool({"list"}, &out), 0);
+  // A paused proxy accepts and never answers; should it refuse instead, its
+  // own log says what became of it.
   EXPECT_TRUE(std::regex_search(out, std::regex(silent.Server() +
                                                 R"( +super +JP Japan +dead .*no answer in time)")))
-      << out;
+      << out << "\nthe paused proxy's log:\n"
+      << silent.Log();
 
   // Killed in the middle of the run: it leaves; started again: it returns.
   killed.Stop();
